@@ -1,0 +1,67 @@
+#pragma once
+
+#include "RiffFile.h"
+
+// The WAV layer: reads a file's format and data properties and the positions
+// of the chunks the system cares about; writes new WAV files from a range of
+// sample frames; reads the Broadcast Wave time stamp and Pro Tools regions.
+class CWavFile : public CRiffFile
+{
+public:
+    static constexpr uint32_t kCopyBufferSize = 614400;    // 600 KiB
+    static constexpr uint32_t kFallbackBufferSize = 20224; // when 600 KiB cannot be had
+
+    CWavFile() = default;
+    // Reads the file's properties at once and leaves the stream closed.
+    explicit CWavFile(const char* pszPath);
+
+    // --- Properties -------------------------------------------------------
+    // True when the file does not begin with "RIFF". Needs an open stream.
+    bool CheckHeader();
+    // Reads the six format fields of the fmt chunk at nOffset; false, with no
+    // field changed, when no fmt chunk stands there. Fields whose bytes lie
+    // beyond a short chunk or the end of the file keep their values.
+    bool GetProperties(uint64_t nOffset);
+    // Reads the data size of the data chunk at nOffset into m_nDataLength.
+    bool GetDataProperties(uint64_t nOffset);
+    // The property reader: opens the file read-only, checks the header and
+    // walks for fmt, bext, regn, data, cue and AFJx. A chunk that is missing
+    // records offset 0; the fields it would feed keep their values.
+    void DoGetProperties(bool bClose);
+
+    // Set the path with the byte-order flag true and read the properties.
+    bool SetPath(const char* pszPath);
+    bool SetPath(const char& rPath);
+
+    // --- New files and appends (frames are counted from the first frame of
+    // the data chunk; nEndFrame is one past the last) -----------------------
+    // Writes a new WAV file holding this file's fmt chunk and the frames.
+    // Checks everything before writing: on failure returns false and no file
+    // is left at pszPath.
+    bool CreateNewFile(const char* pszPath, uint32_t nStartFrame, uint32_t nEndFrame);
+    // Appends the frames to the data chunk, which must end the existing WAV
+    // file at pszPath. On failure the destination is as it was.
+    bool AppendToFile(const char* pszPath, uint32_t nStartFrame, uint32_t nEndFrame);
+    // Per-channel streams: m_nChannels handles starting at pFiles.
+    void CloseFiles(FILE** pFiles);
+    void SetFileDataLen(FILE** pFiles);
+    bool WriteBuffer(FILE** pFiles, const void* pBuffer, uint32_t nBytes);
+
+    // --- Broadcast Wave and Pro Tools -------------------------------------
+    // The low 32 bits of the bext time reference of the chunk at nOffset.
+    static uint32_t GetTimeStampFromBWF(FILE* pFile, uint64_t nOffset, bool& bFound,
+                                        bool bIntelByteOrder);
+    // As above on the object's open stream; records m_bHasBext and m_nBextLength.
+    uint32_t GetTimeStampFromBWF(uint64_t nOffset);
+    uint32_t GetNumberOfProToolsRegions();
+    // Whole frames in the data chunk; 0 when the block align is 0.
+    uint64_t GetFullFileRegionEnd() const;
+
+    bool m_bHasBext = false;
+    uint32_t m_nBextLength = 0;
+    uint64_t m_nRegnOffset = 0;
+    uint64_t m_nCueOffset = 0;
+    uint64_t m_nAfjxOffset = 0;
+    bool m_bHasCue = false;
+    bool m_bHasAfjx = false;
+};
