@@ -1,0 +1,186 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The services the application controller takes from the platform it runs on:
+// the window's controls, the modal panels, the beep, the log, the per-user
+// settings and the threads. A desktop window and a command line each implement
+// them; the controller knows nothing else of either.
+//
+// Threads. The controller calls everything from the interface thread (the
+// thread that runs the main loop and sends the actions) EXCEPT the calls marked
+// "worker thread allowed": those also come from the one batch worker thread,
+// and an implementation whose controls live on one thread must carry them over
+// to it (blocking where an answer is needed). The controls themselves are
+// touched from the worker only through PopUpButton::indexOfSelectedItem; every
+// other control call comes from the interface thread.
+namespace korva
+{
+
+// Anything whose enabled state the controller switches.
+class Control
+{
+public:
+    virtual ~Control() = default;
+    // The control (or menu item) is enabled or disabled at once.
+    virtual void setEnabled(bool bEnabled) = 0;
+};
+
+class Button : public Control
+{
+public:
+    // The title shown on the button changes at once.
+    virtual void setTitle(const std::string& title) = 0;
+};
+
+// A pop-up menu of titled items, indexed from 0 in the order they were added.
+class PopUpButton : public Control
+{
+public:
+    virtual void addItemWithTitle(const std::string& title) = 0;
+    virtual void removeAllItems() = 0;
+    // Selects the item at nIndex; an index that names no item leaves no item
+    // selected.
+    virtual void selectItemAtIndex(int nIndex) = 0;
+    // The 0-based index of the selected item, -1 when none is selected.
+    // Worker thread allowed.
+    virtual int indexOfSelectedItem() const = 0;
+};
+
+class TableView;
+
+// What a table shows: it asks its data source again after each reloadData.
+class TableDataSource
+{
+public:
+    virtual ~TableDataSource() = default;
+    virtual int numberOfRowsInTableView(const TableView& table) const = 0;
+    // The text of one cell; columnIdentifier is the column's identifier
+    // ("FileName", "FilePath"), row is below numberOfRowsInTableView.
+    virtual std::string objectValueForTableColumn(const TableView& table,
+                                                  std::string_view columnIdentifier,
+                                                  int row) const = 0;
+};
+
+class TableView
+{
+public:
+    virtual ~TableView() = default;
+    // The table reads its rows from dataSource from now on (nullptr: no rows).
+    virtual void setDataSource(TableDataSource* dataSource) = 0;
+    // The table asks its data source again for the row count and every cell.
+    virtual void reloadData() = 0;
+};
+
+class TextView
+{
+public:
+    virtual ~TextView() = default;
+    // Replaces the whole text.
+    virtual void setString(const std::string& text) = 0;
+};
+
+// The action a menu item sends; the controller validates the items that
+// target it by this.
+enum class MenuAction
+{
+    Terminate, // the application menu's Quit item
+    Other,
+};
+
+class MenuItem : public Control
+{
+public:
+    virtual MenuAction action() const = 0;
+};
+
+// The options of an open panel.
+struct OpenPanelOptions
+{
+    bool bCanChooseFiles = true;
+    bool bCanChooseDirectories = false;
+    bool bAllowsMultipleSelection = false;
+    bool bCanCreateDirectories = false;
+};
+
+// Which button of a modal alert the user pressed.
+enum class AlertButton
+{
+    Default,
+    Alternate,
+};
+
+// What became of one listed file in a batch.
+struct FileOutcome
+{
+    enum class Kind
+    {
+        Repaired,  // the copy stands in the destination with a new fmt chunk
+        Unchanged, // the copy stands in the destination as copied
+        Failed,    // no new copy stands in the destination (or the repair failed)
+    };
+    std::string sourcePath;
+    std::string destinationPath;
+    Kind kind = Kind::Failed;
+    std::string detail; // one line for the user: what was done, or why not
+};
+
+class PlatformServices
+{
+public:
+    virtual ~PlatformServices() = default;
+
+    // A modal open panel with the given options, no start folder and no file.
+    // The full paths the user confirmed, in the panel's order; nullopt when the
+    // user cancelled.
+    virtual std::optional<std::vector<std::string>>
+    runOpenPanel(const OpenPanelOptions& options) = 0;
+
+    // A modal alert with a title, a message shown literally (never a format
+    // string), a default and an alternate button and no third one. Returns when
+    // the user has answered. Worker thread allowed: the worker waits for the
+    // answer.
+    virtual AlertButton runAlertPanel(const std::string& title, const std::string& message,
+                                      const std::string& defaultButton,
+                                      const std::string& alternateButton) = 0;
+
+    // The system beep. Worker thread allowed.
+    virtual void beep() = 0;
+
+    // One line in the system log, as given (no formatting is applied).
+    // Worker thread allowed.
+    virtual void log(const std::string& line) = 0;
+
+    // The per-user settings store. hasDefault is false for a key never stored;
+    // integerForKey gives 0 for an absent key; a stored integer survives to the
+    // next run of the application.
+    virtual bool hasDefault(const std::string& key) const = 0;
+    virtual int integerForKey(const std::string& key) const = 0;
+    virtual void setIntegerForKey(const std::string& key, int nValue) = 0;
+
+    // Runs work on a new thread and returns at once; nothing joins the thread,
+    // which ends when work returns.
+    virtual void detachThread(std::function<void()> work) = 0;
+
+    // Runs work later on the interface thread, after the work posted before it,
+    // and returns at once. Worker thread allowed.
+    virtual void runOnInterfaceThread(std::function<void()> work) = 0;
+
+    // Ends the application (the main loop ends; this call may return first).
+    virtual void terminate() = 0;
+
+    // --- Reports for the window; nothing is expected back. ------------------
+    // The batch progress, 0.0 to 100.0, set before each file's job.
+    // Worker thread allowed.
+    virtual void reportProgress(double progressValue) = 0;
+    // The status text for the user changed to text.
+    virtual void reportStatus(const std::string& text) = 0;
+    // One listed file is done with, whatever became of it. Worker thread allowed.
+    virtual void reportFileOutcome(const FileOutcome& outcome) = 0;
+};
+
+} // namespace korva
