@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian 12 machine lacks, builds Korva and then
+#   run    starts the Korva window
+#   test   runs every test
+#   asan   builds and runs every test again under AddressSanitizer and UBSan
+#   tsan   builds and runs the controller tests under ThreadSanitizer
+#   fuzz   builds the libFuzzer targets and runs each for FUZZ_SECONDS (60)
+#   bench  builds and runs the benchmarks
+set -euo pipefail
+
+mode=${1:-test}
+top=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc 2>/dev/null || echo 2)
+
+packages=(
+    build-essential cmake ninja-build pkg-config git
+    libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
+    qt6-base-dev qt6-base-dev-tools libgl-dev
+    libsndfile1-dev sndfile-programs sox ffmpeg alsa-utils
+    clang libclang-rt-14-dev
+)
+
+install_missing() {
+    local missing=()
+    for p in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local as_root=()
+    [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+    "${as_root[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# configure_and_build DIR [cmake options...]
+configure_and_build() {
+    local dir=$1
+    shift
+    cmake -S "$top" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake --build "$dir" -j "$jobs"
+}
+
+install_missing
+
+case "$mode" in
+run)
+    configure_and_build "$top/build"
+    exec "$top/build/korva"
+    ;;
+test)
+    configure_and_build "$top/build"
+    QT_QPA_PLATFORM=offscreen ctest --test-dir "$top/build" --output-on-failure -j "$jobs"
+    ;;
+asan)
+    configure_and_build "$top/build-asan" -DKORVA_SANITIZE=address,undefined
+    QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        LSAN_OPTIONS=suppressions="$top/tests/lsan.supp" \
+        ctest --test-dir "$top/build-asan" --output-on-failure -j "$jobs"
+    ;;
+tsan)
+    configure_and_build "$top/build-tsan" -DKORVA_SANITIZE=thread -DKORVA_BUILD_GUI=OFF -DKORVA_BUILD_CLI=OFF
+    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+        ctest --test-dir "$top/build-tsan" --output-on-failure -L controller
+    ;;
+fuzz)
+    configure_and_build "$top/build-fuzz" -DCMAKE_CXX_COMPILER=clang++ -DKORVA_BUILD_FUZZ=ON \
+        -DKORVA_BUILD_GUI=OFF -DKORVA_BUILD_CLI=OFF -DKORVA_BUILD_TESTS=OFF
+    "$top/fuzz/run-all.sh" "$top/build-fuzz/fuzz" "${FUZZ_SECONDS:-60}"
+    ;;
+bench)
+    configure_and_build "$top/build-bench" -DCMAKE_BUILD_TYPE=Release -DKORVA_BUILD_BENCH=ON -DKORVA_BUILD_TESTS=OFF
+    "$top/bench/run.sh" "$top/build-bench"
+    ;;
+*)
+    echo "usage: $0 run|test|asan|tsan|fuzz|bench" >&2
+    exit 2
+    ;;
+esac
