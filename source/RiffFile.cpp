@@ -6,9 +6,59 @@
 #include <new>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "RiffIO.h"
 #include "Trace.h"
+
+namespace
+{
+// The stepping rule, shared by every walk over the chunk headers: where the
+// walk stands and how far the file goes. Positions are 64-bit and only ever
+// grow, so a walk cannot wrap and always ends at the end of the file.
+struct ChunkStep
+{
+    FILE* pFile = nullptr;
+    bool bIntelByteOrder = true;
+    uint64_t nFileLength = 0;
+    uint64_t nPos = 0; // offset of the header to read next
+};
+
+// Measures the file and seeks to nStart.
+bool BeginWalk(FILE* pFile, uint64_t nStart, bool bIntelByteOrder, ChunkStep& step)
+{
+    step = {pFile, bIntelByteOrder, 0, nStart};
+    return riff::SeekEnd(pFile, step.nFileLength) && riff::Seek(pFile, nStart);
+}
+
+// Reads the identifier of the next header; false when fewer than 4 bytes are
+// left for it (room for the identifier is all that is asked, not a whole header).
+bool ReadNextId(ChunkStep& step, char (&szId)[5])
+{
+    return step.nPos + 4 <= step.nFileLength && riff::ReadId(step.pFile, szId);
+}
+
+// Reads the size behind the identifier just read; false when it is cut off.
+bool ReadSize(ChunkStep& step, uint32_t& nSize)
+{
+    if (!riff::ReadU32(step.pFile, step.bIntelByteOrder, nSize))
+        return false;
+    step.nPos += riff::kChunkHeaderSize;
+    return true;
+}
+
+// Moves behind the payload of the chunk whose header was just read; false
+// when the next header would start past the end of the file.
+bool SkipPayload(ChunkStep& step, const char* szId, uint32_t nSize)
+{
+    uint64_t nSkip = nSize;
+    // Only a data chunk is followed by a pad byte when its size is odd.
+    if (strcmp(szId, "data") == 0 && nSize % 2 == 1)
+        ++nSkip;
+    step.nPos += nSkip;
+    return step.nPos + 4 <= step.nFileLength && riff::Seek(step.pFile, step.nPos);
+}
+} // namespace
 
 uint32_t CRiffFile::SearchForChunk(FILE* pFile, uint64_t nStart, const char* pszChunk, bool bNoSkip,
                                    bool bIntelByteOrder)
@@ -16,44 +66,54 @@ uint32_t CRiffFile::SearchForChunk(FILE* pFile, uint64_t nStart, const char* psz
     CTrace::Line("In CRiffFile::SearchForChunk");
     CTrace::Line("pszChunk = ", pszChunk);
 
-    uint64_t nFileLength = 0;
-    if (!riff::SeekEnd(pFile, nFileLength) || !riff::Seek(pFile, nStart))
+    ChunkStep step;
+    if (!BeginWalk(pFile, nStart, bIntelByteOrder, step))
         return 0;
-
-    // Positions are 64-bit and only ever grow, so the walk cannot wrap and
-    // always ends at the end of the file.
-    uint64_t nPos = nStart;
-    while (nPos + 4 <= nFileLength)
+    char szId[5];
+    while (ReadNextId(step, szId))
     {
-        char szId[5];
-        if (!riff::ReadId(pFile, szId))
-            return 0;
         CTrace::Line("** Chunk = ", std::string_view(szId, strnlen(szId, 4)));
         if (strcmp(szId, pszChunk) == 0)
         {
             // The result is 32-bit: a chunk beyond 4 GiB cannot be reported.
-            if (nPos > UINT32_MAX)
+            if (step.nPos > UINT32_MAX)
                 return 0;
-            CTrace::Line("   --- Found at: ", std::to_string(nPos));
-            return static_cast<uint32_t>(nPos);
+            CTrace::Line("   --- Found at: ", std::to_string(step.nPos));
+            return static_cast<uint32_t>(step.nPos);
         }
-
         uint32_t nSize = 0;
-        if (!riff::ReadU32(pFile, bIntelByteOrder, nSize))
+        if (!ReadSize(step, nSize))
             return 0;
-        nPos += riff::kChunkHeaderSize;
-        if (!bNoSkip)
-        {
-            uint64_t nSkip = nSize;
-            // Only a data chunk is followed by a pad byte when its size is odd.
-            if (strcmp(szId, "data") == 0 && nSize % 2 == 1)
-                ++nSkip;
-            nPos += nSkip;
-            if (nPos + 4 > nFileLength || !riff::Seek(pFile, nPos))
-                return 0;
-        }
+        // Without skipping, the next identifier is read right behind the size.
+        if (!bNoSkip && !SkipPayload(step, szId, nSize))
+            return 0;
     }
     return 0;
+}
+
+std::vector<CRiffFile::ChunkEntry> CRiffFile::ListChunks(FILE* pFile, uint64_t nStart,
+                                                         bool bIntelByteOrder)
+{
+    std::vector<ChunkEntry> chunks;
+    ChunkStep step;
+    if (!BeginWalk(pFile, nStart, bIntelByteOrder, step))
+        return chunks;
+    char szId[5];
+    while (ReadNextId(step, szId))
+    {
+        ChunkEntry& entry = chunks.emplace_back();
+        entry.id.assign(szId, 4);
+        entry.nOffset = step.nPos;
+        if (!ReadSize(step, entry.nSize))
+        {
+            entry.bCutOff = true;
+            break;
+        }
+        entry.bCutOff = step.nPos + entry.nSize > step.nFileLength;
+        if (!SkipPayload(step, szId, entry.nSize))
+            break;
+    }
+    return chunks;
 }
 
 namespace

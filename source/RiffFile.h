@@ -2,6 +2,9 @@
 
 #include "AudioFile.h"
 
+#include <string>
+#include <vector>
+
 // The chunk layer: finds chunks in a RIFF file and removes them.
 class CRiffFile : public CAudioFile
 {
@@ -19,6 +22,20 @@ public:
     // afterwards is unspecified.
     static uint32_t SearchForChunk(FILE* pFile, uint64_t nStart, const char* pszChunk, bool bNoSkip,
                                    bool bIntelByteOrder);
+
+    // One chunk header as a walk visits it.
+    struct ChunkEntry
+    {
+        std::string id;       // the four identifier bytes as they stand in the file
+        uint64_t nOffset = 0; // offset of the identifier
+        uint32_t nSize = 0;   // the payload size the header declares; 0 when cut off
+        bool bCutOff = false; // the size field or the payload runs past the end of the file
+    };
+    // Every chunk header that a walk from nStart visits, by the stepping rule
+    // of SearchForChunk (a data chunk's pad byte included), in file order. The
+    // last entry may be cut off; the walk ends there. Traces nothing; the
+    // stream position afterwards is unspecified.
+    static std::vector<ChunkEntry> ListChunks(FILE* pFile, uint64_t nStart, bool bIntelByteOrder);
 
     // Removes the first chunk named pszChunk after the RIFF header in place:
     // the bytes behind it move down, the file is cut and the RIFF size is
