@@ -1,6 +1,14 @@
 #include "WavFile.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cassert>
+#include <cerrno>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <unistd.h>
 
 #include "RiffIO.h"
 
@@ -107,4 +115,325 @@ bool CWavFile::SetPath(const char* pszPath)
 bool CWavFile::SetPath(const char& rPath)
 {
     return SetPath(&rPath);
+}
+
+// --- New files and appends -----------------------------------------------
+
+namespace
+{
+struct FileCloser
+{
+    void operator()(FILE* pFile) const { fclose(pFile); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+// The copy buffer: the full size when memory allows, the small one otherwise.
+struct CopyBuffer
+{
+    std::unique_ptr<uint8_t[]> pBytes;
+    uint32_t nSize = 0;
+};
+
+CopyBuffer AllocateCopyBuffer()
+{
+    for (const uint32_t nSize : {CWavFile::kCopyBufferSize, CWavFile::kFallbackBufferSize})
+    {
+        if (std::unique_ptr<uint8_t[]> pBytes{new (std::nothrow) uint8_t[nSize]()})
+            return {std::move(pBytes), nSize};
+    }
+    return {};
+}
+
+// Copies nBytes from the current position of pFrom to the current position
+// of pTo in whole buffers and one remainder.
+bool CopyBytes(FILE* pFrom, FILE* pTo, uint64_t nBytes, const CopyBuffer& buffer)
+{
+    for (uint64_t nDone = 0; nDone < nBytes;)
+    {
+        const uint64_t nBlock = std::min<uint64_t>(buffer.nSize, nBytes - nDone);
+        if (!riff::ReadBytes(pFrom, buffer.pBytes.get(), nBlock) ||
+            !riff::WriteBytes(pTo, buffer.pBytes.get(), nBlock))
+            return false;
+        nDone += nBlock;
+    }
+    return true;
+}
+
+// A new file written beside its final path and renamed over it once complete,
+// so that a failed write leaves whatever stood at the path untouched.
+class PendingFile
+{
+public:
+    explicit PendingFile(const char* pszFinalPath) : m_finalPath(pszFinalPath)
+    {
+        static std::atomic<unsigned> s_nSerial{0};
+        for (int nTry = 0; nTry < 100 && !m_pFile; ++nTry)
+        {
+            m_tempPath = m_finalPath + ".korva-" + std::to_string(getpid()) + "-" +
+                         std::to_string(s_nSerial++);
+            // "x": never reuse a file that is already there.
+            m_pFile.reset(fopen(m_tempPath.c_str(), "wx"));
+            if (!m_pFile && errno != EEXIST)
+                break;
+        }
+    }
+    ~PendingFile()
+    {
+        if (m_pFile)
+        {
+            m_pFile.reset();
+            remove(m_tempPath.c_str());
+        }
+    }
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    FILE* Stream() const { return m_pFile.get(); }
+
+    // Flushes, closes and moves the file to its final path; false (and the
+    // file removed) when any of that fails.
+    bool Commit()
+    {
+        const bool bWritten = fflush(m_pFile.get()) == 0 && ferror(m_pFile.get()) == 0;
+        const bool bClosed = fclose(m_pFile.release()) == 0;
+        if (bWritten && bClosed && rename(m_tempPath.c_str(), m_finalPath.c_str()) == 0)
+            return true;
+        remove(m_tempPath.c_str());
+        return false;
+    }
+
+private:
+    std::string m_finalPath;
+    std::string m_tempPath;
+    FilePtr m_pFile;
+};
+} // namespace
+
+bool CWavFile::PlanFrameCopy(uint32_t nStartFrame, uint32_t nEndFrame, FrameCopy& copy)
+{
+    if (nStartFrame > nEndFrame || m_nBlockAlign == 0 || m_nDataOffset == 0 ||
+        nEndFrame > m_nDataLength / m_nBlockAlign)
+        return false;
+    // The data chunk must still stand where the property reader found it.
+    char szId[5];
+    if (!riff::Seek(m_pFile, m_nDataOffset) || !riff::ReadId(m_pFile, szId) ||
+        strcmp(szId, "data") != 0)
+        return false;
+    const uint64_t nBytes = uint64_t{nEndFrame - nStartFrame} * m_nBlockAlign;
+    if (nBytes > UINT32_MAX)
+        return false;
+    copy.nBytes = static_cast<uint32_t>(nBytes);
+    copy.nFrom = m_nDataOffset + riff::kChunkHeaderSize + uint64_t{nStartFrame} * m_nBlockAlign;
+    return copy.nFrom + copy.nBytes <= m_nFileLength;
+}
+
+bool CWavFile::CreateNewFile(const char* pszPath, uint32_t nStartFrame, uint32_t nEndFrame)
+{
+    if (pszPath == nullptr || !OpenSourceIfClosed())
+        return false;
+    const bool bWritten = WriteNewFile(pszPath, nStartFrame, nEndFrame);
+    Close();
+    return bWritten;
+}
+
+bool CWavFile::WriteNewFile(const char* pszPath, uint32_t nStartFrame, uint32_t nEndFrame)
+{
+    const CopyBuffer buffer = AllocateCopyBuffer();
+    FrameCopy copy;
+    if (!buffer.pBytes || !PlanFrameCopy(nStartFrame, nEndFrame, copy))
+        return false;
+
+    const uint64_t nFmtOffset =
+        SearchForChunk(m_pFile, riff::kHeaderSize, "fmt ", false, m_bIntelByteOrder);
+    char szFmtId[5];
+    uint32_t nFmtSize = 0;
+    if (nFmtOffset == 0 || !riff::Seek(m_pFile, nFmtOffset) || !riff::ReadId(m_pFile, szFmtId) ||
+        !riff::ReadU32(m_pFile, m_bIntelByteOrder, nFmtSize) || nFmtSize > buffer.nSize ||
+        !riff::ReadBytes(m_pFile, buffer.pBytes.get(), nFmtSize))
+        return false;
+    // RIFF size: form type, two chunk headers, the fmt body and the frames.
+    const uint64_t nRiffSize = 4 + 2 * riff::kChunkHeaderSize + uint64_t{nFmtSize} + copy.nBytes;
+    if (nRiffSize > UINT32_MAX)
+        return false;
+
+    PendingFile destination(pszPath);
+    FILE* pOut = destination.Stream();
+    if (pOut == nullptr)
+        return false;
+    uint8_t header[12];
+    return riff::Seek(m_pFile, 0) && riff::ReadBytes(m_pFile, header, sizeof header) &&
+           riff::WriteBytes(pOut, header, 4) &&
+           riff::WriteU32(pOut, m_bIntelByteOrder, static_cast<uint32_t>(nRiffSize)) &&
+           riff::WriteBytes(pOut, header + 8, 4) && riff::WriteBytes(pOut, szFmtId, 4) &&
+           riff::WriteU32(pOut, m_bIntelByteOrder, nFmtSize) &&
+           riff::WriteBytes(pOut, buffer.pBytes.get(), nFmtSize) &&
+           riff::WriteBytes(pOut, "data", 4) &&
+           riff::WriteU32(pOut, m_bIntelByteOrder, copy.nBytes) &&
+           riff::Seek(m_pFile, copy.nFrom) && CopyBytes(m_pFile, pOut, copy.nBytes, buffer) &&
+           destination.Commit();
+}
+
+bool CWavFile::AppendToFile(const char* pszPath, uint32_t nStartFrame, uint32_t nEndFrame)
+{
+    if (pszPath == nullptr || !OpenSourceIfClosed())
+        return false;
+    const bool bAppended = AppendFrames(pszPath, nStartFrame, nEndFrame);
+    Close();
+    return bAppended;
+}
+
+bool CWavFile::AppendFrames(const char* pszPath, uint32_t nStartFrame, uint32_t nEndFrame)
+{
+    const FilePtr pDest(fopen(pszPath, "r+"));
+    const CopyBuffer buffer = AllocateCopyBuffer();
+    FrameCopy copy;
+    if (!pDest || !buffer.pBytes || !PlanFrameCopy(nStartFrame, nEndFrame, copy))
+        return false;
+
+    FILE* pOut = pDest.get();
+    const uint64_t nDataOffset =
+        SearchForChunk(pOut, riff::kHeaderSize, "data", false, m_bIntelByteOrder);
+    char szId[5];
+    uint32_t nDataSize = 0;
+    uint32_t nRiffSize = 0;
+    uint64_t nLength = 0;
+    if (nDataOffset == 0 || !riff::Seek(pOut, nDataOffset) || !riff::ReadId(pOut, szId) ||
+        strcmp(szId, "data") != 0 || !riff::ReadU32(pOut, m_bIntelByteOrder, nDataSize) ||
+        !riff::Seek(pOut, 4) || !riff::ReadU32(pOut, m_bIntelByteOrder, nRiffSize) ||
+        !riff::SeekEnd(pOut, nLength))
+        return false;
+    // The frames land at the end of the file, so they extend the data chunk
+    // only when that chunk ends the file exactly (no pad byte, nothing behind it).
+    if (nDataOffset + riff::kChunkHeaderSize + nDataSize != nLength ||
+        uint64_t{nDataSize} + copy.nBytes > UINT32_MAX ||
+        nLength + copy.nBytes > riff::kMaxRiffLength)
+        return false;
+
+    // The frames first, the sizes last: until the sizes change, the frames
+    // behind the data chunk are outside every chunk and easily cut off again.
+    const bool bAppended =
+        riff::Seek(m_pFile, copy.nFrom) && CopyBytes(m_pFile, pOut, copy.nBytes, buffer) &&
+        riff::Seek(pOut, nDataOffset + 4) &&
+        riff::WriteU32(pOut, m_bIntelByteOrder, nDataSize + copy.nBytes) && riff::Seek(pOut, 4) &&
+        riff::WriteU32(pOut, m_bIntelByteOrder, static_cast<uint32_t>(nLength + copy.nBytes - 8)) &&
+        fflush(pOut) == 0;
+    if (!bAppended)
+    {
+        // Back to the old length and sizes; what could not be flushed is dropped.
+        fflush(pOut);
+        clearerr(pOut);
+        if (ftruncate(fileno(pOut), static_cast<off_t>(nLength)) == 0 &&
+            riff::Seek(pOut, nDataOffset + 4))
+        {
+            riff::WriteU32(pOut, m_bIntelByteOrder, nDataSize);
+            riff::Seek(pOut, 4);
+            riff::WriteU32(pOut, m_bIntelByteOrder, nRiffSize);
+        }
+    }
+    return bAppended;
+}
+
+bool CWavFile::OpenSourceIfClosed()
+{
+    return m_bFileOpen || Open("r");
+}
+
+// --- Per-channel streams ----------------------------------------------------
+
+void CWavFile::CloseFiles(FILE** pFiles)
+{
+    assert(pFiles);
+    for (uint16_t nChannel = 0; nChannel < m_nChannels; ++nChannel)
+    {
+        if (pFiles[nChannel] != nullptr)
+            fclose(pFiles[nChannel]);
+    }
+}
+
+void CWavFile::SetFileDataLen(FILE** pFiles)
+{
+    assert(pFiles);
+    for (uint16_t nChannel = 0; nChannel < m_nChannels; ++nChannel)
+    {
+        FILE* pFile = pFiles[nChannel];
+        uint64_t nLength = 0;
+        if (pFile != nullptr && riff::SeekEnd(pFile, nLength) && nLength >= 8 &&
+            riff::Seek(pFile, 4))
+            riff::WriteU32(pFile, m_bIntelByteOrder, static_cast<uint32_t>(nLength - 8));
+    }
+}
+
+bool CWavFile::WriteBuffer(FILE** pFiles, const void* pBuffer, uint32_t nBytes)
+{
+    if (pFiles == nullptr || pBuffer == nullptr || nBytes == 0)
+        return false;
+    bool bAllWritten = true;
+    for (uint16_t nChannel = 0; nChannel < m_nChannels; ++nChannel)
+        bAllWritten = pFiles[nChannel] != nullptr &&
+                      riff::WriteBytes(pFiles[nChannel], pBuffer, nBytes) && bAllWritten;
+    return bAllWritten;
+}
+
+// --- Broadcast Wave and Pro Tools -----------------------------------------
+
+namespace
+{
+constexpr uint64_t kBextTimeReferenceLow = 346; // behind the header and the text fields
+
+// Reads the identifier at nOffset and tells whether it is pszExpected.
+bool ChunkIdAt(FILE* pFile, uint64_t nOffset, const char* pszExpected)
+{
+    char szId[5];
+    return riff::Seek(pFile, nOffset) && riff::ReadId(pFile, szId) &&
+           strcmp(szId, pszExpected) == 0;
+}
+} // namespace
+
+uint32_t CWavFile::GetTimeStampFromBWF(FILE* pFile, uint64_t nOffset, bool& bFound,
+                                       bool bIntelByteOrder)
+{
+    uint32_t nTimeLow = 0;
+    bFound = pFile != nullptr && ChunkIdAt(pFile, nOffset, "bext") &&
+             riff::Seek(pFile, nOffset + kBextTimeReferenceLow) &&
+             riff::ReadU32(pFile, bIntelByteOrder, nTimeLow);
+    return bFound ? nTimeLow : 0;
+}
+
+uint32_t CWavFile::GetTimeStampFromBWF(uint64_t nOffset)
+{
+    // A closed stream is opened for the read and closed again.
+    const bool bOpenedHere = !m_bFileOpen;
+    if (bOpenedHere && !Open("r"))
+    {
+        m_bHasBext = false;
+        return 0;
+    }
+    uint32_t nSize = 0;
+    uint32_t nTimeLow = 0;
+    m_bHasBext = ChunkIdAt(m_pFile, nOffset, "bext") &&
+                 riff::ReadU32(m_pFile, m_bIntelByteOrder, nSize) &&
+                 riff::Seek(m_pFile, nOffset + kBextTimeReferenceLow) &&
+                 riff::ReadU32(m_pFile, m_bIntelByteOrder, nTimeLow);
+    if (m_bHasBext)
+        m_nBextLength = nSize + static_cast<uint32_t>(riff::kChunkHeaderSize);
+    if (bOpenedHere)
+        Close();
+    return m_bHasBext ? nTimeLow : 0;
+}
+
+uint32_t CWavFile::GetNumberOfProToolsRegions()
+{
+    if (m_nRegnOffset == 0 || !OpenSourceIfClosed())
+        return 0;
+    uint32_t nRegions = 0;
+    const bool bRead = ChunkIdAt(m_pFile, m_nRegnOffset, "regn") &&
+                       riff::Seek(m_pFile, m_nRegnOffset + riff::kChunkHeaderSize) &&
+                       riff::ReadU32(m_pFile, m_bIntelByteOrder, nRegions);
+    Close();
+    return bRead ? nRegions : 0;
+}
+
+uint64_t CWavFile::GetFullFileRegionEnd() const
+{
+    return m_nBlockAlign == 0 ? 0 : m_nDataLength / m_nBlockAlign;
 }

@@ -64,4 +64,19 @@ public:
     uint64_t m_nAfjxOffset = 0;
     bool m_bHasCue = false;
     bool m_bHasAfjx = false;
+
+private:
+    // Where the frames of a copy lie in the source and how many bytes they are.
+    struct FrameCopy
+    {
+        uint64_t nFrom = 0;
+        uint32_t nBytes = 0;
+    };
+    // Checks a frame range against the source's open stream before anything
+    // is written: whole frames only, a data chunk where it was found, a byte
+    // count that fits 32 bits and bytes that are all in the file.
+    bool PlanFrameCopy(uint32_t nStartFrame, uint32_t nEndFrame, FrameCopy& copy);
+    bool WriteNewFile(const char* pszPath, uint32_t nStartFrame, uint32_t nEndFrame);
+    bool AppendFrames(const char* pszPath, uint32_t nStartFrame, uint32_t nEndFrame);
+    bool OpenSourceIfClosed();
 };
