@@ -1,0 +1,14 @@
+#include "MainWindow.h"
+#include "WidgetDialogs.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral("korva"));
+    WidgetDialogs dialogs;
+    MainWindow window(dialogs);
+    window.show();
+    return app.exec();
+}

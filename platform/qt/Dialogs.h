@@ -1,0 +1,30 @@
+#pragma once
+
+#include "PlatformServices.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+// The modal questions the window puts to the user: the open panels and the
+// alert. The window asks them only on the interface thread. The desktop
+// answers them with Qt's own dialogs (WidgetDialogs); a test answers them
+// with choices of its own.
+class Dialogs
+{
+public:
+    virtual ~Dialogs() = default;
+
+    // The full paths the user confirmed, in the panel's order; nullopt when
+    // the user cancelled.
+    virtual std::optional<std::vector<std::string>>
+    openPanel(QWidget* parent, const korva::OpenPanelOptions& options) = 0;
+
+    // Which of the two buttons the user pressed; the default button is the
+    // one Return presses.
+    virtual korva::AlertButton alert(QWidget* parent, const std::string& title,
+                                     const std::string& message, const std::string& defaultButton,
+                                     const std::string& alternateButton) = 0;
+};

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "AppController.h"
+#include "QtButton.h"
+#include "QtControl.h"
+#include "QtMenuItem.h"
+#include "QtPlatform.h"
+#include "QtPopUpButton.h"
+#include "QtTableView.h"
+#include "QtTextView.h"
+
+#include <QMainWindow>
+
+#include <memory>
+
+namespace Ui
+{
+class MainWindow;
+}
+
+// The Korva window: loads the form, creates the controller over the Qt
+// platform, connects the controller's outlets to the form's controls, sends
+// awakeFromNib and then hands the controls' signals to the controller's
+// actions. It also shows the batch's progress, status and activity, lists
+// files dropped on it as a confirmed file-chooser selection, and treats
+// closing as a quit request (refused with a beep during a batch).
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // dialogs answers the panels and the alert; it must outlive the window.
+    explicit MainWindow(Dialogs& dialogs, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    AppController& controller() { return m_controller; }
+    QtPlatform& platform() { return m_platform; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void connectOutlets();
+    void connectActions();
+    void showReports();
+    void quitOrCancel();
+    bool acceptsFiles() const;
+
+    std::unique_ptr<Ui::MainWindow> m_ui;
+    QtPlatform m_platform;
+    AppController m_controller;
+
+    QtControl m_goControl;
+    QtControl m_browseControl;
+    QtControl m_selectFilesControl;
+    QtPopUpButton m_sampleRate;
+    QtPopUpButton m_resolution;
+    QtMenuItem m_quitMenuItem;
+    QtButton m_quitButton;
+    QtTextView m_pathText;
+    QtTableView m_fileTable;
+};

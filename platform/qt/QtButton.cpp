@@ -1,0 +1,13 @@
+#include "QtButton.h"
+
+#include <QAbstractButton>
+
+void QtButton::setEnabled(bool bEnabled)
+{
+    m_button->setEnabled(bEnabled);
+}
+
+void QtButton::setTitle(const std::string& title)
+{
+    m_button->setText(QString::fromStdString(title));
+}

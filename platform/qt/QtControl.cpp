@@ -1,0 +1,8 @@
+#include "QtControl.h"
+
+#include <QWidget>
+
+void QtControl::setEnabled(bool bEnabled)
+{
+    m_widget->setEnabled(bEnabled);
+}

@@ -1,0 +1,8 @@
+#include "QtMenuItem.h"
+
+#include <QAction>
+
+void QtMenuItem::setEnabled(bool bEnabled)
+{
+    m_action->setEnabled(bEnabled);
+}

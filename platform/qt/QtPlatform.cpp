@@ -1,0 +1,128 @@
+#include "QtPlatform.h"
+
+#include "Dialogs.h"
+#include "InterfaceThread.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QFileInfo>
+
+#include <cstdio>
+
+namespace
+{
+QString describe(const korva::FileOutcome& outcome)
+{
+    using Kind = korva::FileOutcome::Kind;
+    const char* kind = outcome.kind == Kind::Repaired    ? "repaired"
+                       : outcome.kind == Kind::Unchanged ? "unchanged"
+                                                         : "failed";
+    return QStringLiteral("[%1] %2: %3")
+        .arg(QLatin1String(kind), QFileInfo(QString::fromStdString(outcome.sourcePath)).fileName(),
+             QString::fromStdString(outcome.detail));
+}
+} // namespace
+
+QtPlatform::QtPlatform(Dialogs& dialogs, QWidget* window)
+    : m_dialogs(dialogs), m_window(window),
+      m_settings(QStringLiteral("Korva"), QStringLiteral("Korva"))
+{
+}
+
+QtPlatform::~QtPlatform()
+{
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+void QtPlatform::answerNextOpenPanel(std::vector<std::string> paths)
+{
+    m_droppedPaths = std::move(paths);
+}
+
+std::optional<std::vector<std::string>>
+QtPlatform::runOpenPanel(const korva::OpenPanelOptions& options)
+{
+    if (m_droppedPaths)
+        return std::exchange(m_droppedPaths, std::nullopt);
+    return m_dialogs.openPanel(m_window, options);
+}
+
+korva::AlertButton QtPlatform::runAlertPanel(const std::string& title, const std::string& message,
+                                             const std::string& defaultButton,
+                                             const std::string& alternateButton)
+{
+    return interface_thread::callAndWait(
+        this,
+        [&] { return m_dialogs.alert(m_window, title, message, defaultButton, alternateButton); });
+}
+
+void QtPlatform::beep()
+{
+    interface_thread::call(this,
+                           [this]
+                           {
+                               QApplication::beep();
+                               emit beeped();
+                           });
+}
+
+void QtPlatform::log(const std::string& line)
+{
+    const QByteArray stamp =
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toUtf8();
+    // One write per line, so that lines from two threads never interleave.
+    std::fprintf(stderr, "%s korva[%lld] %s\n", stamp.constData(),
+                 static_cast<long long>(QCoreApplication::applicationPid()), line.c_str());
+    interface_thread::call(this,
+                           [this, text = QString::fromStdString(line)] { emit lineLogged(text); });
+}
+
+bool QtPlatform::hasDefault(const std::string& key) const
+{
+    return m_settings.contains(QString::fromStdString(key));
+}
+
+int QtPlatform::integerForKey(const std::string& key) const
+{
+    return m_settings.value(QString::fromStdString(key), 0).toInt();
+}
+
+void QtPlatform::setIntegerForKey(const std::string& key, int nValue)
+{
+    m_settings.setValue(QString::fromStdString(key), nValue);
+    m_settings.sync();
+}
+
+void QtPlatform::detachThread(std::function<void()> work)
+{
+    if (m_worker.joinable())
+        m_worker.join();
+    m_worker = std::thread(std::move(work));
+}
+
+void QtPlatform::runOnInterfaceThread(std::function<void()> work)
+{
+    QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
+}
+
+void QtPlatform::terminate()
+{
+    QCoreApplication::quit();
+}
+
+void QtPlatform::reportProgress(double progressValue)
+{
+    interface_thread::call(this, [this, progressValue] { emit progressReported(progressValue); });
+}
+
+void QtPlatform::reportStatus(const std::string& text)
+{
+    interface_thread::call(this, [this, status = QString::fromStdString(text)]
+                           { emit statusReported(status); });
+}
+
+void QtPlatform::reportFileOutcome(const korva::FileOutcome& outcome)
+{
+    interface_thread::call(this, [this, line = describe(outcome)] { emit fileReported(line); });
+}

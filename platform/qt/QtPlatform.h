@@ -1,0 +1,74 @@
+#pragma once
+
+#include "PlatformServices.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QSettings>
+#include <QWidget>
+
+#include <optional>
+#include <thread>
+
+class Dialogs;
+
+// The platform services on Qt: the panels and the alert through a Dialogs
+// strategy, the beep, the log (standard error and the window's activity pane),
+// the per-user settings in QSettings ("Korva", "Korva") and the worker thread.
+//
+// The object lives on the interface thread. Calls from the batch worker are
+// carried over to it: the alert waits for the answer; the beep, the log lines
+// and the reports are queued and reach the window in the order they were made.
+// The window learns of them through the signals below, always on the interface
+// thread. Destroy it only when no batch runs.
+class QtPlatform : public QObject, public korva::PlatformServices
+{
+    Q_OBJECT
+
+public:
+    // dialogs must outlive this object; window is the parent of the panels.
+    QtPlatform(Dialogs& dialogs, QWidget* window);
+    ~QtPlatform() override;
+
+    // The next open panel is not shown: it answers as if the user had chosen
+    // paths and confirmed (the files dropped on the window).
+    void answerNextOpenPanel(std::vector<std::string> paths);
+
+    std::optional<std::vector<std::string>>
+    runOpenPanel(const korva::OpenPanelOptions& options) override;
+    korva::AlertButton runAlertPanel(const std::string& title, const std::string& message,
+                                     const std::string& defaultButton,
+                                     const std::string& alternateButton) override;
+    void beep() override;
+    // Writes "<date time> korva[pid] <line>" to standard error at once.
+    void log(const std::string& line) override;
+
+    bool hasDefault(const std::string& key) const override;
+    int integerForKey(const std::string& key) const override;
+    void setIntegerForKey(const std::string& key, int nValue) override;
+
+    void detachThread(std::function<void()> work) override;
+    void runOnInterfaceThread(std::function<void()> work) override;
+    void terminate() override;
+
+    void reportProgress(double progressValue) override;
+    void reportStatus(const std::string& text) override;
+    void reportFileOutcome(const korva::FileOutcome& outcome) override;
+
+signals:
+    void beeped();
+    void lineLogged(const QString& line);
+    void progressReported(double progressValue);
+    void statusReported(const QString& text);
+    // One line for the activity pane: "[repaired] take1.wav: <what was done>".
+    void fileReported(const QString& line);
+
+private:
+    Dialogs& m_dialogs;
+    QPointer<QWidget> m_window;
+    mutable QSettings m_settings;
+    std::optional<std::vector<std::string>> m_droppedPaths;
+    // The last batch's worker. It has posted its last work before the next
+    // batch can start, so joining it then never waits on the interface thread.
+    std::thread m_worker;
+};

@@ -1,0 +1,35 @@
+#include "QtTableView.h"
+
+#include <QTableWidget>
+
+#include <memory>
+
+QtTableView::QtTableView(QTableWidget* table)
+    : m_table(table), m_identifiers(table->property("columnIdentifiers").toStringList())
+{
+}
+
+void QtTableView::setDataSource(korva::TableDataSource* dataSource)
+{
+    m_dataSource = dataSource;
+    reloadData();
+}
+
+void QtTableView::reloadData()
+{
+    const int nRows = m_dataSource ? m_dataSource->numberOfRowsInTableView(*this) : 0;
+    m_table->clearContents();
+    m_table->setRowCount(nRows);
+    for (int row = 0; row < nRows; ++row)
+    {
+        for (int column = 0; column < m_table->columnCount(); ++column)
+        {
+            const QString identifier = m_identifiers.value(column);
+            const std::string text =
+                m_dataSource->objectValueForTableColumn(*this, identifier.toStdString(), row);
+            auto item = std::make_unique<QTableWidgetItem>(QString::fromStdString(text));
+            item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+            m_table->setItem(row, column, item.release());
+        }
+    }
+}

@@ -1,0 +1,8 @@
+#include "QtTextView.h"
+
+#include <QPlainTextEdit>
+
+void QtTextView::setString(const std::string& text)
+{
+    m_textEdit->setPlainText(QString::fromStdString(text));
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "Dialogs.h"
+
+// The desktop's answers: a QFileDialog for the open panels and a QMessageBox
+// for the alert.
+class WidgetDialogs : public Dialogs
+{
+public:
+    std::optional<std::vector<std::string>>
+    openPanel(QWidget* parent, const korva::OpenPanelOptions& options) override;
+
+    korva::AlertButton alert(QWidget* parent, const std::string& title, const std::string& message,
+                             const std::string& defaultButton,
+                             const std::string& alternateButton) override;
+};
