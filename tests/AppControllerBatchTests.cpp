@@ -3,6 +3,7 @@
 #include "TemporaryCopy.h"
 
 #include <future>
+#include <thread>
 
 namespace fs = std::filesystem;
 using fixture::Bytes;
@@ -230,6 +231,40 @@ TEST_P(AppControllerStop, StopDuringTheSecondOfFiveFiles)
 
 INSTANTIATE_TEST_SUITE_P(, AppControllerStop, ::testing::ValuesIn(kStopCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(AppControllerBatch, InterfaceThreadReadsAndStopsWhileTheWorkerRuns)
+{
+    prepare({"1.wav", "2.wav", "3.wav", "4.wav", "5.wav"});
+    controller->DoPatch();
+    double lastSeen = 0.0;
+    for (int i = 0; i < 1000 && controller->isPatching(); ++i)
+    {
+        // A window polls the progress while the worker writes it.
+        const double seen = controller->progressValue();
+        EXPECT_GE(seen, lastSeen);
+        lastSeen = seen;
+        EXPECT_FALSE(controller->validateMenuItem(window.quitItem));
+        if (i == 10)
+            controller->OnCancel();
+        std::this_thread::yield();
+    }
+    platform.joinWorkers();
+    platform.pumpInterfaceQueue();
+
+    // Wherever the request landed, every started file was finished and copied.
+    const std::size_t nDone = platform.outcomes().size();
+    EXPECT_EQ(listing(destination).size(), nDone);
+    if (nDone < 5)
+        EXPECT_EQ(platform.beeps(), 1) << "only the stop request ends this batch early";
+    EXPECT_LE(platform.beeps(), 1);
+    EXPECT_EQ(platform.logLines().back(), kClosingLine);
+
+    chooseFiles({(source / "1.wav").string()});
+    platform.answerAlert(korva::AlertButton::Default);
+    runBatch();
+    EXPECT_EQ(platform.outcomes().back().kind, Kind::Repaired)
+        << "the request ended with its batch";
+}
 
 TEST_F(AppControllerBatch, StopWithoutABatchChangesNothing)
 {
