@@ -229,11 +229,7 @@ bool CWavFile::PlanFrameCopy(uint32_t nStartFrame, uint32_t nEndFrame, FrameCopy
 
 bool CWavFile::CreateNewFile(const char* pszPath, uint32_t nStartFrame, uint32_t nEndFrame)
 {
-    if (pszPath == nullptr || !OpenSourceIfClosed())
-        return false;
-    const bool bWritten = WriteNewFile(pszPath, nStartFrame, nEndFrame);
-    Close();
-    return bWritten;
+    return CopyWithSourceOpen(&CWavFile::WriteNewFile, pszPath, nStartFrame, nEndFrame);
 }
 
 bool CWavFile::WriteNewFile(const char* pszPath, uint32_t nStartFrame, uint32_t nEndFrame)
@@ -275,11 +271,7 @@ bool CWavFile::WriteNewFile(const char* pszPath, uint32_t nStartFrame, uint32_t 
 
 bool CWavFile::AppendToFile(const char* pszPath, uint32_t nStartFrame, uint32_t nEndFrame)
 {
-    if (pszPath == nullptr || !OpenSourceIfClosed())
-        return false;
-    const bool bAppended = AppendFrames(pszPath, nStartFrame, nEndFrame);
-    Close();
-    return bAppended;
+    return CopyWithSourceOpen(&CWavFile::AppendFrames, pszPath, nStartFrame, nEndFrame);
 }
 
 bool CWavFile::AppendFrames(const char* pszPath, uint32_t nStartFrame, uint32_t nEndFrame)
@@ -331,6 +323,17 @@ bool CWavFile::AppendFrames(const char* pszPath, uint32_t nStartFrame, uint32_t 
         }
     }
     return bAppended;
+}
+
+bool CWavFile::CopyWithSourceOpen(FrameCopier pCopier, const char* pszPath, uint32_t nStartFrame,
+                                  uint32_t nEndFrame)
+{
+    if (pszPath == nullptr || !OpenSourceIfClosed())
+        return false;
+    const bool bCopied = (this->*pCopier)(pszPath, nStartFrame, nEndFrame);
+    // Closed on every path, also when the caller had it open.
+    Close();
+    return bCopied;
 }
 
 bool CWavFile::OpenSourceIfClosed()

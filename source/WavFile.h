@@ -78,5 +78,9 @@ private:
     bool PlanFrameCopy(uint32_t nStartFrame, uint32_t nEndFrame, FrameCopy& copy);
     bool WriteNewFile(const char* pszPath, uint32_t nStartFrame, uint32_t nEndFrame);
     bool AppendFrames(const char* pszPath, uint32_t nStartFrame, uint32_t nEndFrame);
+    // Runs one of the two above on the source's open stream, then closes it.
+    using FrameCopier = bool (CWavFile::*)(const char*, uint32_t, uint32_t);
+    bool CopyWithSourceOpen(FrameCopier pCopier, const char* pszPath, uint32_t nStartFrame,
+                            uint32_t nEndFrame);
     bool OpenSourceIfClosed();
 };
