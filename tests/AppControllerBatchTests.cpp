@@ -118,35 +118,32 @@ TEST_F(AppControllerBatch, RepairsEveryFileAndResetsTheWindow)
     EXPECT_EQ(controller->resolutionIndex(), 0);
 }
 
-TEST_F(AppControllerBatch, ProgressIsCappedAtOneHundred)
+namespace
 {
-    const std::vector<std::pair<int, std::vector<double>>> cases = {
-        {1, {100.0}},
-        {6, {100.0 / 6, 100.0 / 6 + 100.0 / 6, 50.0, 200.0 / 3, 250.0 / 3, 100.0}},
-    };
-    for (const auto& [n, expected] : cases)
-    {
-        SCOPED_TRACE(n);
-        TestPlatform localPlatform;
-        test::TestWindow localWindow;
-        AppController local(localPlatform);
-        localWindow.connect(local);
-        local.awakeFromNib();
-        const fs::path from = folder("from" + std::to_string(n));
-        const fs::path to = folder("to" + std::to_string(n));
-        Strings names;
-        for (int i = 0; i < n; ++i)
-            names.push_back("f" + std::to_string(i) + ".wav");
-        localPlatform.answerPanel(writeFiles(from, names));
-        local.GetFilesForFixin();
-        localPlatform.answerPanel(Strings{to.string()});
-        local.SetPath();
-        local.DoPatch();
-        localPlatform.joinWorkers();
-        localPlatform.pumpInterfaceQueue();
-        expectProgress(localPlatform.progress(), expected);
-    }
+class AppControllerProgress
+    : public AppControllerBatch,
+      public ::testing::WithParamInterface<std::pair<int, std::vector<double>>>
+{
+};
+} // namespace
+
+TEST_P(AppControllerProgress, IsSetBeforeEachFileAndCappedAtOneHundred)
+{
+    const auto& [n, expected] = GetParam();
+    Strings names;
+    for (int i = 0; i < n; ++i)
+        names.push_back("f" + std::to_string(i) + ".wav");
+    prepare(names);
+    runBatch();
+    expectProgress(platform.progress(), expected);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    , AppControllerProgress,
+    ::testing::Values(std::pair<int, std::vector<double>>{1, {100.0}},
+                      std::pair<int, std::vector<double>>{
+                          6, {100.0 / 6, 200.0 / 6, 50.0, 400.0 / 6, 500.0 / 6, 100.0}}),
+    [](const auto& info) { return std::to_string(info.param.first) + "Files"; });
 
 TEST_F(AppControllerBatch, EmptyListRestoresEveryControlAndStartsNoThread)
 {
@@ -255,7 +252,9 @@ TEST_F(AppControllerBatch, InterfaceThreadReadsAndStopsWhileTheWorkerRuns)
     const std::size_t nDone = platform.outcomes().size();
     EXPECT_EQ(listing(destination).size(), nDone);
     if (nDone < 5)
+    {
         EXPECT_EQ(platform.beeps(), 1) << "only the stop request ends this batch early";
+    }
     EXPECT_LE(platform.beeps(), 1);
     EXPECT_EQ(platform.logLines().back(), kClosingLine);
 
@@ -462,49 +461,46 @@ TEST_P(AppControllerSameFile, NeverTouchesTheSource)
 INSTANTIATE_TEST_SUITE_P(, AppControllerSameFile, ::testing::ValuesIn(kSameFileCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(AppControllerBatch, DestinationPathMustFitTheFileClasses)
+namespace
 {
-    const std::string name = "a.wav";
-    // The copy is repaired as ".korva-a.wav.XXXXXX" in the destination folder.
-    const std::size_t temporaryExtra = 1 + std::string(".korva-a.wav.XXXXXX").size();
-    for (const std::size_t nTemporaryLength :
-         {CAudioFile::kPathCapacity - 1, CAudioFile::kPathCapacity})
-    {
-        SCOPED_TRACE(nTemporaryLength);
-        TestPlatform localPlatform;
-        test::TestWindow localWindow;
-        AppController local(localPlatform);
-        localWindow.connect(local);
-        local.awakeFromNib();
-        const fs::path from = folder("from" + std::to_string(nTemporaryLength));
-        fs::path to = folder("to" + std::to_string(nTemporaryLength));
-        std::size_t nLeft = nTemporaryLength - temporaryExtra - to.string().size();
-        while (nLeft > 0)
-        {
-            const std::size_t nPart = nLeft > 202 ? 200 : nLeft - 1;
-            to /= std::string(nPart, 'd');
-            nLeft -= nPart + 1;
-        }
-        fs::create_directories(to);
-        ASSERT_EQ(TemporaryCopy::pattern(to, name).string().size(), nTemporaryLength);
-        localPlatform.answerPanel(writeFiles(from, {name}));
-        local.GetFilesForFixin();
-        localPlatform.answerPanel(Strings{to.string()});
-        local.SetPath();
-        local.DoPatch();
-        localPlatform.joinWorkers();
-        localPlatform.pumpInterfaceQueue();
+class AppControllerPathLimit : public AppControllerBatch,
+                               public ::testing::WithParamInterface<std::size_t>
+{
+};
+} // namespace
 
-        const bool bFits = nTemporaryLength < CAudioFile::kPathCapacity;
-        const Strings log = localPlatform.logLines();
-        EXPECT_EQ(log.at(4),
-                  bFits ? kClosingLine : "Destination path too long: " + (to / name).string());
-        if (bFits)
-            EXPECT_EQ(fixture::readFile(to / name), repairedFile(44100, 24));
-        else
-            EXPECT_TRUE(fs::is_empty(to));
+// The copy is repaired as ".korva-a.wav.XXXXXX" in the destination folder, so
+// that path, the longer one, must fit the file classes' path buffers.
+TEST_P(AppControllerPathLimit, DestinationPathMustFitTheFileClasses)
+{
+    const std::size_t nTemporaryLength = GetParam();
+    prepare({"a.wav"});
+    fs::path to = destination;
+    const std::size_t nTemporaryExtra = std::string("/.korva-a.wav.XXXXXX").size();
+    std::size_t nLeft = nTemporaryLength - nTemporaryExtra - to.string().size();
+    while (nLeft > 0)
+    {
+        const std::size_t nPart = nLeft > 202 ? 200 : nLeft - 1;
+        to /= std::string(nPart, 'd');
+        nLeft -= nPart + 1;
     }
+    fs::create_directories(to);
+    ASSERT_EQ(TemporaryCopy::pattern(to, "a.wav").string().size(), nTemporaryLength);
+    chooseDestination(to);
+    runBatch();
+
+    const bool bFits = nTemporaryLength < CAudioFile::kPathCapacity;
+    const std::string tooLong = "Destination path too long: " + (to / "a.wav").string();
+    EXPECT_EQ(platform.logLines().at(4), bFits ? kClosingLine : tooLong);
+    if (bFits)
+        EXPECT_EQ(fixture::readFile(to / "a.wav"), repairedFile(44100, 24));
+    else
+        EXPECT_TRUE(fs::is_empty(to));
 }
+
+INSTANTIATE_TEST_SUITE_P(, AppControllerPathLimit,
+                         ::testing::Values(CAudioFile::kPathCapacity - 1,
+                                           CAudioFile::kPathCapacity));
 
 TEST_F(AppControllerBatch, FilesOverFourGibibytesAreRefusedBeforeCopying)
 {
