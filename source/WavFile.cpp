@@ -346,6 +346,8 @@ bool CWavFile::OpenSourceIfClosed()
 void CWavFile::CloseFiles(FILE** pFiles)
 {
     assert(pFiles);
+    if (pFiles == nullptr)
+        return; // builds without assertions ignore the call
     for (uint16_t nChannel = 0; nChannel < m_nChannels; ++nChannel)
     {
         if (pFiles[nChannel] != nullptr)
@@ -356,6 +358,8 @@ void CWavFile::CloseFiles(FILE** pFiles)
 void CWavFile::SetFileDataLen(FILE** pFiles)
 {
     assert(pFiles);
+    if (pFiles == nullptr)
+        return; // builds without assertions ignore the call
     for (uint16_t nChannel = 0; nChannel < m_nChannels; ++nChannel)
     {
         FILE* pFile = pFiles[nChannel];

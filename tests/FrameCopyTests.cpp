@@ -541,7 +541,13 @@ using ChannelStreamsDeathTest = ChannelStreams;
 TEST_F(ChannelStreamsDeathTest, NullStreamArrayStopsWithAnAssertionNamingTheCall)
 {
     wav.m_nChannels = 1;
+#ifdef NDEBUG
+    wav.CloseFiles(nullptr);
+    wav.SetFileDataLen(nullptr);
+    GTEST_SKIP() << "assertions are compiled out (NDEBUG): the null array was ignored";
+#else
     EXPECT_DEATH(wav.CloseFiles(nullptr), "WavFile.cpp.*CloseFiles.*pFiles");
     EXPECT_DEATH(wav.SetFileDataLen(nullptr), "WavFile.cpp.*SetFileDataLen.*pFiles");
+#endif
 }
 } // namespace
