@@ -5,29 +5,22 @@
 #include "ScriptedDialogs.h"
 #include "TempDir.h"
 #include "WavBuilder.h"
+#include "WindowDriver.h"
 
 #include <QAction>
 #include <QComboBox>
-#include <QDropEvent>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
-#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
 #include <QTableWidget>
 
+using namespace window_driver;
+
 namespace
 {
-template <typename T> T* child(QObject& window, const char* name)
-{
-    T* found = window.findChild<T*>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("the window has no %s", name);
-    return found;
-}
-
 QStringList itemsOf(QComboBox* comboBox)
 {
     QStringList items;
@@ -54,23 +47,6 @@ QString qs(const std::filesystem::path& path)
     return QString::fromStdString(path.string());
 }
 
-// Drops paths (as file URLs) and one web address on the window; true when it
-// took them.
-bool drop(MainWindow& window, const std::vector<std::filesystem::path>& paths)
-{
-    QList<QUrl> urls;
-    for (const auto& path : paths)
-        urls << QUrl::fromLocalFile(qs(path));
-    urls << QUrl(QStringLiteral("http://localhost/elsewhere.wav"));
-    QMimeData mimeData;
-    mimeData.setUrls(urls);
-    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mimeData, Qt::LeftButton,
-                          Qt::NoModifier);
-    QCoreApplication::sendEvent(&window, &enter);
-    QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &mimeData, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&window, &dropped);
-    return enter.isAccepted() && dropped.isAccepted();
-}
 } // namespace
 
 class WindowTests : public QObject
@@ -267,7 +243,7 @@ private slots:
         QVERIFY(!child<QPushButton>(window, "goButton")->isEnabled());
 
         if (bDropped)
-            QVERIFY(drop(window, chosen));
+            QVERIFY(drop(window, chosen, {QUrl("http://localhost/elsewhere.wav")}));
         else
         {
             std::vector<std::string> answer;
