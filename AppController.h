@@ -14,7 +14,11 @@
 //
 // Threads: every public operation is for the interface thread, except
 // startpatching, patchFile, deleteFile and copyFile, which the batch runs on its
-// worker, and OnCancel, which any thread may send.
+// worker, and OnCancel, isPatching and progressValue, which any thread may call.
+// A batch ends with work posted to the interface thread: the controller must
+// outlive that work. While a batch runs the lists and the destination do not
+// change (the choosers are disabled); a front end must not call the choosers
+// then.
 class AppController : public korva::TableDataSource
 {
 public:
