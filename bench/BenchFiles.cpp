@@ -1,0 +1,108 @@
+// korva-bench-files: the library side of bench/run.sh.
+//   make DIR COUNT BYTES [insert]  writes COUNT Broadcast Wave files of about
+//                                  BYTES each that lost their fmt chunk (the
+//                                  repair writes over the remains; with
+//                                  "insert", data follows bext directly and the
+//                                  repair must move it all)
+//   head FILE BYTES                one such file with a JUNK chunk at its head
+//   delete FILE ID                 DeleteChunk(ID) on FILE; exit 0 when removed
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "RiffFile.h"
+#include "Trace.h"
+
+namespace
+{
+void PutLe32(std::vector<uint8_t>& out, uint32_t n)
+{
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<uint8_t>(n >> (8 * i)));
+}
+
+void PutChunkHeader(std::vector<uint8_t>& out, const char* pszId, uint32_t nSize)
+{
+    out.insert(out.end(), pszId, pszId + 4);
+    PutLe32(out, nSize);
+}
+
+// The header of the file up to the data chunk's samples, which follow it.
+std::vector<uint8_t> Head(uint64_t nSamples, bool bJunk, bool bRemains)
+{
+    constexpr uint32_t kBextBody = 602;
+    constexpr uint32_t kJunkBody = 4096;
+    std::vector<uint8_t> head;
+    const uint64_t nLength =
+        12 + (bJunk ? 8 + kJunkBody : 0) + 8 + kBextBody + (bRemains ? 24 : 0) + 8 + nSamples;
+    head.insert(head.end(), {'R', 'I', 'F', 'F'});
+    PutLe32(head, static_cast<uint32_t>(nLength - 8));
+    head.insert(head.end(), {'W', 'A', 'V', 'E'});
+    if (bJunk)
+    {
+        PutChunkHeader(head, "JUNK", kJunkBody);
+        head.resize(head.size() + kJunkBody, 0);
+    }
+    PutChunkHeader(head, "bext", kBextBody);
+    head.resize(head.size() + kBextBody, 0);
+    if (bRemains)
+        head.resize(head.size() + 24, 0);
+    PutChunkHeader(head, "data", static_cast<uint32_t>(nSamples));
+    return head;
+}
+
+// Writes the head and nSamples bytes of noise, so that no file is sparse.
+bool WriteWav(const std::string& path, uint64_t nSamples, bool bJunk, bool bRemains)
+{
+    FILE* pFile = fopen(path.c_str(), "wb");
+    if (pFile == nullptr)
+        return false;
+    const std::vector<uint8_t> head = Head(nSamples, bJunk, bRemains);
+    bool bOk = fwrite(head.data(), 1, head.size(), pFile) == head.size();
+    std::vector<uint8_t> block(1 << 20);
+    uint32_t x = 12345;
+    for (uint8_t& b : block)
+        b = static_cast<uint8_t>((x = x * 1664525u + 1013904223u) >> 24);
+    for (uint64_t nDone = 0; bOk && nDone < nSamples;)
+    {
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<uint64_t>(block.size(), nSamples - nDone));
+        bOk = fwrite(block.data(), 1, n, pFile) == n;
+        nDone += n;
+    }
+    return fclose(pFile) == 0 && bOk;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    CTrace::SetStream(nullptr);
+    const std::string command = argc > 1 ? argv[1] : "";
+    if (command == "make" && (argc == 5 || argc == 6))
+    {
+        const int nCount = std::atoi(argv[3]);
+        const uint64_t nBytes = std::strtoull(argv[4], nullptr, 10);
+        const bool bInsert = argc == 6 && std::strcmp(argv[5], "insert") == 0;
+        for (int i = 0; i < nCount; ++i)
+        {
+            const std::string path = std::string(argv[2]) + "/take" + std::to_string(i) + ".wav";
+            if (!WriteWav(path, nBytes - 654, false, !bInsert))
+                return 1;
+        }
+        return 0;
+    }
+    if (command == "head" && argc == 4)
+        return WriteWav(argv[2], std::strtoull(argv[3], nullptr, 10), true, true) ? 0 : 1;
+    if (command == "delete" && argc == 4)
+    {
+        CRiffFile file;
+        return file.SetPath(argv[2], true) && file.DeleteChunk(argv[3]) ? 0 : 1;
+    }
+    std::fprintf(stderr,
+                 "usage: %s make DIR COUNT BYTES [insert] | head FILE BYTES | delete FILE ID\n",
+                 argv[0]);
+    return 2;
+}
