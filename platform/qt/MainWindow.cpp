@@ -101,8 +101,11 @@ void MainWindow::quitOrCancel()
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    // A quit that the controller has already granted closes the window too;
+    // it is not asked twice.
+    if (!m_platform.isTerminating())
+        m_controller.terminate();
     // The flag is cleared only on this thread, so it cannot change in between.
-    m_controller.terminate();
     event->setAccepted(!m_controller.isPatching());
 }
 

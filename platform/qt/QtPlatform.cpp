@@ -108,6 +108,7 @@ void QtPlatform::runOnInterfaceThread(std::function<void()> work)
 
 void QtPlatform::terminate()
 {
+    m_bTerminating = true;
     QCoreApplication::quit();
 }
 

@@ -49,7 +49,10 @@ public:
 
     void detachThread(std::function<void()> work) override;
     void runOnInterfaceThread(std::function<void()> work) override;
+    // Ends the main loop, which closes the window.
     void terminate() override;
+    // terminate has been called: the application is ending.
+    bool isTerminating() const { return m_bTerminating; }
 
     void reportProgress(double progressValue) override;
     void reportStatus(const std::string& text) override;
@@ -71,4 +74,5 @@ private:
     // The last batch's worker. It has posted its last work before the next
     // batch can start, so joining it then never waits on the interface thread.
     std::thread m_worker;
+    bool m_bTerminating = false;
 };

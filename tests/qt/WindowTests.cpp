@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTableWidget>
+#include <QTimer>
 
 using namespace window_driver;
 
@@ -211,6 +212,38 @@ private slots:
         MainWindow next(dialogs);
         QCOMPARE(child<QComboBox>(next, "sampleRateBox")->currentText(), QStringLiteral("128 kHz"));
         QCOMPARE(child<QComboBox>(next, "resolutionBox")->currentText(), QStringLiteral("16 bit"));
+    }
+
+    void quittingEndsTheMainLoop_data()
+    {
+        QTest::addColumn<bool>("bFromMenu");
+        QTest::newRow("Quit menu item") << true;
+        QTest::newRow("closing the window") << false;
+    }
+
+    void quittingEndsTheMainLoop()
+    {
+        QFETCH(bool, bFromMenu);
+        ScriptedDialogs dialogs;
+        MainWindow window(dialogs);
+        window.show();
+        child<QComboBox>(window, "resolutionBox")->setCurrentIndex(0);
+        QTimer::singleShot(0, &window,
+                           [&]
+                           {
+                               if (bFromMenu)
+                                   child<QAction>(window, "actionQuit")->trigger();
+                               else
+                                   window.close();
+                           });
+        // A main loop that does not end fails the test instead of hanging it.
+        QTimer guard;
+        guard.setSingleShot(true);
+        connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+        guard.start(10000);
+        QCOMPARE(QApplication::exec(), 0);
+        QVERIFY(!window.isVisible());
+        QCOMPARE(storedSettings().value("Resolution").toInt(), 0);
     }
 
     void listingFilesAndChoosingTheDestination_data()
