@@ -2,16 +2,11 @@
 
 #include "PlatformServices.h"
 
-// The Quit menu item of the terminal front end: it has no menu to show, and
-// only takes the enabled state the controller gives it.
+// The Quit menu item of the terminal front end: there is no menu to show, so
+// its enabled state has nowhere to go.
 class ConsoleMenuItem : public korva::MenuItem
 {
 public:
-    void setEnabled(bool bEnabled) override { m_bEnabled = bEnabled; }
+    void setEnabled(bool) override {}
     korva::MenuAction action() const override { return korva::MenuAction::Terminate; }
-
-    bool isEnabled() const { return m_bEnabled; }
-
-private:
-    bool m_bEnabled = true;
 };

@@ -45,7 +45,6 @@ public:
     void joinWorkers();
     // Every outcome reported so far, in order.
     std::vector<korva::FileOutcome> outcomes() const;
-    bool terminateRequested() const { return m_bTerminate; }
 
     // --- PlatformServices ---------------------------------------------------
     std::optional<std::vector<std::string>>
@@ -60,7 +59,8 @@ public:
     void setIntegerForKey(const std::string& key, int nValue) override;
     void detachThread(std::function<void()> work) override;
     void runOnInterfaceThread(std::function<void()> work) override;
-    void terminate() override { m_bTerminate = true; }
+    // The command ends when its batch does; there is no main loop to end.
+    void terminate() override {}
     void reportProgress(double progressValue) override;
     void reportStatus(const std::string& text) override;
     void reportFileOutcome(const korva::FileOutcome& outcome) override;
@@ -79,5 +79,4 @@ private:
     std::deque<std::function<void()>> m_interfaceQueue;
     std::vector<korva::FileOutcome> m_outcomes;
     std::vector<std::thread> m_workers; // interface thread only
-    bool m_bTerminate = false;
 };

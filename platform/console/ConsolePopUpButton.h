@@ -14,17 +14,13 @@ public:
     // The items the window's interface file would give the menu.
     explicit ConsolePopUpButton(std::vector<std::string> items = {});
 
-    void setEnabled(bool bEnabled) override { m_bEnabled = bEnabled; }
+    void setEnabled(bool) override {}
     void addItemWithTitle(const std::string& title) override;
     void removeAllItems() override;
     void selectItemAtIndex(int nIndex) override;
     int indexOfSelectedItem() const override { return m_nSelected; }
 
-    const std::vector<std::string>& items() const { return m_items; }
-    bool isEnabled() const { return m_bEnabled; }
-
 private:
     std::vector<std::string> m_items;
     std::atomic<int> m_nSelected = -1;
-    bool m_bEnabled = true;
 };

@@ -4,13 +4,10 @@
 
 #include <string>
 
-// A text view that keeps its text for the command to read.
+// The destination folder's text view: the terminal shows the folder the user
+// typed, so the text has nowhere to go.
 class ConsoleTextView : public korva::TextView
 {
 public:
-    void setString(const std::string& text) override { m_text = text; }
-    const std::string& text() const { return m_text; }
-
-private:
-    std::string m_text;
+    void setString(const std::string&) override {}
 };

@@ -4,12 +4,7 @@
 
 // The interface file gives the sample-rate menu its first three items; the
 // controller appends the rest and sets the resolution menu's items itself.
-ConsoleWindow::ConsoleWindow() : sampleRate({"44.1 kHz", "48 kHz", "88.2 kHz"})
-{
-    quitButton.setTitle("Quit");
-    for (ConsoleButton* button : {&browseButton, &selectButton, &quitButton})
-        button->setEnabled(true);
-}
+ConsoleWindow::ConsoleWindow() : sampleRate({"44.1 kHz", "48 kHz", "88.2 kHz"}) {}
 
 void ConsoleWindow::connect(AppController& controller)
 {

@@ -3,8 +3,8 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
-#include <regex>
 
 namespace decoders
 {
@@ -15,12 +15,17 @@ std::string quoted(const std::filesystem::path& file)
     return "'" + file.string() + "'";
 }
 
-int firstNumberAfter(const std::string& text, const std::string& pattern)
+// The number behind the colon of the first line that starts with label; 0
+// when there is none. Hexadecimal numbers carry 0x.
+int numberAfter(const std::string& text, const std::string& label)
 {
-    std::smatch match;
-    if (!std::regex_search(text, match, std::regex(pattern)))
+    const auto at = ("\n" + text).find("\n" + label);
+    if (at == std::string::npos)
         return 0;
-    return std::stoi(match[1].str(), nullptr, 0);
+    const auto colon = text.find(':', at);
+    if (colon == std::string::npos)
+        return 0;
+    return static_cast<int>(std::strtol(text.c_str() + colon + 1, nullptr, 0));
 }
 } // namespace
 
@@ -43,19 +48,16 @@ Format sndfileInfo(const std::filesystem::path& file)
     const std::string text = capture("sndfile-info " + quoted(file));
     // The summary libsndfile gives after it has opened the file; the low
     // word of its format names the sample encoding.
-    const int subtype = firstNumberAfter(text, R"(\nFormat\s*:\s*(0x[0-9A-Fa-f]+))") & 0xFFFF;
+    const int subtype = numberAfter(text, "Format ") & 0xFFFF;
     const int bits = subtype == 0x0002 ? 16 : subtype == 0x0003 ? 24 : 0;
-    return {static_cast<uint32_t>(firstNumberAfter(text, R"(\nSample Rate\s*:\s*(\d+))")), bits,
-            firstNumberAfter(text, R"(\nChannels\s*:\s*(\d+))")};
+    return {static_cast<uint32_t>(numberAfter(text, "Sample Rate")), bits,
+            numberAfter(text, "Channels")};
 }
 
 Format soxi(const std::filesystem::path& file)
 {
     auto number = [&](const char* option)
-    {
-        return firstNumberAfter(capture(std::string("soxi ") + option + " " + quoted(file)),
-                                R"((\d+))");
-    };
+    { return std::atoi(capture(std::string("soxi ") + option + " " + quoted(file)).c_str()); };
     return {static_cast<uint32_t>(number("-r")), number("-b"), number("-c")};
 }
 
