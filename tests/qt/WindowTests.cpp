@@ -216,23 +216,27 @@ private slots:
 
     void quittingEndsTheMainLoop_data()
     {
-        QTest::addColumn<bool>("bFromMenu");
-        QTest::newRow("Quit menu item") << true;
-        QTest::newRow("closing the window") << false;
+        QTest::addColumn<QString>("how");
+        QTest::newRow("Quit menu item") << "menu";
+        QTest::newRow("Ctrl+Q") << "shortcut";
+        QTest::newRow("closing the window") << "close";
     }
 
     void quittingEndsTheMainLoop()
     {
-        QFETCH(bool, bFromMenu);
+        QFETCH(QString, how);
         ScriptedDialogs dialogs;
         MainWindow window(dialogs);
         window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
         child<QComboBox>(window, "resolutionBox")->setCurrentIndex(0);
         QTimer::singleShot(0, &window,
                            [&]
                            {
-                               if (bFromMenu)
+                               if (how == "menu")
                                    child<QAction>(window, "actionQuit")->trigger();
+                               else if (how == "shortcut")
+                                   QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
                                else
                                    window.close();
                            });
