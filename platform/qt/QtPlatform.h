@@ -69,7 +69,7 @@ signals:
 private:
     Dialogs& m_dialogs;
     QPointer<QWidget> m_window;
-    mutable QSettings m_settings;
+    QSettings m_settings;
     std::optional<std::vector<std::string>> m_droppedPaths;
     // The last batch's worker. It has posted its last work before the next
     // batch can start, so joining it then never waits on the interface thread.

@@ -16,8 +16,6 @@ public:
     void setDataSource(korva::TableDataSource* dataSource) override;
     void reloadData() override;
 
-    const QStringList& columnIdentifiers() const { return m_identifiers; }
-
 private:
     QTableWidget* m_table;
     QStringList m_identifiers;

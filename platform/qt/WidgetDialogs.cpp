@@ -12,13 +12,13 @@ WidgetDialogs::openPanel(QWidget* parent, const korva::OpenPanelOptions& options
     {
         dialog.setFileMode(QFileDialog::Directory);
         dialog.setOption(QFileDialog::ShowDirsOnly);
-        dialog.setWindowTitle(QFileDialog::tr("Choose the destination folder"));
+        dialog.setWindowTitle(QStringLiteral("Choose the destination folder"));
     }
     else
     {
         dialog.setFileMode(options.bAllowsMultipleSelection ? QFileDialog::ExistingFiles
                                                             : QFileDialog::ExistingFile);
-        dialog.setWindowTitle(QFileDialog::tr("Choose the damaged WAV files"));
+        dialog.setWindowTitle(QStringLiteral("Choose the damaged WAV files"));
     }
     // A read-only panel offers no "New Folder".
     dialog.setOption(QFileDialog::ReadOnly, !options.bCanCreateDirectories);
