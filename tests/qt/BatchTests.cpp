@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTableWidget>
 
@@ -100,6 +101,8 @@ class BatchTests : public QObject
     Q_OBJECT
 
 private slots:
+    void init() { QSettings(QStringLiteral("Korva"), QStringLiteral("Korva")).clear(); }
+
     // take1 and take2 lack their fmt chunk, good.wav has one; the destination
     // already holds a take2.wav, so the batch asks before it overwrites it.
     void batchOverAnExistingFile_data()
@@ -160,6 +163,7 @@ private slots:
         QStringList outcomesBeforeQuestion;
         int nProgressShown = 0;
         bool bCloseRefused = false;
+        QVariant storedDuringBatch;
         bool bDropRefused = false;
         int nRowsDuringQuestion = 0;
         dialogs.onAlert = [&]
@@ -168,6 +172,9 @@ private slots:
             outcomesBeforeQuestion = activityLines(window, "[");
             nProgressShown = child<QProgressBar>(window, "progressBar")->value();
             bCloseRefused = !window.close();
+            // A refused quit stores nothing: the first run's default stays.
+            storedDuringBatch = QSettings(QStringLiteral("Korva"), QStringLiteral("Korva"))
+                                    .value(QStringLiteral("SampleRate"));
             bDropRefused = !drop(window, {source / "good.wav"});
             nRowsDuringQuestion = child<QTableWidget>(window, "fileTable")->rowCount();
             if (bCancel)
@@ -192,6 +199,8 @@ private slots:
         QCOMPARE(outcomesBeforeQuestion, outcomes.mid(0, 1));
         QCOMPARE(nProgressShown, 67);
         QVERIFY(bCloseRefused);
+        QVERIFY(storedDuringBatch.isValid());
+        QCOMPARE(storedDuringBatch.toInt(), 0);
         QVERIFY(bDropRefused);
         QCOMPARE(nRowsDuringQuestion, 3);
 
