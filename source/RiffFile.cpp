@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -16,33 +17,72 @@ namespace
 // The stepping rule, shared by every walk over the chunk headers: where the
 // walk stands and how far the file goes. Positions are 64-bit and only ever
 // grow, so a walk cannot wrap and always ends at the end of the file.
+//
+// Headers are read with pread through a window of their own, so that a walk
+// over the headers near the start of a file costs one read instead of a seek
+// and a read per chunk; the stream's own buffer and position are not used.
 struct ChunkStep
 {
-    FILE* pFile = nullptr;
+    static constexpr uint64_t kWindowSize = 4096;
+
+    int fd = -1;
     bool bIntelByteOrder = true;
     uint64_t nFileLength = 0;
     uint64_t nPos = 0; // offset of the header to read next
+    uint64_t nWindowStart = 0;
+    uint64_t nWindowLength = 0;
+    uint8_t window[kWindowSize];
+
+    // Copies nBytes (at most the window's size) from nOffset; false when the
+    // file ends first.
+    bool Read(uint64_t nOffset, void* pOut, uint64_t nBytes)
+    {
+        if (nOffset < nWindowStart || nOffset + nBytes > nWindowStart + nWindowLength)
+        {
+            const ssize_t nRead = pread(fd, window, kWindowSize, static_cast<off_t>(nOffset));
+            if (nRead < 0)
+                return false;
+            nWindowStart = nOffset;
+            nWindowLength = static_cast<uint64_t>(nRead);
+            if (nBytes > nWindowLength)
+                return false;
+        }
+        memcpy(pOut, window + (nOffset - nWindowStart), nBytes);
+        return true;
+    }
 };
 
-// Measures the file and seeks to nStart.
+// Measures the file. Anything the stream still holds unwritten goes to the
+// file first, so that the walk sees what the stream's user sees.
 bool BeginWalk(FILE* pFile, uint64_t nStart, bool bIntelByteOrder, ChunkStep& step)
 {
-    step = {pFile, bIntelByteOrder, 0, nStart};
-    return riff::SeekEnd(pFile, step.nFileLength) && riff::Seek(pFile, nStart);
+    struct stat info;
+    if (fflush(pFile) != 0 || fstat(fileno(pFile), &info) != 0)
+        return false;
+    step.fd = fileno(pFile);
+    step.bIntelByteOrder = bIntelByteOrder;
+    step.nFileLength = static_cast<uint64_t>(info.st_size);
+    step.nPos = nStart;
+    return true;
 }
 
 // Reads the identifier of the next header; false when fewer than 4 bytes are
 // left for it (room for the identifier is all that is asked, not a whole header).
 bool ReadNextId(ChunkStep& step, char (&szId)[5])
 {
-    return step.nPos + 4 <= step.nFileLength && riff::ReadId(step.pFile, szId);
+    if (step.nPos + 4 > step.nFileLength || !step.Read(step.nPos, szId, 4))
+        return false;
+    szId[4] = '\0';
+    return true;
 }
 
 // Reads the size behind the identifier just read; false when it is cut off.
 bool ReadSize(ChunkStep& step, uint32_t& nSize)
 {
-    if (!riff::ReadU32(step.pFile, step.bIntelByteOrder, nSize))
+    uint32_t nRead = 0;
+    if (!step.Read(step.nPos + 4, &nRead, 4))
         return false;
+    nSize = step.bIntelByteOrder ? nRead : riff::Swap32(nRead);
     step.nPos += riff::kChunkHeaderSize;
     return true;
 }
@@ -56,7 +96,7 @@ bool SkipPayload(ChunkStep& step, const char* szId, uint32_t nSize)
     if (strcmp(szId, "data") == 0 && nSize % 2 == 1)
         ++nSkip;
     step.nPos += nSkip;
-    return step.nPos + 4 <= step.nFileLength && riff::Seek(step.pFile, step.nPos);
+    return step.nPos + 4 <= step.nFileLength;
 }
 } // namespace
 
