@@ -323,8 +323,7 @@ bool AppController::copyAndRepair(const std::string& name, FileOutcome& outcome)
     if (ec)
         return logFailure(outcome, fs::filesystem_error("mkstemp", folder, ec).what());
     // The kernel copies the bytes; the source is only read.
-    fs::copy_file(source, copy.path(), fs::copy_options::overwrite_existing, ec);
-    if (ec)
+    if (!copy.copyFrom(source, ec))
         return logFailure(outcome,
                           fs::filesystem_error("copy_file", source, copy.path(), ec).what());
 

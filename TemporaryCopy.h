@@ -25,6 +25,12 @@ public:
 
     const std::filesystem::path& path() const { return m_path; }
 
+    // Fills the file with the bytes of source, copied by the kernel; the file
+    // takes the source's permissions, and its owner may always write it (the
+    // repair opens it for update). On failure ec holds the system's own error:
+    // a full disk reads "No space left on device".
+    bool copyFrom(const std::filesystem::path& source, std::error_code& ec);
+
     // Renames the file to target, which must be free or a file that may be
     // replaced. On success the object owns nothing; on failure ec tells why
     // and the file stays the object's.
@@ -32,4 +38,5 @@ public:
 
 private:
     std::filesystem::path m_path; // empty: owns nothing
+    int m_fd = -1;                // open from creation until the copy is done
 };

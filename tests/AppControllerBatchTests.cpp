@@ -294,6 +294,24 @@ TEST_F(AppControllerBatch, FailedCopyStopsTheBatchAndLeavesNothingBehind)
     EXPECT_EQ(platform.outcomes().at(1).detail, log[expectedStart.size()]);
 }
 
+// Recordings from archive media are often read-only: the copy keeps their
+// permissions but stays writable for its owner, so that it can be repaired.
+TEST_F(AppControllerBatch, ReadOnlySourceGivesAWritableRepairedCopy)
+{
+    prepare({"archive.wav"});
+    fs::permissions(source / "archive.wav",
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    runBatch();
+
+    EXPECT_EQ(fs::status(source / "archive.wav").permissions(),
+              fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    EXPECT_EQ(fs::status(destination / "archive.wav").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                  fs::perms::others_read);
+    EXPECT_EQ(fixture::readFile(destination / "archive.wav"), repairedFile(44100, 24, seed(0)));
+    EXPECT_EQ(fixture::readFile(source / "archive.wav"), damagedFile(seed(0)));
+}
+
 namespace
 {
 struct OverwriteCase
