@@ -67,33 +67,57 @@ bool KorvaWavFile::RepairFMTChunk(uint32_t nSampleRate, uint16_t nBitsPerSample)
         strcmp(szId, "bext") != 0 || !riff::ReadU32(m_pFile, m_bIntelByteOrder, nBextSize))
         return finish(RepairOutcome::BextUnreadable, false);
 
-    // No pad byte: the new chunk goes straight behind the last declared byte of bext.
+    // The new chunk goes straight behind the last declared byte of bext, or behind
+    // the pad byte a writer put there.
     const uint64_t nBehindBext = nBextOffset + riff::kChunkHeaderSize + nBextSize;
     const uint64_t nFileLength = m_nFileLength;
     if (nBehindBext > nFileLength)
         return finish(RepairOutcome::BextUnreadable, false);
 
-    if (!IsLiveChunkHeaderAt(nBehindBext, nFileLength))
+    const Placement place = PlaceFormatChunk(nBehindBext, nFileLength, nBextSize % 2 == 1);
+    if (!place.bInsert)
     {
         // The remains of the lost chunk are written over; the RIFF size already counts them.
-        if (!riff::Seek(m_pFile, nBehindBext) || !WriteFormatChunk(nSampleRate, nBitsPerSample))
+        if (!riff::Seek(m_pFile, place.nOffset) || !WriteFormatChunk(nSampleRate, nBitsPerSample))
             return finish(RepairOutcome::WriteFailed, false);
         return finish(RepairOutcome::Written, true);
     }
 
-    // A live chunk stands behind bext (data, JUNK, ...): make room instead of destroying it.
+    // A live chunk stands there (data, JUNK, ...): make room instead of destroying it.
     uint32_t nRiffSize = 0;
     if (!riff::Seek(m_pFile, 4) || !riff::ReadU32(m_pFile, m_bIntelByteOrder, nRiffSize))
         return finish(RepairOutcome::WriteFailed, false);
     if (nRiffSize > UINT32_MAX - kFormatChunkSize ||
         nFileLength + kFormatChunkSize > riff::kMaxRiffLength)
         return finish(RepairOutcome::TooLarge, false);
-    if (!MoveTailUp(nBehindBext, nFileLength, kFormatChunkSize) ||
-        !riff::Seek(m_pFile, nBehindBext) || !WriteFormatChunk(nSampleRate, nBitsPerSample) ||
+    if (!MoveTailUp(place.nOffset, nFileLength, kFormatChunkSize) ||
+        !riff::Seek(m_pFile, place.nOffset) || !WriteFormatChunk(nSampleRate, nBitsPerSample) ||
         !riff::Seek(m_pFile, 4) ||
         !riff::WriteU32(m_pFile, m_bIntelByteOrder, nRiffSize + kFormatChunkSize))
         return finish(RepairOutcome::WriteFailed, false);
     return finish(RepairOutcome::Inserted, true);
+}
+
+KorvaWavFile::Placement KorvaWavFile::PlaceFormatChunk(uint64_t nBehindBext, uint64_t nFileLength,
+                                                       bool bOddBext)
+{
+    // A live chunk right behind bext, or one 24 bytes on behind the remains.
+    if (IsLiveChunkHeaderAt(nBehindBext, nFileLength))
+        return {nBehindBext, true};
+    if (IsLiveChunkHeaderAt(nBehindBext + kFormatChunkSize, nFileLength))
+        return {nBehindBext, false};
+    // A writer that pads odd chunks left a zero byte behind bext: the lost
+    // chunk stood behind that pad byte, and so does what follows it.
+    uint8_t nPad = 0xFF;
+    if (bOddBext && riff::Seek(m_pFile, nBehindBext) && riff::ReadBytes(m_pFile, &nPad, 1) &&
+        nPad == 0)
+    {
+        if (IsLiveChunkHeaderAt(nBehindBext + 1, nFileLength))
+            return {nBehindBext + 1, true};
+        if (IsLiveChunkHeaderAt(nBehindBext + 1 + kFormatChunkSize, nFileLength))
+            return {nBehindBext + 1, false};
+    }
+    return {nBehindBext, false};
 }
 
 bool KorvaWavFile::IsLiveChunkHeaderAt(uint64_t nOffset, uint64_t nFileLength)

@@ -34,6 +34,8 @@ public:
     // Writes the fmt chunk behind bext: over the bytes there when they are the
     // remains of the lost chunk, or inserted (the rest of the file moving up 24
     // bytes, the RIFF size growing by 24) when they are a live chunk header.
+    // Behind an odd-sized bext, a zero pad byte followed by a live chunk (right
+    // away or behind 24 bytes of remains) puts the new chunk behind the pad byte.
     // Block align is 2 for 16 bits and 3 for every other depth.
     // True when the chunk was written or the file has no bext chunk; false when
     // it could not be opened, already has a fmt chunk (with the line
@@ -45,6 +47,13 @@ public:
     static const char* DescribeOutcome(RepairOutcome eOutcome);
 
 private:
+    // Where the new chunk goes, and whether a live chunk there must move up.
+    struct Placement
+    {
+        uint64_t nOffset;
+        bool bInsert;
+    };
+    Placement PlaceFormatChunk(uint64_t nBehindBext, uint64_t nFileLength, bool bOddBext);
     bool IsLiveChunkHeaderAt(uint64_t nOffset, uint64_t nFileLength);
     bool WriteFormatChunk(uint32_t nSampleRate, uint16_t nBitsPerSample);
     bool MoveTailUp(uint64_t nFrom, uint64_t nFileLength, uint64_t nDistance);

@@ -163,6 +163,41 @@ TEST_F(Repair, OverwriteLandsRightBehindTheDeclaredBody)
     EXPECT_EQ(Bytes(r.after.begin() + 622, r.after.end()), fmtChunkMono(44100, 16));
 }
 
+// Behind an odd-sized bext, a writer that pads chunks leaves a zero byte: the
+// lost chunk stood behind it, and a live chunk behind it must survive too.
+TEST_F(Repair, PadByteBehindAnOddBextIsKept)
+{
+    const Bytes bext = chunk("bext", bextBody(0, 0, 603)); // ends at 623, odd
+    const Bytes pcm = samples(40, 3);
+    struct Case
+    {
+        const char* name;
+        Bytes damaged;
+        Bytes expected;
+        Outcome outcome;
+    } cases[] = {
+        {"remains without a pad byte", riff({bext, Bytes(24, 0), chunk("data", pcm)}),
+         riff({bext, fmtChunkMono(48000, 16), chunk("data", pcm)}), Outcome::Written},
+        {"pad byte, then remains", riff({bext, Bytes(25, 0), chunk("data", pcm)}),
+         riff({bext, Bytes(1, 0), fmtChunkMono(48000, 16), chunk("data", pcm)}), Outcome::Written},
+        {"pad byte, then data", riff({bext, Bytes(1, 0), chunk("data", pcm)}),
+         riff({bext, Bytes(1, 0), fmtChunkMono(48000, 16), chunk("data", pcm)}), Outcome::Inserted},
+    };
+    for (const Case& c : cases)
+    {
+        const RepairResult r = run(c.damaged, 48000, 16);
+        EXPECT_TRUE(r.result) << c.name;
+        EXPECT_EQ(r.outcome, c.outcome) << c.name;
+        EXPECT_EQ(r.after, c.expected) << c.name;
+        // libsndfile reads chunks at even offsets only, as RIFF asks: it decodes
+        // the padded layouts.
+        if (c.expected.size() % 2 == 1)
+            continue;
+        SF_INFO info;
+        EXPECT_EQ(Decode(path, info).size(), pcm.size() / 2) << c.name;
+    }
+}
+
 // A live chunk behind bext survives: the rest of the file moves up 24 bytes.
 TEST_F(Repair, LiveChunkBehindBextIsKeptAndTheFileDecodes)
 {
