@@ -394,15 +394,27 @@ bool ChunkIdAt(FILE* pFile, uint64_t nOffset, const char* pszExpected)
     return riff::Seek(pFile, nOffset) && riff::ReadId(pFile, szId) &&
            strcmp(szId, pszExpected) == 0;
 }
+
+// Reads the size and the low word of the time reference of the bext chunk at
+// nOffset. A chunk too short to hold the time reference has none: its bytes
+// there belong to the next chunk.
+bool ReadBextTimeReference(FILE* pFile, uint64_t nOffset, bool bIntelByteOrder, uint32_t& nSize,
+                           uint32_t& nTimeLow)
+{
+    return pFile != nullptr && ChunkIdAt(pFile, nOffset, "bext") &&
+           riff::ReadU32(pFile, bIntelByteOrder, nSize) &&
+           riff::kChunkHeaderSize + nSize >= kBextTimeReferenceLow + 4 &&
+           riff::Seek(pFile, nOffset + kBextTimeReferenceLow) &&
+           riff::ReadU32(pFile, bIntelByteOrder, nTimeLow);
+}
 } // namespace
 
 uint32_t CWavFile::GetTimeStampFromBWF(FILE* pFile, uint64_t nOffset, bool& bFound,
                                        bool bIntelByteOrder)
 {
+    uint32_t nSize = 0;
     uint32_t nTimeLow = 0;
-    bFound = pFile != nullptr && ChunkIdAt(pFile, nOffset, "bext") &&
-             riff::Seek(pFile, nOffset + kBextTimeReferenceLow) &&
-             riff::ReadU32(pFile, bIntelByteOrder, nTimeLow);
+    bFound = ReadBextTimeReference(pFile, nOffset, bIntelByteOrder, nSize, nTimeLow);
     return bFound ? nTimeLow : 0;
 }
 
@@ -417,10 +429,7 @@ uint32_t CWavFile::GetTimeStampFromBWF(uint64_t nOffset)
     }
     uint32_t nSize = 0;
     uint32_t nTimeLow = 0;
-    m_bHasBext = ChunkIdAt(m_pFile, nOffset, "bext") &&
-                 riff::ReadU32(m_pFile, m_bIntelByteOrder, nSize) &&
-                 riff::Seek(m_pFile, nOffset + kBextTimeReferenceLow) &&
-                 riff::ReadU32(m_pFile, m_bIntelByteOrder, nTimeLow);
+    m_bHasBext = ReadBextTimeReference(m_pFile, nOffset, m_bIntelByteOrder, nSize, nTimeLow);
     if (m_bHasBext)
         m_nBextLength = nSize + static_cast<uint32_t>(riff::kChunkHeaderSize);
     if (bOpenedHere)

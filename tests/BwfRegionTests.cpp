@@ -71,19 +71,22 @@ Bytes BigEndianStampFile(uint32_t stamp)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, StaticTimeStampTest,
-    ::testing::Values(StampCase{"LowWordOnly", riff({kFmt, chunk("bext", bextBody(0x12345678, 9))}),
-                                kBextAt, true, true, 0x12345678},
-                      StampCase{"RealStampOfZero", riff({kFmt, chunk("bext", bextBody(0))}),
-                                kBextAt, true, true, 0},
-                      StampCase{"NoBextAtTheOffset", riff({kFmt, chunk("bext", bextBody(77))}), 12,
-                                true, false, 0},
-                      StampCase{"OffsetPastTheEnd", riff({kFmt, chunk("bext", bextBody(77))}), 5000,
-                                true, false, 0},
-                      StampCase{"CutOffBeforeTheTimeReference",
-                                riff({kFmt, chunk("bext", bextBody(77, 0, 300))}), kBextAt, true,
-                                false, 0},
-                      StampCase{"ThroughTheByteOrderFlag", BigEndianStampFile(0x01020304), kBextAt,
-                                false, true, 0x01020304}),
+    ::testing::Values(
+        StampCase{"LowWordOnly", riff({kFmt, chunk("bext", bextBody(0x12345678, 9))}), kBextAt,
+                  true, true, 0x12345678},
+        StampCase{"RealStampOfZero", riff({kFmt, chunk("bext", bextBody(0))}), kBextAt, true, true,
+                  0},
+        StampCase{"NoBextAtTheOffset", riff({kFmt, chunk("bext", bextBody(77))}), 12, true, false,
+                  0},
+        StampCase{"OffsetPastTheEnd", riff({kFmt, chunk("bext", bextBody(77))}), 5000, true, false,
+                  0},
+        StampCase{"CutOffBeforeTheTimeReference", riff({kFmt, chunk("bext", bextBody(77, 0, 300))}),
+                  kBextAt, true, false, 0},
+        StampCase{"BextTooShortForTheTimeReference",
+                  riff({kFmt, chunk("bext", bextBody(77, 0, 300)), chunk("data", samples(100))}),
+                  kBextAt, true, false, 0},
+        StampCase{"ThroughTheByteOrderFlag", BigEndianStampFile(0x01020304), kBextAt, false, true,
+                  0x01020304}),
     [](const auto& info) { return info.param.name; });
 
 TEST(StaticTimeStamp, NullStreamFindsNothing)
