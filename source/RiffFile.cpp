@@ -27,7 +27,6 @@ struct ChunkStep
 
     int fd = -1;
     bool bIntelByteOrder = true;
-    uint64_t nFileLength = 0;
     uint64_t nPos = 0; // offset of the header to read next
     uint64_t nWindowStart = 0;
     uint64_t nWindowLength = 0;
@@ -52,16 +51,15 @@ struct ChunkStep
     }
 };
 
-// Measures the file. Anything the stream still holds unwritten goes to the
-// file first, so that the walk sees what the stream's user sees.
+// Starts a walk at nStart. Anything the stream still holds unwritten goes to the
+// file first, so that the walk sees what the stream's user sees. The walk needs
+// no file length: a header read that comes up short is the end of the file.
 bool BeginWalk(FILE* pFile, uint64_t nStart, bool bIntelByteOrder, ChunkStep& step)
 {
-    struct stat info;
-    if (fflush(pFile) != 0 || fstat(fileno(pFile), &info) != 0)
+    if (fflush(pFile) != 0)
         return false;
     step.fd = fileno(pFile);
     step.bIntelByteOrder = bIntelByteOrder;
-    step.nFileLength = static_cast<uint64_t>(info.st_size);
     step.nPos = nStart;
     return true;
 }
@@ -70,7 +68,7 @@ bool BeginWalk(FILE* pFile, uint64_t nStart, bool bIntelByteOrder, ChunkStep& st
 // left for it (room for the identifier is all that is asked, not a whole header).
 bool ReadNextId(ChunkStep& step, char (&szId)[5])
 {
-    if (step.nPos + 4 > step.nFileLength || !step.Read(step.nPos, szId, 4))
+    if (!step.Read(step.nPos, szId, 4))
         return false;
     szId[4] = '\0';
     return true;
@@ -87,16 +85,14 @@ bool ReadSize(ChunkStep& step, uint32_t& nSize)
     return true;
 }
 
-// Moves behind the payload of the chunk whose header was just read; false
-// when the next header would start past the end of the file.
-bool SkipPayload(ChunkStep& step, const char* szId, uint32_t nSize)
+// Moves behind the payload of the chunk whose header was just read.
+void SkipPayload(ChunkStep& step, const char* szId, uint32_t nSize)
 {
     uint64_t nSkip = nSize;
     // Only a data chunk is followed by a pad byte when its size is odd.
     if (strcmp(szId, "data") == 0 && nSize % 2 == 1)
         ++nSkip;
     step.nPos += nSkip;
-    return step.nPos + 4 <= step.nFileLength;
 }
 } // namespace
 
@@ -125,8 +121,8 @@ uint32_t CRiffFile::SearchForChunk(FILE* pFile, uint64_t nStart, const char* psz
         if (!ReadSize(step, nSize))
             return 0;
         // Without skipping, the next identifier is read right behind the size.
-        if (!bNoSkip && !SkipPayload(step, szId, nSize))
-            return 0;
+        if (!bNoSkip)
+            SkipPayload(step, szId, nSize);
     }
     return 0;
 }
@@ -136,8 +132,10 @@ std::vector<CRiffFile::ChunkEntry> CRiffFile::ListChunks(FILE* pFile, uint64_t n
 {
     std::vector<ChunkEntry> chunks;
     ChunkStep step;
-    if (!BeginWalk(pFile, nStart, bIntelByteOrder, step))
+    struct stat info;
+    if (!BeginWalk(pFile, nStart, bIntelByteOrder, step) || fstat(step.fd, &info) != 0)
         return chunks;
+    const auto nFileLength = static_cast<uint64_t>(info.st_size);
     char szId[5];
     while (ReadNextId(step, szId))
     {
@@ -149,9 +147,8 @@ std::vector<CRiffFile::ChunkEntry> CRiffFile::ListChunks(FILE* pFile, uint64_t n
             entry.bCutOff = true;
             break;
         }
-        entry.bCutOff = step.nPos + entry.nSize > step.nFileLength;
-        if (!SkipPayload(step, szId, entry.nSize))
-            break;
+        entry.bCutOff = step.nPos + entry.nSize > nFileLength;
+        SkipPayload(step, szId, entry.nSize);
     }
     return chunks;
 }
