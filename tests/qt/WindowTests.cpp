@@ -181,30 +181,46 @@ private slots:
         }
     }
 
-    void quittingStoresTheSelections_data()
+    void quittingStoresTheSelectionsAndEndsTheMainLoop_data()
     {
         QTest::addColumn<QString>("how");
         QTest::newRow("Quit menu item") << "menu";
+        QTest::newRow("Ctrl+Q") << "shortcut";
         QTest::newRow("quit button") << "button";
         QTest::newRow("closing the window") << "close";
     }
 
-    void quittingStoresTheSelections()
+    void quittingStoresTheSelectionsAndEndsTheMainLoop()
     {
         QFETCH(QString, how);
         ScriptedDialogs dialogs;
         {
             MainWindow window(dialogs);
+            window.show();
+            QVERIFY(QTest::qWaitForWindowActive(&window));
             child<QComboBox>(window, "sampleRateBox")->setCurrentIndex(4);
             child<QComboBox>(window, "resolutionBox")->setCurrentIndex(0);
             // A change is not stored until the user quits.
             QCOMPARE(storedSettings().value("SampleRate").toInt(), 0);
-            if (how == "menu")
-                child<QAction>(window, "actionQuit")->trigger();
-            else if (how == "button")
-                child<QPushButton>(window, "quitButton")->click();
-            else
-                QVERIFY(window.close());
+            QTimer::singleShot(0, &window,
+                               [&]
+                               {
+                                   if (how == "menu")
+                                       child<QAction>(window, "actionQuit")->trigger();
+                                   else if (how == "shortcut")
+                                       QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
+                                   else if (how == "button")
+                                       child<QPushButton>(window, "quitButton")->click();
+                                   else
+                                       window.close();
+                               });
+            // A main loop that does not end fails the test instead of hanging it.
+            QTimer guard;
+            guard.setSingleShot(true);
+            connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+            guard.start(10000);
+            QCOMPARE(QApplication::exec(), 0);
+            QVERIFY(!window.isVisible());
         }
         QCOMPARE(storedSettings().value("SampleRate").toInt(), 4);
         QCOMPARE(storedSettings().value("Resolution").toInt(), 0);
@@ -212,42 +228,6 @@ private slots:
         MainWindow next(dialogs);
         QCOMPARE(child<QComboBox>(next, "sampleRateBox")->currentText(), QStringLiteral("128 kHz"));
         QCOMPARE(child<QComboBox>(next, "resolutionBox")->currentText(), QStringLiteral("16 bit"));
-    }
-
-    void quittingEndsTheMainLoop_data()
-    {
-        QTest::addColumn<QString>("how");
-        QTest::newRow("Quit menu item") << "menu";
-        QTest::newRow("Ctrl+Q") << "shortcut";
-        QTest::newRow("closing the window") << "close";
-    }
-
-    void quittingEndsTheMainLoop()
-    {
-        QFETCH(QString, how);
-        ScriptedDialogs dialogs;
-        MainWindow window(dialogs);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
-        child<QComboBox>(window, "resolutionBox")->setCurrentIndex(0);
-        QTimer::singleShot(0, &window,
-                           [&]
-                           {
-                               if (how == "menu")
-                                   child<QAction>(window, "actionQuit")->trigger();
-                               else if (how == "shortcut")
-                                   QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
-                               else
-                                   window.close();
-                           });
-        // A main loop that does not end fails the test instead of hanging it.
-        QTimer guard;
-        guard.setSingleShot(true);
-        connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
-        guard.start(10000);
-        QCOMPARE(QApplication::exec(), 0);
-        QVERIFY(!window.isVisible());
-        QCOMPARE(storedSettings().value("Resolution").toInt(), 0);
     }
 
     void listingFilesAndChoosingTheDestination_data()
