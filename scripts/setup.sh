@@ -17,7 +17,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libsndfile1-dev sndfile-programs sox ffmpeg alsa-utils
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev time
 )
 
 install_missing() {
