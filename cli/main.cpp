@@ -1,4 +1,4 @@
-#include "InspectCommand.h"
+#include "FileReportCommand.h"
 #include "RepairCommand.h"
 
 #include <CLI/CLI.hpp>
@@ -10,7 +10,7 @@ int main(int argc, char** argv)
     app.set_version_flag("--version", KORVA_VERSION);
     app.require_subcommand(1);
     RepairCommand repair(app);
-    InspectCommand inspect(app);
+    FileReportCommand inspect(app);
     try
     {
         app.parse(argc, argv);

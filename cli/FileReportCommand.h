@@ -5,25 +5,25 @@
 #include <string>
 #include <vector>
 
-struct WavInspection;
+struct WavReport;
 
 // korva-cli inspect: reports what the file library sees in each file (its
 // chunks, format, data, bext time reference, regions, cue and AFJx chunks)
 // and whether the repair would take it on, as text or as one JSON object per
 // line. Changes nothing. Exit status 0 when every file could be read, 1
 // otherwise, 2 for a usage error.
-class InspectCommand
+class FileReportCommand
 {
 public:
     // Adds the "inspect" subcommand and its options to app.
-    explicit InspectCommand(CLI::App& app);
+    explicit FileReportCommand(CLI::App& app);
 
     bool chosen() const { return m_command->parsed(); }
     int run() const;
 
 private:
-    static void printText(const WavInspection& report);
-    static void printJson(const WavInspection& report);
+    static void printText(const WavReport& report);
+    static void printJson(const WavReport& report);
 
     CLI::App* m_command;
     std::vector<std::string> m_files;

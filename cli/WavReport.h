@@ -10,10 +10,10 @@
 // the chunks a walk visits, the format and data properties, the Broadcast
 // Wave time reference, the Pro Tools region count, and whether the repair
 // would take it on.
-struct WavInspection
+struct WavReport
 {
     // Reads the file at path. The library's trace should be silenced first.
-    static WavInspection Of(const std::string& path);
+    static WavReport Of(const std::string& path);
 
     std::string path;
     std::string error; // why the file could not be read; "" when it was

@@ -1,7 +1,7 @@
-#include "InspectCommand.h"
+#include "FileReportCommand.h"
 
 #include "Trace.h"
-#include "WavInspection.h"
+#include "WavReport.h"
 
 #include <nlohmann/json.hpp>
 
@@ -35,7 +35,7 @@ const char* yesNo(bool b)
 }
 } // namespace
 
-InspectCommand::InspectCommand(CLI::App& app)
+FileReportCommand::FileReportCommand(CLI::App& app)
 {
     m_command = app.add_subcommand("inspect", "Show the chunks and properties of each file and "
                                               "whether it can be repaired");
@@ -43,14 +43,14 @@ InspectCommand::InspectCommand(CLI::App& app)
     m_command->add_option("FILE", m_files, "Files to inspect")->required();
 }
 
-int InspectCommand::run() const
+int FileReportCommand::run() const
 {
     // The walks' trace would mix with the report.
     CTrace::SetStream(nullptr);
     int nStatus = 0;
     for (const std::string& path : m_files)
     {
-        const WavInspection report = WavInspection::Of(path);
+        const WavReport report = WavReport::Of(path);
         if (!report.error.empty())
         {
             std::cerr << "korva-cli: " << path << ": " << report.error << '\n';
@@ -64,7 +64,7 @@ int InspectCommand::run() const
     return nStatus;
 }
 
-void InspectCommand::printText(const WavInspection& report)
+void FileReportCommand::printText(const WavReport& report)
 {
     std::cout << report.path << '\n';
     std::cout << "  RIFF:            " << yesNo(report.bRiff) << '\n';
@@ -96,7 +96,7 @@ void InspectCommand::printText(const WavInspection& report)
     std::cout << "  verdict:         " << report.verdict() << '\n';
 }
 
-void InspectCommand::printJson(const WavInspection& report)
+void FileReportCommand::printJson(const WavReport& report)
 {
     nlohmann::ordered_json json;
     json["path"] = report.path;

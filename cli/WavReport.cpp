@@ -1,4 +1,4 @@
-#include "WavInspection.h"
+#include "WavReport.h"
 
 #include "RiffIO.h"
 #include "WavFile.h"
@@ -17,9 +17,9 @@ bool listsChunk(const std::vector<CRiffFile::ChunkEntry>& chunks, const char* ps
 }
 } // namespace
 
-WavInspection WavInspection::Of(const std::string& path)
+WavReport WavReport::Of(const std::string& path)
 {
-    WavInspection report;
+    WavReport report;
     report.path = path;
     CWavFile file;
     if (!file.CAudioFile::SetPath(path.c_str(), kHostIsIntel))
@@ -60,7 +60,7 @@ WavInspection WavInspection::Of(const std::string& path)
     return report;
 }
 
-std::string WavInspection::verdict() const
+std::string WavReport::verdict() const
 {
     if (!bRiff)
         return "not a RIFF file";
