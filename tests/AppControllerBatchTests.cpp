@@ -3,558 +3,278 @@
 #include "TemporaryCopy.h"
 
 #include <future>
-#include <thread>
 
-namespace fs = std::filesystem;
-using fixture::Bytes;
-using Kind = korva::FileOutcome::Kind;
-using Strings = std::vector<std::string>;
-
-namespace
-{
 const std::string kFailureLine = "UHOH ---------------------------------------!!!!!!!";
 const std::string kClosingLine = "==========================================";
 
-// The three lines every job starts with.
-Strings jobOpening(const fs::path& source, const fs::path& destination)
+// "Start the thread", then the three lines each job starts with.
+Strings openingLines(const fs::path& from, const fs::path& to, const Strings& names)
 {
-    return {"---- PATCHFILE Function ----", "Copy file = " + source.string(),
-            "Copying " + source.string() + " to " + destination.string()};
+    Strings lines = {"Start the thread"};
+    for (const std::string& name : names)
+        lines.insert(lines.end(),
+                     {"---- PATCHFILE Function ----", "Copy file = " + (from / name).string(),
+                      "Copying " + (from / name).string() + " to " + (to / name).string()});
+    return lines;
 }
 
-void expectProgress(const std::vector<double>& actual, const std::vector<double>& expected)
+struct BatchCase
 {
-    ASSERT_EQ(actual.size(), expected.size());
-    for (std::size_t i = 0; i < expected.size(); ++i)
-        EXPECT_DOUBLE_EQ(actual[i], expected[i]) << "before file " << i + 1;
-    EXPECT_EQ(actual.back(), 100.0) << "the last value is capped at exactly 100";
-}
-
-Strings concat(std::initializer_list<Strings> parts)
-{
-    Strings out;
-    for (const Strings& part : parts)
-        out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
-
-class AppControllerBatch : public ControllerFixture
-{
-protected:
-    // Lists names from "src" (each file with its own samples), chooses "dst".
-    void prepare(const Strings& names)
-    {
-        start();
-        source = folder("src");
-        destination = folder("dst");
-        Strings paths;
-        for (std::size_t i = 0; i < names.size(); ++i)
-            paths.push_back(writeFiles(source, {names[i]}, damagedFile(seed(i))).front());
-        chooseFiles(paths);
-        chooseDestination(destination);
-        ASSERT_TRUE(window.start.enabled());
-    }
-    static uint32_t seed(std::size_t row) { return static_cast<uint32_t>(row) + 1; }
-
-    std::vector<Kind> outcomeKinds() const
-    {
-        std::vector<Kind> kinds;
-        for (const korva::FileOutcome& outcome : platform.outcomes())
-            kinds.push_back(outcome.kind);
-        return kinds;
-    }
-
-    fs::path source, destination;
+    const char* name;
+    Strings files;
+    std::vector<double> progress;
 };
-} // namespace
 
-TEST_F(AppControllerBatch, RepairsEveryFileAndResetsTheWindow)
+const BatchCase kBatchCases[] = {
+    {"OneFile", {"a.wav"}, {100.0}},
+    {"ThreeFiles", {"a.wav", "b.wav", "c.wav"}, {100.0 / 3, 200.0 / 3, 100.0}},
+    // Six steps of 100/6 add up to a little over 100: the last is capped.
+    {"SixFiles",
+     {"1.wav", "2.wav", "3.wav", "4.wav", "5.wav", "6.wav"},
+     {100.0 / 6, 200.0 / 6, 50.0, 400.0 / 6, 500.0 / 6, 100.0}},
+};
+
+struct OverwriteCase
 {
-    prepare({"a.wav", "b.wav", "c.wav"});
-    window.sampleRate.selectItemAtIndex(1);
-    window.resolution.selectItemAtIndex(0);
+    const char* name;
+    korva::AlertButton answer;
+    bool bSourceMissing, bReplaced, bSameName;
+};
+
+const OverwriteCase kOverwriteCases[] = {
+    {"Yes", korva::AlertButton::Default, false, true, false},
+    {"No", korva::AlertButton::Alternate, false, false, false},
+    {"YesButTheCopyFails", korva::AlertButton::Default, true, false, false},
+    // take1.wav from src, then one from another folder: the second replaces the first.
+    {"SecondRowOfTheSameName", korva::AlertButton::Default, false, true, true},
+};
+
+// Set up by its name, a case the job checks before copying a.wav: the line it
+// refuses with ("": repaired); nPathLength: of the temporary path.
+struct RefusalCase
+{
+    const char* name;
+    const char* refusal;
+    std::size_t nPathLength = 0;
+};
+
+const RefusalCase kRefusalCases[] = {
+    {"SymlinkedFolder", "Source and destination are the same file: "},
+    {"HardLink", "Source and destination are the same file: "},
+    {"FileOverFourGibibytes", "File larger than 4 GiB, not copied: "},
+    {"TemporaryPathJustFits", "", CAudioFile::kPathCapacity - 1},
+    // From archive media: the copy stays writable for its owner, to be repaired.
+    {"ReadOnlySource", ""},
+    {"TemporaryPathTooLong", "Destination path too long: ", CAudioFile::kPathCapacity},
+};
+using AppControllerBatch = ControllerFixture<>;
+using AppControllerRun = ControllerFixture<BatchCase>;
+using AppControllerStop = ControllerFixture<bool>;
+using AppControllerOverwrite = ControllerFixture<OverwriteCase>;
+using AppControllerJobChecks = ControllerFixture<RefusalCase>;
+
+TEST_P(AppControllerRun, RepairsEveryFileThenResetsTheWindowOnTheInterfaceThread)
+{
+    const BatchCase& c = GetParam();
+    prepare(c.files);
+    sampleRate.selectItemAtIndex(1);
+    resolution.selectItemAtIndex(0);
     std::vector<bool> patchingWhenEnabled;
-    window.browse.onEnabledChange = [&]
-    { patchingWhenEnabled.push_back(controller->isPatching()); };
-    const int reloadsBefore = window.table.reloads();
-
+    browse.onEnabledChange = [&] { patchingWhenEnabled.push_back(controller->isPatching()); };
     controller->DoPatch();
-    EXPECT_EQ(window.batchControls(), std::vector<bool>(6, false));
-    EXPECT_EQ(window.quitButton.title(), "Cancel");
+    EXPECT_EQ(batchControls(), std::vector<bool>(6, false));
+    EXPECT_EQ(quitButton.text, "Cancel");
+    // A window polls the progress while the worker writes it.
+    for (double i = 0, seen = 0; i < 1000; ++i, seen = controller->progressValue())
+        EXPECT_GE(controller->progressValue(), seen);
     platform.joinWorkers();
-    EXPECT_EQ(window.table.rows().size(), 3u) << "the list stays until the interface thread resets";
-    EXPECT_EQ(platform.pumpInterfaceQueue(), 1);
-
-    EXPECT_EQ(window.batchControls(), (std::vector<bool>{false, true, true, true, true, true}));
-    EXPECT_EQ(window.quitButton.title(), "Quit");
+    EXPECT_EQ(table.rows().size(), c.files.size()) << "the list stays until the reset";
+    platform.pumpInterfaceQueue();
+    EXPECT_EQ(batchControls(), (std::vector<bool>{false, true, true, true, true, true}));
+    EXPECT_EQ(quitButton.text, "Quit");
     EXPECT_EQ(patchingWhenEnabled, (std::vector<bool>{true, false}))
         << "disabled once the batch runs, enabled again only after the flags were cleared";
-    EXPECT_TRUE(window.table.rows().empty());
-    EXPECT_EQ(window.table.reloads(), reloadsBefore + 1);
-    EXPECT_FALSE(controller->isPatching());
-    EXPECT_EQ(platform.beeps(), 0);
-
-    const Strings names = {"a.wav", "b.wav", "c.wav"};
-    Strings expectedLog = {"Start the thread"};
-    for (std::size_t i = 0; i < names.size(); ++i)
+    EXPECT_TRUE(table.rows().empty());
+    EXPECT_EQ(table.nReloads, 2);
+    EXPECT_EQ(platform.nBeeps, 0);
+    Strings log = openingLines(source, destination, c.files);
+    log.push_back(kClosingLine);
+    EXPECT_EQ(platform.logLines, log);
+    EXPECT_EQ(listing(destination), c.files) << "no temporary file is left";
+    ASSERT_EQ(platform.outcomes.size(), c.files.size());
+    for (std::size_t i = 0; i < c.files.size(); ++i)
     {
-        expectedLog = concat({expectedLog, jobOpening(source / names[i], destination / names[i])});
-        EXPECT_EQ(fixture::readFile(destination / names[i]), repairedFile(48000, 16, seed(i)));
-        EXPECT_EQ(fixture::readFile(source / names[i]), damagedFile(seed(i)));
+        EXPECT_EQ(fixture::readFile(destination / c.files[i]), repairedFile(48000, 16, i + 1));
+        EXPECT_EQ(fixture::readFile(source / c.files[i]), damagedFile(i + 1));
+        EXPECT_EQ(platform.outcomes[i].sourcePath, source / c.files[i]);
+        EXPECT_EQ(platform.outcomes[i].destinationPath, destination / c.files[i]);
+        EXPECT_EQ(platform.outcomes[i].kind, Kind::Repaired);
+        EXPECT_EQ(platform.outcomes[i].detail, "fmt chunk written behind bext");
+        EXPECT_DOUBLE_EQ(platform.progress.at(i), c.progress[i]) << "before file " << i + 1;
     }
-    expectedLog.push_back(kClosingLine);
-    EXPECT_EQ(platform.logLines(), expectedLog);
-    EXPECT_EQ(listing(destination), names) << "no temporary file is left";
-    expectProgress(platform.progress(), {100.0 / 3, 200.0 / 3, 100.0});
-    EXPECT_EQ(controller->progressValue(), 100.0);
-
-    const auto outcomes = platform.outcomes();
-    ASSERT_EQ(outcomes.size(), 3u);
-    EXPECT_EQ(outcomes[1].sourcePath, (source / "b.wav").string());
-    EXPECT_EQ(outcomes[1].destinationPath, (destination / "b.wav").string());
-    EXPECT_EQ(outcomes[1].kind, Kind::Repaired);
-    EXPECT_EQ(outcomes[1].detail, "fmt chunk written behind bext");
-    EXPECT_EQ(controller->sampleRateIndex(), 1);
-    EXPECT_EQ(controller->resolutionIndex(), 0);
+    EXPECT_EQ(platform.progress.back(), 100.0) << "the last value is exactly 100";
 }
 
-namespace
-{
-class AppControllerProgress
-    : public AppControllerBatch,
-      public ::testing::WithParamInterface<std::pair<int, std::vector<double>>>
-{
-};
-} // namespace
-
-TEST_P(AppControllerProgress, IsSetBeforeEachFileAndCappedAtOneHundred)
-{
-    const auto& [n, expected] = GetParam();
-    Strings names;
-    for (int i = 0; i < n; ++i)
-        names.push_back("f" + std::to_string(i) + ".wav");
-    prepare(names);
-    runBatch();
-    expectProgress(platform.progress(), expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    , AppControllerProgress,
-    ::testing::Values(std::pair<int, std::vector<double>>{1, {100.0}},
-                      std::pair<int, std::vector<double>>{
-                          6, {100.0 / 6, 200.0 / 6, 50.0, 400.0 / 6, 500.0 / 6, 100.0}}),
-    [](const auto& info) { return std::to_string(info.param.first) + "Files"; });
+INSTANTIATE_TEST_SUITE_P(, AppControllerRun, ::testing::ValuesIn(kBatchCases), rowName);
 
 TEST_F(AppControllerBatch, EmptyListRestoresEveryControlAndStartsNoThread)
 {
     start();
-    chooseDestination(folder("dst"));
+    chooseDestination(destination);
     // A cancelled file chooser with a destination set enables the start control.
-    platform.answerPanel(std::nullopt);
-    controller->GetFilesForFixin();
-    ASSERT_TRUE(window.start.enabled());
-
+    choose(std::nullopt, &AppController::GetFilesForFixin);
+    ASSERT_TRUE(go.bEnabled);
     controller->DoPatch();
-    EXPECT_EQ(window.batchControls(), std::vector<bool>(6, true));
-    EXPECT_EQ(window.quitButton.title(), "Quit");
+    EXPECT_EQ(batchControls(), std::vector<bool>(6, true));
+    EXPECT_EQ(quitButton.text, "Quit");
     EXPECT_FALSE(controller->isPatching());
     const std::string text = "\nArray empty - nothing to process - no files found.\n";
     EXPECT_EQ(controller->progressText(), text);
-    EXPECT_EQ(platform.statuses(), Strings{text});
-    EXPECT_EQ(platform.workersStarted(), 0);
-    EXPECT_TRUE(platform.logLines().empty());
+    EXPECT_EQ(platform.statuses, Strings{text});
+    EXPECT_TRUE(platform.workers.empty());
+    EXPECT_TRUE(platform.logLines.empty());
 }
-
-namespace
-{
-struct StopCase
-{
-    const char* name;
-    bool bSecondFails;
-    int nBeeps;
-    std::vector<Kind> outcomes;
-    bool bFailureLine;
-};
-
-const StopCase kStopCases[] = {
-    {"AfterTheCurrentFile", false, 1, {Kind::Repaired, Kind::Repaired}, false},
-    {"FailingFileNeverBeeps", true, 0, {Kind::Repaired, Kind::Failed}, true},
-};
-
-class AppControllerStop : public AppControllerBatch, public ::testing::WithParamInterface<StopCase>
-{
-};
-} // namespace
 
 TEST_P(AppControllerStop, StopDuringTheSecondOfFiveFiles)
 {
-    const StopCase& c = GetParam();
+    const bool bFails = GetParam();
     prepare({"1.wav", "2.wav", "3.wav", "4.wav", "5.wav"});
-    if (c.bSecondFails)
+    if (bFails) // the second file's copy fails
         fs::remove(source / "2.wav");
+    controller->OnCancel(); // no batch runs: no effect
     // The worker waits before the second job until this thread has asked to stop.
     std::promise<void> reached, stopped;
-    platform.onProgress = [&, nCalls = 0](double) mutable
+    platform.onProgress = [&](double progress)
     {
-        if (++nCalls != 2)
-            return;
-        reached.set_value();
-        stopped.get_future().wait();
+        if (progress == 40.0)
+            reached.set_value(), stopped.get_future().wait();
     };
     controller->DoPatch();
     reached.get_future().wait();
     controller->OnCancel();
     stopped.set_value();
+    controller->OnCancel(); // again, while the worker reads it: ThreadSanitizer watches
     platform.joinWorkers();
     platform.pumpInterfaceQueue();
-
-    EXPECT_EQ(platform.beeps(), c.nBeeps);
-    EXPECT_EQ(outcomeKinds(), c.outcomes);
-    const Strings log = platform.logLines();
-    EXPECT_EQ(std::count(log.begin(), log.end(), kFailureLine), c.bFailureLine ? 1 : 0);
-    EXPECT_EQ(log.back(), kClosingLine);
-    const Strings expectedCopies = c.bSecondFails ? Strings{"1.wav"} : Strings{"1.wav", "2.wav"};
-    EXPECT_EQ(listing(destination), expectedCopies);
-    EXPECT_TRUE(window.table.rows().empty());
-    EXPECT_FALSE(window.start.enabled());
-    EXPECT_FALSE(controller->isPatching());
-
+    EXPECT_EQ(platform.nBeeps, bFails ? 0 : 1) << "a failing file never beeps";
+    ASSERT_EQ(platform.kinds,
+              (std::vector<Kind>{Kind::Repaired, bFails ? Kind::Failed : Kind::Repaired}));
+    Strings log = openingLines(source, destination, {"1.wav", "2.wav"});
+    if (bFails)
+    {
+        const std::string error = platform.outcomes[1].detail;
+        EXPECT_NE(error.find("copy_file"), std::string::npos) << error;
+        log.insert(log.end(), {error, kFailureLine});
+    }
+    log.push_back(kClosingLine);
+    EXPECT_EQ(platform.logLines, log);
+    EXPECT_EQ(listing(destination), (bFails ? Strings{"1.wav"} : Strings{"1.wav", "2.wav"}));
     // The stop request does not outlive its batch.
-    chooseFiles({(source / "3.wav").string(), (source / "4.wav").string()});
+    chooseFiles({source / "3.wav", source / "4.wav"});
     runBatch();
-    EXPECT_EQ(listing(destination).size(), c.bSecondFails ? 3u : 4u);
-    EXPECT_EQ(platform.beeps(), c.nBeeps);
+    EXPECT_EQ(listing(destination).size(), bFails ? 3u : 4u);
+    EXPECT_EQ(platform.nBeeps, bFails ? 0 : 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(, AppControllerStop, ::testing::ValuesIn(kStopCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(, AppControllerStop, ::testing::Bool(),
+                         [](const auto& info)
+                         { return info.param ? "FailingFileNeverBeeps" : "AfterTheCurrentFile"; });
 
-TEST_F(AppControllerBatch, InterfaceThreadReadsAndStopsWhileTheWorkerRuns)
-{
-    prepare({"1.wav", "2.wav", "3.wav", "4.wav", "5.wav"});
-    controller->DoPatch();
-    double lastSeen = 0.0;
-    for (int i = 0; i < 1000 && controller->isPatching(); ++i)
-    {
-        // A window polls the progress while the worker writes it.
-        const double seen = controller->progressValue();
-        EXPECT_GE(seen, lastSeen);
-        lastSeen = seen;
-        EXPECT_FALSE(controller->validateMenuItem(window.quitItem));
-        if (i == 10)
-            controller->OnCancel();
-        std::this_thread::yield();
-    }
-    platform.joinWorkers();
-    platform.pumpInterfaceQueue();
-
-    // Wherever the request landed, every started file was finished and copied.
-    const std::size_t nDone = platform.outcomes().size();
-    EXPECT_EQ(listing(destination).size(), nDone);
-    if (nDone < 5)
-    {
-        EXPECT_EQ(platform.beeps(), 1) << "only the stop request ends this batch early";
-    }
-    EXPECT_LE(platform.beeps(), 1);
-    EXPECT_EQ(platform.logLines().back(), kClosingLine);
-
-    chooseFiles({(source / "1.wav").string()});
-    platform.answerAlert(korva::AlertButton::Default);
-    runBatch();
-    EXPECT_EQ(platform.outcomes().back().kind, Kind::Repaired)
-        << "the request ended with its batch";
-}
-
-TEST_F(AppControllerBatch, StopWithoutABatchChangesNothing)
-{
-    prepare({"a.wav", "b.wav"});
-    controller->OnCancel();
-    runBatch();
-    EXPECT_EQ(platform.beeps(), 0);
-    EXPECT_EQ(outcomeKinds(), (std::vector<Kind>{Kind::Repaired, Kind::Repaired}));
-}
-
-TEST_F(AppControllerBatch, FailedCopyStopsTheBatchAndLeavesNothingBehind)
-{
-    prepare({"1.wav", "2.wav", "3.wav", "4.wav", "5.wav"});
-    fs::remove(source / "2.wav");
-    runBatch();
-
-    const Strings log = platform.logLines();
-    const Strings expectedStart = concat({{"Start the thread"},
-                                          jobOpening(source / "1.wav", destination / "1.wav"),
-                                          jobOpening(source / "2.wav", destination / "2.wav")});
-    ASSERT_EQ(log.size(), expectedStart.size() + 3);
-    EXPECT_TRUE(std::equal(expectedStart.begin(), expectedStart.end(), log.begin()));
-    EXPECT_NE(log[expectedStart.size()].find("copy_file"), std::string::npos) << log[7];
-    EXPECT_EQ(log[expectedStart.size() + 1], kFailureLine);
-    EXPECT_EQ(log[expectedStart.size() + 2], kClosingLine);
-    EXPECT_EQ(platform.beeps(), 0);
-    EXPECT_EQ(listing(destination), Strings{"1.wav"});
-    EXPECT_EQ(platform.outcomes().at(1).detail, log[expectedStart.size()]);
-}
-
-// Recordings from archive media are often read-only: the copy keeps their
-// permissions but stays writable for its owner, so that it can be repaired.
-TEST_F(AppControllerBatch, ReadOnlySourceGivesAWritableRepairedCopy)
-{
-    prepare({"archive.wav"});
-    fs::permissions(source / "archive.wav",
-                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    runBatch();
-
-    EXPECT_EQ(fs::status(source / "archive.wav").permissions(),
-              fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    EXPECT_EQ(fs::status(destination / "archive.wav").permissions(),
-              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                  fs::perms::others_read);
-    EXPECT_EQ(fixture::readFile(destination / "archive.wav"), repairedFile(44100, 24, seed(0)));
-    EXPECT_EQ(fixture::readFile(source / "archive.wav"), damagedFile(seed(0)));
-}
-
-namespace
-{
-struct OverwriteCase
-{
-    const char* name;
-    korva::AlertButton answer;
-    bool bSourceMissing;
-    bool bReplaced;
-};
-
-const OverwriteCase kOverwriteCases[] = {
-    {"Yes", korva::AlertButton::Default, false, true},
-    {"No", korva::AlertButton::Alternate, false, false},
-    {"YesButTheCopyFails", korva::AlertButton::Default, true, false},
-};
-
-class AppControllerOverwrite : public AppControllerBatch,
-                               public ::testing::WithParamInterface<OverwriteCase>
-{
-};
-} // namespace
-
+// Copied and repaired under a hidden name, only then the old file deleted: a
+// failed copy keeps it.
 TEST_P(AppControllerOverwrite, AsksBeforeReplacingAFile)
 {
     const OverwriteCase& c = GetParam();
     prepare({"take1.wav", "take2.wav"});
-    const Bytes old = fixture::ascii("the copy of an earlier run");
-    fixture::writeFile(destination / "take1.wav", old);
+    const fixture::Bytes old = fixture::ascii("the copy of an earlier run");
+    if (c.bSameName)
+        fixture::writeFile(dir / "take1.wav", damagedFile(2));
+    c.bSameName ? chooseFiles({source / "take1.wav", dir / "take1.wav"})
+                : fixture::writeFile(destination / "take1.wav", old);
     if (c.bSourceMissing)
         fs::remove(source / "take1.wav");
-    platform.answerAlert(c.answer);
+    platform.alertAnswer = c.answer;
     runBatch();
-
-    const auto alerts = platform.alerts();
-    ASSERT_EQ(alerts.size(), 1u);
-    EXPECT_EQ(alerts[0].title, "File Exists");
-    EXPECT_EQ(alerts[0].message, "The file: take1.wav already exists! Overwrite file?");
-    EXPECT_EQ(alerts[0].defaultButton, "Yes");
-    EXPECT_EQ(alerts[0].alternateButton, "No");
-    EXPECT_EQ(platform.beeps(), 1);
-
-    const Strings log = platform.logLines();
+    const Strings alert = {"File Exists", "The file: take1.wav already exists! Overwrite file?",
+                           "Yes", "No"};
+    EXPECT_EQ(platform.alerts, std::vector<Strings>{alert});
+    EXPECT_EQ(platform.nBeeps, 1);
+    const Strings& log = platform.logLines;
     const std::string deleting = "Deleting " + (destination / "take1.wav").string();
     EXPECT_EQ(std::count(log.begin(), log.end(), deleting), c.bReplaced ? 1 : 0);
     EXPECT_EQ(fixture::readFile(destination / "take1.wav"),
-              c.bReplaced ? repairedFile(44100, 24, 1) : old);
+              c.bReplaced ? repairedFile(44100, 24, c.bSameName ? 2 : 1) : old);
     if (c.bReplaced)
     {
-        EXPECT_EQ(log[4], deleting) << "after the question and the copy, before the next file";
-        EXPECT_EQ(outcomeKinds(), (std::vector<Kind>{Kind::Repaired, Kind::Repaired}));
+        EXPECT_EQ(log.at(c.bSameName ? 7 : 4), deleting) << "after the question and the copy";
+        EXPECT_EQ(platform.kinds, (std::vector<Kind>{Kind::Repaired, Kind::Repaired}));
+        return;
     }
-    else
-    {
-        EXPECT_EQ(std::count(log.begin(), log.end(), kFailureLine), 1);
-        EXPECT_EQ(outcomeKinds(), std::vector<Kind>{Kind::Failed});
-        EXPECT_EQ(listing(destination), Strings{"take1.wav"});
-    }
+    EXPECT_EQ(std::count(log.begin(), log.end(), kFailureLine), 1);
+    EXPECT_EQ(platform.kinds, std::vector<Kind>{Kind::Failed}) << "the rest is not processed";
+    EXPECT_EQ(listing(destination), Strings{"take1.wav"}) << "no temporary file is left";
 }
 
-INSTANTIATE_TEST_SUITE_P(, AppControllerOverwrite, ::testing::ValuesIn(kOverwriteCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(, AppControllerOverwrite, ::testing::ValuesIn(kOverwriteCases), rowName);
 
-TEST_F(AppControllerBatch, SecondRowOfTheSameNameAsksToReplaceTheFirst)
+TEST_P(AppControllerJobChecks, RefusesTheSameFileALongPathOrAHugeFileAndKeepsTheCopyWritable)
 {
-    start();
-    const fs::path one = folder("one");
-    const fs::path two = folder("two");
-    destination = folder("dst");
-    chooseFiles({writeFiles(one, {"take.wav"}, damagedFile(1)).front(),
-                 writeFiles(two, {"take.wav"}, damagedFile(2)).front()});
-    chooseDestination(destination);
-    platform.answerAlert(korva::AlertButton::Default);
-    runBatch();
-
-    ASSERT_EQ(platform.alerts().size(), 1u);
-    EXPECT_EQ(fixture::readFile(destination / "take.wav"), repairedFile(44100, 24, 2));
-    EXPECT_EQ(listing(destination), Strings{"take.wav"});
-}
-
-TEST_F(AppControllerBatch, RepairOutcomesReachThePlatform)
-{
-    start();
-    source = folder("src");
-    destination = folder("dst");
-    const Bytes withFormat = fixture::bwf(48000, 24, fixture::samples(60));
-    const Bytes noBext =
-        fixture::riff({fixture::Bytes(24, 0), fixture::chunk("data", fixture::samples(60))});
-    const Bytes live = fixture::riff({fixture::chunk("bext", fixture::bextBody(7)),
-                                      fixture::chunk("data", fixture::samples(60))});
-    fixture::writeFile(source / "has-fmt.wav", withFormat);
-    fixture::writeFile(source / "no-bext.wav", noBext);
-    fixture::writeFile(source / "live.wav", live);
-    chooseFiles({(source / "has-fmt.wav").string(), (source / "no-bext.wav").string(),
-                 (source / "live.wav").string()});
-    chooseDestination(destination);
-    window.sampleRate.selectItemAtIndex(-1);
-    runBatch();
-
-    EXPECT_EQ(outcomeKinds(),
-              (std::vector<Kind>{Kind::Unchanged, Kind::Unchanged, Kind::Repaired}));
-    EXPECT_EQ(platform.outcomes().at(0).detail, "already has a format chunk");
-    EXPECT_EQ(platform.outcomes().at(1).detail, "no bext chunk");
-    EXPECT_EQ(platform.outcomes().at(2).detail, "fmt chunk inserted behind bext");
-    EXPECT_EQ(fixture::readFile(destination / "has-fmt.wav"), withFormat);
-    EXPECT_EQ(fixture::readFile(destination / "no-bext.wav"), noBext);
-    // No sample-rate item selected: the rate stays at its start value.
-    EXPECT_EQ(controller->sampleRateIndex(), -1);
-    EXPECT_EQ(fixture::readFile(destination / "live.wav"),
-              fixture::riff({fixture::chunk("bext", fixture::bextBody(7)),
-                             fixture::fmtChunkMono(44100, 24),
-                             fixture::chunk("data", fixture::samples(60))}));
-}
-
-namespace
-{
-// How the destination folder comes to name the source file itself.
-struct SameFileCase
-{
-    const char* name;
-    void (*arrange)(const fs::path& source, const fs::path& root, fs::path& destination);
-};
-
-const SameFileCase kSameFileCases[] = {
-    {"SymlinkedFolder",
-     [](const fs::path& source, const fs::path& root, fs::path& destination)
-     {
-         destination = root / "link";
-         fs::create_directory_symlink(source, destination);
-     }},
-    {"HardLink",
-     [](const fs::path& source, const fs::path& root, fs::path& destination)
-     {
-         destination = root / "linked";
-         fs::create_directory(destination);
-         fs::create_hard_link(source / "a.wav", destination / "a.wav");
-     }},
-};
-
-class AppControllerSameFile : public AppControllerBatch,
-                              public ::testing::WithParamInterface<SameFileCase>
-{
-};
-} // namespace
-
-TEST_P(AppControllerSameFile, NeverTouchesTheSource)
-{
-    start();
-    source = folder("src");
-    chooseFiles(writeFiles(source, {"a.wav"}));
-    GetParam().arrange(source, dir.path(), destination);
-    chooseDestination(destination);
-    ASSERT_TRUE(window.start.enabled()) << "the folders differ as strings";
-    runBatch();
-
-    const Strings log = platform.logLines();
-    EXPECT_EQ(log.at(4),
-              "Source and destination are the same file: " + (source / "a.wav").string());
-    EXPECT_EQ(log.at(5), kFailureLine);
-    EXPECT_TRUE(platform.alerts().empty());
-    EXPECT_EQ(fixture::readFile(source / "a.wav"), damagedFile());
-    EXPECT_EQ(listing(source), Strings{"a.wav"});
-    EXPECT_EQ(outcomeKinds(), std::vector<Kind>{Kind::Failed});
-}
-
-INSTANTIATE_TEST_SUITE_P(, AppControllerSameFile, ::testing::ValuesIn(kSameFileCases),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-namespace
-{
-class AppControllerPathLimit : public AppControllerBatch,
-                               public ::testing::WithParamInterface<std::size_t>
-{
-};
-} // namespace
-
-// The copy is repaired as ".korva-a.wav.XXXXXX" in the destination folder, so
-// that path, the longer one, must fit the file classes' path buffers.
-TEST_P(AppControllerPathLimit, DestinationPathMustFitTheFileClasses)
-{
-    const std::size_t nTemporaryLength = GetParam();
+    const RefusalCase& c = GetParam();
+    const std::string name = c.name;
     prepare({"a.wav"});
+    const fs::path a = source / "a.wav";
     fs::path to = destination;
-    const std::size_t nTemporaryExtra = std::string("/.korva-a.wav.XXXXXX").size();
-    std::size_t nLeft = nTemporaryLength - nTemporaryExtra - to.string().size();
-    while (nLeft > 0)
-    {
-        const std::size_t nPart = nLeft > 202 ? 200 : nLeft - 1;
-        to /= std::string(nPart, 'd');
-        nLeft -= nPart + 1;
-    }
+    if (name == "SymlinkedFolder")
+        fs::create_directory_symlink(source, to = dir / "link");
+    else if (name == "HardLink")
+        fs::create_hard_link(a, to / "a.wav");
+    else if (name == "FileOverFourGibibytes") // sparse: its size is what counts
+        fs::resize_file(a, (uintmax_t{1} << 32) + 1);
+    else if (name == "ReadOnlySource")
+        fs::permissions(a, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const auto pathLength = [&] { return TemporaryCopy::pattern(to, "a.wav").string().size(); };
+    for (std::size_t n; (n = c.nPathLength - std::min(pathLength(), c.nPathLength));)
+        to /= std::string(n > 202 ? 200 : n - 1, 'd');
     fs::create_directories(to);
-    ASSERT_EQ(TemporaryCopy::pattern(to, "a.wav").string().size(), nTemporaryLength);
     chooseDestination(to);
+    sampleRate.selectItemAtIndex(-1); // no item: the rate stays at its start value
+    ASSERT_TRUE(go.bEnabled) << "the folders differ as strings";
+    const auto nSize = fs::file_size(a);
+    const auto permissions = fs::status(a).permissions();
+    const Strings before = listing(to);
     runBatch();
-
-    const bool bFits = nTemporaryLength < CAudioFile::kPathCapacity;
-    const std::string tooLong = "Destination path too long: " + (to / "a.wav").string();
-    EXPECT_EQ(platform.logLines().at(4), bFits ? kClosingLine : tooLong);
-    if (bFits)
+    EXPECT_TRUE(platform.alerts.empty());
+    EXPECT_EQ(fs::file_size(a), nSize);
+    EXPECT_EQ(fs::status(a).permissions(), permissions);
+    if (!*c.refusal)
+    {
+        EXPECT_EQ(platform.logLines.at(4), kClosingLine);
         EXPECT_EQ(fixture::readFile(to / "a.wav"), repairedFile(44100, 24));
-    else
-        EXPECT_TRUE(fs::is_empty(to));
+        EXPECT_EQ(fs::status(to / "a.wav").permissions(), permissions | fs::perms::owner_write);
+        return;
+    }
+    EXPECT_EQ(platform.logLines.at(4), c.refusal + (c.nPathLength ? to / "a.wav" : a).string());
+    EXPECT_EQ(platform.logLines.at(5), kFailureLine);
+    EXPECT_EQ(listing(to), before) << "nothing copied, no temporary file left";
+    EXPECT_EQ(platform.kinds, std::vector<Kind>{Kind::Failed});
 }
 
-INSTANTIATE_TEST_SUITE_P(, AppControllerPathLimit,
-                         ::testing::Values(CAudioFile::kPathCapacity - 1,
-                                           CAudioFile::kPathCapacity));
+INSTANTIATE_TEST_SUITE_P(, AppControllerJobChecks, ::testing::ValuesIn(kRefusalCases), rowName);
 
-TEST_F(AppControllerBatch, FilesOverFourGibibytesAreRefusedBeforeCopying)
-{
-    prepare({"big.wav"});
-    // A sparse file: its size is what counts, and it costs no disk space.
-    fs::resize_file(source / "big.wav", (uintmax_t{1} << 32) + 1);
-    runBatch();
-    const Strings log = platform.logLines();
-    EXPECT_EQ(log.at(4), "File larger than 4 GiB, not copied: " + (source / "big.wav").string());
-    EXPECT_EQ(log.at(5), kFailureLine);
-    EXPECT_TRUE(fs::is_empty(destination));
-    EXPECT_EQ(outcomeKinds(), std::vector<Kind>{Kind::Failed});
-}
-
-TEST_F(AppControllerBatch, FileManagerOperationsReportFailure)
+TEST_F(AppControllerBatch, FileOperationsLogWhatTheyDoAndReportFailure)
 {
     start();
-    const fs::path where = folder("ops");
-    const Bytes original = damagedFile(3);
-    fixture::writeFile(where / "a.wav", original);
-    fixture::writeFile(where / "b.wav", fixture::ascii("b"));
-
-    EXPECT_FALSE(controller->copyFile((where / "a.wav").string(), (where / "b.wav").string()));
-    EXPECT_EQ(fixture::readFile(where / "b.wav"), fixture::ascii("b")) << "an existing file stays";
-    EXPECT_TRUE(controller->copyFile((where / "a.wav").string(), (where / "c.wav").string()));
-    EXPECT_EQ(fixture::readFile(where / "c.wav"), original);
-    EXPECT_TRUE(controller->deleteFile((where / "c.wav").string()));
-    EXPECT_FALSE(fs::exists(where / "c.wav"));
-    EXPECT_FALSE(controller->deleteFile((where / "c.wav").string()));
-
-    const Strings log = platform.logLines();
-    ASSERT_EQ(log.size(), 6u);
-    EXPECT_EQ(log[0],
-              "Copying " + (where / "a.wav").string() + " to " + (where / "b.wav").string());
+    const std::string a = source / "a.wav", b = source / "b.wav";
+    fixture::writeFile(a, damagedFile());
+    fixture::writeFile(b, fixture::ascii("b"));
+    EXPECT_FALSE(controller->copyFile(a, b)) << "never onto an existing file";
+    EXPECT_EQ(fixture::readFile(b), fixture::ascii("b"));
+    EXPECT_TRUE(controller->deleteFile(b));
+    EXPECT_FALSE(controller->deleteFile(b));
+    const Strings& log = platform.logLines;
+    ASSERT_EQ(log.size(), 5u);
     EXPECT_NE(log[1].find("File exists"), std::string::npos) << log[1];
-    EXPECT_EQ(log[3], "Deleting " + (where / "c.wav").string());
-    EXPECT_EQ(log[4], "Deleting " + (where / "c.wav").string());
-    EXPECT_NE(log[5].find("No such file"), std::string::npos) << log[5];
+    EXPECT_NE(log[4].find("No such file"), std::string::npos) << log[4];
+    EXPECT_EQ((Strings{log[0], log[2], log[3]}),
+              (Strings{"Copying " + a + " to " + b, "Deleting " + b, "Deleting " + b}));
 }

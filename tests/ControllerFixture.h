@@ -2,88 +2,78 @@
 
 #include "AppController.h"
 #include "TempDir.h"
+#include "TestControl.h"
 #include "TestPlatform.h"
-#include "TestWindow.h"
 #include "Trace.h"
 #include "WavBuilder.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <iostream>
-#include <optional>
-#include <string>
-#include <vector>
 
-// A controller on the test platform, its window connected, and a temporary
-// folder for the files of a batch.
-class ControllerFixture : public ::testing::Test
+namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
+using Kind = korva::FileOutcome::Kind;
+
+// A controller on the test platform, the window's outlets, a source and a
+// destination folder; Row: a table-driven test's row type. Public, for the rows.
+template <typename Row = int> class ControllerFixture : public ::testing::TestWithParam<Row>
 {
-protected:
-    // A Broadcast Wave file that lost its fmt chunk: bext, the 24 zero bytes
-    // left where the format chunk stood, data.
-    static constexpr std::size_t kLostFormatOffset = 12 + 8 + 602;
-    static fixture::Bytes damagedFile(uint32_t seed = 1)
+public:
+    // bext, the 24 zero bytes a lost fmt chunk left (or the repair's chunk), data.
+    static fixture::Bytes damagedFile(std::size_t seed = 1, fixture::Bytes gap = fixture::Bytes(24))
     {
-        return fixture::riff({fixture::chunk("bext", fixture::bextBody(seed * 1000)),
-                              fixture::Bytes(24, 0),
-                              fixture::chunk("data", fixture::samples(96, seed))});
+        const auto n = static_cast<uint32_t>(seed);
+        return fixture::riff({fixture::chunk("bext", fixture::bextBody(n * 1000)), gap,
+                              fixture::chunk("data", fixture::samples(96, n))});
     }
-    // damagedFile with the repair's 24 bytes where the format chunk was lost.
-    static fixture::Bytes repairedFile(uint32_t rate, uint16_t bits, uint32_t seed = 1)
+    static fixture::Bytes repairedFile(uint32_t rate, uint16_t bits, std::size_t seed = 1)
     {
-        fixture::Bytes bytes = damagedFile(seed);
-        const fixture::Bytes format = fixture::fmtChunkMono(rate, bits);
-        std::copy(format.begin(), format.end(),
-                  bytes.begin() + static_cast<std::ptrdiff_t>(kLostFormatOffset));
-        return bytes;
+        return damagedFile(seed, fixture::fmtChunkMono(rate, bits));
     }
 
     void SetUp() override { CTrace::SetStream(nullptr); }
     void TearDown() override { CTrace::SetStream(&std::cout); }
 
-    // Creates the controller, connects the window and completes it.
+    // Creates the controller, connects the outlets and completes the window.
     void start()
     {
-        controller.emplace(platform);
-        window.connect(*controller);
-        controller->awakeFromNib();
+        AppController& c = controller.emplace(platform);
+        c.ChangeCancelState = c.ChangeQuitState = c.SelectFilesButton = reserved.control();
+        c.ChangeGoState = go.control();
+        c.ChangeBrowseState = browse.control();
+        c.ChangeSelButtonState = files.control();
+        c.ChangeSRState = sampleRate.control();
+        c.ChangeResState = resolution.control();
+        c.ChangeQuitMenuItemState = &quitItem;
+        quitItem.menuAction = korva::MenuAction::Terminate;
+        c.PathTextCtrl = &pathText;
+        c.tableview1 = &table;
+        c.sampleRate = &sampleRate;
+        c.resolution = &resolution;
+        c.QuitButton = &quitButton;
+        c.awakeFromNib();
     }
-
-    std::filesystem::path folder(const std::string& name)
+    // Starts, lists names from source (row i's file with seed i + 1), chooses destination.
+    void prepare(const Strings& names)
     {
-        std::filesystem::create_directories(dir / name);
-        return dir / name;
+        start();
+        Strings paths;
+        for (std::size_t i = 0; i < names.size(); ++i)
+            fixture::writeFile(paths.emplace_back(source / names[i]), damagedFile(i + 1));
+        chooseFiles(paths);
+        chooseDestination(destination);
+        EXPECT_TRUE(go.bEnabled);
     }
-
-    // Writes the files into folder and returns their full paths, in order.
-    std::vector<std::string> writeFiles(const std::filesystem::path& where,
-                                        const std::vector<std::string>& names,
-                                        const fixture::Bytes& bytes = damagedFile())
+    void chooseFiles(const Strings& paths) { choose(paths, &AppController::GetFilesForFixin); }
+    void chooseDestination(const fs::path& to) { choose(Strings{to}, &AppController::SetPath); }
+    void choose(std::optional<Strings> paths, void (AppController::*chooser)())
     {
-        std::vector<std::string> paths;
-        for (const std::string& name : names)
-        {
-            fixture::writeFile(where / name, bytes);
-            paths.push_back((where / name).string());
-        }
-        return paths;
+        platform.panelAnswers.push_back(paths);
+        ((*controller).*chooser)();
     }
-
-    void chooseFiles(const std::vector<std::string>& paths)
-    {
-        platform.answerPanel(paths);
-        controller->GetFilesForFixin();
-    }
-    void chooseDestination(const std::filesystem::path& where)
-    {
-        platform.answerPanel(std::vector<std::string>{where.string()});
-        controller->SetPath();
-    }
-
-    // Starts the batch, waits for the worker and runs the end-of-batch reset
-    // on this thread, the interface thread.
+    // The batch, the worker joined, the reset run on this, the interface thread.
     void runBatch()
     {
         controller->DoPatch();
@@ -92,17 +82,27 @@ protected:
     }
 
     // The names in a folder, sorted; hidden temporary files included.
-    static std::vector<std::string> listing(const std::filesystem::path& where)
+    static Strings listing(const fs::path& where)
     {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(where))
-            names.push_back(entry.path().filename().string());
+        Strings names;
+        for (const auto& entry : fs::directory_iterator(where))
+            names.push_back(entry.path().filename());
         std::sort(names.begin(), names.end());
         return names;
     }
+    // The enabled state of the six controls a batch switches, in its order.
+    std::vector<bool> batchControls() const
+    {
+        return {go.bEnabled,    browse.bEnabled,     quitItem.bEnabled,
+                files.bEnabled, sampleRate.bEnabled, resolution.bEnabled};
+    }
 
     TestPlatform platform;
-    test::TestWindow window;
-    TempDir dir;
+    TestControl go, browse, files, reserved, pathText, table, quitButton, quitItem;
+    TestControl sampleRate{{"44.1 kHz", "48 kHz", "88.2 kHz"}}, resolution{{"8 bit"}};
+    TempDir dir, sourceDir, destinationDir;
+    fs::path source = sourceDir.path(), destination = destinationDir.path();
     std::optional<AppController> controller;
 };
+
+inline constexpr auto rowName = [](const auto& info) { return std::string(info.param.name); };

@@ -2,91 +2,76 @@
 
 #include "PlatformServices.h"
 
-#include <atomic>
-#include <deque>
-#include <functional>
 #include <map>
-#include <mutex>
-#include <optional>
-#include <string>
 #include <thread>
-#include <vector>
+#include <utility>
 
-// The platform as a test drives it: panels and alerts answer from scripts,
-// beeps are counted, log lines, progress, status texts and file outcomes are
-// recorded, the settings live in memory. The worker thread is a real thread;
-// work for the interface thread waits in a queue until the test pumps it on
-// its own thread, which plays the interface thread.
+// The platform as a test drives it: scripted answers, the rest recorded after
+// joinWorkers; the interface thread's work waits for the test to pump it.
 class TestPlatform : public korva::PlatformServices
 {
 public:
-    struct Alert
+    using Strings = std::vector<std::string>;
+
+    void joinWorkers() { workers.clear(); }
+    void pumpInterfaceQueue()
     {
-        std::string title, message, defaultButton, alternateButton;
-    };
+        for (const auto& work : std::exchange(interfaceQueue, {}))
+            work();
+    }
 
-    TestPlatform() = default;
-    // Joins any worker still running.
-    ~TestPlatform() override;
-    TestPlatform(const TestPlatform&) = delete;
-    TestPlatform& operator=(const TestPlatform&) = delete;
-
-    // --- Scripts (set before the controller asks) ---------------------------
-    // The next open panel confirms these paths; nullopt cancels it.
-    void answerPanel(std::optional<std::vector<std::string>> paths);
-    // The next alert is answered with this button.
-    void answerAlert(korva::AlertButton button);
-    // Runs on the worker before each file's job, with the progress value.
-    std::function<void(double)> onProgress;
-    std::map<std::string, int> defaults;
-
-    // --- The interface thread and the workers ---------------------------
-    // Waits for every worker started so far to end.
-    void joinWorkers();
-    // Runs the queued interface work here, in order; returns how much ran.
-    int pumpInterfaceQueue();
-    int workersStarted() const { return static_cast<int>(m_workers.size()); }
-
-    // --- What happened ------------------------------------------------------
-    std::vector<std::string> logLines() const;
-    std::vector<double> progress() const;
-    std::vector<korva::FileOutcome> outcomes() const;
-    std::vector<Alert> alerts() const;
-    std::vector<korva::OpenPanelOptions> panels() const { return m_panels; }
-    std::vector<std::string> statuses() const { return m_statuses; }
-    int beeps() const { return m_nBeeps; }
-    int terminations() const { return m_nTerminations; }
-
-    // --- PlatformServices ---------------------------------------------------
-    std::optional<std::vector<std::string>>
-    runOpenPanel(const korva::OpenPanelOptions& options) override;
+    // An open panel with no answer scripted throws.
+    std::optional<Strings> runOpenPanel(const korva::OpenPanelOptions&) override
+    {
+        return panelAnswers.at(nPanels++);
+    }
     korva::AlertButton runAlertPanel(const std::string& title, const std::string& message,
                                      const std::string& defaultButton,
-                                     const std::string& alternateButton) override;
-    void beep() override { ++m_nBeeps; }
-    void log(const std::string& line) override;
+                                     const std::string& alternateButton) override
+    {
+        alerts.push_back({title, message, defaultButton, alternateButton});
+        return alertAnswer;
+    }
+    void beep() override { ++nBeeps; }
+    void log(const std::string& line) override { logLines.push_back(line); }
     bool hasDefault(const std::string& key) const override { return defaults.count(key) != 0; }
-    int integerForKey(const std::string& key) const override;
+    int integerForKey(const std::string& key) const override
+    {
+        return hasDefault(key) ? defaults.at(key) : 0;
+    }
     void setIntegerForKey(const std::string& key, int nValue) override { defaults[key] = nValue; }
-    void detachThread(std::function<void()> work) override;
-    void runOnInterfaceThread(std::function<void()> work) override;
-    void terminate() override { ++m_nTerminations; }
-    void reportProgress(double progressValue) override;
-    void reportStatus(const std::string& text) override { m_statuses.push_back(text); }
-    void reportFileOutcome(const korva::FileOutcome& outcome) override;
+    void detachThread(std::function<void()> work) override { workers.emplace_back(work); }
+    void runOnInterfaceThread(std::function<void()> work) override
+    {
+        interfaceQueue.push_back(work);
+    }
+    void terminate() override { ++nTerminations; }
+    void reportProgress(double value) override
+    {
+        progress.push_back(value);
+        if (onProgress)
+            onProgress(value);
+    }
+    void reportStatus(const std::string& text) override { statuses.push_back(text); }
+    void reportFileOutcome(const korva::FileOutcome& outcome) override
+    {
+        outcomes.push_back(outcome);
+        kinds.push_back(outcome.kind);
+    }
 
-private:
-    mutable std::mutex m_mutex; // guards everything the worker touches
-    std::deque<std::optional<std::vector<std::string>>> m_panelAnswers;
-    std::deque<korva::AlertButton> m_alertAnswers;
-    std::vector<korva::OpenPanelOptions> m_panels;
-    std::vector<Alert> m_alerts;
-    std::vector<std::string> m_log;
-    std::vector<double> m_progress;
-    std::vector<std::string> m_statuses;
-    std::vector<korva::FileOutcome> m_outcomes;
-    std::deque<std::function<void()>> m_interfaceQueue;
-    std::vector<std::thread> m_workers;
-    std::atomic<int> m_nBeeps = 0;
-    std::atomic<int> m_nTerminations = 0;
+    // The panels' paths in order (nullopt cancels), every alert's answer.
+    std::vector<std::optional<Strings>> panelAnswers;
+    korva::AlertButton alertAnswer = korva::AlertButton::Alternate;
+    std::function<void(double)> onProgress; // on the worker, before each file's job
+    std::map<std::string, int> defaults;
+    // What happened; an alert as its title, message, default and alternate button.
+    std::size_t nPanels = 0;
+    std::vector<Strings> alerts;
+    Strings logLines, statuses;
+    std::vector<double> progress;
+    std::vector<korva::FileOutcome> outcomes;
+    std::vector<korva::FileOutcome::Kind> kinds; // the outcomes' kinds
+    int nBeeps = 0, nTerminations = 0;
+    std::vector<std::function<void()>> interfaceQueue;
+    std::vector<std::jthread> workers; // last, so that they end first
 };
