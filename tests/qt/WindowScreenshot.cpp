@@ -3,19 +3,13 @@
 // this program). Run it on a real display, e.g. under xvfb-run:
 //   window_screenshot docs/korva-window.png
 #include "MainWindow.h"
-#include "ScriptedDialogs.h"
+#include "QtTestSupport.h"
 #include "TempDir.h"
 #include "WavBuilder.h"
-#include "WindowDriver.h"
 
-#include <QApplication>
 #include <QComboBox>
 #include <QPushButton>
 #include <QScreen>
-#include <QTemporaryDir>
-#include <QTest>
-
-using namespace window_driver;
 
 int main(int argc, char** argv)
 {
@@ -23,30 +17,24 @@ int main(int argc, char** argv)
     qputenv("XDG_CONFIG_HOME", configHome.path().toUtf8());
     QApplication app(argc, argv);
     if (argc != 2)
-    {
-        std::fprintf(stderr, "usage: %s OUTPUT.png\n", argv[0]);
-        return 2;
-    }
+        qFatal("usage: %s OUTPUT.png", argv[0]);
+    using namespace fixture;
     TempDir session;
-    const auto source = session / "Field recorder";
-    const auto destination = session / "Repaired";
+    const auto source = session / "Field recorder", destination = session / "Repaired";
     std::filesystem::create_directories(source);
     std::filesystem::create_directories(destination);
-    std::vector<std::string> takes;
+    writeFile(destination / "Scene 12 take 5.wav", ascii("older copy"));
+    ScriptedDialogs dialogs;
+    dialogs.panelAnswers = {{}, {destination}};
+    auto& takes = dialogs.panelAnswers[0];
     for (uint32_t take = 1; take <= 6; ++take)
     {
-        using namespace fixture;
-        const auto path = source / ("Scene 12 take " + std::to_string(take) + ".wav");
+        takes.push_back(source / ("Scene 12 take " + std::to_string(take) + ".wav"));
         const Bytes pcm = samples(96000, take);
-        writeFile(path, take == 3 ? bwf(48000, 24, pcm)
-                                  : riff({chunk("bext", bextBody(take)), chunk("data", pcm)}));
-        takes.push_back(path.string());
+        writeFile(takes.back(), take == 3
+                                    ? bwf(48000, 24, pcm)
+                                    : riff({chunk("bext", bextBody(take)), chunk("data", pcm)}));
     }
-    fixture::writeFile(destination / "Scene 12 take 5.wav", fixture::ascii("older copy"));
-
-    ScriptedDialogs dialogs;
-    dialogs.panelAnswers.push_back(takes);
-    dialogs.panelAnswers.push_back(std::vector<std::string>{destination.string()});
     MainWindow window(dialogs);
     window.resize(900, 640);
     window.show();
@@ -54,7 +42,6 @@ int main(int argc, char** argv)
     child<QComboBox>(window, "resolutionBox")->setCurrentIndex(1);
     child<QPushButton>(window, "selectFilesButton")->click();
     child<QPushButton>(window, "browseButton")->click();
-
     bool bSaved = false;
     dialogs.onAlert = [&]
     {

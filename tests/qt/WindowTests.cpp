@@ -1,53 +1,89 @@
-// The window as loaded from its form: outlets, pop-ups, table, the saved
-// settings and the two ways of listing files.
+// The Qt layer: the window from its form (outlets, pop-ups, settings in
+// QSettings, quitting), real batches over files in temporary folders watched
+// throughout, the platform's log and its carrying of worker-thread calls, and
+// the desktop's own panels and alert answered once the modal dialog is up.
 #include "MainWindow.h"
-#include "QtTestMain.h"
-#include "ScriptedDialogs.h"
+#include "QtTestSupport.h"
 #include "TempDir.h"
 #include "WavBuilder.h"
-#include "WindowDriver.h"
+#include "WidgetDialogs.h"
 
-#include <QAction>
 #include <QComboBox>
-#include <QHeaderView>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
-#include <QSettings>
+#include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTableWidget>
+#include <QTemporaryFile>
 #include <QTimer>
 
-using namespace window_driver;
+#include <thread>
+#include <unistd.h>
+
+using namespace fixture;
 
 namespace
 {
-QStringList itemsOf(QComboBox* comboBox)
+const auto stored = [] { return QSettings(QStringLiteral("Korva"), QStringLiteral("Korva")); };
+
+// A pop-up's items, the selected one in brackets.
+QString popUp(QObject& window, const char* name)
 {
+    auto* box = child<QComboBox>(window, name);
     QStringList items;
-    for (int i = 0; i < comboBox->count(); ++i)
-        items << comboBox->itemText(i);
-    return items;
+    for (int i = 0; i < box->count(); ++i)
+        items << (i == box->currentIndex() ? '[' + box->itemText(i) + ']' : box->itemText(i));
+    return items.join(", ");
 }
 
-QList<QStringList> rowsOf(QTableWidget* table)
+// The names of the enabled batch controls, then the quit button's title.
+QString controlsOf(MainWindow& window)
 {
-    QList<QStringList> rows;
+    QString shown;
+    for (const char* name : {"goButton", "browseButton", "selectFilesButton", "sampleRateBox",
+                             "resolutionBox", "actionQuit"})
+        if (child<QObject>(window, name)->property("enabled").toBool())
+            shown += QString(name) + ' ';
+    return shown + child<QPushButton>(window, "quitButton")->text();
+}
+const QString kChoosers = "browseButton selectFilesButton sampleRateBox resolutionBox actionQuit ";
+
+// The file list's rows, "name | folder", flagged when the user may edit them.
+QStringList listed(MainWindow& window)
+{
+    auto* table = child<QTableWidget>(window, "fileTable");
+    QStringList rows;
     for (int row = 0; row < table->rowCount(); ++row)
-        rows << QStringList{table->item(row, 0)->text(), table->item(row, 1)->text()};
+        rows << table->item(row, 0)->text() + " | " + table->item(row, 1)->text() +
+                    (table->item(row, 0)->flags() & Qt::ItemIsEditable ? " (editable)" : "");
     return rows;
 }
 
-QSettings storedSettings()
+// The activity pane's lines that match pattern.
+QStringList activity(MainWindow& window, const char* pattern)
 {
-    return QSettings(QStringLiteral("Korva"), QStringLiteral("Korva"));
+    const QString text = child<QPlainTextEdit>(window, "activityText")->toPlainText();
+    return text.split('\n').filter(QRegularExpression(pattern));
 }
 
-QString qs(const std::filesystem::path& path)
+// A take of 4000 sample bytes behind a bext chunk, damaged (no fmt chunk) or
+// as the repair leaves it at 48 kHz, 16 bit.
+Bytes take(uint32_t seed, bool bRepaired = false)
 {
-    return QString::fromStdString(path.string());
+    return riff({chunk("bext", bextBody(seed)), bRepaired ? fmtChunkMono(48000, 16) : Bytes{},
+                 chunk("data", samples(4000, seed))});
 }
 
+// Runs act on the modal dialog of type T as soon as the event loop shows it.
+template <typename T> void whenShown(std::function<void(T&)> act)
+{
+    QTimer::singleShot(0, [act] { act(*qobject_cast<T*>(QApplication::activeModalWidget())); });
+}
 } // namespace
 
 class WindowTests : public QObject
@@ -55,139 +91,122 @@ class WindowTests : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { storedSettings().clear(); }
+    void init() { stored().clear(); }
 
-    void settingsLiveInTheTemporaryFolder()
-    {
-        const QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
-        QVERIFY(!configHome.isEmpty());
-        QVERIFY(storedSettings().fileName().startsWith(configHome));
-    }
-
-    void everyOutletReachesItsControl()
+    void formLoadsWithEveryOutletConnectedAndTheFirstRunsSettings()
     {
         ScriptedDialogs dialogs;
         MainWindow window(dialogs);
         AppController& c = window.controller();
-        QVERIFY(c.PathTextCtrl && c.tableview1 && c.sampleRate && c.resolution && c.QuitButton);
-
-        const std::vector<std::pair<korva::Control*, QString>> outlets = {
-            {c.ChangeCancelState, "quitButton"},
-            {c.ChangeGoState, "goButton"},
-            {c.ChangeQuitState, "quitButton"},
-            {c.ChangeBrowseState, "browseButton"},
-            {c.ChangeSelButtonState, "selectFilesButton"},
-            {c.ChangeSRState, "sampleRateBox"},
-            {c.ChangeResState, "resolutionBox"},
-            {c.SelectFilesButton, "selectFilesButton"},
-            {c.sampleRate, "sampleRateBox"},
-            {c.resolution, "resolutionBox"},
-            {c.QuitButton, "quitButton"},
-        };
-        for (const auto& [outlet, name] : outlets)
-        {
-            QVERIFY2(outlet, qPrintable(name));
-            QWidget* widget = child<QWidget>(window, name.toLatin1().constData());
-            outlet->setEnabled(false);
-            QVERIFY2(!widget->isEnabled(), qPrintable(name));
-            outlet->setEnabled(true);
-            QVERIFY2(widget->isEnabled(), qPrintable(name));
-        }
-        QVERIFY(c.ChangeQuitMenuItemState);
+        const std::vector<std::pair<const char*, std::vector<korva::Control*>>> outlets = {
+            {"quitButton", {c.ChangeCancelState, c.ChangeQuitState, c.QuitButton}},
+            {"goButton", {c.ChangeGoState}},
+            {"browseButton", {c.ChangeBrowseState}},
+            {"selectFilesButton", {c.ChangeSelButtonState, c.SelectFilesButton}},
+            {"sampleRateBox", {c.ChangeSRState, c.sampleRate}},
+            {"resolutionBox", {c.ChangeResState, c.resolution}},
+            {"actionQuit", {c.ChangeQuitMenuItemState}}};
+        for (const auto& [name, controls] : outlets)
+            for (korva::Control* outlet : controls)
+                for (const bool bEnabled : {false, true})
+                {
+                    QVERIFY2(outlet, name);
+                    outlet->setEnabled(bEnabled);
+                    QVERIFY2(child<QObject>(window, name)->property("enabled") == bEnabled, name);
+                }
         QCOMPARE(c.ChangeQuitMenuItemState->action(), korva::MenuAction::Terminate);
-        c.ChangeQuitMenuItemState->setEnabled(false);
-        QVERIFY(!child<QAction>(window, "actionQuit")->isEnabled());
-
-        c.QuitButton->setTitle("Cancel");
-        QCOMPARE(child<QPushButton>(window, "quitButton")->text(), QStringLiteral("Cancel"));
-        c.PathTextCtrl->setString("/some/folder");
-        QCOMPARE(child<QPlainTextEdit>(window, "pathText")->toPlainText(),
-                 QStringLiteral("/some/folder"));
-    }
-
-    void windowStartsAsTheFormAndControllerSay()
-    {
-        ScriptedDialogs dialogs;
-        MainWindow window(dialogs);
-        QCOMPARE(itemsOf(child<QComboBox>(window, "sampleRateBox")),
-                 (QStringList{"44.1 kHz", "48 kHz", "88.2 kHz", "96 kHz", "128 kHz"}));
-        QCOMPARE(itemsOf(child<QComboBox>(window, "resolutionBox")),
-                 (QStringList{"16 bit", "24 bit"}));
-
-        auto* table = child<QTableWidget>(window, "fileTable");
-        QCOMPARE(table->property("columnIdentifiers").toStringList(),
-                 (QStringList{"FileName", "FilePath"}));
-        QCOMPARE(table->horizontalHeaderItem(0)->text(), QStringLiteral("File"));
-        QCOMPARE(table->horizontalHeaderItem(1)->text(), QStringLiteral("Folder"));
-        QCOMPARE(table->rowCount(), 0);
-
-        QVERIFY(!child<QPushButton>(window, "goButton")->isEnabled());
-        QCOMPARE(child<QPushButton>(window, "quitButton")->text(), QStringLiteral("Quit"));
-        QVERIFY(child<QPlainTextEdit>(window, "pathText")->isReadOnly());
         QCOMPARE(child<QLabel>(window, "statusLabel")->text(),
-                 QStringLiteral("Please set the path to save the repaired files."));
-        auto* quit = child<QAction>(window, "actionQuit");
-        QCOMPARE(quit->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
+                 "Please set the path to save the repaired files.");
+        child<QAction>(window, "actionQuit")->setEnabled(false);
         emit child<QMenu>(window, "menuFile")->aboutToShow();
-        QVERIFY(quit->isEnabled());
+        QVERIFY(child<QAction>(window, "actionQuit")->isEnabled());
+
+        // The first run shows and stores the defaults, in the temporary folder.
+        QCOMPARE(popUp(window, "sampleRateBox"), "[44.1 kHz], 48 kHz, 88.2 kHz, 96 kHz, 128 kHz");
+        QCOMPARE(popUp(window, "resolutionBox"), "16 bit, [24 bit]");
+        QCOMPARE(stored().value("SampleRate", -1).toInt(), 0);
+        QCOMPARE(stored().value("Resolution", -1).toInt(), 1);
+        QVERIFY(stored().fileName().startsWith(qEnvironmentVariable("XDG_CONFIG_HOME") + '/'));
+        // A stored index past the end selects no item.
+        stored().setValue("SampleRate", 5);
+        MainWindow next(dialogs);
+        QCOMPARE(popUp(next, "sampleRateBox"), "44.1 kHz, 48 kHz, 88.2 kHz, 96 kHz, 128 kHz");
     }
 
-    void savedSettingsChooseThePopUpItems_data()
+    void panelGivesTheConfirmedPaths_data()
     {
-        QTest::addColumn<QVariant>("storedRate");
-        QTest::addColumn<QVariant>("storedResolution");
-        QTest::addColumn<QString>("rateShown");
-        QTest::addColumn<QString>("resolutionShown");
-        QTest::addColumn<uint>("rateHz");
-        QTest::addColumn<uint>("bits");
-        QTest::newRow("first run") << QVariant() << QVariant() << "44.1 kHz"
-                                   << "24 bit" << 44100u << 24u;
-        QTest::newRow("96 kHz, 16 bit") << QVariant(3) << QVariant(0) << "96 kHz"
-                                        << "16 bit" << 96000u << 16u;
-        QTest::newRow("negative rate") << QVariant(-1) << QVariant(1) << ""
-                                       << "24 bit" << 44100u << 24u;
-        QTest::newRow("past the end") << QVariant(5) << QVariant(2) << ""
-                                      << "" << 44100u << 24u;
-        QTest::newRow("resolution absent") << QVariant(2) << QVariant() << "88.2 kHz"
-                                           << "16 bit" << 88200u << 16u;
+        QTest::addColumn<bool>("bFolder");
+        QTest::addColumn<bool>("bConfirm");
+        QTest::addColumn<QString>("shownAndChosen");
+        QTest::newRow("files") << false << true << "ExistingFiles read-only: b.WAV c.aif";
+        QTest::newRow("folder") << true << true << "Directory: Repaired";
+        QTest::newRow("cancelled") << false << false << "ExistingFiles read-only: cancelled";
     }
 
-    void savedSettingsChooseThePopUpItems()
+    void panelGivesTheConfirmedPaths()
     {
-        QFETCH(QVariant, storedRate);
-        QFETCH(QVariant, storedResolution);
-        QFETCH(QString, rateShown);
-        QFETCH(QString, resolutionShown);
-        QFETCH(uint, rateHz);
-        QFETCH(uint, bits);
-        {
-            QSettings settings = storedSettings();
-            if (storedRate.isValid())
-                settings.setValue("SampleRate", storedRate);
-            if (storedResolution.isValid())
-                settings.setValue("Resolution", storedResolution);
-        }
-        ScriptedDialogs dialogs;
-        MainWindow window(dialogs);
-        QCOMPARE(child<QComboBox>(window, "sampleRateBox")->currentText(), rateShown);
-        QCOMPARE(child<QComboBox>(window, "resolutionBox")->currentText(), resolutionShown);
-        QCOMPARE(window.controller().sampleRateHz(), rateHz);
-        QCOMPARE(uint{window.controller().bitsPerSample()}, bits);
-        if (!storedRate.isValid())
-        {
-            // The first run stores the defaults at once.
-            QCOMPARE(storedSettings().value("SampleRate").toInt(), 0);
-            QCOMPARE(storedSettings().value("Resolution").toInt(), 1);
-        }
+        QFETCH(bool, bFolder);
+        QFETCH(bool, bConfirm);
+        TempDir folder;
+        for (const char* name : {"a.wav", "b.WAV", "c.aif"})
+            fixture::writeFile(folder / name, fixture::ascii("RIFF"));
+        std::filesystem::create_directory(folder / "Repaired");
+        korva::OpenPanelOptions options;
+        options.bCanChooseFiles = options.bAllowsMultipleSelection = !bFolder;
+        options.bCanChooseDirectories = options.bCanCreateDirectories = bFolder;
+        QString shown;
+        whenShown<QFileDialog>(
+            [&](QFileDialog& dialog)
+            {
+                shown = QVariant::fromValue(dialog.fileMode()).toString() +
+                        (dialog.testOption(QFileDialog::ReadOnly) ? " read-only" : "") + ":";
+                dialog.setDirectory(QString::fromStdString(folder.path().string()));
+                dialog.selectFile(bFolder ? "Repaired" : "\"b.WAV\" \"c.aif\"");
+                bConfirm ? static_cast<QDialog&>(dialog).accept() : dialog.reject();
+            });
+        const auto chosen = WidgetDialogs().openPanel(nullptr, options);
+        for (const std::string& path : chosen.value_or(std::vector<std::string>{}))
+            shown += ' ' + QString::fromStdString(
+                               std::filesystem::relative(path, folder.path()).string());
+        QTEST(shown + (chosen ? "" : " cancelled"), "shownAndChosen");
+    }
+
+    void alertAnswers_data()
+    {
+        QTest::addColumn<QString>("how");
+        for (const char* how : {"Return", "Escape", "No", "Yes"})
+            QTest::newRow(how) << QString(how);
+    }
+
+    void alertAnswers()
+    {
+        QFETCH(QString, how);
+        QString shown;
+        whenShown<QMessageBox>(
+            [&](QMessageBox& box)
+            {
+                // Plain text: a file name is never taken for markup.
+                shown = box.windowTitle() + " | " + box.text() + " | default " +
+                        box.defaultButton()->text() + ", escape " + box.escapeButton()->text() +
+                        (box.textFormat() == Qt::PlainText ? ", plain text" : "");
+                if (how == "Return" || how == "Escape")
+                    QTest::keyClick(&box, how == "Return" ? Qt::Key_Return : Qt::Key_Escape);
+                else
+                    (how == "Yes" ? box.defaultButton() : box.escapeButton())->click();
+            });
+        const std::string message = "The file: <b>a&b</b>.wav already exists! Overwrite file?";
+        QCOMPARE(WidgetDialogs().alert(nullptr, "File Exists", message, "Yes", "No"),
+                 how == "Return" || how == "Yes" ? korva::AlertButton::Default
+                                                 : korva::AlertButton::Alternate);
+        QCOMPARE(shown, "File Exists | " + QString::fromStdString(message) +
+                            " | default Yes, escape No, plain text");
     }
 
     void quittingStoresTheSelectionsAndEndsTheMainLoop_data()
     {
         QTest::addColumn<QString>("how");
-        QTest::newRow("Quit menu item") << "menu";
-        QTest::newRow("Ctrl+Q") << "shortcut";
-        QTest::newRow("quit button") << "button";
-        QTest::newRow("closing the window") << "close";
+        for (const char* how : {"Quit menu item", "Ctrl+Q", "quit button", "closing the window"})
+            QTest::newRow(how) << how;
     }
 
     void quittingStoresTheSelectionsAndEndsTheMainLoop()
@@ -201,101 +220,194 @@ private slots:
             child<QComboBox>(window, "sampleRateBox")->setCurrentIndex(4);
             child<QComboBox>(window, "resolutionBox")->setCurrentIndex(0);
             // A change is not stored until the user quits.
-            QCOMPARE(storedSettings().value("SampleRate").toInt(), 0);
+            QCOMPARE(stored().value("SampleRate").toInt(), 0);
             QTimer::singleShot(0, &window,
                                [&]
                                {
-                                   if (how == "menu")
+                                   if (how == "Quit menu item")
                                        child<QAction>(window, "actionQuit")->trigger();
-                                   else if (how == "shortcut")
+                                   else if (how == "Ctrl+Q")
                                        QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
-                                   else if (how == "button")
+                                   else if (how == "quit button")
                                        child<QPushButton>(window, "quitButton")->click();
                                    else
                                        window.close();
                                });
             // A main loop that does not end fails the test instead of hanging it.
-            QTimer guard;
-            guard.setSingleShot(true);
-            connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
-            guard.start(10000);
+            QTimer::singleShot(10000, [] { QCoreApplication::exit(1); });
             QCOMPARE(QApplication::exec(), 0);
             QVERIFY(!window.isVisible());
         }
-        QCOMPARE(storedSettings().value("SampleRate").toInt(), 4);
-        QCOMPARE(storedSettings().value("Resolution").toInt(), 0);
-
+        QCOMPARE(stored().value("SampleRate").toInt(), 4);
+        QCOMPARE(stored().value("Resolution").toInt(), 0);
         MainWindow next(dialogs);
-        QCOMPARE(child<QComboBox>(next, "sampleRateBox")->currentText(), QStringLiteral("128 kHz"));
-        QCOMPARE(child<QComboBox>(next, "resolutionBox")->currentText(), QStringLiteral("16 bit"));
+        QCOMPARE(popUp(next, "sampleRateBox"), "44.1 kHz, 48 kHz, 88.2 kHz, 96 kHz, [128 kHz]");
+        QCOMPARE(popUp(next, "resolutionBox"), "[16 bit], 24 bit");
+        QCOMPARE(next.controller().sampleRateHz(), 128000u);
     }
 
-    void listingFilesAndChoosingTheDestination_data()
+    // take1 and take2 lack their fmt chunk, good.wav has one; the destination
+    // already holds a take2.wav, so the batch asks before it overwrites it.
+    void batchOverAnExistingFileThenANextOne_data()
     {
-        QTest::addColumn<bool>("bDropped");
-        QTest::addColumn<bool>("bDestinationIsSource");
-        QTest::newRow("chooser, other folder") << false << false;
-        QTest::newRow("chooser, same folder") << false << true;
-        QTest::newRow("dropped, other folder") << true << false;
-        QTest::newRow("dropped, same folder") << true << true;
+        QTest::addColumn<bool>("bOverwrite");
+        QTest::addColumn<bool>("bStop");
+        QTest::addColumn<QStringList>("outcomes");
+        QTest::addColumn<int>("nBeeps"); // the question's, the refused close's, a stop's
+        const QString take1 = "[repaired] take1.wav: fmt chunk inserted behind bext";
+        const QString take2 = "[repaired] take2.wav: fmt chunk inserted behind bext";
+        QTest::newRow("overwrite")
+            << true << false
+            << QStringList{take1, take2, "[unchanged] good.wav: already has a format chunk"} << 2;
+        QTest::newRow("keep the existing file")
+            << false << false
+            << QStringList{take1, "[failed] take2.wav: Not copied: the existing file was kept"}
+            << 2;
+        QTest::newRow("overwrite, then stop") << true << true << QStringList{take1, take2} << 3;
     }
 
-    void listingFilesAndChoosingTheDestination()
+    void batchOverAnExistingFileThenANextOne()
     {
-        QFETCH(bool, bDropped);
-        QFETCH(bool, bDestinationIsSource);
-        TempDir source;
-        TempDir destination;
-        const std::vector<std::filesystem::path> chosen = {source / "A.WAV", source / "b.wav",
-                                                           source / "c.aif"};
-        for (const auto& path : chosen)
-            fixture::writeFile(path, fixture::bwf(48000, 24, fixture::samples(6)));
+        QFETCH(bool, bOverwrite);
+        QFETCH(bool, bStop);
+        QFETCH(QStringList, outcomes);
+        TempDir source, destination;
+        const Bytes good = bwf(44100, 24, samples(600, 9));
+        const Bytes existing = ascii("an older take2");
+        writeFile(source / "take1.wav", take(1));
+        writeFile(source / "take2.wav", take(2));
+        writeFile(source / "good.wav", good);
+        writeFile(source / "next.WAV", take(3));
+        writeFile(destination / "take2.wav", existing);
 
         ScriptedDialogs dialogs;
         MainWindow window(dialogs);
-        const auto folder = bDestinationIsSource ? source.path() : destination.path();
-        dialogs.panelAnswers.push_back(std::vector<std::string>{folder.string()});
-        child<QPushButton>(window, "browseButton")->click();
-        QCOMPARE(child<QPlainTextEdit>(window, "pathText")->toPlainText(), qs(folder));
-        QVERIFY(!child<QPushButton>(window, "goButton")->isEnabled());
-
-        if (bDropped)
-            QVERIFY(drop(window, chosen, {QUrl("http://localhost/elsewhere.wav")}));
-        else
-        {
-            std::vector<std::string> answer;
-            for (const auto& path : chosen)
-                answer.push_back(path.string());
-            dialogs.panelAnswers.push_back(answer);
-            child<QPushButton>(window, "selectFilesButton")->click();
-        }
-        // A drop shows no panel: only the destination chooser was shown.
-        QCOMPARE(dialogs.panelsShown.size(), bDropped ? 1u : 2u);
-        const QList<QStringList> expected = {{"A.WAV", qs(source.path())},
-                                             {"b.wav", qs(source.path())}};
-        QCOMPARE(rowsOf(child<QTableWidget>(window, "fileTable")), expected);
-        QCOMPARE(child<QPushButton>(window, "goButton")->isEnabled(), !bDestinationIsSource);
-    }
-
-    void panelsAskForWhatTheChoosersNeed()
-    {
-        ScriptedDialogs dialogs;
-        MainWindow window(dialogs);
+        QSignalSpy beeps(&window.platform(), &QtPlatform::beeped);
+        child<QComboBox>(window, "sampleRateBox")->setCurrentIndex(1);
+        child<QComboBox>(window, "resolutionBox")->setCurrentIndex(0);
+        dialogs.panelAnswers = {{source / "take1.wav", source / "take2.wav", source / "good.wav"},
+                                {destination.path()}};
         child<QPushButton>(window, "selectFilesButton")->click();
         child<QPushButton>(window, "browseButton")->click();
-        QCOMPARE(dialogs.panelsShown.size(), 2u);
-        const korva::OpenPanelOptions files = dialogs.panelsShown[0];
-        QVERIFY(files.bCanChooseFiles && !files.bCanChooseDirectories &&
-                files.bAllowsMultipleSelection);
-        const korva::OpenPanelOptions folder = dialogs.panelsShown[1];
-        QVERIFY(!folder.bCanChooseFiles && folder.bCanChooseDirectories &&
-                !folder.bAllowsMultipleSelection && folder.bCanCreateDirectories);
-        // Both cancelled: nothing listed, no destination, no start.
-        QCOMPARE(child<QTableWidget>(window, "fileTable")->rowCount(), 0);
-        QVERIFY(child<QPlainTextEdit>(window, "pathText")->toPlainText().isEmpty());
-        QVERIFY(!child<QPushButton>(window, "goButton")->isEnabled());
+        const QString folder = " | " + QString::fromStdString(source.path().string());
+        const QStringList rows = {"take1.wav" + folder, "take2.wav" + folder, "good.wav" + folder};
+        QCOMPARE(listed(window), rows);
+        QCOMPARE(child<QPlainTextEdit>(window, "pathText")->toPlainText(),
+                 QString::fromStdString(destination.path().string()));
+        // Several files, then a folder, which the panel may create.
+        QVERIFY(dialogs.panelsShown[0].bAllowsMultipleSelection &&
+                dialogs.panelsShown[1].bCanCreateDirectories);
+        QCOMPARE(controlsOf(window), "goButton " + kChoosers + "Quit");
+
+        // While the question is up the user tries to close, drop and maybe stop.
+        QStringList duringQuestion;
+        dialogs.onAlert = [&]
+        {
+            duringQuestion << controlsOf(window) << activity(window, "^\\[")
+                           << QString::number(child<QProgressBar>(window, "progressBar")->value())
+                           << (window.close() ? "closed" : "close refused")
+                           // A refused quit stores nothing: the first run's default stays.
+                           << "rate " + stored().value("SampleRate").toString()
+                           << (drop(window, {source / "good.wav"}) ? "dropped" : "drop refused")
+                           << listed(window).join(", ");
+            if (bStop)
+                child<QPushButton>(window, "quitButton")->click();
+            return bOverwrite ? korva::AlertButton::Default : korva::AlertButton::Alternate;
+        };
+        child<QPushButton>(window, "goButton")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!window.controller().isPatching(), 30000);
+        QCOMPARE(dialogs.alertsShown,
+                 QStringList{"File Exists | The file: take2.wav already exists! Overwrite file? | "
+                             "Yes | No"});
+        QCOMPARE(duringQuestion, (QStringList{"Cancel", outcomes[0], "67", "close refused",
+                                              "rate 0", "drop refused", rows.join(", ")}));
+
+        // After: the list emptied, start off until files are chosen again.
+        QCOMPARE(controlsOf(window), kChoosers + "Quit");
+        QCOMPARE(listed(window), QStringList{});
+        QCOMPARE(activity(window, "^\\["), outcomes);
+        QCOMPARE(activity(window, "^=+$").size(), 1);
+        QTEST(int(beeps.size()), "nBeeps");
+        // The sources untouched, the copies repaired, nothing else left behind.
+        QCOMPARE(readFile(source / "take1.wav"), take(1));
+        QCOMPARE(readFile(source / "take2.wav"), take(2));
+        QCOMPARE(readFile(destination / "take1.wav"), take(1, true));
+        QCOMPARE(readFile(destination / "take2.wav"), bOverwrite ? take(2, true) : existing);
+        const bool bGoodCopied = bOverwrite && !bStop;
+        if (bGoodCopied)
+            QCOMPARE(readFile(destination / "good.wav"), good);
+        QCOMPARE(std::distance(std::filesystem::directory_iterator(destination.path()), {}),
+                 bGoodCopied ? 3 : 2);
+
+        // A next batch in the same window, its files dropped: listed as a
+        // chooser would list them, with no panel shown.
+        QVERIFY(drop(window, {source / "next.WAV", source / "notes.aif"},
+                     {QUrl("http://localhost/elsewhere.wav")}));
+        QCOMPARE(listed(window), QStringList{"next.WAV" + folder});
+        QCOMPARE(dialogs.panelsShown.size(), 2);
+        child<QPushButton>(window, "goButton")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!window.controller().isPatching(), 30000);
+        QCOMPARE(readFile(destination / "next.WAV"), take(3, true));
+        // The drop answered only itself: the next chooser shows its panel.
+        child<QPushButton>(window, "selectFilesButton")->click();
+        QCOMPARE(dialogs.panelsShown.size(), 3);
+    }
+
+    void workerCallsReachTheInterfaceThreadInOrderAndLogToStandardError()
+    {
+        ScriptedDialogs dialogs;
+        QtPlatform platform(dialogs, nullptr);
+        QStringList seen;
+        auto note = [&](const QString& what)
+        { seen << what + (QThread::currentThread() == qApp->thread() ? "" : " (wrong thread)"); };
+        connect(&platform, &QtPlatform::lineLogged, [&](const QString& l) { note("log " + l); });
+        connect(&platform, &QtPlatform::progressReported,
+                [&](double v) { note("progress " + QString::number(v)); });
+        connect(&platform, &QtPlatform::fileReported, [&](const QString& l) { note(l); });
+        connect(&platform, &QtPlatform::beeped, [&] { note("beep"); });
+        const QString copying = "Copying /a b/take 1.wav to /c/100%s.wav";
+        QTemporaryFile capture;
+        QVERIFY(capture.open());
+        const int saved = dup(STDERR_FILENO);
+        dup2(capture.handle(), STDERR_FILENO);
+        std::thread worker(
+            [&]
+            {
+                platform.log("first");
+                platform.reportProgress(50.0);
+                platform.reportFileOutcome(
+                    {"/src/take1.wav", "", korva::FileOutcome::Kind::Unchanged, "no bext chunk"});
+                platform.beep();
+                platform.runOnInterfaceThread([&] { note("reset"); });
+                platform.log(copying.toStdString());
+            });
+        worker.join();
+        dup2(saved, STDERR_FILENO);
+        close(saved);
+        capture.seek(0);
+        // Standard error got each line at once, whole, as "<date time>
+        // korva[pid] <line>", the line taken literally.
+        QStringList lines = QString::fromUtf8(capture.readAll()).split('\n', Qt::SkipEmptyParts);
+        const QRegularExpression form(
+            QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} korva\\[%1\\] ")
+                .arg(QCoreApplication::applicationPid()));
+        for (QString& line : lines)
+            QVERIFY2(line.contains(form) && !line.remove(form).isEmpty(), qPrintable(line));
+        QCOMPARE(lines, (QStringList{"first", copying}));
+        QTRY_COMPARE(
+            seen, (QStringList{"log first", "progress 50", "[unchanged] take1.wav: no bext chunk",
+                               "beep", "reset", "log " + copying}));
     }
 };
 
-KORVA_QTEST_MAIN(WindowTests)
+int main(int argc, char** argv)
+{
+    QTemporaryDir configHome; // the per-user settings' folder, set before anything opens it
+    qputenv("XDG_CONFIG_HOME", configHome.path().toUtf8());
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false); // a test's closed window ends no later dialog
+    WindowTests test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "WindowTests.moc"
