@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "RiffFile.h"
 #include "TempDir.h"
@@ -8,6 +9,7 @@
 #include "WavBuilder.h"
 
 using namespace fixture;
+using namespace std::string_view_literals;
 
 namespace
 {
@@ -17,163 +19,65 @@ const Bytes kFmt = chunk("fmt ", fmtPcm(1, 48000, 24));
 const Bytes kBext = chunk("bext", bextBody(123456));
 const Bytes kData = chunk("data", samples(300));
 
-// A file whose JUNK chunk is followed by exactly nTail bytes: a data chunk
-// holding nTail - 8 sample bytes.
-Bytes JunkThenTail(std::size_t nTail)
+TEST(DeleteChunk, MatchesTheReferenceByteForByteOrRefusesAndClosesTheStream)
 {
-    return riff({kFmt, chunk("JUNK", samples(10, 7)), chunk("data", samples(nTail - 8, 9))});
-}
-Bytes FileWithoutJunk(std::size_t nTail)
-{
-    return riff({kFmt, chunk("data", samples(nTail - 8, 9))});
-}
-
-Bytes Be32(uint32_t n)
-{
-    return {static_cast<uint8_t>(n >> 24), static_cast<uint8_t>(n >> 16),
-            static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)};
-}
-// A RIFF file whose sizes are stored big-endian, as a reader with the
-// byte-order flag false expects them.
-Bytes BigEndianFile(std::initializer_list<std::pair<const char*, Bytes>> chunks)
-{
-    Bytes body = ascii("WAVE");
-    for (const auto& [id, payload] : chunks)
-    {
-        const Bytes c = cat({ascii(id), Be32(static_cast<uint32_t>(payload.size())), payload});
-        body.insert(body.end(), c.begin(), c.end());
-    }
-    return cat({ascii("RIFF"), Be32(static_cast<uint32_t>(body.size())), body});
-}
-
-struct DeleteCase
-{
-    std::string name;
-    Bytes before;
-    const char* chunk;
-    bool removed;
-    Bytes after; // the whole file afterwards; ignored when nothing may change
-    bool intelByteOrder = true;
-};
-
-std::vector<DeleteCase> DeleteCases()
-{
-    const Bytes oddData = chunk("data", samples(5, 3), true);
+    // The file, the chunk, the file afterwards (empty: refused, unchanged), the byte order.
     const Bytes list = chunk("LIST", ascii("INFOabcd"));
-    return {
-        {"Head", riff({kFmt, kBext, kData}), "fmt ", true, riff({kBext, kData})},
-        {"Middle", riff({kFmt, kBext, kData}), "bext", true, riff({kFmt, kData})},
-        {"LastChunkLeavesNoTail", riff({kFmt, kBext, kData}), "data", true, riff({kFmt, kBext})},
-        {"TailOneByteShortOfABlock", JunkThenTail(kBlock - 1), "JUNK", true,
-         FileWithoutJunk(kBlock - 1)},
-        {"TailOfExactlyOneBlock", JunkThenTail(kBlock), "JUNK", true, FileWithoutJunk(kBlock)},
-        {"TailOneByteOverABlock", JunkThenTail(kBlock + 1), "JUNK", true,
-         FileWithoutJunk(kBlock + 1)},
-        // The pad byte behind an odd-sized data chunk is not part of it: it
-        // stays, first of the bytes that followed.
-        {"OddDataChunkLeavesItsPadByte", riff({kFmt, oddData, list}), "data", true,
-         riff({kFmt, Bytes{0}, list})},
-        {"OddChunkOfAnyOtherName", riff({kFmt, chunk("JUNK", samples(3)), kData}), "JUNK", true,
-         riff({kFmt, kData})},
-        {"OnlyTheFirstOfTwoGoes",
-         riff({chunk("JUNK", ascii("first")), kFmt, chunk("JUNK", ascii("second"))}), "JUNK", true,
-         riff({kFmt, chunk("JUNK", ascii("second"))})},
-        {"EmptyChunk", riff({kFmt, chunk("JUNK", {}), kData}), "JUNK", true, riff({kFmt, kData})},
+    const Bytes junk = chunk("JUNK", samples(10, 7));
+    const auto tail = [](std::size_t n) { return chunk("data", samples(n - 8, 9)); }; // n bytes
+    const std::tuple<const char*, Bytes, const char*, Bytes, bool> cases[] = {
+        {"Head", riff({kFmt, kBext, kData}), "fmt ", riff({kBext, kData}), true},
+        {"Middle", riff({kFmt, kBext, kData}), "bext", riff({kFmt, kData}), true},
+        {"LastChunkLeavesNoTail", riff({kFmt, kBext, kData}), "data", riff({kFmt, kBext}), true},
+        {"TailOneByteShortOfABlock", riff({kFmt, junk, tail(kBlock - 1)}), "JUNK",
+         riff({kFmt, tail(kBlock - 1)}), true},
+        {"TailOfExactlyOneBlock", riff({kFmt, junk, tail(kBlock)}), "JUNK",
+         riff({kFmt, tail(kBlock)}), true},
+        {"TailOneByteOverABlock", riff({kFmt, junk, tail(kBlock + 1)}), "JUNK",
+         riff({kFmt, tail(kBlock + 1)}), true},
+        // The pad byte is not the chunk's: it stays, first of the bytes that followed.
+        {"OddDataChunkLeavesItsPadByte", riff({kFmt, chunk("data", samples(5, 3), true), list}),
+         "data", riff({kFmt, Bytes{0}, list}), true},
+        // Sizes stored big-endian, as a reader whose byte-order flag is false expects them.
         {"SizesThroughTheByteOrderFlag",
-         BigEndianFile(
-             {{"fmt ", fmtPcm(1, 48000, 16)}, {"JUNK", samples(12)}, {"data", samples(40)}}),
-         "JUNK", true, BigEndianFile({{"fmt ", fmtPcm(1, 48000, 16)}, {"data", samples(40)}}),
-         false},
-        {"RiffHeaderIsNeverAChunk", riff({kFmt, kData}), "RIFF", false, {}},
-        {"MissingChunk", riff({kFmt, kData}), "cue ", false, {}},
-        {"ThreeLetterNameMatchesNothing", riff({kFmt, kData}), "fmt", false, {}},
-        {"SizeRunsPastTheEnd",
-         riff({kFmt, chunkDeclared("data", 1000, samples(100))}),
-         "data",
-         false,
-         {}},
-        {"SizeRunsOneBytePastTheEnd",
-         riff({kFmt, chunkDeclared("JUNK", 11, samples(10))}),
-         "JUNK",
-         false,
-         {}},
+         cat({ascii("RIFF\0\0\0\x20WAVEJUNK\0\0\0\x04"sv), samples(4), ascii("data\0\0\0\x08"sv),
+              samples(8)}),
+         "JUNK", cat({ascii("RIFF\0\0\0\x14WAVEdata\0\0\0\x08"sv), samples(8)}), false},
+        {"MissingChunk", riff({kFmt, kData}), "cue ", {}, true},
+        {"SizeRunsOneBytePastTheEnd", riff({kFmt, chunkDeclared("JUNK", 11, samples(10))}), "JUNK",
+         Bytes{}, true},
     };
-}
-
-class DeleteChunkTest : public ::testing::TestWithParam<DeleteCase>
-{
-protected:
     TempDir dir;
     TraceCapture trace;
-    std::string path = (dir / "take.wav").string();
-};
-
-TEST_P(DeleteChunkTest, FileMatchesTheReferenceByteForByte)
-{
-    const DeleteCase& c = GetParam();
-    writeFile(path, c.before);
-    CRiffFile file(path.c_str());
-    file.m_bIntelByteOrder = c.intelByteOrder;
-
-    EXPECT_EQ(file.DeleteChunk(c.chunk), c.removed);
-    EXPECT_FALSE(file.m_bFileOpen);
-    const Bytes after = readFile(path);
-    if (c.removed)
+    const std::string path = (dir / "take.wav").string();
+    for (const auto& [name, before, id, after, intelByteOrder] : cases)
     {
-        EXPECT_TRUE(after == c.after) << "file differs from the reference; sizes " << after.size()
-                                      << " and " << c.after.size();
-        EXPECT_EQ(file.GetLength(), c.after.size());
-    }
-    else
-    {
-        EXPECT_TRUE(after == c.before) << "a refused deletion changed the file";
+        SCOPED_TRACE(name);
+        writeFile(path, before);
+        CRiffFile file(path.c_str());
+        file.m_bIntelByteOrder = intelByteOrder;
+        ASSERT_TRUE(file.Open("r")); // a stream the caller opened is closed as well
+
+        EXPECT_EQ(file.DeleteChunk(id), !after.empty());
+        EXPECT_FALSE(file.m_bFileOpen);
+        const Bytes& expected = after.empty() ? before : after;
+        EXPECT_TRUE(readFile(path) == expected) << "differs from the reference";
+        EXPECT_EQ(file.GetLength(), expected.size());
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, DeleteChunkTest, ::testing::ValuesIn(DeleteCases()),
-                         [](const auto& info) { return info.param.name; });
-
-class DeleteChunk : public ::testing::Test
+TEST(DeleteChunk, WithoutAFileNothingIsDeletedCreatedOrTracedAndWithOneTheSearchIsTraced)
 {
-protected:
     TempDir dir;
     TraceCapture trace;
-    std::string path = (dir / "take.wav").string();
-};
-
-TEST_F(DeleteChunk, StreamOpenBeforeTheCallIsClosedAfterIt)
-{
-    writeFile(path, riff({kFmt, kBext, kData}));
-    CRiffFile file(path.c_str());
-    ASSERT_TRUE(file.Open("r"));
-    EXPECT_TRUE(file.DeleteChunk("bext"));
-    EXPECT_FALSE(file.m_bFileOpen);
-
-    ASSERT_TRUE(file.Open("r"));
-    EXPECT_FALSE(file.DeleteChunk("regn"));
-    EXPECT_FALSE(file.m_bFileOpen);
-    EXPECT_TRUE(readFile(path) == riff({kFmt, kData}));
-}
-
-TEST_F(DeleteChunk, WithoutAPathNothingHappens)
-{
-    CRiffFile file;
-    EXPECT_FALSE(file.DeleteChunk("fmt "));
-    EXPECT_TRUE(trace.text().empty());
-}
-
-TEST_F(DeleteChunk, MissingFileIsReportedAndNotCreated)
-{
-    CRiffFile file(path.c_str());
+    EXPECT_FALSE(CRiffFile().DeleteChunk("fmt "));
+    CRiffFile file((dir / "take.wav").c_str());
     EXPECT_FALSE(file.DeleteChunk("fmt "));
     EXPECT_FALSE(file.FileExists());
-    EXPECT_FALSE(std::filesystem::exists(path));
-}
+    EXPECT_FALSE(std::filesystem::exists(dir / "take.wav"));
+    EXPECT_TRUE(trace.text().empty());
 
-TEST_F(DeleteChunk, TracesItsSearch)
-{
-    writeFile(path, riff({kFmt, kBext, kData}));
-    CRiffFile file(path.c_str());
+    writeFile(dir / "take.wav", riff({kFmt, kBext, kData}));
     ASSERT_TRUE(file.DeleteChunk("bext"));
     EXPECT_EQ(trace.lines(), (std::vector<std::string>{"In CRiffFile::SearchForChunk",
                                                        "pszChunk = bext", "** Chunk = fmt ",

@@ -2,149 +2,73 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cfloat>
 #include <cstring>
 #include <string>
+#include <tuple>
+
+using namespace std::string_literals;
 
 namespace
 {
-TEST(GetFileNameFromStringPath, PointsPastTheLastSlashIntoThePathItself)
+TEST(GetFileNameFromStringPath, PointsPastTheLastSlashIntoThePathOrGivesNull)
 {
     const char* pszPath = "/Volumes/Audio/take1.wav";
-    const char* pszName = GetFileNameFromStringPath(pszPath);
-    ASSERT_NE(pszName, nullptr);
-    EXPECT_EQ(pszName, pszPath + 15);
-    EXPECT_STREQ(pszName, "take1.wav");
-}
-
-TEST(GetFileNameFromStringPath, PathWithoutSlashGivesNull)
-{
+    EXPECT_EQ(GetFileNameFromStringPath(pszPath), pszPath + 15);
+    const char* pszFolder = "/Volumes/Audio/";
+    EXPECT_EQ(GetFileNameFromStringPath(pszFolder), pszFolder + 15); // at the terminating NUL
     EXPECT_EQ(GetFileNameFromStringPath("take1.wav"), nullptr);
     EXPECT_EQ(GetFileNameFromStringPath(""), nullptr);
 }
 
-TEST(GetFileNameFromStringPath, TrailingSlashPointsAtTheTerminatingNul)
+// The destination starts as 16 'x' bytes, so that every byte written, and
+// every byte left alone, shows. A row with start -1 is a StringLeft call.
+TEST(StringMidAndStringLeft, WriteTheCopiedBytesAndTheirNulsAndNothingMore)
 {
-    const char* pszPath = "/Volumes/Audio/";
-    EXPECT_EQ(GetFileNameFromStringPath(pszPath), pszPath + std::strlen(pszPath));
+    const std::tuple<const char*, const char*, int, int, std::string> cases[] = {
+        {"MidMiddle", "ABCDEFG", 2, 3, "CDE\0"s},
+        {"MidRunsOffTheEnd", "ABCDEFG", 5, 3, "FG\0\0"s},
+        {"MidWholeString", "ABCDEFG", 0, 7, "ABCDEFG\0"s},
+        {"MidStartAtTheEnd", "ABCDEFG", 7, 2, "\0\0\0"s},
+        {"MidStartPastTheEnd", "AB", 9, 2, "\0\0\0"s},
+        {"MidZeroCount", "ABCDEFG", 1, 0, "\0"s},
+        {"MidNegativeCount", "ABCDEFG", 1, -4, ""},
+        {"LeftLongerSourceGetsNoNul", "ABCDEFG", -1, 3, "ABC"},
+        {"LeftShorterSourceIsNulFilled", "AB", -1, 4, "AB\0\0"s},
+        {"LeftExactLengthGetsNoNul", "ABC", -1, 3, "ABC"},
+        {"LeftZeroCount", "ABC", -1, 0, ""},
+        {"LeftNegativeCount", "ABC", -1, -1, ""},
+    };
+    for (const auto& [name, source, start, count, written] : cases)
+    {
+        std::string dest(16, 'x');
+        char* pszResult = start < 0 ? StringLeft(source, dest.data(), count)
+                                    : StringMid(source, dest.data(), start, count);
+        EXPECT_EQ(pszResult, dest.data()) << name;
+        EXPECT_EQ(dest, written + std::string(16 - written.size(), 'x')) << name;
+    }
 }
 
-// Destination buffers start filled with 'x' so that every byte written, and
-// every byte left alone, shows.
-std::array<char, 16> Poisoned()
+TEST(PlaceThouChars, GroupsTheRoundedDigitsByThreeBehindTheSign)
 {
-    std::array<char, 16> buffer;
-    buffer.fill('x');
-    return buffer;
-}
+    for (const auto& [value, expected] :
+         {std::pair{999.0, "999"}, std::pair{1000.0, "1,000"}, std::pair{44100.0, "44,100"},
+          std::pair{614400.0, "614,400"}, std::pair{1000000.0, "1,000,000"}, std::pair{0.4, "0"},
+          std::pair{1234.6, "1,235"}, std::pair{0.0, "0"}, std::pair{4294967295.0, "4,294,967,295"},
+          std::pair{-12.0, "-12"}, std::pair{-999.0, "-999"}, std::pair{-1000.0, "-1,000"},
+          std::pair{-44100.0, "-44,100"}, std::pair{-614400.0, "-614,400"}})
+    {
+        char szOut[32];
+        std::memset(szOut, 'x', sizeof szOut);
+        EXPECT_EQ(PlaceThouChars(value, szOut), szOut);
+        EXPECT_STREQ(szOut, expected);
+    }
 
-struct MidCase
-{
-    const char* name;
-    const char* source;
-    int start;
-    int count;
-    std::string expected; // all 16 bytes of the destination afterwards
-};
-
-class StringMidTest : public ::testing::TestWithParam<MidCase>
-{
-};
-
-TEST_P(StringMidTest, WritesExactlyCountPlusOneBytes)
-{
-    const MidCase& c = GetParam();
-    auto dest = Poisoned();
-    EXPECT_EQ(StringMid(c.source, dest.data(), c.start, c.count), dest.data());
-    EXPECT_EQ(std::string(dest.data(), dest.size()), c.expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, StringMidTest,
-    ::testing::Values(
-        MidCase{"Middle", "ABCDEFG", 2, 3, std::string("CDE\0xxxxxxxxxxxx", 16)},
-        MidCase{"RunsOffTheEnd", "ABCDEFG", 5, 3, std::string("FG\0\0xxxxxxxxxxxx", 16)},
-        MidCase{"WholeString", "ABCDEFG", 0, 7, std::string("ABCDEFG\0xxxxxxxx", 16)},
-        MidCase{"StartAtTheEnd", "ABCDEFG", 7, 2, std::string("\0\0\0xxxxxxxxxxxxx", 16)},
-        MidCase{"StartPastTheEnd", "AB", 9, 2, std::string("\0\0\0xxxxxxxxxxxxx", 16)},
-        MidCase{"ZeroCount", "ABCDEFG", 1, 0, std::string("\0xxxxxxxxxxxxxxx", 16)},
-        MidCase{"NegativeCount", "ABCDEFG", 1, -4, std::string(16, 'x')}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-struct LeftCase
-{
-    const char* name;
-    const char* source;
-    int count;
-    std::string expected;
-};
-
-class StringLeftTest : public ::testing::TestWithParam<LeftCase>
-{
-};
-
-TEST_P(StringLeftTest, CopiesAsTheBoundedStandardCopy)
-{
-    const LeftCase& c = GetParam();
-    auto dest = Poisoned();
-    EXPECT_EQ(StringLeft(c.source, dest.data(), c.count), dest.data());
-    EXPECT_EQ(std::string(dest.data(), dest.size()), c.expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, StringLeftTest,
-    ::testing::Values(LeftCase{"LongerSourceGetsNoNul", "ABCDEFG", 3, "ABCxxxxxxxxxxxxx"},
-                      LeftCase{"ShorterSourceIsNulFilled", "AB", 4,
-                               std::string("AB\0\0xxxxxxxxxxxx", 16)},
-                      LeftCase{"ExactLengthGetsNoNul", "ABC", 3, "ABCxxxxxxxxxxxxx"},
-                      LeftCase{"ZeroCount", "ABC", 0, std::string(16, 'x')},
-                      LeftCase{"NegativeCount", "ABC", -1, std::string(16, 'x')}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-struct ThouCase
-{
-    const char* name;
-    double value;
-    const char* expected;
-};
-
-class PlaceThouCharsTest : public ::testing::TestWithParam<ThouCase>
-{
-};
-
-TEST_P(PlaceThouCharsTest, GroupsTheRoundedDigitsByThree)
-{
-    const ThouCase& c = GetParam();
-    char szOut[32];
-    std::memset(szOut, 'x', sizeof szOut);
-    EXPECT_EQ(PlaceThouChars(c.value, szOut), szOut);
-    EXPECT_STREQ(szOut, c.expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, PlaceThouCharsTest,
-                         ::testing::Values(ThouCase{"ThreeDigits", 999, "999"},
-                                           ThouCase{"FourDigits", 1000, "1,000"},
-                                           ThouCase{"FiveDigits", 44100, "44,100"},
-                                           ThouCase{"SixDigits", 614400, "614,400"},
-                                           ThouCase{"SevenDigits", 1000000, "1,000,000"},
-                                           ThouCase{"RoundsDown", 0.4, "0"},
-                                           ThouCase{"RoundsUp", 1234.6, "1,235"},
-                                           ThouCase{"Zero", 0, "0"},
-                                           ThouCase{"TenDigits", 4294967295.0, "4,294,967,295"},
-                                           ThouCase{"NegativeSmall", -12, "-12"},
-                                           ThouCase{"NegativeThreeDigits", -999, "-999"},
-                                           ThouCase{"NegativeSignStaysInFront", -1000, "-1,000"},
-                                           ThouCase{"NegativeSixDigits", -614400, "-614,400"},
-                                           ThouCase{"NegativeFiveDigits", -44100, "-44,100"}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST(PlaceThouChars, LargestDoubleFitsTheDocumentedBuffer)
-{
-    char szOut[413];
-    PlaceThouChars(-DBL_MAX, szOut);
-    // A sign, 309 digits and 102 commas; the NUL takes the last byte.
-    EXPECT_EQ(std::strlen(szOut), 309u + 102u + 1u);
-    EXPECT_EQ(std::string(szOut, 5), "-179,");
+    // The largest double fits the documented buffer: a sign, 309 digits,
+    // 102 commas and the NUL in the last byte.
+    char szLargest[413];
+    PlaceThouChars(-DBL_MAX, szLargest);
+    EXPECT_EQ(std::strlen(szLargest), 309u + 102u + 1u);
+    EXPECT_EQ(std::string(szLargest, 5), "-179,");
 }
 } // namespace
