@@ -22,8 +22,7 @@ TEST_P(FullDisk, StopsTheBatchWithItsCauseAndLosesNothing)
     if (GetParam() && mount("tmpfs", out.c_str(), "tmpfs", 0, "size=614400") != 0)
         GTEST_SKIP() << "tmpfs cannot be mounted here (needs root)";
     const auto unmount = [](const fs::path* at) { umount2(at->c_str(), MNT_DETACH); };
-    const std::unique_ptr<const fs::path, decltype(unmount)> mounted(GetParam() ? &out : nullptr,
-                                                                     unmount);
+    std::unique_ptr<const fs::path, decltype(unmount)> tmpfs(GetParam() ? &out : nullptr, unmount);
     const Bytes a = lostFormat(samples(100000, 1));
     const Bytes earlierB = repaired(lostFormat(samples(40000, 4)), 48000, 24);
     writeFile(out / "b.wav", earlierB);

@@ -72,7 +72,6 @@ public:
         return true;
     }
     void send(int nSignal) { kill(m_pid, nSignal); }
-    // Reads standard output to its end and waits for the process.
     Result finish()
     {
         waitFor("");

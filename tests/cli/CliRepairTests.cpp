@@ -119,26 +119,29 @@ TEST_F(CliBatch, AlsaSoundsComeBackSampleForSample)
     }
 }
 
-// A file the repair leaves as it is is copied byte for byte and says why;
+// Files the repair leaves as they are are copied byte for byte and say why;
 // arguments the controller does not list (a .WaV is listed) get a line on
 // standard error; --trace sends the library's trace to standard output.
 TEST_F(CliBatch, UnchangedAndSkippedFilesSayWhyAndTraceReachesStandardOutput)
 {
     const Bytes intact = riff({chunk("fmt ", fmtPcm(1, 48000, 24)), chunk("bext", bextBody(1)),
                                chunk("data", samples(30))});
+    const Bytes noBext = riff({Bytes(24, 0), chunk("data", samples(30))});
     const std::string text = addSource("notes.txt", ascii("notes"));
     const std::string bare = addSource("wav", ascii("RIFF"));
-    const auto result = CliProcess::run(
-        repairArgs(48000, 24, {"--trace", text, addSource("intact.WaV", intact), bare}));
+    const auto result = CliProcess::run(repairArgs(
+        48000, 24,
+        {"--trace", text, addSource("intact.WaV", intact), bare, addSource("b.wav", noBext)}));
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_THAT(result.err,
                 ::testing::StartsWith("korva-cli: skipped, not a .wav file: " + text +
                                       "\nkorva-cli: skipped, not a .wav file: " + bare + "\n"));
     for (const std::string& line :
          {"\nunchanged\t" + (out / "intact.WaV").string() + "\talready has a format chunk\n",
+          "\nunchanged\t" + (out / "b.wav").string() + "\tno bext chunk\n",
           std::string("\nIn CRiffFile::SearchForChunk\n")})
         EXPECT_THAT(result.out, HasSubstr(line));
-    EXPECT_EQ(filesIn(out), (Files{{"intact.WaV", intact}}));
+    EXPECT_EQ(filesIn(out), (Files{{"intact.WaV", intact}, {"b.wav", noBext}}));
 }
 
 // Usage errors end with status 2 before anything is copied; --version with 0.
@@ -160,10 +163,9 @@ TEST_P(CliUsage, EndsWithItsStatusAndTouchesNothing)
 
 INSTANTIATE_TEST_SUITE_P(Errors, CliUsage, ::testing::ValuesIn(kUsageCases), kRowName);
 
-// An older copy of the first of two files is in the destination: --yes
-// replaces it; --no, no answer (standard input is no terminal) or a source
-// above 4 GiB keep it and end the batch with status 1 before the second file.
-// Only a question no option answered is put, on standard error.
+// The destination holds an older a.wav: --yes replaces it; --no, no answer (no
+// terminal) or a source above 4 GiB keep it and end the batch with status 1
+// before b.wav. Only a question no option answered is put, on standard error.
 TEST_P(CliFirstFile, ReplacesTheOlderCopyOrKeepsItAndStops)
 {
     const auto& [name, option, nSourceSize, failure] = GetParam();
