@@ -21,8 +21,8 @@ void QtPopUpButton::removeAllItems()
 
 void QtPopUpButton::selectItemAtIndex(int nIndex)
 {
-    // A combo box ignores an index past its end; here that index leaves no
-    // item selected, and the repair then keeps its previous value.
+    // An index past the end leaves no item selected, and the repair then keeps
+    // its previous value.
     m_comboBox->setCurrentIndex(nIndex < m_comboBox->count() ? nIndex : -1);
 }
 
