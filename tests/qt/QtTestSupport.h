@@ -25,9 +25,7 @@ public:
         panelsShown.push_back(options);
         if (panelAnswers.empty())
             return std::nullopt;
-        std::vector<std::string> answer;
-        for (const auto& path : panelAnswers.front())
-            answer.push_back(path.string());
+        const std::vector<std::string> answer = panelAnswers.front();
         panelAnswers.pop_front();
         return answer;
     }
@@ -42,7 +40,7 @@ public:
         return onAlert();
     }
 
-    std::deque<std::vector<std::filesystem::path>> panelAnswers;
+    std::deque<std::vector<std::string>> panelAnswers;
     std::vector<korva::OpenPanelOptions> panelsShown;
     QStringList alertsShown;
     std::function<korva::AlertButton()> onAlert = [] { return korva::AlertButton::Alternate; };
