@@ -55,7 +55,6 @@ TEST_F(BwfFile, TimeStampIsTheLowWordOfTheTimeReferenceOrNothing)
         bool bFound = bextLength == 0;
         EXPECT_EQ(CWavFile::GetTimeStampFromBWF(pFile, offset, bFound, intelByteOrder), stamp);
         EXPECT_EQ(bFound, bextLength != 0);
-        EXPECT_TRUE(!bFound || ftell(pFile) == static_cast<long>(offset + 350));
         if (pFile)
             fclose(pFile);
 
@@ -119,7 +118,5 @@ TEST_F(BwfFile, FullFileRegionEndCountsWholeFramesOnly)
         wav.m_nBlockAlign = blockAlign;
         EXPECT_EQ(wav.GetFullFileRegionEnd(), frames) << dataLength << " / " << blockAlign;
     }
-    writeFile(path, riff({kFmt, chunk("bext", bextBody(0)), chunk("data", samples(3 * 1001 + 2))}));
-    EXPECT_EQ(CWavFile(path.c_str()).GetFullFileRegionEnd(), 1001u);
 }
 } // namespace

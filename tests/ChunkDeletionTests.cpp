@@ -23,7 +23,7 @@ TEST(DeleteChunk, MatchesTheReferenceByteForByteOrRefusesAndClosesTheStream)
 {
     // The file, the chunk, the file afterwards (empty: refused, unchanged), the byte order.
     const Bytes list = chunk("LIST", ascii("INFOabcd"));
-    const Bytes junk = chunk("JUNK", samples(10, 7));
+    const Bytes junk = chunk("JUNK", samples(9, 7)); // odd-sized, no pad byte behind it
     const auto tail = [](std::size_t n) { return chunk("data", samples(n - 8, 9)); }; // n bytes
     const std::tuple<const char*, Bytes, const char*, Bytes, bool> cases[] = {
         {"Head", riff({kFmt, kBext, kData}), "fmt ", riff({kBext, kData}), true},
@@ -43,7 +43,10 @@ TEST(DeleteChunk, MatchesTheReferenceByteForByteOrRefusesAndClosesTheStream)
          cat({ascii("RIFF\0\0\0\x20WAVEJUNK\0\0\0\x04"sv), samples(4), ascii("data\0\0\0\x08"sv),
               samples(8)}),
          "JUNK", cat({ascii("RIFF\0\0\0\x14WAVEdata\0\0\0\x08"sv), samples(8)}), false},
-        {"MissingChunk", riff({kFmt, kData}), "cue ", {}, true},
+        {"FirstOfTwoWithTheSameName", riff({kFmt, junk, chunk("JUNK", {5, 6}), kData}), "JUNK",
+         riff({kFmt, chunk("JUNK", {5, 6}), kData}), true},
+        // The search starts behind the header: RIFF names no chunk, and is refused.
+        {"RiffHeaderIsNoChunk", riff({kFmt, kData}), "RIFF", {}, true},
         {"SizeRunsOneBytePastTheEnd", riff({kFmt, chunkDeclared("JUNK", 11, samples(10))}), "JUNK",
          Bytes{}, true},
     };
@@ -66,7 +69,7 @@ TEST(DeleteChunk, MatchesTheReferenceByteForByteOrRefusesAndClosesTheStream)
     }
 }
 
-TEST(DeleteChunk, WithoutAFileNothingIsDeletedCreatedOrTracedAndWithOneTheSearchIsTraced)
+TEST(DeleteChunk, WithoutAFileNothingIsDeletedCreatedOrTraced)
 {
     TempDir dir;
     TraceCapture trace;
@@ -76,11 +79,5 @@ TEST(DeleteChunk, WithoutAFileNothingIsDeletedCreatedOrTracedAndWithOneTheSearch
     EXPECT_FALSE(file.FileExists());
     EXPECT_FALSE(std::filesystem::exists(dir / "take.wav"));
     EXPECT_TRUE(trace.text().empty());
-
-    writeFile(dir / "take.wav", riff({kFmt, kBext, kData}));
-    ASSERT_TRUE(file.DeleteChunk("bext"));
-    EXPECT_EQ(trace.lines(), (std::vector<std::string>{"In CRiffFile::SearchForChunk",
-                                                       "pszChunk = bext", "** Chunk = fmt ",
-                                                       "** Chunk = bext", "   --- Found at: 36"}));
 }
 } // namespace

@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sndfile.h>
 #include <string>
 #include <sys/resource.h>
 #include <tuple>
@@ -41,14 +40,13 @@ TEST_F(FrameCopy, CreateNewFileAndAppendToFileCopyTheFramesByteForByte)
     const std::tuple<const char*, Bytes, std::size_t, uint32_t, uint32_t, Bytes> cases[] = {
         {"MiddleOfAStereo24BitFile", fmtPcm(2, 48000, 24), 600, 7, 61, {}},
         {"EmptyRange", fmtPcm(1, 48000, 16), 100, 20, 20, {}},
-        {"WholeData", fmtPcm(1, 48000, 24), 300, 0, 100, {}},
         {"PartialTrailingFrameIsNotAFrame", fmtPcm(2, 48000, 16), 10, 0, 2, {}},
         {"OtherChunksStayBehind", fmtPcm(1, 48000, 16), 64, 4, 30,
          cat({chunk("bext", bextBody(99)), chunk("regn", le32(3))})},
         {"FortyByteFormatBody", cat({fmtPcm(2, 48000, 24), samples(24)}), 120, 3, 19, {}},
         {"OddFormatBodyGetsNoPadByte", cat({fmtPcm(1, 48000, 8), samples(1)}), 9, 2, 7, {}},
         {"ExactlyOneBuffer", fmtPcm(1, 48000, 16), kBuffer + 8, 0, kBuffer / 2, {}},
-        {"TwoBuffersAndMore", fmtPcm(1, 48000, 24), 2 * kBuffer + 123, 0, 409641, {}},
+        {"WholeDataOfTwoBuffersAndMore", fmtPcm(1, 48000, 24), 2 * kBuffer + 123, 0, 409641, {}},
     };
     for (const auto& [name, fmtBody, nDataBytes, start, end, between] : cases)
     {
@@ -191,6 +189,7 @@ TEST_F(FrameCopy, FailedReadOrWriteDuringTheCopyLeavesTheDestinationAsItWas)
     }
 }
 
+// The reference is 16-bit mono: the new file is its 44-byte header and the frames.
 TEST_F(FrameCopy, FramesMatchWhatSoxTrimGives)
 {
     const std::string reference = "/usr/share/sounds/alsa/Front_Center.wav";
@@ -203,27 +202,18 @@ TEST_F(FrameCopy, FramesMatchWhatSoxTrimGives)
     ASSERT_GT(nFrames, 60000u);
     const std::pair<uint32_t, uint32_t> ranges[] = {
         {0, 1}, {1234, 40321}, {0, nFrames}, {nFrames - 7, nFrames}};
-    const auto read = [](const std::string& path, SF_INFO& info)
-    {
-        SNDFILE* sf = sf_open(path.c_str(), SFM_READ, &(info = {}));
-        std::vector<short> out(info.frames * info.channels);
-        out.resize(sf ? sf_read_short(sf, out.data(), out.size()) : 0);
-        sf_close(sf);
-        return out;
-    };
-    const std::string oursPath = dir / "ours.wav", soxPath = dir / "sox.wav";
+    const std::string oursPath = dir / "ours.wav", soxPath = dir / "sox.raw";
     for (const auto& [start, end] : ranges)
     {
         SCOPED_TRACE(std::to_string(start) + " to " + std::to_string(end));
         ASSERT_TRUE(wav.CreateNewFile(oursPath.c_str(), start, end));
-        const std::string command = "sox '" + reference + "' '" + soxPath + "' trim " +
+        const std::string command = "sox '" + reference + "' -t raw '" + soxPath + "' trim " +
                                     std::to_string(start) + "s =" + std::to_string(end) + "s";
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
 
-        SF_INFO ours, theirs;
-        EXPECT_EQ(read(oursPath, ours), read(soxPath, theirs));
-        EXPECT_EQ(std::tuple(ours.frames, ours.samplerate, ours.channels),
-                  std::tuple(sf_count_t{end - start}, theirs.samplerate, theirs.channels));
+        const Bytes ours = readFile(oursPath), theirs = readFile(soxPath);
+        EXPECT_EQ(theirs.size(), 2 * (end - start));
+        EXPECT_TRUE(ours == cat({Bytes(ours.begin(), ours.begin() + 44), theirs}));
     }
 }
 

@@ -12,8 +12,7 @@
 using namespace fixture;
 using Outcome = KorvaWavFile::RepairOutcome;
 
-// Files of 2 GiB and more, made sparse: the gaps are never written, and every
-// check reads only the few bytes around the chunk headers.
+// Sparse files of 2 GiB and more: only the bytes around the chunk headers are read.
 namespace
 {
 constexpr uint64_t kGiB = uint64_t{1} << 30;
@@ -50,9 +49,9 @@ protected:
 };
 } // namespace
 
-// Lost format chunk, then a data chunk that fills the file up to a cue chunk
-// at its very end: the reader must step over GiBs of samples to find cue, and
-// the repair writes its 24 bytes over the remains without moving anything.
+// A lost format chunk, then data filling the file up to a cue chunk at its very end:
+// the reader steps over GiBs of samples to find cue, and the repair writes its 24
+// bytes over the remains without moving anything.
 TEST_F(LargeFile, WalkedReadAndRepairedAtTwoThreeAndJustUnderFourGiB)
 {
     for (const uint64_t length : {2 * kGiB, 3 * kGiB, 4 * kGiB - 2})
@@ -72,19 +71,17 @@ TEST_F(LargeFile, WalkedReadAndRepairedAtTwoThreeAndJustUnderFourGiB)
 
         EXPECT_TRUE(file.RepairFMTChunk(48000, 24));
         EXPECT_EQ(file.GetRepairOutcome(), Outcome::Written);
-        EXPECT_EQ(std::filesystem::file_size(path), length);
         EXPECT_EQ(ReadAt(path, 0, head.size()),
                   cat({Bytes(head.begin(), head.begin() + 622), fmtChunkMono(48000, 24),
                        Bytes(head.end() - 8, head.end())}));
-        EXPECT_EQ(ReadAt(path, cueAt, kCue.size()), kCue);
+        EXPECT_EQ(ReadAt(path, cueAt, kCue.size() + 1), kCue) << "the file grew or cue moved";
     }
 }
 
-// A bext chunk far into the file behind a sparse JUNK chunk, a live data chunk
-// straight behind it. 3 GiB in, the repair inserts its chunk there, moving only
-// the short tail, and the RIFF size grows by 24. Past 4 GiB the 32-bit chunk
-// offsets end: bext is not found, and nothing is written, deleted or wrapped
-// around to the start of the file.
+// bext far into the file behind a sparse JUNK chunk, live data straight behind it.
+// 3 GiB in, the repair inserts its chunk there, moving only the short tail, and the
+// RIFF size grows by 24. Past 4 GiB the 32-bit chunk offsets end: bext is not found,
+// and nothing is written, deleted or wrapped around to the start of the file.
 TEST_F(LargeFile, BextThreeGiBInGetsAnInsertAndBeyondFourGiBIsLeftAlone)
 {
     const Bytes data = chunk("data", samples(600, 5)), tail = cat({kBext, data});
@@ -93,8 +90,8 @@ TEST_F(LargeFile, BextThreeGiBInGetsAnInsertAndBeyondFourGiBIsLeftAlone)
         SCOPED_TRACE(junkSize);
         const bool found = junkSize == 3u << 30;
         const uint64_t bextAt = 20 + uint64_t{junkSize}, length = bextAt + tail.size();
-        const Bytes head = cat({ascii("RIFF"), le32(static_cast<uint32_t>(length - 8)),
-                                ascii("WAVEJUNK"), le32(junkSize)});
+        Bytes head = cat({ascii("RIFF"), le32(static_cast<uint32_t>(length - 8)), ascii("WAVEJUNK"),
+                          le32(junkSize)});
         MakeSparse(length, head, tail);
 
         KorvaWavFile file(path.c_str());
@@ -102,12 +99,9 @@ TEST_F(LargeFile, BextThreeGiBInGetsAnInsertAndBeyondFourGiBIsLeftAlone)
         EXPECT_TRUE(file.RepairFMTChunk(44100, 16));
         EXPECT_EQ(file.GetRepairOutcome(), found ? Outcome::Inserted : Outcome::NoBext);
         EXPECT_FALSE(!found && (file.DeleteChunk("bext") || file.DeleteChunk("data")));
-        const uint32_t grown = found ? 24 : 0;
-        Bytes grownHead = head;
-        putLe32(grownHead, 4, readLe32(head, 4) + grown);
-        EXPECT_EQ(std::filesystem::file_size(path), length + grown);
-        EXPECT_EQ(ReadAt(path, 0, head.size() + 64), cat({grownHead, Bytes(64, 0)}));
-        EXPECT_EQ(ReadAt(path, bextAt, tail.size() + grown),
+        putLe32(head, 4, readLe32(head, 4) + (found ? 24 : 0));
+        EXPECT_EQ(ReadAt(path, 0, head.size() + 64), cat({head, Bytes(64, 0)}));
+        EXPECT_EQ(ReadAt(path, bextAt, tail.size() + 25),
                   found ? cat({kBext, fmtChunkMono(44100, 16), data}) : tail);
     }
 }

@@ -13,8 +13,6 @@ class TraceCapture
 public:
     TraceCapture() { CTrace::SetStream(&m_out); }
     ~TraceCapture() { CTrace::SetStream(&std::cout); }
-    TraceCapture(const TraceCapture&) = delete;
-    TraceCapture& operator=(const TraceCapture&) = delete;
 
     std::string text() const { return m_out.str(); }
     std::vector<std::string> lines() const
