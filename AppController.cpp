@@ -310,12 +310,13 @@ bool AppController::copyAndRepair(const std::string& name, FileOutcome& outcome)
     if (TemporaryCopy::pattern(folder, name).native().size() >= CAudioFile::kPathCapacity)
         return logFailure(outcome, "Destination path too long: " + destination);
     std::error_code ec;
-    if (fs::equivalent(source, destination, ec))
+    const bool bReplace = fs::exists(fs::symlink_status(destination, ec));
+    // Only a destination that exists can be the source itself.
+    if (bReplace && fs::equivalent(source, destination, ec))
         return logFailure(outcome, "Source and destination are the same file: " + source);
     const uintmax_t nSize = fs::file_size(source, ec);
     if (!ec && nSize > kLargestFile)
         return logFailure(outcome, "File larger than 4 GiB, not copied: " + source);
-    const bool bReplace = fs::exists(fs::symlink_status(destination, ec));
     if (bReplace && !askToOverwrite(name))
         return fail(outcome, "Not copied: the existing file was kept");
 

@@ -84,7 +84,8 @@ void ConsolePlatform::beep()
 
 void ConsolePlatform::log(const std::string& line)
 {
-    std::cerr << line << '\n';
+    // Standard error writes each insertion at once: one insertion, one write.
+    std::cerr << line + '\n';
 }
 
 bool ConsolePlatform::hasDefault(const std::string& key) const
