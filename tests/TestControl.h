@@ -1,0 +1,54 @@
+#pragma once
+
+#include "PlatformServices.h"
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Any outlet of the window: records what the controller did to it.
+class TestControl : public korva::Button,
+                    public korva::PopUpButton,
+                    public korva::MenuItem,
+                    public korva::TableView,
+                    public korva::TextView
+{
+public:
+    explicit TestControl(std::vector<std::string> itemTitles = {}) : items(std::move(itemTitles)) {}
+    // Every base is a control: this picks one for the outlets that take any.
+    korva::Control* control() { return static_cast<korva::Button*>(this); }
+
+    void setEnabled(bool bNow) override
+    {
+        bEnabled = bNow;
+        if (onEnabledChange)
+            onEnabledChange();
+    }
+    void setTitle(const std::string& title) override { text = title; }
+    void setString(const std::string& string) override { text = string; }
+    void addItemWithTitle(const std::string& title) override { items.push_back(title); }
+    void removeAllItems() override { items.clear(), nSelected = -1; }
+    void selectItemAtIndex(int n) override { nSelected = unsigned(n) < items.size() ? n : -1; }
+    int indexOfSelectedItem() const override { return nSelected; }
+    std::string selectedTitle() const { return nSelected < 0 ? "" : items[nSelected]; }
+    korva::MenuAction action() const override { return menuAction; }
+    void setDataSource(korva::TableDataSource* dataSource) override { pDataSource = dataSource; }
+    void reloadData() override {}
+    std::vector<std::pair<std::string, std::string>> rows() const
+    {
+        std::vector<std::pair<std::string, std::string>> out;
+        for (int row = 0; row < pDataSource->numberOfRowsInTableView(*this); ++row)
+            out.emplace_back(pDataSource->objectValueForTableColumn(*this, "FileName", row),
+                             pDataSource->objectValueForTableColumn(*this, "FilePath", row));
+        return out;
+    }
+
+    bool bEnabled = true;
+    std::function<void()> onEnabledChange;
+    std::string text;               // a button's title or a text view's string
+    std::vector<std::string> items; // a pop-up's; the first is selected at first
+    int nSelected = 0;
+    korva::TableDataSource* pDataSource = nullptr;
+    korva::MenuAction menuAction = korva::MenuAction::Other;
+};

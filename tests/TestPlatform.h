@@ -1,0 +1,76 @@
+#pragma once
+
+#include "PlatformServices.h"
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+// The platform as a test drives it: scripted answers, the rest recorded after
+// joinWorkers; the interface thread's work waits for the test to pump it.
+class TestPlatform : public korva::PlatformServices
+{
+public:
+    void joinWorkers() { workers.clear(); }
+    void pumpInterfaceQueue()
+    {
+        for (const auto& work : std::exchange(interfaceQueue, {}))
+            work();
+    }
+
+    std::optional<std::vector<std::string>> runOpenPanel(const korva::OpenPanelOptions&) override
+    {
+        return panelAnswers.at(nPanels++);
+    }
+    korva::AlertButton runAlertPanel(const std::string&, const std::string& message,
+                                     const std::string&, const std::string&) override
+    {
+        alerts.push_back(message);
+        return alertAnswer;
+    }
+    void beep() override { ++nBeeps; }
+    void log(const std::string& line) override { logLines.push_back(line); }
+    bool hasDefault(const std::string& key) const override { return defaults.count(key) != 0; }
+    int integerForKey(const std::string& key) const override
+    {
+        return hasDefault(key) ? defaults.at(key) : 0;
+    }
+    void setIntegerForKey(const std::string& key, int nValue) override { defaults[key] = nValue; }
+    void detachThread(std::function<void()> work) override { workers.emplace_back(work); }
+    void runOnInterfaceThread(std::function<void()> work) override
+    {
+        interfaceQueue.push_back(work);
+    }
+    void terminate() override {}
+    void reportProgress(double value) override
+    {
+        progress.push_back(value);
+        if (onProgress)
+            onProgress(value);
+    }
+    void reportStatus(const std::string& text) override { statuses.push_back(text); }
+    void reportFileOutcome(const korva::FileOutcome& outcome) override
+    {
+        outcomes.push_back(outcome);
+        kinds.push_back(outcome.kind);
+    }
+
+    // The panels' paths in order (nullopt cancels), every alert's answer.
+    std::vector<std::optional<std::vector<std::string>>> panelAnswers;
+    korva::AlertButton alertAnswer = korva::AlertButton::Alternate;
+    std::function<void(double)> onProgress; // on the worker, before each file's job
+    std::map<std::string, int> defaults;
+    // What happened; an alert as its message.
+    std::size_t nPanels = 0;
+    std::vector<std::string> alerts, logLines, statuses;
+    std::vector<double> progress;
+    std::vector<korva::FileOutcome> outcomes;
+    std::vector<korva::FileOutcome::Kind> kinds;
+    int nBeeps = 0;
+    std::vector<std::function<void()>> interfaceQueue;
+    std::vector<std::jthread> workers; // last, so that they end first
+};
