@@ -15,7 +15,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 packages=(
     build-essential cmake ninja-build pkg-config git
     libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
-    qt6-base-dev qt6-base-dev-tools libgl-dev
+    qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
     libsndfile1-dev sndfile-programs sox ffmpeg alsa-utils
     clang libclang-rt-14-dev time
 )
@@ -30,7 +30,8 @@ install_missing() {
     local as_root=()
     [ "$(id -u)" -eq 0 ] || as_root=(sudo)
     "${as_root[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
 # configure_and_build DIR [cmake options...]
