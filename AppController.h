@@ -95,8 +95,6 @@ public:
     const std::string& destinationPath() const { return szDestPath; }
     uint32_t sampleRateHz() const { return m_SampleRate; }
     uint16_t bitsPerSample() const { return m_Resolution; }
-    int32_t sampleRateIndex() const { return SampleRateIndex; }
-    int32_t resolutionIndex() const { return ResolutionIndex; }
 
     // --- Outlets: connected by the front end before awakeFromNib ----------
     korva::Control* ChangeCancelState = nullptr;        // reserved

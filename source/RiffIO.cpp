@@ -30,12 +30,6 @@ bool SeekEnd(FILE* pFile, uint64_t& nLength)
     return true;
 }
 
-uint64_t Tell(FILE* pFile)
-{
-    const off_t nPos = ftello(pFile);
-    return nPos < 0 ? 0 : static_cast<uint64_t>(nPos);
-}
-
 bool ReadId(FILE* pFile, char (&szId)[5])
 {
     char bytes[4];

@@ -18,7 +18,6 @@ uint32_t Swap32(uint32_t n);
 bool Seek(FILE* pFile, uint64_t nOffset);
 // Seeks to the end and reports the position there, which is the file length.
 bool SeekEnd(FILE* pFile, uint64_t& nLength);
-uint64_t Tell(FILE* pFile);
 
 // Reads four bytes and terminates them with a NUL.
 bool ReadId(FILE* pFile, char (&szId)[5]);

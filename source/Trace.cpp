@@ -26,8 +26,3 @@ void CTrace::SetStream(std::ostream* pStream)
 {
     g_pStream.store(pStream);
 }
-
-std::ostream* CTrace::Stream()
-{
-    return g_pStream.load();
-}

@@ -14,5 +14,4 @@ public:
     static void Line(std::string_view label, std::string_view value);
     // nullptr silences the trace; the default is std::cout.
     static void SetStream(std::ostream* pStream);
-    static std::ostream* Stream();
 };
