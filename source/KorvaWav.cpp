@@ -148,14 +148,14 @@ bool KorvaWavFile::WriteFormatChunk(uint32_t nSampleRate, uint16_t nBitsPerSampl
 
 bool KorvaWavFile::MoveTailUp(uint64_t nFrom, uint64_t nFileLength, uint64_t nDistance)
 {
-    const std::unique_ptr<uint8_t[]> pBuffer(new (std::nothrow) uint8_t[kMoveBufferSize]);
+    const std::unique_ptr<uint8_t[]> pBuffer(new (std::nothrow) uint8_t[kBlockSize]);
     if (!pBuffer)
         return false;
     // From the end downwards, so that no byte is overwritten before it has moved.
     uint64_t nPos = nFileLength;
     while (nPos > nFrom)
     {
-        const uint64_t nBlock = std::min<uint64_t>(kMoveBufferSize, nPos - nFrom);
+        const uint64_t nBlock = std::min<uint64_t>(kBlockSize, nPos - nFrom);
         nPos -= nBlock;
         if (!riff::Seek(m_pFile, nPos) || !riff::ReadBytes(m_pFile, pBuffer.get(), nBlock) ||
             !riff::Seek(m_pFile, nPos + nDistance) ||

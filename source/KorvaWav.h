@@ -23,7 +23,6 @@ public:
     };
 
     static constexpr uint32_t kFormatChunkSize = 24;
-    static constexpr uint32_t kMoveBufferSize = 614400;
 
     KorvaWavFile() = default;
     explicit KorvaWavFile(const char* pszPath) : CWavFile(pszPath) {}

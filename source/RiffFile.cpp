@@ -155,7 +155,6 @@ std::vector<CRiffFile::ChunkEntry> CRiffFile::ListChunks(FILE* pFile, uint64_t n
 
 namespace
 {
-constexpr uint64_t kMoveBlockSize = 614400; // 600 KiB: memory stays fixed whatever the file size
 
 // Moves nLength bytes from nFrom down to nTo (nTo < nFrom) in ascending
 // blocks: every block lands below the bytes still to be read.
@@ -163,7 +162,7 @@ bool MoveTailDown(FILE* pFile, uint64_t nFrom, uint64_t nTo, uint64_t nLength, u
 {
     for (uint64_t nDone = 0; nDone < nLength;)
     {
-        const uint64_t nBlock = std::min(kMoveBlockSize, nLength - nDone);
+        const uint64_t nBlock = std::min<uint64_t>(CRiffFile::kBlockSize, nLength - nDone);
         if (!riff::Seek(pFile, nFrom + nDone) || !riff::ReadBytes(pFile, pBuffer, nBlock) ||
             !riff::Seek(pFile, nTo + nDone) || !riff::WriteBytes(pFile, pBuffer, nBlock))
             return false;
@@ -191,7 +190,7 @@ bool RemoveChunk(FILE* pFile, const char* pszChunk, bool bIntelByteOrder, uint64
     const uint64_t nChunkEnd = nOffset + riff::kChunkHeaderSize + nSize;
     if (nChunkEnd > nFileLength)
         return false; // the size runs past the end: moving would underflow
-    const std::unique_ptr<uint8_t[]> pBuffer(new (std::nothrow) uint8_t[kMoveBlockSize]());
+    const std::unique_ptr<uint8_t[]> pBuffer(new (std::nothrow) uint8_t[CRiffFile::kBlockSize]());
     if (!pBuffer)
         return false;
 

@@ -9,6 +9,10 @@
 class CRiffFile : public CAudioFile
 {
 public:
+    // Every move or copy of file bytes goes through one buffer of this size,
+    // so memory stays fixed whatever the file size.
+    static constexpr uint32_t kBlockSize = 614400; // 600 KiB
+
     CRiffFile() = default;
     explicit CRiffFile(const char* pszPath) : CAudioFile(pszPath) {}
 

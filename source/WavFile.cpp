@@ -136,7 +136,7 @@ struct CopyBuffer
 
 CopyBuffer AllocateCopyBuffer()
 {
-    for (const uint32_t nSize : {CWavFile::kCopyBufferSize, CWavFile::kFallbackBufferSize})
+    for (const uint32_t nSize : {CWavFile::kBlockSize, CWavFile::kFallbackBufferSize})
     {
         if (std::unique_ptr<uint8_t[]> pBytes{new (std::nothrow) uint8_t[nSize]()})
             return {std::move(pBytes), nSize};

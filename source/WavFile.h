@@ -8,8 +8,8 @@
 class CWavFile : public CRiffFile
 {
 public:
-    static constexpr uint32_t kCopyBufferSize = 614400;    // 600 KiB
-    static constexpr uint32_t kFallbackBufferSize = 20224; // when 600 KiB cannot be had
+    // The copies fall back to this buffer when kBlockSize cannot be had.
+    static constexpr uint32_t kFallbackBufferSize = 20224;
 
     CWavFile() = default;
     // Reads the file's properties at once and leaves the stream closed.

@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 
 namespace
 {
-constexpr std::size_t kBuffer = CWavFile::kCopyBufferSize;
+constexpr std::size_t kBuffer = CWavFile::kBlockSize;
 const Bytes kMono16 = chunk("fmt ", fmtPcm(1, 48000, 16));
 
 class FrameCopy : public ::testing::Test
