@@ -21,7 +21,8 @@ namespace
 constexpr std::array<uint32_t, 5> kSampleRates = {44100, 48000, 88200, 96000, 128000};
 constexpr std::array<uint16_t, 2> kResolutions = {16, 24};
 
-// How often the main thread looks at the Ctrl-C flag while it waits.
+// How long the main thread waits for interface work before it looks at the
+// batch again (the end of a batch is itself interface work and wakes it).
 constexpr std::chrono::milliseconds kPollInterval{50};
 
 const char* wordFor(FileOutcome::Kind kind)
@@ -111,20 +112,20 @@ int RepairCommand::run()
     }
 
     platform.onFileOutcome = [this](const FileOutcome& outcome) { printOutcome(outcome); };
-    StopSignal stop;
-    bool bCancelSent = false;
+    // Ctrl-C is the Cancel button. It goes to the controller straight away
+    // (OnCancel is for any thread): this thread may be waiting on a full
+    // standard output, and the batch must not run on meanwhile.
+    StopSignal stop(
+        [&]
+        {
+            controller.OnCancel();
+            std::cerr << "korva-cli: stopping after the current file; Ctrl-C again ends at once\n";
+        });
     controller.DoPatch();
     // This thread plays the window's interface thread: it runs the work the
     // batch hands over (the end-of-batch reset among it) until the batch ends.
     while (controller.isPatching())
-    {
         platform.pumpInterfaceQueue(kPollInterval);
-        if (stop.requested() && !bCancelSent)
-        {
-            controller.OnCancel();
-            bCancelSent = true;
-        }
-    }
     platform.joinWorkers();
 
     const auto outcomes = platform.outcomes();

@@ -1,40 +1,49 @@
 #include "StopSignal.h"
 
-#include <atomic>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace
 {
-std::atomic<int> g_nInterrupts = 0;
-static_assert(std::atomic<int>::is_always_lock_free, "the handler needs a lock-free counter");
-
-extern "C" void OnInterrupt(int)
+sigset_t interruptOnly()
 {
-    // The copy being repaired carries a temporary name until it is complete,
-    // so ending here leaves nothing partial under a final name.
-    if (g_nInterrupts.fetch_add(1) > 0)
-        _exit(StopSignal::kExitStatus);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    return set;
 }
 } // namespace
 
-StopSignal::StopSignal()
+StopSignal::StopSignal(std::function<void()> onFirst) : m_onFirst(std::move(onFirst))
 {
-    g_nInterrupts = 0;
-    struct sigaction action = {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    // Restart interrupted reads and writes: the first Ctrl-C must not turn
-    // into a failed write of a file or of the report.
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, &m_previous);
+    const sigset_t interrupt = interruptOnly();
+    pthread_sigmask(SIG_BLOCK, &interrupt, &m_previousMask);
+    m_taker = std::thread(&StopSignal::takeSignals, this);
 }
 
 StopSignal::~StopSignal()
 {
-    sigaction(SIGINT, &m_previous, nullptr);
+    // Wake the taker with a signal of its own; a Ctrl-C now changes nothing.
+    m_bClosing = true;
+    pthread_kill(m_taker.native_handle(), SIGINT);
+    m_taker.join();
+    pthread_sigmask(SIG_SETMASK, &m_previousMask, nullptr);
 }
 
 bool StopSignal::requested() const
 {
-    return g_nInterrupts > 0;
+    return m_bRequested;
+}
+
+void StopSignal::takeSignals()
+{
+    const sigset_t interrupt = interruptOnly();
+    for (int nSignal = 0; sigwait(&interrupt, &nSignal) == 0 && !m_bClosing;)
+    {
+        // The copy being repaired carries a temporary name until it is
+        // complete, so ending here leaves nothing partial under a final name.
+        if (m_bRequested.exchange(true))
+            _exit(kExitStatus);
+        m_onFirst();
+    }
 }

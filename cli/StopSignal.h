@@ -1,15 +1,20 @@
 #pragma once
 
+#include <atomic>
 #include <csignal>
+#include <functional>
+#include <thread>
 
-// Ctrl-C for the length of a batch. The first SIGINT only raises a flag that
-// the main thread polls (nothing else is safe inside a signal handler); the
-// second ends the process at once with status 130. The previous handler comes
-// back when the object goes. One object at a time.
+// Ctrl-C for the length of a batch. SIGINT is blocked in the constructing
+// thread and so in every thread started after it; a thread of this object's
+// own takes it with sigwait, so the stop request runs as ordinary code and
+// at once, not from a signal handler or at the next poll. The first SIGINT
+// calls onFirst; the second ends the process at once with status 130.
+// Construct it before the batch starts its worker. One object at a time.
 class StopSignal
 {
 public:
-    StopSignal();
+    explicit StopSignal(std::function<void()> onFirst);
     ~StopSignal();
     StopSignal(const StopSignal&) = delete;
     StopSignal& operator=(const StopSignal&) = delete;
@@ -20,5 +25,11 @@ public:
     static constexpr int kExitStatus = 130; // 128 + SIGINT, as shells report it
 
 private:
-    struct sigaction m_previous;
+    void takeSignals();
+
+    std::function<void()> m_onFirst;
+    std::atomic<bool> m_bRequested = false;
+    std::atomic<bool> m_bClosing = false;
+    sigset_t m_previousMask;
+    std::thread m_taker;
 };

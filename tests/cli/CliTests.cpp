@@ -28,8 +28,9 @@ using Format = std::tuple<long, long, long>; // rate, bits per sample, channels
 namespace
 {
 // One run of korva-cli (or another program): standard input /dev/null (never a terminal),
-// standard output through a pipe, standard error into a file read at the end. A file size
-// limit caps every file the child writes (a full disk without root), SIGXFSZ ignored.
+// standard output through a pipe of the smallest size (one page) so that a child writing
+// much waits for the reader, standard error into a file. A file size limit caps every
+// file the child writes (a full disk without root), SIGXFSZ ignored.
 class CliProcess
 {
 public:
@@ -44,6 +45,7 @@ public:
     {
         int outPipe[2];
         EXPECT_EQ(pipe(outPipe), 0);
+        fcntl(outPipe[0], F_SETPIPE_SZ, 1);
         if ((m_pid = fork()) == 0)
         {
             dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
@@ -79,6 +81,23 @@ public:
                 return false;
         return true;
     }
+    // Waits until standard error holds text; false when the child ends first
+    // or after half a minute.
+    bool waitForError(const std::string& text)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        for (std::string err; std::chrono::steady_clock::now() < deadline;
+             std::this_thread::sleep_for(std::chrono::milliseconds(5)))
+        {
+            if (readError(err), err.find(text) != std::string::npos)
+                return true;
+            siginfo_t ended{};
+            if (waitid(P_PID, static_cast<id_t>(m_pid), &ended, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+                ended.si_pid != 0)
+                return false;
+        }
+        return false;
+    }
     void send(int nSignal) { kill(m_pid, nSignal); }
     Result finish()
     {
@@ -88,9 +107,7 @@ public:
         int nWait = 0;
         waitpid(m_pid, &nWait, 0);
         Result result{WIFEXITED(nWait) ? WEXITSTATUS(nWait) : 128 + WTERMSIG(nWait), m_out, ""};
-        rewind(m_err);
-        for (int c; (c = fgetc(m_err)) != EOF;)
-            result.err += static_cast<char>(c);
+        readError(result.err);
         return result;
     }
     static Result run(const std::vector<std::string>& args, const char* program = KORVA_CLI_PATH)
@@ -99,6 +116,16 @@ public:
     }
 
 private:
+    // pread, because the child writes through the same file offset.
+    void readError(std::string& err) const
+    {
+        err.clear();
+        char buffer[4096];
+        for (ssize_t n;
+             (n = pread(fileno(m_err), buffer, sizeof buffer, static_cast<off_t>(err.size()))) > 0;)
+            err.append(buffer, static_cast<std::size_t>(n));
+    }
+
     FILE* m_err = tmpfile();
     pid_t m_pid = -1;
     int m_outFd = -1;
@@ -426,9 +453,9 @@ TEST_P(CliBatchStop, ReplacesTheOlderCopyOrKeepsItAndStops)
 INSTANTIATE_TEST_SUITE_P(Answers, CliBatchStop, ::testing::ValuesIn(kStopCases), kRowName);
 
 // The batch stopped again and again: by one Ctrl-C, which ends it after the current
-// file, by two at once, which end it there (both status 130), then by SIGKILL at random
-// points. Every file under a final name is whole. For Ctrl-C the trace fills the pipe,
-// read only up to the first file, so the batch cannot end before the signals.
+// file, by a second once the first is taken, which ends it there (both status 130), then
+// by SIGKILL at random points. Every file under a final name is whole. For Ctrl-C the
+// trace fills the pipe, read only up to the first file, so the batch cannot end first.
 TEST_F(CliBatch, StoppedBySignalsLeavesOnlyWholeFiles)
 {
     std::vector<std::string> args = repairArgs(48000, 24, {"--yes"});
@@ -457,12 +484,19 @@ TEST_F(CliBatch, StoppedBySignalsLeavesOnlyWholeFiles)
             fs::remove_all(out), fs::create_directory(out);
         CliProcess cli(bCtrlC ? traced : args);
         if (bCtrlC)
+        {
             ASSERT_TRUE(cli.waitFor("repaired\t"));
-        else
-            std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
-        cli.send(bCtrlC ? SIGINT : SIGKILL);
-        if (round == 1)
             cli.send(SIGINT);
+            ASSERT_TRUE(cli.waitForError(
+                "korva-cli: stopping after the current file; Ctrl-C again ends at once\n"));
+            if (round == 1)
+                cli.send(SIGINT);
+        }
+        else
+        {
+            std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+            cli.send(SIGKILL);
+        }
         const int status = cli.finish().status;
         Files files = filesIn(out);
         const std::size_t nFiles = files.size();
