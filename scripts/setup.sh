@@ -44,6 +44,14 @@ configure_and_build() {
     cmake --build "$dir" -j "$jobs"
 }
 
+# The sanitizer runtimes need room at fixed addresses, which a kernel with much
+# address-space randomisation may not leave; run their tests without it where
+# the machine allows that (some containers forbid it).
+fixed_layout=()
+if setarch "$(uname -m)" -R true 2>/dev/null; then
+    fixed_layout=(setarch "$(uname -m)" -R)
+fi
+
 install_missing
 
 case "$mode" in
@@ -60,12 +68,12 @@ asan)
     QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
         UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         LSAN_OPTIONS=suppressions="$top/tests/lsan.supp" \
-        ctest --test-dir "$top/build-asan" --output-on-failure -j "$jobs"
+        "${fixed_layout[@]}" ctest --test-dir "$top/build-asan" --output-on-failure -j "$jobs"
     ;;
 tsan)
     configure_and_build "$top/build-tsan" -DKORVA_SANITIZE=thread -DKORVA_BUILD_GUI=OFF -DKORVA_BUILD_CLI=OFF
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-        ctest --test-dir "$top/build-tsan" --output-on-failure -L controller
+        "${fixed_layout[@]}" ctest --test-dir "$top/build-tsan" --output-on-failure -L controller
     ;;
 fuzz)
     configure_and_build "$top/build-fuzz" -DCMAKE_CXX_COMPILER=clang++ -DKORVA_BUILD_FUZZ=ON \
