@@ -10,6 +10,8 @@
 #include <chrono>
 #include <filesystem>
 #include <iostream>
+#include <string_view>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using korva::FileOutcome;
@@ -119,7 +121,12 @@ int RepairCommand::run()
         [&]
         {
             controller.OnCancel();
-            std::cerr << "korva-cli: stopping after the current file; Ctrl-C again ends at once\n";
+            // Straight to the descriptor: std::cerr first flushes std::cout,
+            // which may be the very thing waiting on a full pipe.
+            constexpr std::string_view kStopping =
+                "korva-cli: stopping after the current file; Ctrl-C again ends at once\n";
+            [[maybe_unused]] const auto nWritten =
+                write(STDERR_FILENO, kStopping.data(), kStopping.size());
         });
     controller.DoPatch();
     // This thread plays the window's interface thread: it runs the work the
