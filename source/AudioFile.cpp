@@ -1,6 +1,8 @@
 #include "AudioFile.h"
 
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "RiffIO.h"
@@ -40,9 +42,19 @@ bool CAudioFile::Open(const char* pszMode)
         m_bFileMissing = true;
         return false;
     }
-    m_pFile = fopen(m_pszPath.get(), pszMode);
-    if (m_pFile == nullptr)
+    // Opened without waiting, so that a FIFO cannot hold the caller; only a
+    // regular file is taken.
+    const bool bWrite = std::strchr(pszMode, '+') != nullptr;
+    const int fd = ::open(m_pszPath.get(), (bWrite ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC);
+    struct stat info;
+    if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||
+        (m_pFile = fdopen(fd, pszMode)) == nullptr)
+    {
+        if (fd >= 0)
+            ::close(fd);
         return false;
+    }
     uint64_t nLength = 0;
     if (!riff::SeekEnd(m_pFile, nLength))
     {
@@ -51,6 +63,7 @@ bool CAudioFile::Open(const char* pszMode)
     }
     m_nFileLength = nLength;
     m_bFileOpen = true;
+    m_bWritable = bWrite;
     return true;
 }
 
@@ -76,4 +89,23 @@ bool CAudioFile::SetPath(const char* pszPath, bool bIntelByteOrder)
     }
     m_bPathSet = true;
     return true;
+}
+
+CAudioFile::StreamUse::StreamUse(CAudioFile& file, bool bWrite) : m_file(file)
+{
+    if (m_file.m_bFileOpen && bWrite && !m_file.m_bWritable)
+    {
+        m_file.Close();
+        m_bReopenForReading = true;
+    }
+    if (!m_file.m_bFileOpen)
+        m_bClose = m_file.Open(bWrite ? "r+" : "r") && !m_bReopenForReading;
+}
+
+CAudioFile::StreamUse::~StreamUse()
+{
+    if (m_bClose || m_bReopenForReading)
+        m_file.Close();
+    if (m_bReopenForReading)
+        m_file.Open("r");
 }

@@ -28,7 +28,8 @@ public:
     // Opens the path with a standard I/O mode ("r", "r+"), measures the file
     // and leaves the stream at its end. False without a path, when a stream is
     // already open, when the file is missing (then FileExists turns false for
-    // good) or when the stream cannot be opened.
+    // good), when it is no regular file, or when the stream cannot be opened.
+    // Opening never waits: a FIFO at the path is refused, not read.
     bool Open(const char* pszMode);
     // Flushes and closes an open stream; false when nothing was open.
     bool Close();
@@ -59,4 +60,28 @@ public:
     bool m_bNotRiff = false;
     bool m_bPathSet = false;
     bool m_bIntelByteOrder = true; // true: file values pass unchanged (little-endian host)
+
+protected:
+    // Holds the stream open for one operation, by the one rule for streams:
+    // an operation that opens a closed stream closes it again, and one that
+    // finds it open leaves it open. An operation that writes and finds it open
+    // for reading only holds it open for update while it runs, then reopens
+    // it for reading.
+    class StreamUse
+    {
+    public:
+        StreamUse(CAudioFile& file, bool bWrite);
+        ~StreamUse();
+        StreamUse(const StreamUse&) = delete;
+        StreamUse& operator=(const StreamUse&) = delete;
+        explicit operator bool() const { return m_file.m_bFileOpen; }
+
+    private:
+        CAudioFile& m_file;
+        bool m_bClose = false;
+        bool m_bReopenForReading = false;
+    };
+
+private:
+    bool m_bWritable = false; // the open stream was opened for update
 };

@@ -1,61 +1,70 @@
 #pragma once
 
+#include <string>
+
+#include "RepairPlan.h"
 #include "WavFile.h"
 
-// The repair: gives a Broadcast Wave file that lost its fmt chunk a new
-// 24-byte PCM one (mono, integer PCM) directly behind its bext chunk.
+// The repair: gives a Broadcast Wave file that lost its format chunk a new PCM
+// one. The chunk goes where the lost one stood when its remains are found
+// (sized to fill them, JUNK behind it where they are longer), otherwise behind
+// bext (or in front of the audio when bext follows it). Sizes a recorder never
+// finished are finished, holes in front of the audio become JUNK, and odd-sized
+// chunks there get their pad byte, so that every reader finds its way.
 class KorvaWavFile : public CWavFile
 {
 public:
-    // What the last RepairFMTChunk did, for the user; the result of
-    // RepairFMTChunk itself is kept as it always was.
+    // What the last RepairFMTChunk did; its facts are in GetRepairPlan.
     enum class RepairOutcome
     {
         NotRun,         // RepairFMTChunk has not run
-        Written,        // written over the remains of the lost chunk behind bext
-        Inserted,       // a live chunk stood behind bext: inserted in front of it
-        FormatExists,   // the file already has a fmt chunk; unchanged
-        NoBext,         // no bext chunk; unchanged
+        Written,        // the format chunk was written over the lost one's remains
+        Inserted,       // no remains: the format chunk was inserted
+        SizesRepaired,  // the file has a format chunk; unfinished sizes were finished
+        FormatExists,   // the file has a format chunk and finished sizes; unchanged
+        NoBext,         // no format chunk and no bext chunk; unchanged
+        NoData,         // no format chunk and no data chunk; unchanged
+        NotRiff,        // not a RIFF or RF64 file; unchanged
+        NotWholeFrames, // the audio is no whole number of the format's frames; unchanged
+        TooLarge,       // the repair would take the file past RIFF's 4 GiB limit; unchanged
         OpenFailed,     // the file could not be opened for update
-        BextUnreadable, // the bext chunk is cut off by the end of the file; unchanged
-        TooLarge,       // inserting would take the file past RIFF's 4 GiB limit; unchanged
-        WriteFailed,    // a read or write failed while changing the file
+        IoFailed,       // a read or write failed while changing the file
+        CheckFailed,    // the changed file does not walk as a repaired one must
     };
-
-    static constexpr uint32_t kFormatChunkSize = 24;
 
     KorvaWavFile() = default;
     explicit KorvaWavFile(const char* pszPath) : CWavFile(pszPath) {}
 
+    using CWavFile::SetPath;
     // Stores the path and the caller's byte-order flag, then reads the properties.
     bool SetPath(const char* pszPath, bool bIntelByteOrder) override;
 
-    // Writes the fmt chunk behind bext: over the bytes there when they are the
-    // remains of the lost chunk, or inserted (the rest of the file moving up 24
-    // bytes, the RIFF size growing by 24) when they are a live chunk header.
-    // Behind an odd-sized bext, a zero pad byte followed by a live chunk (right
-    // away or behind 24 bytes of remains) puts the new chunk behind the pad byte.
-    // Block align is 2 for 16 bits and 3 for every other depth.
-    // True when the chunk was written or the file has no bext chunk; false when
-    // it could not be opened, already has a fmt chunk (with the line
-    // "FMT Chunk Exists - return"), or the change failed.
+    // Repairs the file in place with a mono integer PCM format chunk of this
+    // rate and depth. True when the chunk was written or the file has no bext
+    // chunk; false when it could not be opened, already has a format chunk
+    // (with the line "FMT Chunk Exists - return"; unfinished sizes are still
+    // finished), or the repair could not be done or failed its check.
     bool RepairFMTChunk(uint32_t nSampleRate, uint16_t nBitsPerSample);
+    // The same with any PCM or IEEE float format.
+    bool RepairFMTChunk(const WavFormat& format);
 
     RepairOutcome GetRepairOutcome() const { return m_eOutcome; }
-    // A short text for the user: "fmt chunk written behind bext" and so on.
-    static const char* DescribeOutcome(RepairOutcome eOutcome);
+    const RepairPlan& GetRepairPlan() const { return m_plan; }
+    // What the check found wrong, after CheckFailed.
+    const std::string& GetCheckProblem() const { return m_sProblem; }
+
+    // The one writer of the repair's bytes: writes the plan's patches into a
+    // file its edits already shaped. False, with errno set, when a write fails.
+    static bool WriteRepair(int fd, const RepairPlan& plan);
+    // Shapes a file of nLength bytes in place by the plan's edits, moving what
+    // lies behind each one; a copy made for the repair takes them as it is made
+    // instead. False, with errno set, when a read or write fails.
+    static bool ShapeInPlace(int fd, uint64_t nLength, const RepairPlan& plan);
 
 private:
-    // Where the new chunk goes, and whether a live chunk there must move up.
-    struct Placement
-    {
-        uint64_t nOffset;
-        bool bInsert;
-    };
-    Placement PlaceFormatChunk(uint64_t nBehindBext, uint64_t nFileLength, bool bOddBext);
-    bool IsLiveChunkHeaderAt(uint64_t nOffset, uint64_t nFileLength);
-    bool WriteFormatChunk(uint32_t nSampleRate, uint16_t nBitsPerSample);
-    bool MoveTailUp(uint64_t nFrom, uint64_t nFileLength, uint64_t nDistance);
+    RepairOutcome Repair(const WavFormat& format);
 
     RepairOutcome m_eOutcome = RepairOutcome::NotRun;
+    RepairPlan m_plan;
+    std::string m_sProblem;
 };

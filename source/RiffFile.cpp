@@ -1,98 +1,43 @@
 #include "RiffFile.h"
 
-#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
+#include "ChunkReader.h"
 #include "RiffIO.h"
+#include "RiffLayout.h"
 #include "Trace.h"
 
 namespace
 {
-// The stepping rule, shared by every walk over the chunk headers: where the
-// walk stands and how far the file goes. Positions are 64-bit and only ever
-// grow, so a walk cannot wrap and always ends at the end of the file.
-//
-// Headers are read with pread through a window of their own, so that a walk
-// over the headers near the start of a file costs one read instead of a seek
-// and a read per chunk; the stream's own buffer and position are not used.
-struct ChunkStep
+// The file under a stream, for a walk by descriptor: anything the stream still
+// holds unwritten goes to the file first, so that the walk sees what the
+// stream's user sees.
+bool Measure(FILE* pFile, uint64_t& nLength)
 {
-    static constexpr uint64_t kWindowSize = 4096;
-
-    int fd = -1;
-    bool bIntelByteOrder = true;
-    uint64_t nPos = 0; // offset of the header to read next
-    uint64_t nWindowStart = 0;
-    uint64_t nWindowLength = 0;
-    uint8_t window[kWindowSize];
-
-    // Copies nBytes (at most the window's size) from nOffset; false when the
-    // file ends first.
-    bool Read(uint64_t nOffset, void* pOut, uint64_t nBytes)
-    {
-        if (nOffset < nWindowStart || nOffset + nBytes > nWindowStart + nWindowLength)
-        {
-            const ssize_t nRead = pread(fd, window, kWindowSize, static_cast<off_t>(nOffset));
-            if (nRead < 0)
-                return false;
-            nWindowStart = nOffset;
-            nWindowLength = static_cast<uint64_t>(nRead);
-            if (nBytes > nWindowLength)
-                return false;
-        }
-        memcpy(pOut, window + (nOffset - nWindowStart), nBytes);
-        return true;
-    }
-};
-
-// Starts a walk at nStart. Anything the stream still holds unwritten goes to the
-// file first, so that the walk sees what the stream's user sees. The walk needs
-// no file length: a header read that comes up short is the end of the file.
-bool BeginWalk(FILE* pFile, uint64_t nStart, bool bIntelByteOrder, ChunkStep& step)
-{
-    if (fflush(pFile) != 0)
+    struct stat info;
+    if (fflush(pFile) != 0 || fstat(fileno(pFile), &info) != 0)
         return false;
-    step.fd = fileno(pFile);
-    step.bIntelByteOrder = bIntelByteOrder;
-    step.nPos = nStart;
+    nLength = static_cast<uint64_t>(info.st_size);
     return true;
 }
 
-// Reads the identifier of the next header; false when fewer than 4 bytes are
-// left for it (room for the identifier is all that is asked, not a whole header).
-bool ReadNextId(ChunkStep& step, char (&szId)[5])
+void TraceHeader(std::string_view id)
 {
-    if (!step.Read(step.nPos, szId, 4))
-        return false;
-    szId[4] = '\0';
-    return true;
+    CTrace::Line("** Chunk = ", id.substr(0, strnlen(id.data(), id.size())));
 }
 
-// Reads the size behind the identifier just read; false when it is cut off.
-bool ReadSize(ChunkStep& step, uint32_t& nSize)
+uint32_t Found(uint64_t nOffset)
 {
-    uint32_t nRead = 0;
-    if (!step.Read(step.nPos + 4, &nRead, 4))
-        return false;
-    nSize = step.bIntelByteOrder ? nRead : riff::Swap32(nRead);
-    step.nPos += riff::kChunkHeaderSize;
-    return true;
-}
-
-// Moves behind the payload of the chunk whose header was just read.
-void SkipPayload(ChunkStep& step, const char* szId, uint32_t nSize)
-{
-    uint64_t nSkip = nSize;
-    // Only a data chunk is followed by a pad byte when its size is odd.
-    if (strcmp(szId, "data") == 0 && nSize % 2 == 1)
-        ++nSkip;
-    step.nPos += nSkip;
+    // The result is 32-bit: a chunk beyond 4 GiB cannot be reported.
+    if (nOffset > UINT32_MAX)
+        return 0;
+    CTrace::Line("   --- Found at: ", std::to_string(nOffset));
+    return static_cast<uint32_t>(nOffset);
 }
 } // namespace
 
@@ -101,106 +46,58 @@ uint32_t CRiffFile::SearchForChunk(FILE* pFile, uint64_t nStart, const char* psz
 {
     CTrace::Line("In CRiffFile::SearchForChunk");
     CTrace::Line("pszChunk = ", pszChunk);
-
-    ChunkStep step;
-    if (!BeginWalk(pFile, nStart, bIntelByteOrder, step))
+    uint64_t nLength = 0;
+    if (!Measure(pFile, nLength))
         return 0;
-    char szId[5];
-    while (ReadNextId(step, szId))
+    ChunkReader reader(fileno(pFile), nLength, bIntelByteOrder);
+    if (bNoSkip)
     {
-        CTrace::Line("** Chunk = ", std::string_view(szId, strnlen(szId, 4)));
-        if (strcmp(szId, pszChunk) == 0)
+        // Every 8-byte step, payloads and all.
+        for (uint64_t nOffset = nStart; const uint8_t* pId = reader.View(nOffset, 4); nOffset += 8)
         {
-            // The result is 32-bit: a chunk beyond 4 GiB cannot be reported.
-            if (step.nPos > UINT32_MAX)
-                return 0;
-            CTrace::Line("   --- Found at: ", std::to_string(step.nPos));
-            return static_cast<uint32_t>(step.nPos);
+            const std::string_view id(reinterpret_cast<const char*>(pId), 4);
+            TraceHeader(id);
+            if (id == pszChunk)
+                return Found(nOffset);
+            if (reader.View(nOffset + 4, 4) == nullptr)
+                break;
         }
-        uint32_t nSize = 0;
-        if (!ReadSize(step, nSize))
-            return 0;
-        // Without skipping, the next identifier is read right behind the size.
-        if (!bNoSkip)
-            SkipPayload(step, szId, nSize);
+        return 0;
+    }
+    for (const RiffLayout::Entry& entry : RiffLayout::Read(reader, pszChunk, nStart).entries)
+    {
+        TraceHeader(entry.id);
+        if (entry.Is(pszChunk))
+            return Found(entry.nOffset);
     }
     return 0;
 }
 
-std::vector<CRiffFile::ChunkEntry> CRiffFile::ListChunks(FILE* pFile, uint64_t nStart,
-                                                         bool bIntelByteOrder)
-{
-    std::vector<ChunkEntry> chunks;
-    ChunkStep step;
-    struct stat info;
-    if (!BeginWalk(pFile, nStart, bIntelByteOrder, step) || fstat(step.fd, &info) != 0)
-        return chunks;
-    const auto nFileLength = static_cast<uint64_t>(info.st_size);
-    char szId[5];
-    while (ReadNextId(step, szId))
-    {
-        ChunkEntry& entry = chunks.emplace_back();
-        entry.id.assign(szId, 4);
-        entry.nOffset = step.nPos;
-        if (!ReadSize(step, entry.nSize))
-        {
-            entry.bCutOff = true;
-            break;
-        }
-        entry.bCutOff = step.nPos + entry.nSize > nFileLength;
-        SkipPayload(step, szId, entry.nSize);
-    }
-    return chunks;
-}
-
 namespace
 {
-
-// Moves nLength bytes from nFrom down to nTo (nTo < nFrom) in ascending
-// blocks: every block lands below the bytes still to be read.
-bool MoveTailDown(FILE* pFile, uint64_t nFrom, uint64_t nTo, uint64_t nLength, uint8_t* pBuffer)
-{
-    for (uint64_t nDone = 0; nDone < nLength;)
-    {
-        const uint64_t nBlock = std::min<uint64_t>(CRiffFile::kBlockSize, nLength - nDone);
-        if (!riff::Seek(pFile, nFrom + nDone) || !riff::ReadBytes(pFile, pBuffer, nBlock) ||
-            !riff::Seek(pFile, nTo + nDone) || !riff::WriteBytes(pFile, pBuffer, nBlock))
-            return false;
-        nDone += nBlock;
-    }
-    return true;
-}
-
-// Removes the chunk from the open stream and reports the new file length.
+// Removes the chunk at nOffset with its pad byte and reports the new length.
 // Everything is checked before the first byte is written.
-bool RemoveChunk(FILE* pFile, const char* pszChunk, bool bIntelByteOrder, uint64_t& nNewLength)
+bool RemoveChunk(int fd, uint64_t nOffset, const char* pszChunk, uint64_t nLength,
+                 bool bIntelByteOrder, uint64_t& nNewLength)
 {
-    const uint64_t nOffset =
-        CRiffFile::SearchForChunk(pFile, riff::kHeaderSize, pszChunk, false, bIntelByteOrder);
-    if (nOffset == 0)
+    ChunkReader reader(fd, nLength, bIntelByteOrder);
+    ChunkReader::Header header;
+    const uint8_t* pForm = reader.View(0, 4);
+    if (pForm == nullptr || std::memcmp(pForm, "RIFF", 4) != 0 ||
+        !reader.ReadHeader(nOffset, header) || std::string_view(header.id, 4) != pszChunk ||
+        header.bCutOff)
         return false;
-    char szId[5];
-    uint32_t nSize = 0;
-    uint64_t nFileLength = 0;
-    if (!riff::Seek(pFile, nOffset) || !riff::ReadId(pFile, szId) || strcmp(szId, pszChunk) != 0 ||
-        !riff::ReadU32(pFile, bIntelByteOrder, nSize) || !riff::SeekEnd(pFile, nFileLength))
-        return false;
-
-    // The pad byte behind an odd-sized chunk is not part of it and stays.
-    const uint64_t nChunkEnd = nOffset + riff::kChunkHeaderSize + nSize;
-    if (nChunkEnd > nFileLength)
-        return false; // the size runs past the end: moving would underflow
-    const std::unique_ptr<uint8_t[]> pBuffer(new (std::nothrow) uint8_t[CRiffFile::kBlockSize]());
+    const std::unique_ptr<uint8_t[]> pBuffer(new (std::nothrow) uint8_t[riff::kBlockSize]);
     if (!pBuffer)
         return false;
-
-    nNewLength = nFileLength - (nChunkEnd - nOffset);
-    // The moved bytes are flushed before the cut so that none lands behind it.
-    return MoveTailDown(pFile, nChunkEnd, nOffset, nFileLength - nChunkEnd, pBuffer.get()) &&
-           fflush(pFile) == 0 && ftruncate(fileno(pFile), static_cast<off_t>(nNewLength)) == 0 &&
-           riff::Seek(pFile, 4) &&
-           riff::WriteU32(pFile, bIntelByteOrder, static_cast<uint32_t>(nNewLength - 8)) &&
-           fflush(pFile) == 0;
+    const uint64_t nEnd = header.End();
+    nNewLength = nLength - (nEnd - nOffset);
+    uint8_t riffSize[4];
+    riff::Put32(riffSize, static_cast<uint32_t>(nNewLength - 8), bIntelByteOrder);
+    return riff::MoveBytes(fd, nEnd, fd, nOffset, nLength - nEnd, pBuffer.get(),
+                           riff::kBlockSize) &&
+           ftruncate(fd, static_cast<off_t>(nNewLength)) == 0 &&
+           riff::WriteAt(fd, 4, riffSize, sizeof riffSize);
 }
 } // namespace
 
@@ -208,13 +105,18 @@ bool CRiffFile::DeleteChunk(const char* pszChunk)
 {
     if (!m_bPathSet || pszChunk == nullptr)
         return false;
-    Close();
-    if (!Open("r+"))
+    const StreamUse stream(*this, true);
+    // A file longer than a RIFF size can state would get a wrapped one.
+    if (!stream || m_nFileLength > riff::kMaxRiffLength)
         return false;
+    const uint64_t nOffset =
+        SearchForChunk(m_pFile, riff::kHeaderSize, pszChunk, false, m_bIntelByteOrder);
     uint64_t nNewLength = 0;
-    const bool bRemoved = RemoveChunk(m_pFile, pszChunk, m_bIntelByteOrder, nNewLength);
+    const bool bRemoved = nOffset != 0 && RemoveChunk(fileno(m_pFile), nOffset, pszChunk,
+                                                      m_nFileLength, m_bIntelByteOrder, nNewLength);
+    // The stream's buffer may hold bytes from before the move: drop them.
+    fflush(m_pFile);
     if (bRemoved)
         m_nFileLength = nNewLength;
-    Close();
     return bRemoved;
 }

@@ -1,6 +1,10 @@
 #include "RiffIO.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace riff
 {
@@ -12,6 +16,51 @@ uint16_t Swap16(uint16_t n)
 uint32_t Swap32(uint32_t n)
 {
     return (n >> 24) | ((n >> 8) & 0x0000FF00u) | ((n << 8) & 0x00FF0000u) | (n << 24);
+}
+
+uint64_t Swap64(uint64_t n)
+{
+    return uint64_t{Swap32(static_cast<uint32_t>(n))} << 32 |
+           Swap32(static_cast<uint32_t>(n >> 32));
+}
+
+uint16_t Get16(const uint8_t* p, bool bIntelByteOrder)
+{
+    uint16_t n;
+    std::memcpy(&n, p, sizeof n);
+    return bIntelByteOrder ? n : Swap16(n);
+}
+
+uint32_t Get32(const uint8_t* p, bool bIntelByteOrder)
+{
+    uint32_t n;
+    std::memcpy(&n, p, sizeof n);
+    return bIntelByteOrder ? n : Swap32(n);
+}
+
+uint64_t Get64(const uint8_t* p, bool bIntelByteOrder)
+{
+    uint64_t n;
+    std::memcpy(&n, p, sizeof n);
+    return bIntelByteOrder ? n : Swap64(n);
+}
+
+void Put16(uint8_t* p, uint16_t n, bool bIntelByteOrder)
+{
+    const uint16_t nOut = bIntelByteOrder ? n : Swap16(n);
+    std::memcpy(p, &nOut, sizeof nOut);
+}
+
+void Put32(uint8_t* p, uint32_t n, bool bIntelByteOrder)
+{
+    const uint32_t nOut = bIntelByteOrder ? n : Swap32(n);
+    std::memcpy(p, &nOut, sizeof nOut);
+}
+
+void Put64(uint8_t* p, uint64_t n, bool bIntelByteOrder)
+{
+    const uint64_t nOut = bIntelByteOrder ? n : Swap64(n);
+    std::memcpy(p, &nOut, sizeof nOut);
 }
 
 bool Seek(FILE* pFile, uint64_t nOffset)
@@ -35,40 +84,41 @@ bool ReadId(FILE* pFile, char (&szId)[5])
     char bytes[4];
     if (fread(bytes, 1, 4, pFile) != 4)
         return false;
-    for (int i = 0; i < 4; ++i)
-        szId[i] = bytes[i];
+    std::memcpy(szId, bytes, 4);
     szId[4] = '\0';
     return true;
 }
 
 bool ReadU16(FILE* pFile, bool bIntelByteOrder, uint16_t& n)
 {
-    uint16_t nRead;
-    if (fread(&nRead, sizeof nRead, 1, pFile) != 1)
+    uint8_t bytes[2];
+    if (fread(bytes, 1, sizeof bytes, pFile) != sizeof bytes)
         return false;
-    n = bIntelByteOrder ? nRead : Swap16(nRead);
+    n = Get16(bytes, bIntelByteOrder);
     return true;
 }
 
 bool ReadU32(FILE* pFile, bool bIntelByteOrder, uint32_t& n)
 {
-    uint32_t nRead;
-    if (fread(&nRead, sizeof nRead, 1, pFile) != 1)
+    uint8_t bytes[4];
+    if (fread(bytes, 1, sizeof bytes, pFile) != sizeof bytes)
         return false;
-    n = bIntelByteOrder ? nRead : Swap32(nRead);
+    n = Get32(bytes, bIntelByteOrder);
     return true;
 }
 
 bool WriteU16(FILE* pFile, bool bIntelByteOrder, uint16_t n)
 {
-    const uint16_t nOut = bIntelByteOrder ? n : Swap16(n);
-    return fwrite(&nOut, sizeof nOut, 1, pFile) == 1;
+    uint8_t bytes[2];
+    Put16(bytes, n, bIntelByteOrder);
+    return fwrite(bytes, 1, sizeof bytes, pFile) == sizeof bytes;
 }
 
 bool WriteU32(FILE* pFile, bool bIntelByteOrder, uint32_t n)
 {
-    const uint32_t nOut = bIntelByteOrder ? n : Swap32(n);
-    return fwrite(&nOut, sizeof nOut, 1, pFile) == 1;
+    uint8_t bytes[4];
+    Put32(bytes, n, bIntelByteOrder);
+    return fwrite(bytes, 1, sizeof bytes, pFile) == sizeof bytes;
 }
 
 bool ReadBytes(FILE* pFile, void* pBuffer, uint64_t nBytes)
@@ -79,5 +129,64 @@ bool ReadBytes(FILE* pFile, void* pBuffer, uint64_t nBytes)
 bool WriteBytes(FILE* pFile, const void* pBuffer, uint64_t nBytes)
 {
     return fwrite(pBuffer, 1, nBytes, pFile) == nBytes;
+}
+
+bool WriteAt(int fd, uint64_t nOffset, const void* pBytes, std::size_t nBytes)
+{
+    const auto* p = static_cast<const uint8_t*>(pBytes);
+    while (nBytes > 0)
+    {
+        const ssize_t n = pwrite(fd, p, nBytes, static_cast<off_t>(nOffset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        nOffset += static_cast<uint64_t>(n);
+        nBytes -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+namespace
+{
+bool ReadAt(int fd, uint64_t nOffset, uint8_t* p, std::size_t nBytes)
+{
+    while (nBytes > 0)
+    {
+        const ssize_t n = pread(fd, p, nBytes, static_cast<off_t>(nOffset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+        {
+            errno = EIO; // the source ended before the bytes it was to hold
+            return false;
+        }
+        p += n;
+        nOffset += static_cast<uint64_t>(n);
+        nBytes -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+} // namespace
+
+bool MoveBytes(int fdFrom, uint64_t nFrom, int fdTo, uint64_t nTo, uint64_t nLength,
+               uint8_t* pBuffer, std::size_t nBufferSize)
+{
+    // Upwards within one file, the last block goes first.
+    const bool bBackwards = fdFrom == fdTo && nTo > nFrom;
+    for (uint64_t nDone = 0; nDone < nLength;)
+    {
+        const auto nBlock =
+            static_cast<std::size_t>(std::min<uint64_t>(nBufferSize, nLength - nDone));
+        const uint64_t nAt = bBackwards ? nLength - nDone - nBlock : nDone;
+        if (!ReadAt(fdFrom, nFrom + nAt, pBuffer, nBlock) ||
+            !WriteAt(fdTo, nTo + nAt, pBuffer, nBlock))
+            return false;
+        nDone += nBlock;
+    }
+    return true;
 }
 } // namespace riff

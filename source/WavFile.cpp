@@ -27,7 +27,8 @@ bool CWavFile::CheckHeader()
     char szId[5];
     if (!riff::Seek(m_pFile, 0) || !riff::ReadId(m_pFile, szId))
         return true;
-    return strcmp(szId, "RIFF") != 0;
+    // RF64 (and its BW64 twin) is RIFF with 64-bit sizes.
+    return strcmp(szId, "RIFF") != 0 && strcmp(szId, "RF64") != 0 && strcmp(szId, "BW64") != 0;
 }
 
 bool CWavFile::GetProperties(uint64_t nOffset)
@@ -79,12 +80,25 @@ bool CWavFile::GetDataProperties(uint64_t nOffset)
     uint32_t nSize = 0;
     if (riff::ReadU32(m_pFile, m_bIntelByteOrder, nSize))
         m_nDataLength = nSize;
+    // RF64 keeps a size of 0xFFFFFFFF in its ds64 chunk, which opens the file.
+    constexpr uint64_t kDs64DataSize = 28;
+    char szForm[5], szDs64[5];
+    uint8_t size64[8];
+    if (nSize == 0xFFFFFFFF && riff::Seek(m_pFile, 0) && riff::ReadId(m_pFile, szForm) &&
+        (strcmp(szForm, "RF64") == 0 || strcmp(szForm, "BW64") == 0) &&
+        riff::Seek(m_pFile, riff::kHeaderSize) && riff::ReadId(m_pFile, szDs64) &&
+        strcmp(szDs64, "ds64") == 0 && riff::Seek(m_pFile, kDs64DataSize) &&
+        riff::ReadBytes(m_pFile, size64, sizeof size64))
+        m_nDataLength = riff::Get64(size64, m_bIntelByteOrder);
     return true;
 }
 
 void CWavFile::DoGetProperties(bool bClose)
 {
-    if (!Open("r"))
+    // A stream found open is read and left open; one opened here is closed
+    // again unless the caller asks to keep it.
+    const bool bOpenedHere = !m_bFileOpen;
+    if (bOpenedHere && !Open("r"))
         return;
     m_bNotRiff = CheckHeader();
 
@@ -100,7 +114,7 @@ void CWavFile::DoGetProperties(bool bClose)
     m_nAfjxOffset = search("AFJx");
     m_bHasAfjx = m_nAfjxOffset != 0;
 
-    if (bClose)
+    if (bOpenedHere && bClose)
         Close();
 }
 
@@ -136,7 +150,7 @@ struct CopyBuffer
 
 CopyBuffer AllocateCopyBuffer()
 {
-    for (const uint32_t nSize : {CWavFile::kBlockSize, CWavFile::kFallbackBufferSize})
+    for (const uint32_t nSize : {uint32_t{riff::kBlockSize}, CWavFile::kFallbackBufferSize})
     {
         if (std::unique_ptr<uint8_t[]> pBytes{new (std::nothrow) uint8_t[nSize]()})
             return {std::move(pBytes), nSize};
@@ -144,19 +158,13 @@ CopyBuffer AllocateCopyBuffer()
     return {};
 }
 
-// Copies nBytes from the current position of pFrom to the current position
-// of pTo in whole buffers and one remainder.
-bool CopyBytes(FILE* pFrom, FILE* pTo, uint64_t nBytes, const CopyBuffer& buffer)
+// Copies nBytes from nFrom of pFrom's file to the end of pTo's file.
+bool CopyFrames(FILE* pFrom, uint64_t nFrom, FILE* pTo, uint64_t nTo, uint64_t nBytes,
+                const CopyBuffer& buffer)
 {
-    for (uint64_t nDone = 0; nDone < nBytes;)
-    {
-        const uint64_t nBlock = std::min<uint64_t>(buffer.nSize, nBytes - nDone);
-        if (!riff::ReadBytes(pFrom, buffer.pBytes.get(), nBlock) ||
-            !riff::WriteBytes(pTo, buffer.pBytes.get(), nBlock))
-            return false;
-        nDone += nBlock;
-    }
-    return true;
+    return fflush(pFrom) == 0 && fflush(pTo) == 0 &&
+           riff::MoveBytes(fileno(pFrom), nFrom, fileno(pTo), nTo, nBytes, buffer.pBytes.get(),
+                           buffer.nSize);
 }
 
 // A new file written beside its final path and renamed over it once complete,
@@ -265,7 +273,8 @@ bool CWavFile::WriteNewFile(const char* pszPath, uint32_t nStartFrame, uint32_t 
            riff::WriteBytes(pOut, buffer.pBytes.get(), nFmtSize) &&
            riff::WriteBytes(pOut, "data", 4) &&
            riff::WriteU32(pOut, m_bIntelByteOrder, copy.nBytes) &&
-           riff::Seek(m_pFile, copy.nFrom) && CopyBytes(m_pFile, pOut, copy.nBytes, buffer) &&
+           CopyFrames(m_pFile, copy.nFrom, pOut, riff::kHeaderSize + 16 + nFmtSize, copy.nBytes,
+                      buffer) &&
            destination.Commit();
 }
 
@@ -304,7 +313,7 @@ bool CWavFile::AppendFrames(const char* pszPath, uint32_t nStartFrame, uint32_t 
     // The frames first, the sizes last: until the sizes change, the frames
     // behind the data chunk are outside every chunk and easily cut off again.
     const bool bAppended =
-        riff::Seek(m_pFile, copy.nFrom) && CopyBytes(m_pFile, pOut, copy.nBytes, buffer) &&
+        CopyFrames(m_pFile, copy.nFrom, pOut, nLength, copy.nBytes, buffer) &&
         riff::Seek(pOut, nDataOffset + 4) &&
         riff::WriteU32(pOut, m_bIntelByteOrder, nDataSize + copy.nBytes) && riff::Seek(pOut, 4) &&
         riff::WriteU32(pOut, m_bIntelByteOrder, static_cast<uint32_t>(nLength + copy.nBytes - 8)) &&
@@ -328,17 +337,8 @@ bool CWavFile::AppendFrames(const char* pszPath, uint32_t nStartFrame, uint32_t 
 bool CWavFile::CopyWithSourceOpen(FrameCopier pCopier, const char* pszPath, uint32_t nStartFrame,
                                   uint32_t nEndFrame)
 {
-    if (pszPath == nullptr || !OpenSourceIfClosed())
-        return false;
-    const bool bCopied = (this->*pCopier)(pszPath, nStartFrame, nEndFrame);
-    // Closed on every path, also when the caller had it open.
-    Close();
-    return bCopied;
-}
-
-bool CWavFile::OpenSourceIfClosed()
-{
-    return m_bFileOpen || Open("r");
+    const StreamUse source(*this, false);
+    return pszPath != nullptr && source && (this->*pCopier)(pszPath, nStartFrame, nEndFrame);
 }
 
 // --- Per-channel streams ----------------------------------------------------
@@ -395,17 +395,20 @@ bool ChunkIdAt(FILE* pFile, uint64_t nOffset, const char* pszExpected)
            strcmp(szId, pszExpected) == 0;
 }
 
-// Reads the size and the low word of the time reference of the bext chunk at
-// nOffset. A chunk too short to hold the time reference has none: its bytes
-// there belong to the next chunk.
+// Reads the size of the bext chunk at nOffset and the low word of its time
+// reference. A chunk too short to hold the time reference has none (its bytes
+// there belong to the next chunk): it is still a bext chunk, with a time of 0.
 bool ReadBextTimeReference(FILE* pFile, uint64_t nOffset, bool bIntelByteOrder, uint32_t& nSize,
                            uint32_t& nTimeLow)
 {
-    return pFile != nullptr && ChunkIdAt(pFile, nOffset, "bext") &&
-           riff::ReadU32(pFile, bIntelByteOrder, nSize) &&
-           riff::kChunkHeaderSize + nSize >= kBextTimeReferenceLow + 4 &&
-           riff::Seek(pFile, nOffset + kBextTimeReferenceLow) &&
-           riff::ReadU32(pFile, bIntelByteOrder, nTimeLow);
+    if (pFile == nullptr || !ChunkIdAt(pFile, nOffset, "bext") ||
+        !riff::ReadU32(pFile, bIntelByteOrder, nSize))
+        return false;
+    nTimeLow = 0;
+    if (riff::kChunkHeaderSize + nSize >= kBextTimeReferenceLow + 4 &&
+        riff::Seek(pFile, nOffset + kBextTimeReferenceLow))
+        riff::ReadU32(pFile, bIntelByteOrder, nTimeLow);
+    return true;
 }
 } // namespace
 
@@ -420,32 +423,25 @@ uint32_t CWavFile::GetTimeStampFromBWF(FILE* pFile, uint64_t nOffset, bool& bFou
 
 uint32_t CWavFile::GetTimeStampFromBWF(uint64_t nOffset)
 {
-    // A closed stream is opened for the read and closed again.
-    const bool bOpenedHere = !m_bFileOpen;
-    if (bOpenedHere && !Open("r"))
-    {
-        m_bHasBext = false;
-        return 0;
-    }
+    const StreamUse stream(*this, false);
     uint32_t nSize = 0;
     uint32_t nTimeLow = 0;
-    m_bHasBext = ReadBextTimeReference(m_pFile, nOffset, m_bIntelByteOrder, nSize, nTimeLow);
+    m_bHasBext =
+        stream && ReadBextTimeReference(m_pFile, nOffset, m_bIntelByteOrder, nSize, nTimeLow);
     if (m_bHasBext)
         m_nBextLength = nSize + static_cast<uint32_t>(riff::kChunkHeaderSize);
-    if (bOpenedHere)
-        Close();
     return m_bHasBext ? nTimeLow : 0;
 }
 
 uint32_t CWavFile::GetNumberOfProToolsRegions()
 {
-    if (m_nRegnOffset == 0 || !OpenSourceIfClosed())
+    if (m_nRegnOffset == 0)
         return 0;
+    const StreamUse stream(*this, false);
     uint32_t nRegions = 0;
-    const bool bRead = ChunkIdAt(m_pFile, m_nRegnOffset, "regn") &&
+    const bool bRead = stream && ChunkIdAt(m_pFile, m_nRegnOffset, "regn") &&
                        riff::Seek(m_pFile, m_nRegnOffset + riff::kChunkHeaderSize) &&
                        riff::ReadU32(m_pFile, m_bIntelByteOrder, nRegions);
-    Close();
     return bRead ? nRegions : 0;
 }
 

@@ -16,7 +16,8 @@ public:
     explicit CWavFile(const char* pszPath);
 
     // --- Properties -------------------------------------------------------
-    // True when the file does not begin with "RIFF". Needs an open stream.
+    // True when the file begins with neither "RIFF" nor RF64's "RF64" or
+    // "BW64". Needs an open stream.
     bool CheckHeader();
     // Reads the six format fields of the fmt chunk at nOffset; false, with no
     // field changed, when no fmt chunk stands there. Fields whose bytes lie
@@ -24,11 +25,14 @@ public:
     bool GetProperties(uint64_t nOffset);
     // Reads the data size of the data chunk at nOffset into m_nDataLength.
     bool GetDataProperties(uint64_t nOffset);
-    // The property reader: opens the file read-only, checks the header and
-    // walks for fmt, bext, regn, data, cue and AFJx. A chunk that is missing
-    // records offset 0; the fields it would feed keep their values.
+    // The property reader: checks the header and walks for fmt, bext, regn,
+    // data, cue and AFJx (an RF64 data size comes from ds64). A chunk that is
+    // missing records offset 0; the fields it would feed keep their values.
+    // A closed stream is opened read-only, and closed again when bClose is
+    // true; a stream found open stays open.
     void DoGetProperties(bool bClose);
 
+    using CAudioFile::SetPath;
     // Set the path with the byte-order flag true and read the properties.
     bool SetPath(const char* pszPath);
     bool SetPath(const char& rPath);
@@ -37,7 +41,7 @@ public:
     // the data chunk; nEndFrame is one past the last) -----------------------
     // Writes a new WAV file holding this file's fmt chunk and the frames.
     // Checks everything before writing: on failure returns false and no file
-    // is left at pszPath.
+    // is left at pszPath. The source stream is left as it was found.
     bool CreateNewFile(const char* pszPath, uint32_t nStartFrame, uint32_t nEndFrame);
     // Appends the frames to the data chunk, which must end the existing WAV
     // file at pszPath. On failure the destination is as it was.
@@ -48,10 +52,12 @@ public:
     bool WriteBuffer(FILE** pFiles, const void* pBuffer, uint32_t nBytes);
 
     // --- Broadcast Wave and Pro Tools -------------------------------------
-    // The low 32 bits of the bext time reference of the chunk at nOffset.
+    // The low 32 bits of the bext time reference of the chunk at nOffset;
+    // bFound tells whether a bext chunk stands there. A bext chunk too short
+    // to hold a time reference has none: 0.
     static uint32_t GetTimeStampFromBWF(FILE* pFile, uint64_t nOffset, bool& bFound,
                                         bool bIntelByteOrder);
-    // As above on the object's open stream; records m_bHasBext and m_nBextLength.
+    // As above on the object's stream; records m_bHasBext and m_nBextLength.
     uint32_t GetTimeStampFromBWF(uint64_t nOffset);
     uint32_t GetNumberOfProToolsRegions();
     // Whole frames in the data chunk; 0 when the block align is 0.
@@ -82,5 +88,4 @@ private:
     using FrameCopier = bool (CWavFile::*)(const char*, uint32_t, uint32_t);
     bool CopyWithSourceOpen(FrameCopier pCopier, const char* pszPath, uint32_t nStartFrame,
                             uint32_t nEndFrame);
-    bool OpenSourceIfClosed();
 };

@@ -100,7 +100,8 @@ TEST_P(AppControllerRun, RepairsEveryFileThenResetsTheWindowOnTheInterfaceThread
         EXPECT_EQ(fixture::readFile(source / c.files[i]), damagedFile(i + 1));
         EXPECT_EQ(platform.outcomes[i].sourcePath, source / c.files[i]);
         EXPECT_EQ(platform.outcomes[i].destinationPath, destination / c.files[i]);
-        EXPECT_EQ(platform.outcomes[i].detail, "fmt chunk written behind bext");
+        EXPECT_EQ(platform.outcomes[i].detail,
+                  "format chunk written over the remains of the lost one at 622");
         EXPECT_DOUBLE_EQ(platform.progress.at(i), c.progress[i]) << "before file " << i + 1;
     }
     EXPECT_EQ(platform.progress.back(), 100.0) << "the last value is exactly 100";

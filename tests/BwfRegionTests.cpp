@@ -35,11 +35,10 @@ TEST_F(BwfFile, TimeStampIsTheLowWordOfTheTimeReferenceOrNothing)
         {"RealStampOfZero", riff({kFmt, chunk("bext", bextBody(0))}), kBextAt, 0, 610, true},
         {"NoBextAtTheOffset", riff({kFmt, chunk("bext", bextBody(77))}), 12, 0, 0, true},
         {"OffsetPastTheEnd", riff({kFmt, chunk("bext", bextBody(77))}), 5000, 0, 0, true},
-        {"CutOffBeforeTheTimeReference", riff({kFmt, chunk("bext", bextBody(77, 0, 300))}), kBextAt,
-         0, 0, true},
+        // A bext chunk too short for a time reference is still one, with a time of 0.
         {"BextTooShortForTheTimeReference",
          riff({kFmt, chunk("bext", bextBody(77, 0, 300)), chunk("data", samples(100))}), kBextAt, 0,
-         0, true},
+         308, true},
         // Bytes 01 02 03 04 and the size 602, read with the byte-order flag false.
         {"ThroughTheByteOrderFlag", riff({kFmt, chunk("bext", bextBody(0x04030201))}), kBextAt,
          0x01020304, 0x5A020000 + 8, false},
@@ -76,9 +75,9 @@ TEST_F(BwfFile, TimeStampIsTheLowWordOfTheTimeReferenceOrNothing)
     }
 }
 
-// A caller's open stream is closed as well. Without a regn chunk the file is
-// not opened at all: it is removed before the call, and no open finds it missing.
-TEST_F(BwfFile, RegionCountIsReadFromTheRegnChunkAndTheStreamLeftClosed)
+// A caller's open stream stays open, one opened for the count is closed again. Without a regn chunk
+// the file is not opened at all: it is removed before the call, and no open finds it missing.
+TEST_F(BwfFile, RegionCountIsReadFromTheRegnChunkAndTheStreamLeftAsItWas)
 {
     const std::tuple<const char*, Bytes, uint32_t, bool, Bytes> cases[] = {
         {"Count", riff({kFmt, chunk("regn", cat({le32(5), samples(40)}))}), 5, true, {}},
@@ -102,8 +101,11 @@ TEST_F(BwfFile, RegionCountIsReadFromTheRegnChunkAndTheStreamLeftClosed)
         else
             ASSERT_TRUE(wav.Open("r"));
         EXPECT_EQ(wav.GetNumberOfProToolsRegions(), regions);
-        EXPECT_FALSE(wav.m_bFileOpen);
+        EXPECT_EQ(wav.m_bFileOpen, wav.m_nRegnOffset != 0) << "the caller's stream stays open";
         EXPECT_TRUE(wav.FileExists());
+        wav.Close();
+        EXPECT_EQ(wav.GetNumberOfProToolsRegions(), wav.m_nRegnOffset ? regions : 0);
+        EXPECT_FALSE(wav.m_bFileOpen) << "one opened for the count is closed again";
     }
 }
 

@@ -29,8 +29,7 @@ struct HostileCase
     std::string name;
     Bytes file;
     uint64_t dataOffset = 0, dataLength = 0; // what the reader finds
-    Outcome outcome = Outcome::NoBext;       // what the repair of a copy does
-    uint64_t fmtAt = 0;                      // and where it puts the new chunk
+    Outcome outcome = Outcome::NoData;       // what the repair of a copy does
     Format format = kFirst;
     bool notRiff = false;
     Bytes junkDeleted = {}; // the file once JUNK is deleted; empty: refused
@@ -45,7 +44,7 @@ Bytes FmtOfSize(uint32_t size)
 
 std::vector<HostileCase> HostileCases()
 {
-    constexpr auto W = Outcome::Written, F = Outcome::FormatExists, B = Outcome::BextUnreadable;
+    constexpr auto W = Outcome::Written, F = Outcome::FormatExists, I = Outcome::Inserted;
     const Bytes lost = riff({kBext, kRemains, kData}), junk = chunk("JUNK", {}), odd = {1, 2, 3};
     const auto withFmt = [](const Bytes& fmt) { return riff({fmt, kBext, kData}); };
     Bytes many, rifx = lost; // bext at 12, the remains at 622, data at 646
@@ -53,80 +52,94 @@ std::vector<HostileCase> HostileCases()
         many = cat({many, junk});
     std::copy_n("RIFX", 4, rifx.begin());
     std::vector<HostileCase> cases = {
-        // A cut header is no live chunk behind bext: the new one is written there.
-        {"DataHeaderCutAfterItsIdentifier", cat({riff({kBext}), ascii("data"), {9, 0}}), 622, 0, W,
-         622},
-        {"HeaderCutInsideItsIdentifier", cat({riff({kBext}), ascii("da")}), 0, 0, W, 622},
-        // Sizes that run past the end end the walk: nothing behind is found.
-        {"JunkSizePastTheEndHidesBext", riff({chunkDeclared("JUNK", 5000, {}), kBext, kRemains})},
-        {"BextSizePastTheEndIsRefused", riff({chunkDeclared("bext", 5000, bextBody(0))}), 0, 0, B},
+        // A header cut short is no chunk: no audio, nothing to repair.
+        {"DataHeaderCutAfterItsIdentifier", cat({riff({kBext}), ascii("data"), {9, 0}})},
+        {"HeaderCutInsideItsIdentifier", cat({riff({kBext}), ascii("da")})},
+        // A size that runs past the end is a hole; the walk resumes at the next header.
+        {"JunkSizePastTheEnd", riff({chunkDeclared("JUNK", 5000, {}), kBext, kRemains})},
+        {"BextSizePastTheEnd", riff({chunkDeclared("bext", 5000, bextBody(0))}), 0, 0,
+         Outcome::NoBext},
         // Zero sizes are stepped over, thousands of them quickly; only the first JUNK goes.
-        {"ZeroSizeJunkBeforeBext", riff({junk, kBext, kRemains, kData}), 654, 60, W, 630, kFirst,
-         false, riff({kBext, kRemains, kData})},
+        {"ZeroSizeJunkBeforeBext", riff({junk, kBext, kRemains, kData}), 654, 60, W, kFirst, false,
+         riff({kBext, kRemains, kData})},
         {"FiveThousandZeroSizeChunks", riff({junk, many, kBext, kRemains, kData}), 40646, 60, W,
-         40622, kFirst, false, riff({many, kBext, kRemains, kData})},
-        // Odd sizes: only data is followed by a pad byte, which no deletion takes.
+         kFirst, false, riff({many, kBext, kRemains, kData})},
+        // Odd sizes: a pad byte where one stands, none where the writer left it out; a
+        // deleted chunk takes its pad byte along.
         {"OddDataWithItsPadByte",
-         riff({kBext, kRemains, chunk("data", samples(61), true), chunk("LIST", {})}), 646, 61, W,
-         622},
+         riff({kBext, kRemains, chunk("data", samples(61), true), chunk("LIST", {})}), 646, 61, W},
         {"OddDataWithoutPadByteEndingTheFile", riff({kBext, kRemains, chunk("data", samples(61))}),
-         646, 61, W, 622},
-        {"OddBextGetsTheChunkAtAnOddOffset",
-         riff({chunk("bext", bextBody(1, 0, 603)), kRemains, kData}), 647, 60, W, 623},
+         646, 61, W},
+        {"OddBextWithoutPadByte", riff({chunk("bext", bextBody(1, 0, 603)), kRemains, kData}), 647,
+         60, W},
         {"OddJunkWithoutPadByte", riff({chunk("JUNK", odd), kBext, kRemains, kData}), 657, 60, W,
-         633, kFirst, false, riff({kBext, kRemains, kData})},
-        {"OddJunkWithAPadByteHidesBext", riff({chunk("JUNK", odd, true), kBext, kRemains, kData}),
-         0, 0, Outcome::NoBext, 0, kFirst, false, riff({Bytes{0}, kBext, kRemains, kData})},
-        // fmt chunks: the fields come from the bytes the chunk holds, and the
-        // repair never touches a file that has one.
+         kFirst, false, riff({kBext, kRemains, kData})},
+        {"OddJunkWithAPadByte", riff({chunk("JUNK", odd, true), kBext, kRemains, kData}), 658, 60,
+         W, kFirst, false, riff({kBext, kRemains, kData})},
+        // fmt chunks: the fields come from the bytes the chunk holds; one cut off, or too
+        // short for the format, is remains.
         {"FmtCutByTheEndOfTheFile",
-         cat({riff({kBext, kData}), ascii("fmt "), le32(16), le16(1), le16(2)}), 622, 60, F, 0,
-         Format{1, 2, 96000, 384000, 4, 16}},
+         cat({riff({kBext, kData}), ascii("fmt "), le32(16), le16(1), le16(2)}), 622, 60, I},
         {"TwoFmtChunksTheFirstCounts",
-         riff({FmtOfSize(16), chunk("fmt ", fmtPcm(2, 44100, 16)), kData}), 60, 60, F, 0,
-         kPcm48k24},
-        {"FmtAfterData", riff({kBext, kData, FmtOfSize(16)}), 622, 60, F, 0, kPcm48k24},
-        // bext short, last and twice; a live chunk straight behind it is moved up.
+         riff({FmtOfSize(16), chunk("fmt ", fmtPcm(2, 44100, 16)), kData}), 60, 60, F, kPcm48k24},
+        {"FmtAfterData", riff({kBext, kData, FmtOfSize(16)}), 622, 60, F, kPcm48k24},
+        // bext short, last and twice.
         {"BextShorterThan602", riff({chunk("bext", bextBody(0, 0, 64)), kRemains, kData}), 108, 60,
-         W, 84},
-        {"BextLastInTheFile", riff({kData, kBext}), 12, 60, W, 690},
+         W},
+        {"BextLastInTheFile", riff({kData, kBext}), 12, 60, I},
         {"BextTwiceTheFirstCounts", riff({kBext, kRemains, chunk("bext", bextBody(7)), kData}),
-         1256, 60, W, 622},
-        {"DataStraightBehindBext", riff({kBext, kData}), 622, 60, Outcome::Inserted, 622},
-        // A file that does not begin with RIFF is flagged and walked all the same.
-        {"NotRiff", rifx, 646, 60, W, 622, kFirst, true},
+         1256, 60, W},
+        {"DataStraightBehindBext", riff({kBext, kData}), 622, 60, I},
+        // A file that does not begin with RIFF is flagged and walked, but not repaired.
+        {"NotRiff", rifx, 646, 60, Outcome::NotRiff, kFirst, true},
     };
     const Bytes header = cat({ascii("RIFF"), le32(4), ascii("WAVE")});
     for (std::size_t n = 0; n < 12; ++n) // the RIFF header cut anywhere
         cases.push_back({"Only" + std::to_string(n) + "Bytes",
-                         Bytes(header.begin(), header.begin() + n), 0, 0, Outcome::NoBext, 0,
-                         kFirst, n < 4});
-    // The RIFF size is not trusted: the walk goes by the file's length, the repair keeps it.
+                         Bytes(header.begin(), header.begin() + n), 0, 0, Outcome::NotRiff, kFirst,
+                         n < 4});
+    // The RIFF size is not trusted: the walk goes by the file's length.
     for (const uint32_t size : {0u, 4u, 100000u, 0xFFFFFFFFu})
     {
-        cases.push_back({"RiffSize" + std::to_string(size), lost, 646, 60, W, 622});
+        cases.push_back({"RiffSize" + std::to_string(size), lost, 646, 60, W});
         putLe32(cases.back().file, 4, size);
     }
     for (uint32_t size = 0xFFFFFFF7u; size != 0; ++size)
     {
         const std::string n = std::to_string(size);
         cases.push_back({"JunkSize" + n, riff({chunkDeclared("JUNK", size, {}), kBext, kRemains})});
-        cases.push_back({"BextSize" + n, riff({chunkDeclared("bext", size, {})}), 0, 0, B});
-        // The data size is recorded as declared; nothing behind it is reachable.
+        cases.push_back(
+            {"BextSize" + n, riff({chunkDeclared("bext", size, {})}), 0, 0, Outcome::NoBext});
+        // An unfinished data size stops at the fmt chunk that ends the file; a file
+        // with its format chunk behind the audio is left as it is.
         cases.push_back({"DataSize" + n,
                          riff({kBext, kRemains, chunkDeclared("data", size, kPcm), FmtOfSize(16)}),
-                         646, size, W, 622});
+                         646, size, F, kPcm48k24});
     }
     for (const uint32_t size : {0u, 14u, 16u, 18u, 40u, 65536u})
-    {
-        Format f = size < 14 ? kFirst : kPcm48k24;
-        f[5] = size < 16 ? 16 : 24; // a 14-byte body has no bits field
-        cases.push_back(
-            {"Fmt" + std::to_string(size), withFmt(FmtOfSize(size)), 630 + size, 60, F, 0, f});
-    }
+        cases.push_back({"Fmt" + std::to_string(size), withFmt(FmtOfSize(size)), 630 + size, 60,
+                         size < 16 ? W : F, size < 16 ? kFirst : kPcm48k24});
+    // What fuzzing found: a walk that stood still behind the audio, sizes near 2^64 that
+    // wrapped, and repairs that ended in a file their own check refused.
+    cases.push_back({"FormatChunkTooShortBehindTheAudio",
+                     riff({kBext, kRemains, kData, chunk("fmt ", Bytes(4, 0))}), 646, 60, W});
+    Bytes garbage = riff(
+        {chunk("fmt ", cat({le16(1), le16(1), le32(48000), le32(96000), le16(0xFFFF), le16(16)})),
+         kBext, kData});
+    putLe32(garbage, 4, 0);
+    cases.push_back({"RiffSizeUnfinishedButNoWholeFrames", garbage, 646, 60,
+                     Outcome::NotWholeFrames, Format{1, 1, 48000, 96000, 0xFFFF, 16}});
+    cases.push_back({"TwoFormatChunksAndADataSizeUnfinished",
+                     riff({FmtOfSize(16), FmtOfSize(16), kBext, chunkDeclared("data", 0, kPcm)}),
+                     670, 0, F, kPcm48k24});
+    cases.push_back({"Rf64DataSizeNearTwoToThe64",
+                     cat({ascii("RF64"), le32(0xFFFFFFFF), ascii("WAVEds64"), le32(28), le32(710),
+                          le32(0), le32(0xFFFFFFF0), le32(0xFFFFFFFF), Bytes(12, 0), kBext,
+                          ascii("data"), le32(0xFFFFFFFF), kPcm}),
+                     658, 0xFFFFFFFFFFFFFFF0, I});
     // Zero fields do not make a fmt chunk lost: the repair leaves it.
     cases.push_back({"ZeroFields", withFmt(chunk("fmt ", cat({le16(1), Bytes(14, 0)}))), 646, 60, F,
-                     0, Format{1, 0, 0, 0, 0, 0}});
+                     Format{1, 0, 0, 0, 0, 0}});
     return cases;
 }
 
@@ -164,24 +177,29 @@ TEST_P(HostileInput, ReaderRepairAndDeletionEndRightAndTouchOnlyWhatTheyChange)
     EXPECT_FALSE(reader.m_bFileOpen);
     EXPECT_EQ(readFile(source), c.file) << "the reader changed the file it read";
 
+    // Repaired as 8-bit mono, so that any audio is whole frames: every file either
+    // stays byte for byte or passes the repair's check with its audio kept.
     KorvaWavFile repair;
     repair.SetPath(copy.c_str(), true);
-    const bool result = repair.RepairFMTChunk(48000, 24);
-    EXPECT_EQ(repair.GetRepairOutcome(), c.outcome)
-        << KorvaWavFile::DescribeOutcome(repair.GetRepairOutcome());
-    EXPECT_EQ(result, c.outcome != Outcome::FormatExists && c.outcome != Outcome::BextUnreadable);
-    // The 24 bytes at fmtAt, written over what stood there or inserted with the RIFF size grown.
-    Bytes repaired = c.file;
-    if (c.outcome == Outcome::Written || c.outcome == Outcome::Inserted)
+    WavFormat format;
+    format.nBitsPerSample = 8;
+    repair.RepairFMTChunk(format);
+    EXPECT_EQ(repair.GetRepairOutcome(), c.outcome) << repair.GetCheckProblem();
+    const Bytes after = readFile(copy);
+    const RepairPlan& plan = repair.GetRepairPlan();
+    if (!plan.Changes())
+        EXPECT_EQ(after, c.file) << "a file left alone was changed";
+    else
     {
-        const auto at = repaired.begin() + static_cast<std::ptrdiff_t>(c.fmtAt);
-        const auto rest = c.outcome == Outcome::Inserted ? at : std::min(at + 24, repaired.end());
-        const Bytes fmt = fmtChunkMono(48000, 24);
-        repaired.insert(repaired.erase(at, rest), fmt.begin(), fmt.end());
-        if (c.outcome == Outcome::Inserted)
-            putLe32(repaired, 4, readLe32(c.file, 4) + 24);
+        EXPECT_EQ(after.size(), plan.nLength);
+        const auto nAudio = static_cast<std::ptrdiff_t>(
+            std::min<uint64_t>(c.dataLength, c.file.size() - c.dataOffset - 8));
+        const auto audio = c.file.begin() + static_cast<std::ptrdiff_t>(c.dataOffset + 8);
+        const auto audioAfter =
+            after.begin() +
+            static_cast<std::ptrdiff_t>(after.size() - c.file.size() + c.dataOffset + 8);
+        EXPECT_TRUE(std::equal(audio, audio + nAudio, audioAfter)) << "the audio moved or changed";
     }
-    EXPECT_EQ(readFile(copy), repaired) << "the repair changed the wrong bytes";
     EXPECT_EQ(trace.text().find("\nFMT Chunk Exists - return\n") != std::string::npos,
               c.outcome == Outcome::FormatExists);
 

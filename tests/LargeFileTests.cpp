@@ -69,10 +69,10 @@ TEST_F(LargeFile, WalkedReadAndRepairedAtTwoThreeAndJustUnderFourGiB)
         EXPECT_EQ(file.m_nCueOffset, cueAt);
         EXPECT_EQ(file.GetLength(), length);
 
-        EXPECT_TRUE(file.RepairFMTChunk(48000, 24));
+        EXPECT_TRUE(file.RepairFMTChunk(48000, 16));
         EXPECT_EQ(file.GetRepairOutcome(), Outcome::Written);
         EXPECT_EQ(ReadAt(path, 0, head.size()),
-                  cat({Bytes(head.begin(), head.begin() + 622), fmtChunkMono(48000, 24),
+                  cat({Bytes(head.begin(), head.begin() + 622), fmtChunkMono(48000, 16),
                        Bytes(head.end() - 8, head.end())}));
         EXPECT_EQ(ReadAt(path, cueAt, kCue.size() + 1), kCue) << "the file grew or cue moved";
     }
@@ -80,8 +80,8 @@ TEST_F(LargeFile, WalkedReadAndRepairedAtTwoThreeAndJustUnderFourGiB)
 
 // bext far into the file behind a sparse JUNK chunk, live data straight behind it.
 // 3 GiB in, the repair inserts its chunk there, moving only the short tail, and the
-// RIFF size grows by 24. Past 4 GiB the 32-bit chunk offsets end: bext is not found,
-// and nothing is written, deleted or wrapped around to the start of the file.
+// RIFF size grows by 24. Past 4 GiB the walk still finds bext, but no RIFF size could
+// state the file: nothing is written, deleted or wrapped around to its start.
 TEST_F(LargeFile, BextThreeGiBInGetsAnInsertAndBeyondFourGiBIsLeftAlone)
 {
     const Bytes data = chunk("data", samples(600, 5)), tail = cat({kBext, data});
@@ -95,9 +95,9 @@ TEST_F(LargeFile, BextThreeGiBInGetsAnInsertAndBeyondFourGiBIsLeftAlone)
         MakeSparse(length, head, tail);
 
         KorvaWavFile file(path.c_str());
-        EXPECT_EQ(file.m_nDataOffset, found ? bextAt + kBext.size() : 0);
-        EXPECT_TRUE(file.RepairFMTChunk(44100, 16));
-        EXPECT_EQ(file.GetRepairOutcome(), found ? Outcome::Inserted : Outcome::NoBext);
+        EXPECT_EQ(file.m_nDataOffset, found ? bextAt + kBext.size() : 0) << "a 32-bit offset";
+        EXPECT_EQ(file.RepairFMTChunk(44100, 16), found);
+        EXPECT_EQ(file.GetRepairOutcome(), found ? Outcome::Inserted : Outcome::TooLarge);
         EXPECT_FALSE(!found && (file.DeleteChunk("bext") || file.DeleteChunk("data")));
         putLe32(head, 4, readLe32(head, 4) + (found ? 24 : 0));
         EXPECT_EQ(ReadAt(path, 0, head.size() + 64), cat({head, Bytes(64, 0)}));

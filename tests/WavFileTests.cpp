@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "KorvaWav.h"
+#include "Layouts.h"
 #include "TempDir.h"
 #include "TraceCapture.h"
 #include "WavBuilder.h"
@@ -96,7 +97,7 @@ TEST_F(AudioFile, OpenAndSetPathKeepOneStreamAndRefuseWhatTheyCannotHold)
     EXPECT_STREQ(constructed.m_pszPath.get(), "");
 }
 
-// Read with the byte-order flag false, every value is swapped.
+// Read with the byte-order flag false, every value is swapped: a big-endian file reads right.
 TEST_F(AudioFile, SixTracedWalksRecordEveryChunkTheReaderKnowsWhereverItStands)
 {
     const std::string file =
@@ -119,11 +120,22 @@ TEST_F(AudioFile, SixTracedWalksRecordEveryChunkTheReaderKnowsWhereverItStands)
             searched.push_back(line.substr(11));
     EXPECT_EQ(searched, (std::vector<std::string>{"fmt ", "bext", "regn", "data", "cue ", "AFJx"}));
 
+    // The same file with every number stored big-endian, read with the flag false.
+    const auto be = [](Bytes b) { return Bytes(b.rbegin(), b.rend()); };
+    const auto beChunk = [&](const char* id, const Bytes& body) {
+        return cat({ascii(id), be(le32(static_cast<uint32_t>(body.size()))), body});
+    };
+    const std::string bigEndian =
+        write("be.wav", cat({ascii("RIFF"), be(le32(4 + 24 + 17)), ascii("WAVE"),
+                             beChunk("fmt ", cat({be(le16(1)), be(le16(2)), be(le32(96000)),
+                                                  be(le32(576000)), be(le16(6)), be(le16(24))})),
+                             beChunk("data", samples(9)), Bytes{0}}));
     KorvaWavFile swapped; // its SetPath reads the properties with the flag given
-    swapped.SetPath(file.c_str(), false);
-    EXPECT_EQ(swapped.m_nSampleRate, 0x00770100u) << "00 77 01 00 read big-endian";
-    EXPECT_EQ(swapped.m_nChannels, 0x0200);
-    EXPECT_EQ(swapped.m_nDataOffset, 0u) << "the fmt size read swapped runs past the end";
+    swapped.SetPath(bigEndian.c_str(), false);
+    EXPECT_EQ(
+        (std::vector<uint64_t>{swapped.m_nSampleRate, swapped.m_nChannels, swapped.m_nBlockAlign,
+                               swapped.m_nDataOffset, swapped.GetDataLength()}),
+        (std::vector<uint64_t>{96000, 2, 6, 36, 9}));
 }
 
 // Files nobody here wrote, read against libsndfile.
@@ -147,68 +159,49 @@ TEST_F(AudioFile, AlsaSoundsReadAsLibsndfileReportsThem)
     }
 }
 
-// Every rate and depth a user can choose, and 8 and 32 bits (block align 3): the zeroed
-// fmt chunk comes back byte for byte, from the field values a reader must find (rate,
-// bits, bytes per second, block align), and the file decodes wherever those agree.
-TEST_F(Repair, ZeroedFormatChunkComesBackByteIdenticalForEveryRateAndDepth)
+// Every layout of the table: the repair in place makes exactly the file the table
+// gives, or leaves it byte for byte; libsndfile reads the original audio from it,
+// and a second repair changes nothing.
+class RepairLayout : public ::testing::TestWithParam<Layout>
 {
-    using Row = std::tuple<uint32_t, uint16_t, uint32_t, uint16_t>;
-    const Row cases[] = {{44100, 16, 88200, 2},   {48000, 16, 96000, 2},   {88200, 16, 176400, 2},
-                         {96000, 16, 192000, 2},  {128000, 16, 256000, 2}, {44100, 24, 132300, 3},
-                         {48000, 24, 144000, 3},  {88200, 24, 264600, 3},  {96000, 24, 288000, 3},
-                         {128000, 24, 384000, 3}, {22050, 8, 66150, 3},    {96000, 32, 288000, 3}};
-    for (const auto& [rate, bits, bytesPerSec, blockAlign] : cases)
-    {
-        SCOPED_TRACE(std::to_string(rate) + " Hz, " + std::to_string(bits) + " bit");
-        const Bytes original = riff({chunk("bext", bextBody(12345)),
-                                     cat({ascii("fmt "), le32(16), le16(1), le16(1), le32(rate),
-                                          le32(bytesPerSec), le16(blockAlign), le16(bits)}),
-                                     chunk("data", samples(blockAlign * 101u, rate), true)});
-        Bytes damaged = original;
-        std::fill(damaged.begin() + 622, damaged.begin() + 646, 0);
-        EXPECT_EQ(run(damaged, rate, bits), original);
-        EXPECT_TRUE(result);
-        EXPECT_EQ(outcome, Outcome::Written);
-        if (bits != blockAlign * 8)
-            continue;
-        SF_INFO info;
-        decode(path, info);
-        EXPECT_EQ(info.frames, 101);
-        EXPECT_EQ(info.samplerate, static_cast<int>(rate));
-    }
+protected:
+    TempDir dir;
+    TraceCapture trace;
+};
+
+TEST_P(RepairLayout, MakesTheTablesFileThatDecodesAndASecondRepairChangesNothing)
+{
+    const Layout& c = GetParam();
+    const auto path = dir / "copy.wav";
+    writeFile(path, c.source);
+    KorvaWavFile file;
+    file.SetPath(path.c_str(), true);
+    EXPECT_EQ(file.RepairFMTChunk(c.format), c.outcome == Outcome::Written ||
+                                                 c.outcome == Outcome::Inserted ||
+                                                 c.outcome == Outcome::NoBext);
+    EXPECT_EQ(file.GetRepairOutcome(), c.outcome) << file.GetCheckProblem();
+    EXPECT_FALSE(file.m_bFileOpen);
+    const Bytes expected = c.repaired.empty() ? c.source : c.repaired;
+    ASSERT_TRUE(readFile(path) == expected) << "the repair wrote another file than the table's";
+    if (c.repaired.empty())
+        return;
+
+    SF_INFO info{};
+    SNDFILE* sf = sf_open(path.c_str(), SFM_READ, &info);
+    ASSERT_NE(sf, nullptr) << sf_strerror(nullptr);
+    Bytes audio(c.pcm.size() + 4 * c.format.BlockAlign()); // whole frames, and room for more
+    audio.resize(static_cast<std::size_t>(sf_read_raw(sf, audio.data(), audio.size())));
+    sf_close(sf);
+    EXPECT_EQ(info.samplerate, static_cast<int>(c.format.nSampleRate));
+    EXPECT_EQ(info.channels, c.format.nChannels);
+    EXPECT_TRUE(audio == c.pcm) << "libsndfile read " << audio.size() << " bytes of audio";
+
+    KorvaWavFile again;
+    again.SetPath(path.c_str(), true);
+    EXPECT_FALSE(again.RepairFMTChunk(c.format));
+    EXPECT_EQ(again.GetRepairOutcome(), Outcome::FormatExists);
+    EXPECT_TRUE(readFile(path) == expected);
 }
 
-// A live chunk behind bext survives: the rest of the file moves up 24 bytes and
-// the RIFF size grows by 24. Behind an odd-sized bext, the zero pad byte a writer
-// left stays and the new chunk goes behind it. The even-sized results decode.
-TEST_F(Repair, LiveChunkOrPadByteBehindBextIsKeptAndTheFileDecodes)
-{
-    const Bytes bext = chunk("bext", bextBody(0)), odd = chunk("bext", bextBody(0, 0, 603));
-    const Bytes fmt = fmtChunkMono(48000, 16), pad(1, 0), junk = chunk("JUNK", Bytes(14, 0xEE));
-    const Bytes pcm = samples(40, 3), bigPcm = samples(1'000'002, 7);
-    const Bytes data = chunk("data", pcm), big = chunk("data", bigPcm);
-    const std::tuple<const char*, Bytes, Bytes, Outcome, const Bytes&> cases[] = {
-        {"odd bext, pad, remains", riff({odd, Bytes(25, 0), data}), riff({odd, pad, fmt, data}),
-         Outcome::Written, pcm},
-        {"odd bext, pad, data", riff({odd, pad, data}), riff({odd, pad, fmt, data}),
-         Outcome::Inserted, pcm},
-        {"JUNK", riff({bext, junk, data}), riff({bext, fmt, junk, data}), Outcome::Inserted, pcm},
-        {"a megabyte of data", riff({bext, big}), riff({bext, fmt, big}), Outcome::Inserted,
-         bigPcm},
-    };
-    for (const auto& [name, damaged, expected, wantOutcome, samples] : cases)
-    {
-        SCOPED_TRACE(name);
-        EXPECT_TRUE(run(damaged, 48000, 16) == expected);
-        EXPECT_TRUE(result);
-        EXPECT_EQ(outcome, wantOutcome);
-        if (expected.size() % 2 == 1)
-            continue;
-        SF_INFO info;
-        std::vector<short> want(samples.size() / 2);
-        std::memcpy(want.data(), samples.data(), samples.size());
-        EXPECT_TRUE(decode(path, info) == want);
-        EXPECT_EQ(info.channels, 1);
-        EXPECT_EQ(info.samplerate, 48000);
-    }
-}
+INSTANTIATE_TEST_SUITE_P(Layouts, RepairLayout, ::testing::ValuesIn(Layouts()),
+                         [](const auto& info) { return info.param.name; });

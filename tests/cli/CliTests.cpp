@@ -272,30 +272,35 @@ const Bytes kBext = chunk("bext", bextBody(0x12345678, 9));
 // time_reference 305419896 is 0x12345678; the high word 9 is not read.
 const CliFileReport::ParamType kReportCases[] = {
     {"RepairableWithZeroedFmt", riff({kBext, Bytes(24, 0), chunk("data", samples(6))}),
-     R"({"riff": true, "length": 660, "format": null, "time_reference": 305419896,
-         "chunks": [{"id": "bext", "offset": 12, "size": 602, "cut_off": false},
-                    {"id": "\\x00\\x00\\x00\\x00", "offset": 622, "size": 0, "cut_off": false},
-                    {"id": "\\x00\\x00\\x00\\x00", "offset": 630, "size": 0, "cut_off": false},
-                    {"id": "\\x00\\x00\\x00\\x00", "offset": 638, "size": 0, "cut_off": false},
-                    {"id": "data", "offset": 646, "size": 6, "cut_off": false}],
+     R"({"form": "RIFF", "length": 660, "format": null, "time_reference": 305419896,
+         "chunks": [{"id": "bext", "offset": 12, "size": 602, "hole": false},
+                    {"id": "\\x00\\x00\\x00\\x00", "offset": 622, "size": 24, "hole": true},
+                    {"id": "data", "offset": 646, "size": 6, "hole": false}],
          "data": {"offset": 646, "length": 6, "frames": 0},
-         "verdict": "repairable: bext present, format chunk missing"})"},
+         "action": "write a format chunk with a 16-byte body at 622, set the RIFF size to 652",
+         "verdict": "repairable: format chunk missing, remains of 24 bytes at 622"})"},
     {"IntactWithRegionsCueAndAfjx",
      riff({chunk("fmt ", fmtPcm(1, 96000, 24)), kBext, chunk("regn", cat({le32(3), Bytes(8, 0)})),
            chunk("cue ", le32(0)), chunk("AFJx", {1, 2}), chunk("data", samples(7), true)}),
      R"({"format": {"format_tag": 1, "channels": 1, "sample_rate": 96000,
                     "bytes_per_second": 288000, "block_align": 3, "bits_per_sample": 24},
          "data": {"offset": 688, "length": 7, "frames": 2},
-         "regions": 3, "cue": true, "afjx": true, "verdict": "intact"})"},
+         "regions": 3, "cue": true, "afjx": true, "action": "none", "verdict": "intact"})"},
     {"NoBext", riff({Bytes(24, 0), chunk("data", samples(4))}),
-     R"({"time_reference": null, "regions": 0, "cue": false, "afjx": false,
+     R"({"bext": false, "time_reference": null, "regions": 0, "cue": false, "afjx": false,
          "verdict": "no bext chunk: not repairable"})"},
+    {"ShortBextHasNoTimeReference", riff({chunk("bext", bextBody(1, 0, 64)), chunk("data", {})}),
+     R"({"bext": true, "time_reference": null,
+         "verdict": "repairable: format chunk missing, no remains; a new one goes behind bext at 84"})"},
     {"DataSizeRunsPastTheEnd", riff({kBext, chunkDeclared("data", 1000, samples(4))}),
-     R"({"chunks": [{"id": "bext", "offset": 12, "size": 602, "cut_off": false},
-                   {"id": "data", "offset": 622, "size": 1000, "cut_off": true}],
-         "verdict": "repairable: bext present, format chunk missing"})"},
+     R"({"chunks": [{"id": "bext", "offset": 12, "size": 602, "hole": false},
+                   {"id": "data", "offset": 622, "size": 1000, "present": 4, "hole": false}],
+         "verdict": "repairable: format chunk missing, no remains; a new one goes behind bext at 622; data size 1000, 4 bytes of audio follow"})"},
+    {"Rf64", cat({ascii("RF64"), le32(0xFFFFFFFF), ascii("WAVEds64"), le32(28), le32(658), le32(0),
+                  le32(0), le32(0), le32(0), le32(0), le32(0), kBext, chunk("data", {})}),
+     R"({"form": "RF64", "riff": true, "verdict": "repairable: format chunk missing, no remains; a new one goes behind bext at 658"})"},
     {"NotRiff", cat({ascii("RIFX"), le32(4), ascii("WAVE")}),
-     R"({"riff": false, "length": 12, "chunks": [], "verdict": "not a RIFF file"})"},
+     R"({"form": "not RIFF", "riff": false, "length": 12, "chunks": [], "verdict": "not a RIFF file"})"},
 };
 
 // Name; option ("" for none: no terminal answers); size of b.wav (beyond its
@@ -332,9 +337,10 @@ TEST_P(CliRepairDecodes, OutsideDecodersReadTheChosenFormatAndTheOriginalSamples
     for (const auto& [name, pcm] : pcms)
     {
         args.push_back(addSource(name, lostFormat(pcm, bRemains)));
-        lines += "repaired\t" + (out / name).string() + "\tfmt chunk " +
-                 (bRemains ? "written" : "inserted") + " behind bext: " + std::to_string(rate) +
-                 " Hz, " + std::to_string(bits) + " bit, mono\n";
+        lines += "repaired\t" + (out / name).string() + "\tformat chunk " +
+                 (bRemains ? "written over the remains of the lost one at 622"
+                           : "inserted behind bext") +
+                 ": " + std::to_string(rate) + " Hz, " + std::to_string(bits) + " bit, mono\n";
     }
     const auto result = CliProcess::run(args);
     ASSERT_EQ(result.status, 0) << result.err;
@@ -408,8 +414,11 @@ TEST_P(CliFileReport, JsonParsesBackToTheFileAndTheTextSaysTheSame)
         EXPECT_EQ(report[key], value) << key;
     const std::string text = CliProcess::run({"inspect", path}).out;
     for (const auto& chunk : report["chunks"])
-        EXPECT_THAT(text, HasSubstr("\n    " + chunk["id"].get<std::string>() + "  offset " +
-                                    chunk["offset"].dump() + "  size " + chunk["size"].dump()));
+        EXPECT_THAT(text, HasSubstr(chunk["hole"] ? "\n    (hole)  offset " + chunk["offset"].dump() +
+                                                        "  length " + chunk["size"].dump()
+                                                  : "\n    " + chunk["id"].get<std::string>() +
+                                                        "  offset " + chunk["offset"].dump() +
+                                                        "  size " + chunk["size"].dump()));
     EXPECT_THAT(text,
                 HasSubstr("\n  verdict:         " + report["verdict"].get<std::string>() + "\n"));
     EXPECT_THAT(text, Not(HasSubstr("SearchForChunk")));
@@ -462,7 +471,7 @@ TEST_F(CliBatch, StoppedBySignalsLeavesOnlyWholeFiles)
     Files expected;
     for (uint32_t i = 0; i < 200; ++i) // every third needs an insert, which moves all its data
     {
-        const Bytes source = lostFormat(samples(25000, i), i % 3 != 0);
+        const Bytes source = lostFormat(samples(24999, i), i % 3 != 0);
         args.push_back(addSource("take" + std::to_string(i) + ".wav", source));
         expected[fs::path(args.back()).filename()] = repaired(source, 48000, 24);
     }

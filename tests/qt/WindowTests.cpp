@@ -238,7 +238,7 @@ private slots:
         QTest::addColumn<QString>("take2Outcome");
         QTest::addColumn<int>("nBeeps"); // the question's, the refused close's, a stop's
         QTest::newRow("overwrite, then stop")
-            << true << "[repaired] take2.wav: fmt chunk inserted behind bext" << 3;
+            << true << "[repaired] take2.wav: format chunk inserted behind bext" << 3;
         QTest::newRow("keep the existing file")
             << false << "[failed] take2.wav: Not copied: the existing file was kept" << 2;
     }
@@ -247,7 +247,7 @@ private slots:
     {
         QFETCH(bool, bOverwrite);
         QFETCH(QString, take2Outcome);
-        const QString take1Outcome = "[repaired] take1.wav: fmt chunk inserted behind bext";
+        const QString take1Outcome = "[repaired] take1.wav: format chunk inserted behind bext";
         TempDir source, destination;
         const Bytes existing = ascii("an older take2");
         writeFile(source / "take1.wav", take(1));
