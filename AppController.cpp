@@ -47,17 +47,63 @@ bool hasWavExtension(const std::string& path)
 
 FileOutcome::Kind kindOf(KorvaWavFile::RepairOutcome eOutcome)
 {
+    using Outcome = KorvaWavFile::RepairOutcome;
     switch (eOutcome)
     {
-    case KorvaWavFile::RepairOutcome::Written:
-    case KorvaWavFile::RepairOutcome::Inserted:
+    case Outcome::Written:
+    case Outcome::Inserted:
         return FileOutcome::Kind::Repaired;
-    case KorvaWavFile::RepairOutcome::FormatExists:
-    case KorvaWavFile::RepairOutcome::NoBext:
+    case Outcome::SizesRepaired:
+        return FileOutcome::Kind::SizesRepaired;
+    case Outcome::FormatExists:
+    case Outcome::NoBext:
+    case Outcome::NoData:
+    case Outcome::NotRiff:
         return FileOutcome::Kind::Unchanged;
     default:
         return FileOutcome::Kind::Failed;
     }
+}
+
+// What the repair did to a copy, in a line for the user.
+std::string describe(const KorvaWavFile& file)
+{
+    using Outcome = KorvaWavFile::RepairOutcome;
+    const RepairPlan& plan = file.GetRepairPlan();
+    switch (file.GetRepairOutcome())
+    {
+    case Outcome::Written:
+        return "format chunk written over the remains of the lost one at " +
+               std::to_string(plan.nRemainsOffset);
+    case Outcome::Inserted:
+        return std::string("format chunk inserted ") +
+               (plan.bBehindBext ? "behind bext" : "in front of the audio");
+    case Outcome::SizesRepaired:
+        return "unfinished sizes finished: " + std::to_string(plan.nDataSize) + " bytes of audio";
+    case Outcome::FormatExists:
+        return "already has a format chunk";
+    case Outcome::NoBext:
+        return "no bext chunk";
+    case Outcome::NoData:
+        return "no data chunk";
+    case Outcome::NotRiff:
+        return "not a RIFF file";
+    case Outcome::TooLarge:
+        return "no room for a format chunk within the 4 GiB RIFF limit";
+    case Outcome::NotWholeFrames:
+        return "its " + std::to_string(plan.nDataDeclared) +
+               " bytes of audio are not whole frames of " + std::to_string(plan.nBlockAlign) +
+               " bytes: the format chosen cannot be the file's";
+    case Outcome::OpenFailed:
+        return "could not be opened for update";
+    case Outcome::IoFailed:
+        return "a read or write failed during the repair";
+    case Outcome::CheckFailed:
+        return "the repaired copy did not check out: " + file.GetCheckProblem();
+    case Outcome::NotRun:
+        break;
+    }
+    return "not repaired";
 }
 
 bool fail(FileOutcome& outcome, const std::string& detail)
@@ -328,19 +374,17 @@ bool AppController::copyAndRepair(const std::string& name, FileOutcome& outcome)
         return logFailure(outcome,
                           fs::filesystem_error("copy_file", source, copy.path(), ec).what());
 
-    KorvaWavFile::RepairOutcome eRepair;
     {
         KorvaWavFile file;
         file.SetPath(copy.path().c_str(), m_bProcessorIsIntel);
         readPopUps();
         file.RepairFMTChunk(m_SampleRate, m_Resolution);
-        eRepair = file.GetRepairOutcome();
+        outcome.kind = kindOf(file.GetRepairOutcome());
+        outcome.detail = describe(file);
     }
-    outcome.kind = kindOf(eRepair);
-    outcome.detail = KorvaWavFile::DescribeOutcome(eRepair);
-    // A copy the repair left half-changed never takes the file's name; the
+    // A copy the repair could not finish never takes the file's name; the
     // batch goes on, as after any repair.
-    if (eRepair == KorvaWavFile::RepairOutcome::WriteFailed)
+    if (outcome.kind == FileOutcome::Kind::Failed)
         return true;
 
     if (bReplace && !deleteFile(destination))

@@ -1,6 +1,5 @@
 #include "FileReportCommand.h"
 
-#include "Trace.h"
 #include "WavReport.h"
 
 #include <nlohmann/json.hpp>
@@ -29,9 +28,9 @@ std::string readableId(const std::string& id)
     return text;
 }
 
-const char* yesNo(bool b)
+const char* yesNo(const void* p)
 {
-    return b ? "yes" : "no";
+    return p != nullptr ? "yes" : "no";
 }
 } // namespace
 
@@ -45,8 +44,6 @@ FileReportCommand::FileReportCommand(CLI::App& app)
 
 int FileReportCommand::run() const
 {
-    // The walks' trace would mix with the report.
-    CTrace::SetStream(nullptr);
     int nStatus = 0;
     for (const std::string& path : m_files)
     {
@@ -64,35 +61,71 @@ int FileReportCommand::run() const
     return nStatus;
 }
 
+namespace
+{
+const char* formName(RiffLayout::Form form)
+{
+    switch (form)
+    {
+    case RiffLayout::Form::Riff:
+        return "RIFF";
+    case RiffLayout::Form::Rf64:
+        return "RF64";
+    case RiffLayout::Form::NotRiff:
+        break;
+    }
+    return "not RIFF";
+}
+
+uint64_t wholeFrames(const WavReport& report)
+{
+    const auto* data = report.layout.Find("data");
+    return data == nullptr || !report.format || report.format->nBlockAlign == 0
+               ? 0
+               : data->nPayload / report.format->nBlockAlign;
+}
+} // namespace
+
 void FileReportCommand::printText(const WavReport& report)
 {
     std::cout << report.path << '\n';
-    std::cout << "  RIFF:            " << yesNo(report.bRiff) << '\n';
-    std::cout << "  length:          " << report.nLength << " bytes\n";
+    std::cout << "  form:            " << formName(report.layout.form) << '\n';
+    std::cout << "  length:          " << report.layout.nLength << " bytes\n";
     std::cout << "  chunks:\n";
-    for (const auto& entry : report.chunks)
-        std::cout << "    " << readableId(entry.id) << "  offset " << entry.nOffset << "  size "
-                  << entry.nSize << (entry.bCutOff ? "  (cut off by the end of the file)" : "")
-                  << '\n';
-    if (report.bHasFormat)
-        std::cout << "  format:          tag " << report.nFormatTag << ", " << report.nChannels
-                  << " channel(s), " << report.nSampleRate << " Hz, " << report.nBitsPerSample
-                  << " bit, block align " << report.nBlockAlign << ", " << report.nBytesPerSec
+    for (const auto& entry : report.layout.entries)
+    {
+        if (entry.bHole)
+            std::cout << "    (hole)  offset " << entry.nOffset << "  length " << entry.nSize
+                      << "  starting " << readableId(entry.id) << '\n';
+        else
+            std::cout << "    " << readableId(entry.id) << "  offset " << entry.nOffset << "  size "
+                      << entry.nSize
+                      << (entry.bUnfinished ? "  (unfinished: " + std::to_string(entry.nPayload) +
+                                                  " bytes follow)"
+                                            : "")
+                      << (entry.bPad ? "  (pad byte)" : "") << '\n';
+    }
+    if (const auto& f = report.format)
+        std::cout << "  format:          tag " << f->nFormatTag << ", " << f->nChannels
+                  << " channel(s), " << f->nSampleRate << " Hz, " << f->nBitsPerSample
+                  << " bit, block align " << f->nBlockAlign << ", " << f->nBytesPerSec
                   << " bytes/s\n";
     else
         std::cout << "  format:          no fmt chunk\n";
-    if (report.bHasData)
-        std::cout << "  data:            offset " << report.nDataOffset << ", length "
-                  << report.nDataLength << " bytes, " << report.nFrames << " whole frames\n";
+    if (const auto* data = report.layout.Find("data"))
+        std::cout << "  data:            offset " << data->nOffset << ", " << data->nPayload
+                  << " bytes, " << wholeFrames(report) << " whole frames\n";
     else
         std::cout << "  data:            no data chunk\n";
-    if (report.bHasBext)
-        std::cout << "  time reference:  " << report.nTimeReference << '\n';
+    if (report.timeReference)
+        std::cout << "  time reference:  " << *report.timeReference << '\n';
     else
-        std::cout << "  time reference:  no bext chunk\n";
+        std::cout << "  time reference:  "
+                  << (report.bHasBext ? "none (bext too short)" : "no bext chunk") << '\n';
     std::cout << "  regions:         " << report.nRegions << '\n';
-    std::cout << "  cue:             " << yesNo(report.bHasCue) << '\n';
-    std::cout << "  AFJx:            " << yesNo(report.bHasAfjx) << '\n';
+    std::cout << "  cue:             " << yesNo(report.layout.Find("cue ")) << '\n';
+    std::cout << "  AFJx:            " << yesNo(report.layout.Find("AFJx")) << '\n';
+    std::cout << "  action:          " << report.action() << '\n';
     std::cout << "  verdict:         " << report.verdict() << '\n';
 }
 
@@ -106,31 +139,37 @@ void FileReportCommand::printJson(const WavReport& report)
         std::cout << json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
         return;
     }
-    json["riff"] = report.bRiff;
-    json["length"] = report.nLength;
+    json["form"] = formName(report.layout.form);
+    json["riff"] = report.layout.form != RiffLayout::Form::NotRiff;
+    json["length"] = report.layout.nLength;
     json["chunks"] = nlohmann::ordered_json::array();
-    for (const auto& entry : report.chunks)
-        json["chunks"].push_back({{"id", readableId(entry.id)},
-                                  {"offset", entry.nOffset},
-                                  {"size", entry.nSize},
-                                  {"cut_off", entry.bCutOff}});
+    for (const auto& entry : report.layout.entries)
+    {
+        nlohmann::ordered_json chunk = {{"id", readableId(entry.id)},
+                                        {"offset", entry.nOffset},
+                                        {"size", entry.nSize},
+                                        {"hole", entry.bHole}};
+        if (entry.bUnfinished)
+            chunk["present"] = entry.nPayload;
+        json["chunks"].push_back(chunk);
+    }
     json["format"] = nullptr;
-    if (report.bHasFormat)
-        json["format"] = {
-            {"format_tag", report.nFormatTag},   {"channels", report.nChannels},
-            {"sample_rate", report.nSampleRate}, {"bytes_per_second", report.nBytesPerSec},
-            {"block_align", report.nBlockAlign}, {"bits_per_sample", report.nBitsPerSample}};
+    if (const auto& f = report.format)
+        json["format"] = {{"format_tag", f->nFormatTag},   {"channels", f->nChannels},
+                          {"sample_rate", f->nSampleRate}, {"bytes_per_second", f->nBytesPerSec},
+                          {"block_align", f->nBlockAlign}, {"bits_per_sample", f->nBitsPerSample}};
     json["data"] = nullptr;
-    if (report.bHasData)
-        json["data"] = {{"offset", report.nDataOffset},
-                        {"length", report.nDataLength},
-                        {"frames", report.nFrames}};
+    if (const auto* data = report.layout.Find("data"))
+        json["data"] = {
+            {"offset", data->nOffset}, {"length", data->nPayload}, {"frames", wholeFrames(report)}};
+    json["bext"] = report.bHasBext;
     json["time_reference"] = nullptr;
-    if (report.bHasBext)
-        json["time_reference"] = report.nTimeReference;
+    if (report.timeReference)
+        json["time_reference"] = *report.timeReference;
     json["regions"] = report.nRegions;
-    json["cue"] = report.bHasCue;
-    json["afjx"] = report.bHasAfjx;
+    json["cue"] = report.layout.Find("cue ") != nullptr;
+    json["afjx"] = report.layout.Find("AFJx") != nullptr;
+    json["action"] = report.action();
     json["verdict"] = report.verdict();
     // Paths need not be UTF-8: replace what is not rather than fail.
     std::cout << json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';

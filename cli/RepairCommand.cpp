@@ -33,6 +33,8 @@ const char* wordFor(FileOutcome::Kind kind)
     {
     case FileOutcome::Kind::Repaired:
         return "repaired";
+    case FileOutcome::Kind::SizesRepaired:
+        return "sizes repaired";
     case FileOutcome::Kind::Unchanged:
         return "unchanged";
     default:

@@ -1,19 +1,55 @@
 #include "WavReport.h"
 
+#include "ChunkReader.h"
 #include "RiffIO.h"
-#include "WavFile.h"
 
-#include <algorithm>
 #include <bit>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
 constexpr bool kHostIsIntel = std::endian::native == std::endian::little;
+constexpr uint64_t kTimeReferenceInBody = 338; // behind the bext text fields
 
-bool listsChunk(const std::vector<CRiffFile::ChunkEntry>& chunks, const char* pszId)
+// Opens without waiting and only a regular file, with its length.
+int OpenRegular(const std::string& path, uint64_t& nLength, std::string& error)
 {
-    return std::any_of(chunks.begin(), chunks.end(),
-                       [pszId](const auto& entry) { return entry.id == pszId; });
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info;
+    if (fd < 0 || fstat(fd, &info) != 0)
+        error = errno == ENOENT ? "no such file" : std::strerror(errno);
+    else if (S_ISDIR(info.st_mode))
+        error = "a folder, not a file";
+    else if (!S_ISREG(info.st_mode))
+        error = "not a regular file";
+    else
+    {
+        nLength = static_cast<uint64_t>(info.st_size);
+        return fd;
+    }
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
+}
+
+std::string SizeWords(const RepairPlan& plan, const RiffLayout& layout)
+{
+    std::string words;
+    if (plan.bDataSizeUnfinished)
+        words = "data size " + std::to_string(plan.nDataDeclared) + ", " +
+                std::to_string(plan.nDataPresent) + " bytes of audio follow";
+    if (plan.bRiffSizeUnfinished)
+    {
+        const uint64_t nSize =
+            layout.form == RiffLayout::Form::Rf64 ? layout.nDs64RiffSize : layout.nRiffSize;
+        words += (words.empty() ? "" : "; ") + std::string("RIFF size ") + std::to_string(nSize) +
+                 ", the file holds " + std::to_string(layout.nLength) + " bytes";
+    }
+    return words;
 }
 } // namespace
 
@@ -21,52 +57,93 @@ WavReport WavReport::Of(const std::string& path)
 {
     WavReport report;
     report.path = path;
-    CWavFile file;
-    if (!file.CAudioFile::SetPath(path.c_str(), kHostIsIntel))
-    {
-        report.error = "path too long";
+    uint64_t nLength = 0;
+    const int fd = OpenRegular(path, nLength, report.error);
+    if (fd < 0)
         return report;
-    }
-    if (!file.Open("r"))
-    {
-        report.error = file.FileExists() ? "cannot be opened" : "no such file";
-        return report;
-    }
-    report.nLength = file.GetLength();
-    report.bRiff = !file.CheckHeader();
-    report.chunks = CRiffFile::ListChunks(file.m_pFile, riff::kHeaderSize, kHostIsIntel);
-    const uint64_t nBextOffset =
-        CRiffFile::SearchForChunk(file.m_pFile, riff::kHeaderSize, "bext", false, kHostIsIntel);
-    if (nBextOffset != 0)
-        report.nTimeReference = file.GetTimeStampFromBWF(nBextOffset);
-    report.bHasBext = nBextOffset != 0 && file.m_bHasBext;
-    file.Close();
+    ChunkReader reader(fd, nLength, kHostIsIntel);
+    report.layout = RiffLayout::Read(reader);
 
-    file.DoGetProperties(true);
-    report.bHasFormat = listsChunk(report.chunks, "fmt ");
-    report.nFormatTag = file.m_nFormatTag;
-    report.nChannels = file.m_nChannels;
-    report.nSampleRate = file.m_nSampleRate;
-    report.nBytesPerSec = file.m_nBytesPerSec;
-    report.nBlockAlign = file.m_nBlockAlign;
-    report.nBitsPerSample = file.m_nBitsPerSample;
-    report.bHasData = file.m_nDataOffset != 0;
-    report.nDataOffset = file.m_nDataOffset;
-    report.nDataLength = file.GetDataLength();
-    report.nFrames = report.bHasFormat && report.bHasData ? file.GetFullFileRegionEnd() : 0;
-    report.nRegions = file.GetNumberOfProToolsRegions();
-    report.bHasCue = file.m_bHasCue;
-    report.bHasAfjx = file.m_bHasAfjx;
+    // Without a format to go by, the audio is counted in single bytes: the
+    // verdict does not depend on a format nobody chose.
+    WavFormat anyFormat;
+    anyFormat.nBitsPerSample = 8;
+    report.plan = RepairPlan::Make(report.layout, anyFormat, kHostIsIntel);
+    uint8_t field[16];
+    if (const auto* fmt = report.layout.Find("fmt ");
+        fmt != nullptr && reader.Read(fmt->PayloadOffset(), field, sizeof field))
+        report.format =
+            Format{riff::Get16(field, kHostIsIntel),      riff::Get16(field + 2, kHostIsIntel),
+                   riff::Get32(field + 4, kHostIsIntel),  riff::Get32(field + 8, kHostIsIntel),
+                   riff::Get16(field + 12, kHostIsIntel), riff::Get16(field + 14, kHostIsIntel)};
+    if (const auto* bext = report.layout.Find("bext"))
+    {
+        report.bHasBext = true;
+        if (bext->nSize >= kTimeReferenceInBody + 4 &&
+            reader.Read(bext->PayloadOffset() + kTimeReferenceInBody, field, 4))
+            report.timeReference = riff::Get32(field, kHostIsIntel);
+    }
+    if (const auto* regn = report.layout.Find("regn");
+        regn != nullptr && regn->nSize >= 4 && reader.Read(regn->PayloadOffset(), field, 4))
+        report.nRegions = riff::Get32(field, kHostIsIntel);
+    if (reader.Failed())
+        report.error = std::strerror(reader.Error());
+    ::close(fd);
     return report;
 }
 
 std::string WavReport::verdict() const
 {
-    if (!bRiff)
+    using Verdict = RepairPlan::Verdict;
+    switch (plan.verdict)
+    {
+    case Verdict::NotRiff:
         return "not a RIFF file";
-    if (bHasFormat)
-        return "intact";
-    if (!bHasBext)
+    case Verdict::NoBext:
         return "no bext chunk: not repairable";
-    return "repairable: bext present, format chunk missing";
+    case Verdict::NoData:
+        return "no data chunk: not repairable";
+    case Verdict::Intact:
+        return "intact";
+    case Verdict::SizesUnfinished:
+        return "sizes unfinished: " + SizeWords(plan, layout);
+    case Verdict::TooLarge:
+        return "too large: the repaired file would pass RIFF's 4 GiB limit";
+    case Verdict::NotWholeFrames:
+        return "the audio is no whole number of frames of " + std::to_string(plan.nBlockAlign) +
+               " bytes";
+    case Verdict::FormatMissing:
+        break;
+    }
+    std::string words = "repairable: format chunk missing, ";
+    if (plan.nRemainsLength > 0)
+        words += "remains of " + std::to_string(plan.nRemainsLength) + " bytes at " +
+                 std::to_string(plan.nRemainsOffset);
+    else
+        words += "no remains; a new one goes " +
+                 std::string(plan.bBehindBext ? "behind bext" : "in front of the audio") + " at " +
+                 std::to_string(plan.nInsertAt);
+    const std::string sizes = SizeWords(plan, layout);
+    return sizes.empty() ? words : words + "; " + sizes;
+}
+
+std::string WavReport::action() const
+{
+    if (!plan.Changes())
+        return "none";
+    std::string words;
+    if (plan.nFormatBody > 0)
+        words = "write a format chunk with a " + std::to_string(plan.nFormatBody) +
+                "-byte body at " + std::to_string(plan.nFormatOffset);
+    if (plan.nInserted > 0)
+        words += (words.empty() ? "" : ", ") + std::string("insert ") +
+                 std::to_string(plan.nInserted) + " bytes";
+    if (plan.bDataSizeUnfinished)
+        words += (words.empty() ? "" : ", ") + std::string("set the data size to ") +
+                 std::to_string(plan.nDataSize) +
+                 (plan.nPartialBytes > 0 ? " (" + std::to_string(plan.nPartialBytes) +
+                                               " bytes of a partial frame left out)"
+                                         : "");
+    return words + (words.empty() ? "" : ", ") + "set the RIFF size to " +
+           std::to_string(plan.nLength - 8);
 }

@@ -1,47 +1,47 @@
 #pragma once
 
-#include "RiffFile.h"
+#include "RepairPlan.h"
+#include "RiffLayout.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
-#include <vector>
 
 // What the file library can tell about one file, read without changing it:
-// the chunks a walk visits, the format and data properties, the Broadcast
-// Wave time reference, the Pro Tools region count, and whether the repair
-// would take it on.
+// its chunks and holes as the repair's walk finds them, its format and audio,
+// the Broadcast Wave time reference, the Pro Tools region count, and the
+// repair's plan for it, from the same analysis the repair runs.
 struct WavReport
 {
-    // Reads the file at path. The library's trace should be silenced first.
+    // Reads the file at path. Never waits: a FIFO or a folder is an error.
     static WavReport Of(const std::string& path);
 
     std::string path;
     std::string error; // why the file could not be read; "" when it was
 
-    bool bRiff = false;
-    uint64_t nLength = 0;
-    std::vector<CRiffFile::ChunkEntry> chunks;
+    RiffLayout layout;
+    RepairPlan plan; // counting audio in bytes where the file states no format
 
-    bool bHasFormat = false;
-    uint16_t nFormatTag = 0;
-    uint16_t nChannels = 0;
-    uint32_t nSampleRate = 0;
-    uint32_t nBytesPerSec = 0;
-    uint16_t nBlockAlign = 0;
-    uint16_t nBitsPerSample = 0;
-
-    bool bHasData = false;
-    uint64_t nDataOffset = 0;
-    uint64_t nDataLength = 0;
-    uint64_t nFrames = 0; // whole frames; 0 without a block align
-
+    // The first format chunk's fields: tag, channels, rate, bytes/s, block align, bits.
+    struct Format
+    {
+        uint16_t nFormatTag = 0;
+        uint16_t nChannels = 0;
+        uint32_t nSampleRate = 0;
+        uint32_t nBytesPerSec = 0;
+        uint16_t nBlockAlign = 0;
+        uint16_t nBitsPerSample = 0;
+    };
+    std::optional<Format> format;
     bool bHasBext = false;
-    uint32_t nTimeReference = 0; // low 32 bits of the bext time reference
+    std::optional<uint32_t> timeReference; // low 32 bits; none in a bext too short for it
     uint32_t nRegions = 0;
-    bool bHasCue = false;
-    bool bHasAfjx = false;
 
-    // "repairable: bext present, format chunk missing", "intact",
-    // "no bext chunk: not repairable" or "not a RIFF file".
+    // "repairable: format chunk missing, remains of 24 bytes at 622", "intact",
+    // "sizes unfinished: data size 0, 43200 bytes of audio follow", "no bext
+    // chunk: not repairable", "no data chunk: not repairable", "not a RIFF
+    // file", or "too large: ...": exactly what repair will do.
     std::string verdict() const;
+    // The repair's action in a line: what it writes where, or "none".
+    std::string action() const;
 };

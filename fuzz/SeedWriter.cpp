@@ -1,12 +1,14 @@
 // korva-fuzz-seeds DIR: writes a starting corpus for every fuzz target into
 // DIR/<target>/, built byte by byte, so that fuzzing starts from the shapes
 // that matter (a lost fmt chunk behind bext, a live chunk behind bext, odd
-// sizes, the optional chunks) instead of from nothing.
+// sizes, the optional chunks, every layout of the repair's table) instead of
+// from nothing.
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "Layouts.h"
 #include "WavBuilder.h"
 
 using namespace fixture;
@@ -33,12 +35,25 @@ std::vector<Bytes> WavShapes()
     };
 }
 
+// Every layout of the repair's table, damaged and repaired.
+std::vector<Bytes> Shapes()
+{
+    std::vector<Bytes> shapes = WavShapes();
+    for (const fixture::Layout& layout : fixture::Layouts())
+    {
+        shapes.push_back(layout.source);
+        if (!layout.repaired.empty())
+            shapes.push_back(layout.repaired);
+    }
+    return shapes;
+}
+
 void WriteCorpus(const std::filesystem::path& folder, const std::vector<Bytes>& prefixes)
 {
     std::filesystem::create_directories(folder);
     int n = 0;
     for (const Bytes& prefix : prefixes)
-        for (const Bytes& shape : WavShapes())
+        for (const Bytes& shape : Shapes())
             writeFile(folder / ("seed-" + std::to_string(n++)), cat({prefix, shape}));
 }
 } // namespace
@@ -52,7 +67,8 @@ int main(int argc, char** argv)
     }
     const std::filesystem::path dir = argv[1];
     WriteCorpus(dir / "fuzz-walk", {Bytes{}});
-    WriteCorpus(dir / "fuzz-repair", {Bytes{}});
+    // fuzz-repair: one byte picks the depth (8, 16, 24 bits).
+    WriteCorpus(dir / "fuzz-repair", {{0}, {1}, {2}});
     // fuzz-delete-chunk: one byte picks the identifier (data, fmt , bext, JUNK).
     WriteCorpus(dir / "fuzz-delete-chunk", {{0}, {1}, {2}, {3}});
     // fuzz-new-file: the frame range, first and one past the last.

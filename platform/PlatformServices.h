@@ -119,8 +119,9 @@ struct FileOutcome
 {
     enum class Kind
     {
-        Repaired,  // the copy stands in the destination with a new fmt chunk
-        Unchanged, // the copy stands in the destination as copied
+        Repaired,      // the copy stands in the destination with a new fmt chunk
+        SizesRepaired, // the copy stands there with its unfinished sizes finished
+        Unchanged,     // the copy stands in the destination as copied
         Failed,    // no new copy stands in the destination (or the repair failed)
     };
     std::string sourcePath;

@@ -14,8 +14,9 @@ namespace
 QString describe(const korva::FileOutcome& outcome)
 {
     using Kind = korva::FileOutcome::Kind;
-    const char* kind = outcome.kind == Kind::Repaired    ? "repaired"
-                       : outcome.kind == Kind::Unchanged ? "unchanged"
+    const char* kind = outcome.kind == Kind::Repaired        ? "repaired"
+                       : outcome.kind == Kind::SizesRepaired ? "sizes repaired"
+                       : outcome.kind == Kind::Unchanged     ? "unchanged"
                                                          : "failed";
     return QStringLiteral("[%1] %2: %3")
         .arg(QLatin1String(kind), QFileInfo(QString::fromStdString(outcome.sourcePath)).fileName(),
