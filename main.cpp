@@ -6,7 +6,7 @@
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    QGuiApplication::setDesktopFileName(QStringLiteral("korva"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.korva.Korva"));
     WidgetDialogs dialogs;
     MainWindow window(dialogs);
     window.show();

@@ -2,10 +2,13 @@
 # Installs what a fresh Debian 12 machine lacks, builds Korva and then
 #   run    starts the Korva window
 #   test   runs every test
+#   portable  runs every test again with the portable file copy forced
 #   asan   builds and runs every test again under AddressSanitizer and UBSan
 #   tsan   builds and runs the controller tests under ThreadSanitizer
 #   fuzz   builds the libFuzzer targets and runs each for FUZZ_SECONDS (60)
 #   bench  builds and runs the benchmarks
+#   package  builds the Debian package in build-package/, checks it with
+#            lintian and prints its path
 set -euo pipefail
 
 mode=${1:-test}
@@ -18,6 +21,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
     libsndfile1-dev sndfile-programs sox ffmpeg alsa-utils
     clang libclang-rt-14-dev time
+    dpkg-dev file lintian desktop-file-utils appstream
 )
 
 install_missing() {
@@ -56,11 +60,15 @@ install_missing
 
 case "$mode" in
 run)
-    configure_and_build "$top/build"
+    configure_and_build "$top/build" -DKORVA_PORTABLE_COPY=OFF
     exec "$top/build/korva"
     ;;
-test)
-    configure_and_build "$top/build"
+test | portable)
+    # Both in build/: the option changes only korva_app's objects, so switching
+    # costs a few files and relinks instead of a second full build.
+    portable=OFF
+    [ "$mode" = portable ] && portable=ON
+    configure_and_build "$top/build" -DKORVA_PORTABLE_COPY=$portable
     QT_QPA_PLATFORM=offscreen ctest --test-dir "$top/build" --output-on-failure -j "$jobs"
     ;;
 asan)
@@ -84,8 +92,30 @@ bench)
     configure_and_build "$top/build-bench" -DCMAKE_BUILD_TYPE=Release -DKORVA_BUILD_BENCH=ON -DKORVA_BUILD_TESTS=OFF -DKORVA_BUILD_GUI=OFF
     "$top/bench/run.sh" "$top/build-bench"
     ;;
+package)
+    # All of Debian's hardening flags (run from the top, so that the file-prefix
+    # map strips this checkout's path); -O2 without -DNDEBUG keeps the
+    # assertions, as in every build the tests run on. cpack strips the binaries.
+    flags() {
+        (cd "$top" && DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_CXXFLAGS_MAINT_STRIP="-g -O2" \
+            dpkg-buildflags --get "$1")
+    }
+    configure_and_build "$top/build-package" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_CXX_FLAGS_RELEASE="-O2" \
+        -DCMAKE_CXX_FLAGS="$(flags CPPFLAGS) $(flags CXXFLAGS)" \
+        -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)" \
+        -DCMAKE_INSTALL_PREFIX=/usr \
+        -DKORVA_BUILD_GUI=ON -DKORVA_BUILD_CLI=ON \
+        -DKORVA_BUILD_TESTS=OFF -DKORVA_BUILD_BENCH=OFF -DKORVA_BUILD_FUZZ=OFF
+    rm -rf "$top/build-package/deb"
+    cpack --config "$top/build-package/CPackConfig.cmake" -G DEB -B "$top/build-package/deb" >/dev/null
+    deb=("$top"/build-package/deb/korva_*.deb)
+    # Warnings are printed; an error fails the run.
+    lintian --fail-on error "${deb[0]}"
+    echo "${deb[0]}"
+    ;;
 *)
-    echo "usage: $0 run|test|asan|tsan|fuzz|bench" >&2
+    echo "usage: $0 run|test|portable|asan|tsan|fuzz|bench|package" >&2
     exit 2
     ;;
 esac
