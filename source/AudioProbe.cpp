@@ -1,0 +1,309 @@
+#include "AudioProbe.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
+
+namespace
+{
+using Encoding = AudioProbe::Encoding;
+
+// Each reading is priced on at most this many samples, in runs of kRunFrames
+// frames spread evenly over the bytes: a probe then costs about the same at
+// any size, and every reading is priced over the same stretch of recording.
+constexpr std::size_t kSamplesPerReading = std::size_t{1} << 15;
+constexpr std::size_t kRunFrames = 64;
+// What a Gaussian miss costs beyond log2 of its spread in steps: 0.5 log2(2 pi e).
+constexpr double kGaussianBits = 2.047;
+// Float audio lies within 48 dB over full scale; values under 240 dB below it
+// are the garbage that integer bytes give when read as floats, and real float
+// audio holds few of them.
+constexpr double kFloatCeiling = 256.0;
+constexpr double kFloatFloor = 0x1p-40;
+constexpr double kMaxTinyShare = 0.01;
+// Frames that copy each other change within a group by less than this share
+// of what they change across groups; real audio changes alike everywhere.
+constexpr double kMaxCopyShare = 0.25;
+
+std::size_t BytesPerSample(Encoding encoding)
+{
+    return AudioProbe::BitsPerSample(encoding) / 8u;
+}
+
+uint64_t LittleEndian(const uint8_t* p, std::size_t nBytes)
+{
+    uint64_t n = 0;
+    for (std::size_t i = nBytes; i-- > 0;)
+        n = n << 8 | p[i];
+    return n;
+}
+
+// One sample, and the bits whose trailing zeros tell how much of the encoding's
+// resolution it uses: the integer itself, or a float's significand.
+struct Sample
+{
+    double dValue;
+    uint64_t nResolution;
+};
+
+Sample Decode(Encoding encoding, const uint8_t* p)
+{
+    switch (encoding)
+    {
+    case Encoding::Unsigned8:
+        return {p[0] - 128.0, uint64_t{p[0]} ^ 0x80};
+    case Encoding::Int16:
+    {
+        const auto n = static_cast<int16_t>(LittleEndian(p, 2));
+        return {static_cast<double>(n), static_cast<uint64_t>(n)};
+    }
+    case Encoding::Int24:
+    {
+        // The sign bit moved to the top, then shifted back arithmetically.
+        const int32_t n = static_cast<int32_t>(LittleEndian(p, 3) << 8) >> 8;
+        return {static_cast<double>(n), static_cast<uint64_t>(n)};
+    }
+    case Encoding::Int32:
+    {
+        const auto n = static_cast<int32_t>(LittleEndian(p, 4));
+        return {static_cast<double>(n), static_cast<uint64_t>(n)};
+    }
+    case Encoding::Float32:
+    {
+        const auto n = static_cast<uint32_t>(LittleEndian(p, 4));
+        const auto f = std::bit_cast<float>(n);
+        return {f, f == 0 ? 0 : (n & 0x7FFFFF) | 0x800000};
+    }
+    case Encoding::Float64:
+    {
+        const uint64_t n = LittleEndian(p, 8);
+        const auto d = std::bit_cast<double>(n);
+        return {d, d == 0 ? 0 : (n & 0xFFFFFFFFFFFFF) | 0x10000000000000};
+    }
+    }
+    return {0, 0};
+}
+
+// Integer bytes read as floats give NaNs, infinities, and magnitudes scattered
+// over the whole exponent range; float audio does not.
+bool LooksLikeFloatAudio(std::span<const uint8_t> bytes, Encoding encoding)
+{
+    const std::size_t nBytes = BytesPerSample(encoding), nSamples = bytes.size() / nBytes;
+    std::size_t nTiny = 0;
+    for (std::size_t i = 0; i < nSamples; ++i)
+    {
+        const double x = std::fabs(Decode(encoding, &bytes[i * nBytes]).dValue);
+        if (!(x <= kFloatCeiling)) // NaN fails every comparison
+            return false;
+        nTiny += x > 0 && x < kFloatFloor;
+    }
+    return static_cast<double>(nTiny) <= kMaxTinyShare * static_cast<double>(nSamples);
+}
+
+// Walks the frames a reading is priced on, calling
+// visit(frame, place of the frame in its run, channel, sample) for every
+// sample: all frames when they hold no more than kSamplesPerReading samples,
+// else runs of kRunFrames frames spread evenly over the bytes.
+template <typename Visit>
+void VisitFrames(std::span<const uint8_t> bytes, Encoding encoding, std::size_t nChannels,
+                 Visit visit)
+{
+    const std::size_t nSampleBytes = BytesPerSample(encoding);
+    const std::size_t nFrames = bytes.size() / (nSampleBytes * nChannels);
+    std::size_t nRuns = 1, nRunFrames = nFrames;
+    if (nFrames * nChannels > kSamplesPerReading)
+    {
+        nRunFrames = kRunFrames;
+        nRuns = std::max<std::size_t>(1, kSamplesPerReading / (nChannels * kRunFrames));
+    }
+    for (std::size_t run = 0; run < nRuns; ++run)
+    {
+        const std::size_t first = run * nFrames / nRuns; // runs fit: nFrames >= nRuns * nRunFrames
+        for (std::size_t i = 0; i < nRunFrames; ++i)
+            for (std::size_t k = 0; k < nChannels; ++k)
+                visit(first + i, i, k,
+                      Decode(encoding, &bytes[((first + i) * nChannels + k) * nSampleBytes]));
+    }
+}
+
+// The sums of one channel of a reading. Values are taken relative to the
+// channel's first one, so that a large offset does not swamp the spread.
+struct ChannelSums
+{
+    double dReference = 0;
+    double dCount = 0, dSum = 0, dSumSquares = 0;
+    // Squared misses of two predictions: the previous sample, and the line
+    // through the two previous ones.
+    double dPrevious = 0, dLine = 0;
+    uint64_t nResolution = 0; // every sample's resolution bits, or-ed
+};
+
+// The misses and spread of every channel over the frames priced.
+std::vector<ChannelSums> SumChannels(std::span<const uint8_t> bytes, Encoding encoding,
+                                     std::size_t nChannels)
+{
+    std::vector<ChannelSums> sums(nChannels);
+    for (std::size_t k = 0; k < nChannels; ++k)
+        sums[k].dReference = Decode(encoding, &bytes[k * BytesPerSample(encoding)]).dValue;
+    std::vector<double> last(nChannels), beforeLast(nChannels);
+    VisitFrames(bytes, encoding, nChannels,
+                [&](std::size_t, std::size_t nInRun, std::size_t k, const Sample& sample)
+                {
+                    ChannelSums& s = sums[k];
+                    const double x = sample.dValue - s.dReference;
+                    const double dChange = x - last[k], dLastChange = last[k] - beforeLast[k];
+                    if (nInRun >= 2)
+                    {
+                        s.dCount += 1;
+                        s.dSum += x;
+                        s.dSumSquares += x * x;
+                        s.dPrevious += dChange * dChange;
+                        s.dLine += (dChange - dLastChange) * (dChange - dLastChange);
+                        s.nResolution |= sample.nResolution;
+                    }
+                    beforeLast[k] = last[k];
+                    last[k] = x;
+                });
+    return sums;
+}
+
+// Whether the frames of a reading come in groups of near copies, as they do
+// when the bytes hold a whole multiple of its channels and those copy each
+// other: the changes from frame to frame within a group are then far smaller
+// than those from one group to the next.
+bool FramesComeInCopies(std::span<const uint8_t> bytes, Encoding encoding, uint16_t nChannels)
+{
+    struct Grouping
+    {
+        std::size_t nFrames;
+        double dWithin = 0, dAcross = 0, dWithinCount = 0, dAcrossCount = 0;
+    };
+    std::vector<Grouping> groupings;
+    for (uint16_t nWider : AudioProbe::kChannelCounts)
+        if (nWider > nChannels && nWider % nChannels == 0)
+            groupings.push_back({static_cast<std::size_t>(nWider / nChannels)});
+    std::vector<double> last(nChannels);
+    VisitFrames(bytes, encoding, nChannels,
+                [&](std::size_t frame, std::size_t nInRun, std::size_t k, const Sample& sample)
+                {
+                    const double dChange = sample.dValue - last[k];
+                    last[k] = sample.dValue;
+                    if (nInRun == 0)
+                        return;
+                    for (Grouping& g : groupings)
+                    {
+                        const bool bAcross = frame % g.nFrames == 0;
+                        (bAcross ? g.dAcross : g.dWithin) += dChange * dChange;
+                        (bAcross ? g.dAcrossCount : g.dWithinCount) += 1;
+                    }
+                });
+    return std::any_of(
+        groupings.begin(), groupings.end(),
+        [](const Grouping& g)
+        { return g.dWithin / g.dWithinCount < kMaxCopyShare * g.dAcross / g.dAcrossCount; });
+}
+
+// The bits one sample of a channel costs: log2 of the misses' spread in steps
+// of the resolution the channel uses, plus what coding a Gaussian takes.
+// Trailing zeros every sample shares are not paid for, as when 16-bit audio
+// was widened to 32 bits or a float holds fewer significant bits than it could.
+double ChannelBits(const ChannelSums& s, Encoding encoding, double dMiss, double dVariance)
+{
+    if (dMiss <= 0 || dVariance <= 0)
+        return 0; // a constant channel costs nothing
+    const int nUnused = std::countr_zero(s.nResolution);
+    double dLog2Spread = 0.5 * std::log2(dMiss) - nUnused;
+    // A float keeps its significant bits at whatever level the signal has:
+    // its misses count relative to the channel's spread.
+    if (AudioProbe::IsFloat(encoding))
+        dLog2Spread = 0.5 * std::log2(dMiss / dVariance) + std::bit_width(s.nResolution) - nUnused;
+    return std::clamp(dLog2Spread + kGaussianBits, 0.0, 8.0 * BytesPerSample(encoding));
+}
+
+AudioProbe::Reading Price(std::span<const uint8_t> bytes, Encoding encoding, uint16_t nChannels)
+{
+    const std::vector<ChannelSums> sums = SumChannels(bytes, encoding, nChannels);
+    double dBits = 0, dMisses = 0, dSpread = 0;
+    for (const ChannelSums& s : sums)
+    {
+        const double dMean = s.dSum / s.dCount;
+        const double dVariance = std::max(0.0, s.dSumSquares / s.dCount - dMean * dMean);
+        const double dMiss = std::min(s.dPrevious, s.dLine) / s.dCount;
+        dMisses += dMiss;
+        dSpread += dVariance;
+        dBits += ChannelBits(s, encoding, dMiss, dVariance);
+    }
+    const double dRatio =
+        dSpread > 0 ? std::sqrt(dMisses / dSpread) : std::numeric_limits<double>::infinity();
+    const double dFrameBytes = static_cast<double>(BytesPerSample(encoding) * nChannels);
+    return {encoding, nChannels, dBits / dFrameBytes, dRatio};
+}
+} // namespace
+
+uint16_t AudioProbe::BitsPerSample(Encoding encoding)
+{
+    switch (encoding)
+    {
+    case Encoding::Unsigned8:
+        return 8;
+    case Encoding::Int16:
+        return 16;
+    case Encoding::Int24:
+        return 24;
+    case Encoding::Int32:
+    case Encoding::Float32:
+        return 32;
+    case Encoding::Float64:
+        return 64;
+    }
+    return 0;
+}
+
+bool AudioProbe::IsFloat(Encoding encoding)
+{
+    return encoding == Encoding::Float32 || encoding == Encoding::Float64;
+}
+
+AudioProbe::Result AudioProbe::Probe(std::span<const uint8_t> audio)
+{
+    Result result;
+    const std::span<const uint8_t> bytes = audio.first(std::min(audio.size(), kMaxBytes));
+    if (bytes.size() < kMinBytes)
+        return result;
+    for (Encoding encoding : kEncodings)
+    {
+        if (IsFloat(encoding) && !LooksLikeFloatAudio(bytes, encoding))
+            continue;
+        for (uint16_t nChannels : kChannelCounts)
+            result.readings.push_back(Price(bytes, encoding, nChannels));
+    }
+    std::stable_sort(result.readings.begin(), result.readings.end(),
+                     [](const Reading& a, const Reading& b)
+                     { return a.dBitsPerByte < b.dBitsPerByte; });
+
+    const Reading& best = result.readings.front();
+    if (!(best.dResidualRatio <= kMaxResidualRatio))
+        return result;
+    const double dMargin = kMarginBits / static_cast<double>(BytesPerSample(best.encoding));
+    bool bSameEncoding = true, bSameChannels = true;
+    for (const Reading& other : result.readings)
+    {
+        if (other.dBitsPerByte <= best.dBitsPerByte + dMargin)
+        {
+            bSameEncoding = bSameEncoding && other.encoding == best.encoding;
+            bSameChannels = bSameChannels && other.nChannels == best.nChannels;
+        }
+        // Fewer channels that still read as audio: one periodic signal whose
+        // period the wider reading takes for its channel count, or channels
+        // that copy each other.
+        if (other.encoding == best.encoding && other.nChannels < best.nChannels &&
+            best.nChannels % other.nChannels == 0 && other.dResidualRatio <= kMaxMixedChannelsRatio)
+            bSameChannels = false;
+    }
+    if (bSameEncoding)
+        result.encoding = best.encoding;
+    if (bSameChannels && !FramesComeInCopies(bytes, best.encoding, best.nChannels))
+        result.channels = best.nChannels;
+    return result;
+}
