@@ -1,16 +1,14 @@
 #include "AppController.h"
 
-#include "KorvaWav.h"
-#include "TemporaryCopy.h"
-
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cctype>
 #include <filesystem>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using korva::FileOutcome;
+using Kind = FileOutcome::Kind;
 
 namespace
 {
@@ -26,11 +24,9 @@ void applyIndex(const std::array<T, N>& table, int32_t nIndex, T& value)
         value = table[static_cast<std::size_t>(nIndex)];
 }
 
-// RIFF sizes are 32-bit: nothing larger can be a WAV file the repair can handle.
-constexpr uintmax_t kLargestFile = uintmax_t{1} << 32;
-
 const char* const kSampleRateKey = "SampleRate";
 const char* const kResolutionKey = "Resolution";
+const char* const kDestinationKey = "Destination";
 
 std::string joinPath(const std::string& folder, const std::string& name)
 {
@@ -45,78 +41,14 @@ bool hasWavExtension(const std::string& path)
     return extension == ".wav";
 }
 
-FileOutcome::Kind kindOf(KorvaWavFile::RepairOutcome eOutcome)
+std::string count(std::size_t n, const char* pszOne, const char* pszMany)
 {
-    using Outcome = KorvaWavFile::RepairOutcome;
-    switch (eOutcome)
-    {
-    case Outcome::Written:
-    case Outcome::Inserted:
-        return FileOutcome::Kind::Repaired;
-    case Outcome::SizesRepaired:
-        return FileOutcome::Kind::SizesRepaired;
-    case Outcome::FormatExists:
-    case Outcome::NoBext:
-    case Outcome::NoData:
-    case Outcome::NotRiff:
-        return FileOutcome::Kind::Unchanged;
-    default:
-        return FileOutcome::Kind::Failed;
-    }
-}
-
-// What the repair did to a copy, in a line for the user.
-std::string describe(const KorvaWavFile& file)
-{
-    using Outcome = KorvaWavFile::RepairOutcome;
-    const RepairPlan& plan = file.GetRepairPlan();
-    switch (file.GetRepairOutcome())
-    {
-    case Outcome::Written:
-        return "format chunk written over the remains of the lost one at " +
-               std::to_string(plan.nRemainsOffset);
-    case Outcome::Inserted:
-        return std::string("format chunk inserted ") +
-               (plan.bBehindBext ? "behind bext" : "in front of the audio");
-    case Outcome::SizesRepaired:
-        return "unfinished sizes finished: " + std::to_string(plan.nDataSize) + " bytes of audio";
-    case Outcome::FormatExists:
-        return "already has a format chunk";
-    case Outcome::NoBext:
-        return "no bext chunk";
-    case Outcome::NoData:
-        return "no data chunk";
-    case Outcome::NotRiff:
-        return "not a RIFF file";
-    case Outcome::TooLarge:
-        return "no room for a format chunk within the 4 GiB RIFF limit";
-    case Outcome::NotWholeFrames:
-        return "its " + std::to_string(plan.nDataDeclared) +
-               " bytes of audio are not whole frames of " + std::to_string(plan.nBlockAlign) +
-               " bytes: the format chosen cannot be the file's";
-    case Outcome::OpenFailed:
-        return "could not be opened for update";
-    case Outcome::IoFailed:
-        return "a read or write failed during the repair";
-    case Outcome::CheckFailed:
-        return "the repaired copy did not check out: " + file.GetCheckProblem();
-    case Outcome::NotRun:
-        break;
-    }
-    return "not repaired";
-}
-
-bool fail(FileOutcome& outcome, const std::string& detail)
-{
-    outcome.kind = FileOutcome::Kind::Failed;
-    outcome.detail = detail;
-    return false;
+    return std::to_string(n) + " " + (n == 1 ? pszOne : pszMany);
 }
 } // namespace
 
 AppController::AppController(korva::PlatformServices& platform)
-    : m_bProcessorIsIntel(std::endian::native == std::endian::little),
-      szProgress("Please set the path to save the repaired files.\n"), m_platform(platform)
+    : szProgress("Please set the path to save the repaired files.\n"), m_platform(platform)
 {
     fileArray.reserve(12);
     pathArray.reserve(12);
@@ -125,6 +57,14 @@ AppController::AppController(korva::PlatformServices& platform)
 
 void AppController::readSettings()
 {
+    // The destination of the last run, while it is still there.
+    const std::string destination = m_platform.stringForKey(kDestinationKey);
+    std::error_code ec;
+    if (!destination.empty() && fs::is_directory(destination, ec))
+    {
+        szDestPath = destination;
+        m_bDestinationSet = true;
+    }
     if (!m_platform.hasDefault(kSampleRateKey))
     {
         m_platform.setIntegerForKey(kSampleRateKey, SampleRateIndex);
@@ -147,6 +87,9 @@ void AppController::awakeFromNib()
     resolution->addItemWithTitle("24 bit");
     sampleRate->selectItemAtIndex(SampleRateIndex);
     resolution->selectItemAtIndex(ResolutionIndex);
+    if (m_bDestinationSet)
+        showDestPathText();
+    reportStatus();
 }
 
 void AppController::terminate()
@@ -212,6 +155,7 @@ void AppController::SetPath()
     {
         szDestPath = paths->front();
         m_bDestinationSet = true;
+        m_platform.setStringForKey(kDestinationKey, szDestPath);
         showDestPathText();
     }
     // A destination chooser cancelled before any destination was chosen must
@@ -222,6 +166,37 @@ void AppController::SetPath()
 void AppController::applyStartRule(bool bSideSet)
 {
     ChangeGoState->setEnabled(bSideSet && szDestPath != szSourcePath);
+    reportStatus();
+}
+
+std::string AppController::statusText() const
+{
+    if (m_bPatching)
+    {
+        const int nRow = m_nCurrentRow;
+        if (m_bCancel)
+            return "Stopping after the current file…";
+        return nRow < 0 ? "Starting…"
+                        : "Repairing " + fileArray[static_cast<std::size_t>(nRow)] + " (" +
+                              std::to_string(nRow + 1) + " of " + std::to_string(fileArray.size()) +
+                              ")…";
+    }
+    if (!m_bSourceSet && !m_bDestinationSet)
+        return "Choose the damaged WAV files, then the folder for the repaired copies.";
+    if (!m_bSourceSet)
+        return "Choose the damaged WAV files to repair.";
+    if (!m_bDestinationSet)
+        return "Choose the folder for the repaired copies.";
+    if (szDestPath == szSourcePath)
+        return "Start is off: the destination is the folder the files come from. Choose another "
+               "folder.";
+    return "Ready: " + count(fileArray.size(), "file", "files") + " to repair into " + szDestPath +
+           ".";
+}
+
+void AppController::reportStatus()
+{
+    m_platform.reportStatus(statusText());
 }
 
 void AppController::showDestPathText()
@@ -276,8 +251,37 @@ void AppController::DoPatch()
         QuitButton->setTitle("Quit");
         return;
     }
+    m_nCurrentRow = -1;
+    m_kindCounts.assign(static_cast<std::size_t>(Kind::NotProcessed) + 1, 0);
+    m_progressValue = 0.0;
+    m_platform.reportProgress(0.0);
+    reportStatus();
+    reportUnreadableSources();
     m_platform.log("Start the thread");
     threadedFunction();
+}
+
+// Sources that are gone or cannot be read are told before the batch starts,
+// and left out of it, so that they stop nothing.
+void AppController::reportUnreadableSources()
+{
+    m_unreadableRows.clear();
+    for (std::size_t i = 0; i < fileArray.size(); ++i)
+    {
+        const std::string source = joinPath(pathArray[i], fileArray[i]);
+        std::error_code ec;
+        const bool bThere = fs::is_regular_file(source, ec);
+        if (bThere && access(source.c_str(), R_OK) == 0)
+            continue;
+        FileOutcome outcome;
+        outcome.sourcePath = source;
+        outcome.destinationPath = joinPath(szDestPath, fileArray[i]);
+        outcome.kind = Kind::Failed;
+        outcome.detail = bThere ? "it cannot be read: permission denied"
+                                : "it is no longer there (moved, renamed, or its card removed?)";
+        m_unreadableRows.insert(static_cast<int>(i));
+        reportOutcome(static_cast<int>(i), outcome);
+    }
 }
 
 void AppController::threadedFunction()
@@ -288,25 +292,46 @@ void AppController::threadedFunction()
 void AppController::startpatching()
 {
     const int n = static_cast<int>(fileArray.size());
-    m_progressValue = 0.0;
     const double step = 100.0 / n;
-    for (int i = 0; i < n; ++i)
+    m_job = std::make_unique<RepairJob>(
+        szDestPath, WavFormat{}, [this](const std::string& name) { return askToOverwrite(name); },
+        [this](const std::string& line) { m_platform.log(line); });
+    int i = 0;
+    for (; i < n; ++i)
     {
+        if (!m_unreadableRows.count(i))
+        {
+            m_nCurrentRow = i;
+            m_platform.runOnInterfaceThread([this] { reportStatus(); });
+            if (!patchFile(i))
+            {
+                m_platform.log("UHOH ---------------------------------------!!!!!!!");
+                ++i;
+                break;
+            }
+        }
         // The cap absorbs the rounding of the repeated sum (six steps of
         // 100/6 add up to a little over 100).
         m_progressValue = std::min(m_progressValue + step, 100.0);
         m_platform.reportProgress(m_progressValue);
-        if (!patchFile(i))
-        {
-            m_platform.log("UHOH ---------------------------------------!!!!!!!");
-            break;
-        }
         if (m_bCancel)
         {
             m_platform.beep();
+            ++i;
             break;
         }
     }
+    for (; i < n; ++i)
+        if (!m_unreadableRows.count(i))
+        {
+            FileOutcome outcome;
+            outcome.sourcePath = joinPath(pathArray[static_cast<std::size_t>(i)],
+                                          fileArray[static_cast<std::size_t>(i)]);
+            outcome.destinationPath = joinPath(szDestPath, fileArray[static_cast<std::size_t>(i)]);
+            outcome.detail = "the batch stopped before it";
+            reportOutcome(i, outcome);
+        }
+    m_job.reset();
     m_platform.log("==========================================");
     // The lists are emptied on the interface thread, where the table reads
     // them, so that the table never asks for a row that has just gone.
@@ -315,8 +340,15 @@ void AppController::startpatching()
 
 void AppController::finishBatch()
 {
+    // The summary of the batch, in the order of the Result column's kinds.
+    std::string summary;
+    for (std::size_t k = 0; k < m_kindCounts.size(); ++k)
+        if (m_kindCounts[k] > 0)
+            summary += (summary.empty() ? "" : ", ") + std::to_string(m_kindCounts[k]) + " " +
+                       korva::KindWord(static_cast<Kind>(k));
     m_bPatching = false;
     m_bCancel = false;
+    m_nCurrentRow = -1;
     fileArray.clear();
     pathArray.clear();
     tableview1->reloadData();
@@ -324,12 +356,16 @@ void AppController::finishBatch()
     setBatchControlsEnabled(true);
     ChangeGoState->setEnabled(false);
     QuitButton->setTitle("Quit");
+    m_platform.reportStatus("Done: " + summary + ".");
 }
 
 void AppController::OnCancel()
 {
     if (m_bPatching)
+    {
         m_bCancel = true;
+        m_platform.runOnInterfaceThread([this] { reportStatus(); });
+    }
 }
 
 bool AppController::patchFile(int row)
@@ -337,76 +373,33 @@ bool AppController::patchFile(int row)
     const auto index = static_cast<std::size_t>(row);
     const std::string& name = fileArray[index];
     m_platform.log("---- PATCHFILE Function ----");
-    FileOutcome outcome;
-    outcome.sourcePath = joinPath(pathArray[index], name);
-    m_platform.log("Copy file = " + outcome.sourcePath);
-    outcome.destinationPath = joinPath(szDestPath, name);
-    m_platform.log("Copying " + outcome.sourcePath + " to " + outcome.destinationPath);
-    const bool bResult = copyAndRepair(name, outcome);
-    m_platform.reportFileOutcome(outcome);
-    return bResult;
+    const std::string source = joinPath(pathArray[index], name);
+    m_platform.log("Copy file = " + source);
+    m_platform.log("Copying " + source + " to " + joinPath(szDestPath, name));
+    readPopUps();
+    WavFormat format;
+    format.nSampleRate = m_SampleRate;
+    format.nBitsPerSample = m_Resolution;
+    m_job->SetFormat(format);
+    reportOutcome(row, m_job->Run(source));
+    return !m_job->StopsBatch();
 }
 
-bool AppController::copyAndRepair(const std::string& name, FileOutcome& outcome)
+void AppController::reportOutcome(int row, const FileOutcome& outcome)
 {
-    const std::string& source = outcome.sourcePath;
-    const std::string& destination = outcome.destinationPath;
-    const fs::path folder = fs::path(destination).parent_path();
-    // The copy is repaired under its temporary name, which is the longer one.
-    if (TemporaryCopy::pattern(folder, name).native().size() >= CAudioFile::kPathCapacity)
-        return logFailure(outcome, "Destination path too long: " + destination);
-    std::error_code ec;
-    const bool bReplace = fs::exists(fs::symlink_status(destination, ec));
-    // Only a destination that exists can be the source itself.
-    if (bReplace && fs::equivalent(source, destination, ec))
-        return logFailure(outcome, "Source and destination are the same file: " + source);
-    const uintmax_t nSize = fs::file_size(source, ec);
-    if (!ec && nSize > kLargestFile)
-        return logFailure(outcome, "File larger than 4 GiB, not copied: " + source);
-    if (bReplace && !askToOverwrite(name))
-        return fail(outcome, "Not copied: the existing file was kept");
-
-    TemporaryCopy copy(folder, name, ec);
-    if (ec)
-        return logFailure(outcome, fs::filesystem_error("mkstemp", folder, ec).what());
-    // The kernel copies the bytes; the source is only read.
-    if (!copy.copyFrom(source, ec))
-        return logFailure(outcome,
-                          fs::filesystem_error("copy_file", source, copy.path(), ec).what());
-
-    {
-        KorvaWavFile file;
-        file.SetPath(copy.path().c_str(), m_bProcessorIsIntel);
-        readPopUps();
-        file.RepairFMTChunk(m_SampleRate, m_Resolution);
-        outcome.kind = kindOf(file.GetRepairOutcome());
-        outcome.detail = describe(file);
-    }
-    // A copy the repair could not finish never takes the file's name; the
-    // batch goes on, as after any repair.
-    if (outcome.kind == FileOutcome::Kind::Failed)
-        return true;
-
-    if (bReplace && !deleteFile(destination))
-        return fail(outcome, "Not copied: the existing file could not be removed");
-    if (!copy.rename(destination, ec))
-        return logFailure(outcome,
-                          fs::filesystem_error("rename", copy.path(), destination, ec).what());
-    return true;
+    ++m_kindCounts[static_cast<std::size_t>(outcome.kind)];
+    m_platform.reportFileOutcome(row, outcome);
 }
 
-bool AppController::logFailure(FileOutcome& outcome, const std::string& line)
+RepairJob::Answer AppController::askToOverwrite(const std::string& name)
 {
-    m_platform.log(line);
-    return fail(outcome, line);
-}
-
-bool AppController::askToOverwrite(const std::string& name)
-{
+    using Answer = RepairJob::Answer;
     const std::string message = "The file: " + name + " already exists! Overwrite file?";
     m_platform.beep();
-    return m_platform.runAlertPanel("File Exists", message, "Yes", "No") ==
-           korva::AlertButton::Default;
+    constexpr Answer kAnswers[] = {Answer::Yes, Answer::YesToAll, Answer::Skip, Answer::No};
+    const int nButton =
+        m_platform.runAlertPanel("File Exists", message, {"Yes", "Yes to All", "Skip", "No"});
+    return static_cast<unsigned>(nButton) < std::size(kAnswers) ? kAnswers[nButton] : Answer::No;
 }
 
 void AppController::readPopUps()

@@ -1,9 +1,12 @@
 #pragma once
 
 #include "PlatformServices.h"
+#include "RepairJob.h"
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -47,9 +50,9 @@ public:
     // control is enabled exactly when a destination is set and differs from
     // the folder of the last listed file.
     void GetFilesForFixin();
-    // The destination chooser (one folder): then the start control is enabled
-    // exactly when files are listed, a destination is set, and the two folders
-    // differ as strings.
+    // The destination chooser (one folder), remembered for the next start:
+    // then the start control is enabled exactly when files are listed, a
+    // destination is set, and the two folders differ as strings.
     void SetPath();
     void showDestPathText();
     void showSourceText();
@@ -62,25 +65,25 @@ public:
 
     // --- The batch --------------------------------------------------------
     // Disables the choosers, pop-ups, start control and Quit item, retitles the
-    // quit button "Cancel" and starts the worker; with an empty list it
-    // restores them at once and sets the status text instead.
+    // quit button "Cancel", reports the listed sources that are gone or cannot
+    // be read (they are left out) and starts the worker; with an empty list it
+    // restores the controls at once and sets the status text instead.
     void DoPatch();
     // Detaches the worker thread that runs startpatching.
     void threadedFunction();
-    // The worker: each listed file in row order, progress before each, until
-    // the end, a failed file or a stop request; then the window is reset on the
-    // interface thread (flags cleared first, list emptied, table reloaded,
-    // controls restored).
+    // The worker: each listed file in row order, progress after each, until
+    // the end, a file that stops the batch or a stop request; the files never
+    // reached are reported as not processed, a summary line closes the batch,
+    // then the window is reset on the interface thread (flags cleared first,
+    // list emptied, table reloaded, controls restored).
     void startpatching();
     // Asks a running batch to stop after the current file; no effect otherwise.
     void OnCancel();
 
-    // The per-file job for row: copies the source into the destination folder
-    // under a hidden temporary name, repairs the copy there, and only then
-    // replaces an existing file (after the user agreed) and gives the copy its
-    // name. False when the batch must stop: the user declined to overwrite,
-    // the destination is the source file itself, the path is too long, the
-    // file is too large, or the copy failed. Each file's outcome is reported.
+    // The per-file job for row, with the format the pop-ups show now: the
+    // shared RepairJob copies and repairs the file, asking before it replaces
+    // one in the destination. False when the batch must stop: the user
+    // answered No, or the file could not be copied. Its outcome is reported.
     bool patchFile(int row);
     // Removes the item at path; false (with the error logged) when it fails.
     bool deleteFile(const std::string& path);
@@ -95,6 +98,9 @@ public:
     const std::string& destinationPath() const { return szDestPath; }
     uint32_t sampleRateHz() const { return m_SampleRate; }
     uint16_t bitsPerSample() const { return m_Resolution; }
+    // The status line for the state the window is in: what to do next, why
+    // Start is off, or how far a batch is. Interface thread.
+    std::string statusText() const;
 
     // --- Outlets: connected by the front end before awakeFromNib ----------
     korva::Control* ChangeCancelState = nullptr;        // reserved
@@ -118,9 +124,10 @@ private:
     void finishBatch();
     void readSettings();
     void readPopUps();
-    bool copyAndRepair(const std::string& name, korva::FileOutcome& outcome);
-    bool askToOverwrite(const std::string& name);
-    bool logFailure(korva::FileOutcome& outcome, const std::string& line);
+    void reportUnreadableSources();
+    void reportOutcome(int row, const korva::FileOutcome& outcome);
+    void reportStatus();
+    RepairJob::Answer askToOverwrite(const std::string& name);
 
     bool m_bDestinationSet = false;
     bool m_bSourceSet = false;
@@ -134,13 +141,19 @@ private:
     uint16_t m_Resolution = 24;
     int32_t SampleRateIndex = 0;
     int32_t ResolutionIndex = 1;
-    bool m_bProcessorIsIntel;
     std::string szPath; // reserved: shown by showSourceText, never filled
     std::string szDestPath;
     std::string szSourcePath;
     std::string szProgress;
     std::vector<std::string> fileArray;
     std::vector<std::string> pathArray;
+
+    // The batch that runs: its job, the rows left out before it started, and
+    // how many files came to each kind of outcome (worker only, until the end).
+    std::unique_ptr<RepairJob> m_job;
+    std::set<int> m_unreadableRows;
+    std::vector<int> m_kindCounts;
+    std::atomic<int> m_nCurrentRow = -1;
 
     korva::PlatformServices& m_platform;
 };

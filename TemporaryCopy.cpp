@@ -1,98 +1,128 @@
 #include "TemporaryCopy.h"
 
-#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <sys/sendfile.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 
-fs::path TemporaryCopy::pattern(const fs::path& folder, const std::string& name)
+namespace
 {
-    return folder / (".korva-" + name + ".XXXXXX");
+constexpr std::string_view kPrefix = ".korva-";
+
+// ".korva-PID-XXXXXX" in folder, created exclusively; -1 with errno when not.
+int CreateNamed(const fs::path& folder, fs::path& path)
+{
+    std::string name =
+        (folder / (std::string(kPrefix) + std::to_string(getpid()) + "-XXXXXX")).string();
+    const int fd = mkstemp(name.data());
+    if (fd >= 0)
+        path = name;
+    return fd;
 }
 
-TemporaryCopy::TemporaryCopy(const fs::path& folder, const std::string& name, std::error_code& ec)
+#ifdef O_TMPFILE
+// The unnamed file is given a name through its /proc entry, which needs no
+// privilege (linkat's AT_EMPTY_PATH would).
+std::string ProcPath(int fd)
 {
-    std::string path = pattern(folder, name).string();
-    const int fd = mkstemp(path.data());
-    if (fd < 0)
-    {
-        ec.assign(errno, std::generic_category());
-        return;
-    }
-    ec.clear();
-    m_path = path;
-    m_fd = fd;
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+#endif
+
+bool IsLeftoverOfAGoneRun(const std::string& name)
+{
+    // ".korva-" PID "-" six characters.
+    if (name.size() < kPrefix.size() + 8 || !name.starts_with(kPrefix))
+        return false;
+    const std::string rest = name.substr(kPrefix.size());
+    const auto dash = rest.find('-');
+    if (dash == 0 || dash == std::string::npos || rest.size() - dash - 1 != 6 ||
+        rest.find_first_not_of("0123456789") != dash)
+        return false;
+    const auto pid = static_cast<pid_t>(std::strtol(rest.c_str(), nullptr, 10));
+    // A process of that id still running may be a run still writing it.
+    return pid > 0 && kill(pid, 0) != 0 && errno == ESRCH;
+}
+} // namespace
+
+TemporaryCopy::TemporaryCopy(const fs::path& folder, std::error_code& ec) : m_folder(folder)
+{
+#ifdef O_TMPFILE
+    static const bool bProcThere = access("/proc/self/fd", X_OK) == 0;
+    if (bProcThere)
+        m_fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+#endif
+    // File systems without unnamed files (and systems without them) get a named one.
+    if (m_fd < 0)
+        m_fd = CreateNamed(folder, m_path);
+    ec.assign(m_fd < 0 ? errno : 0, std::generic_category());
 }
 
 TemporaryCopy::~TemporaryCopy()
 {
     if (m_fd >= 0)
         ::close(m_fd);
-    if (m_path.empty())
-        return;
-    std::error_code ignored;
-    fs::remove(m_path, ignored);
+    if (!m_path.empty())
+        ::unlink(m_path.c_str());
 }
 
-bool TemporaryCopy::rename(const fs::path& target, std::error_code& ec)
+bool TemporaryCopy::Publish(const fs::path& target, bool bReplace, std::error_code& ec)
 {
-    fs::rename(m_path, target, ec);
+    ec.clear();
+    if (m_path.empty())
+    {
+#ifdef O_TMPFILE
+        // Unnamed: linked straight to the target when nothing may be replaced,
+        // else to a temporary name first and renamed over the target.
+        if (!bReplace)
+        {
+            if (linkat(AT_FDCWD, ProcPath(m_fd).c_str(), AT_FDCWD, target.c_str(),
+                       AT_SYMLINK_FOLLOW) != 0)
+                ec.assign(errno, std::generic_category());
+            return !ec;
+        }
+        fs::path named;
+        const int fd = CreateNamed(m_folder, named);
+        if (fd < 0 || (::close(fd), ::unlink(named.c_str()) != 0) ||
+            linkat(AT_FDCWD, ProcPath(m_fd).c_str(), AT_FDCWD, named.c_str(), AT_SYMLINK_FOLLOW) !=
+                0)
+        {
+            ec.assign(errno, std::generic_category());
+            return false;
+        }
+        m_path = named;
+#endif
+    }
+    if (bReplace)
+        fs::rename(m_path, target, ec);
+    else if (::link(m_path.c_str(), target.c_str()) == 0)
+        ::unlink(m_path.c_str());
+    // File systems without hard links (FAT, exFAT cards) are renamed onto a
+    // target that was free a moment ago.
+    else if (errno == EEXIST || fs::exists(target, ec))
+        ec = std::make_error_code(std::errc::file_exists);
+    else
+        fs::rename(m_path, target, ec);
     if (ec)
         return false;
     m_path.clear();
     return true;
 }
 
-namespace
+std::vector<std::string> TemporaryCopy::RemoveLeftovers(const fs::path& folder)
 {
-// Copies every byte from in to out inside the kernel: copy_file_range where the
-// file systems allow it, sendfile otherwise. errno tells why it failed.
-bool KernelCopy(int in, int out, off_t nLength)
-{
-    bool bRange = true;
-    for (off_t nDone = 0; nDone < nLength;)
+    std::vector<std::string> removed;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec))
     {
-        const size_t nChunk = static_cast<size_t>(std::min<off_t>(nLength - nDone, 1 << 30));
-        ssize_t n = bRange ? copy_file_range(in, nullptr, out, nullptr, nChunk, 0)
-                           : sendfile(out, in, nullptr, nChunk);
-        if (n < 0 && bRange &&
-            (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP))
-        {
-            bRange = false;
-            continue;
-        }
-        if (n < 0)
-            return false;
-        if (n == 0)
-        {
-            errno = EIO; // the source ended before its measured length
-            return false;
-        }
-        nDone += n;
+        const std::string name = entry.path().filename().string();
+        if (IsLeftoverOfAGoneRun(name) && entry.is_regular_file(ec) && fs::remove(entry.path(), ec))
+            removed.push_back(name);
     }
-    return true;
-}
-} // namespace
-
-bool TemporaryCopy::copyFrom(const fs::path& source, std::error_code& ec)
-{
-    int nError = 0;
-    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat info;
-    if (in < 0 || fstat(in, &info) != 0 || !KernelCopy(in, m_fd, info.st_size) ||
-        fchmod(m_fd, (info.st_mode & 07777) | S_IRUSR | S_IWUSR) != 0)
-        nError = errno;
-    if (in >= 0)
-        ::close(in);
-    // Closing is the last chance for the file system to report a failed write.
-    if (::close(m_fd) != 0 && nError == 0)
-        nError = errno;
-    m_fd = -1;
-    ec.assign(nError, std::generic_category());
-    return nError == 0;
+    return removed;
 }

@@ -3,40 +3,39 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <vector>
 
-// A hidden file ".korva-<name>.XXXXXX" beside the place a new file is to stand,
-// so that the new file is complete before it takes its name: the file is
-// removed when the object goes, unless it was given its final name.
+// A new file in a folder that takes its final name only once it is complete,
+// so that an interrupted batch never leaves a half-written file under a real
+// name. Where the system allows it the file has no name at all until then
+// (Linux's O_TMPFILE), and a killed run leaves nothing behind; elsewhere it is
+// ".korva-PID-XXXXXX", short whatever the final name, and carrying the process
+// id so that a later run can tell a leftover from a file still being written.
 class TemporaryCopy
 {
 public:
-    // The path the temporary file for name in folder will have, its six
-    // unique characters still "XXXXXX" (the same length as the real one).
-    static std::filesystem::path pattern(const std::filesystem::path& folder,
-                                         const std::string& name);
-
-    // Creates the empty file; ec tells why when it could not be created, and
-    // the object then owns nothing.
-    TemporaryCopy(const std::filesystem::path& folder, const std::string& name,
-                  std::error_code& ec);
+    // Creates the empty file, open for reading and writing; ec tells why when
+    // it could not be created, and the object then owns nothing.
+    TemporaryCopy(const std::filesystem::path& folder, std::error_code& ec);
+    // A file never given its name goes.
     ~TemporaryCopy();
     TemporaryCopy(const TemporaryCopy&) = delete;
     TemporaryCopy& operator=(const TemporaryCopy&) = delete;
 
-    const std::filesystem::path& path() const { return m_path; }
+    int fd() const { return m_fd; }
 
-    // Fills the file with the bytes of source, copied by the kernel; the file
-    // takes the source's permissions, and its owner may always write it (the
-    // repair opens it for update). On failure ec holds the system's own error:
-    // a full disk reads "No space left on device".
-    bool copyFrom(const std::filesystem::path& source, std::error_code& ec);
+    // Gives the file its final name. bReplace: a file standing at target is
+    // replaced in one step; otherwise nothing standing there is touched and
+    // the call fails with "file exists". On failure ec tells why and the file
+    // stays the object's. The descriptor stays open either way.
+    bool Publish(const std::filesystem::path& target, bool bReplace, std::error_code& ec);
 
-    // Renames the file to target, which must be free or a file that may be
-    // replaced. On success the object owns nothing; on failure ec tells why
-    // and the file stays the object's.
-    bool rename(const std::filesystem::path& target, std::error_code& ec);
+    // The temporary files in folder that runs no longer going left behind
+    // (a second Ctrl-C, a crash), removed; their names, for a message.
+    static std::vector<std::string> RemoveLeftovers(const std::filesystem::path& folder);
 
 private:
-    std::filesystem::path m_path; // empty: owns nothing
-    int m_fd = -1;                // open from creation until the copy is done
+    std::filesystem::path m_folder;
+    std::filesystem::path m_path; // empty while the file has no name
+    int m_fd = -1;
 };

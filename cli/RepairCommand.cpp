@@ -1,81 +1,165 @@
 #include "RepairCommand.h"
 
-#include "AppController.h"
-#include "ConsolePlatform.h"
-#include "ConsoleWindow.h"
+#include "OverwritePrompt.h"
+#include "RepairJob.h"
 #include "StopSignal.h"
-#include "Trace.h"
+#include "TemporaryCopy.h"
+
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <chrono>
-#include <filesystem>
+#include <cctype>
 #include <iostream>
-#include <string_view>
+#include <map>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 using korva::FileOutcome;
+using Kind = FileOutcome::Kind;
 
 namespace
 {
-// The pop-up items in the order the controller gives them: an item's index
-// selects the value at the same index.
-constexpr std::array<uint32_t, 5> kSampleRates = {44100, 48000, 88200, 96000, 128000};
-constexpr std::array<uint16_t, 2> kResolutions = {16, 24};
-
-// How long the main thread waits for interface work before it looks at the
-// batch again (the end of a batch is itself interface work and wakes it).
-constexpr std::chrono::milliseconds kPollInterval{50};
-
-const char* wordFor(FileOutcome::Kind kind)
+// A whole number from lo to hi; the message names the option's word when not.
+CLI::Validator wholeNumber(const std::string& what, long lo, long hi)
 {
-    switch (kind)
-    {
-    case FileOutcome::Kind::Repaired:
-        return "repaired";
-    case FileOutcome::Kind::SizesRepaired:
-        return "sizes repaired";
-    case FileOutcome::Kind::Unchanged:
-        return "unchanged";
-    default:
-        return "failed";
-    }
+    return CLI::Validator(
+        [=](const std::string& text)
+        {
+            const bool bDigits = !text.empty() && text.size() < 10 &&
+                                 std::all_of(text.begin(), text.end(),
+                                             [](unsigned char c) { return std::isdigit(c); });
+            const long n = bDigits ? std::stol(text) : -1;
+            return n >= lo && n <= hi ? std::string()
+                                      : "takes " + what + " from " + std::to_string(lo) + " to " +
+                                            std::to_string(hi) + ", not '" + text + "'";
+        },
+        "", "");
 }
 
-// A folder from the file table, where "" is the current folder.
-fs::path folderOf(const std::string& listed)
+bool hasWavExtension(const fs::path& path)
 {
-    return listed.empty() ? fs::path(".") : fs::path(listed);
+    std::string extension = path.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension == ".wav";
+}
+
+nlohmann::ordered_json toJson(const FileOutcome& outcome)
+{
+    nlohmann::ordered_json json = {{"source", outcome.sourcePath},
+                                   {"destination", outcome.destinationPath},
+                                   {"kind", korva::KindWord(outcome.kind)},
+                                   {"detail", outcome.detail},
+                                   {"format", nullptr},
+                                   {"warnings", outcome.warnings}};
+    if (const auto& f = outcome.format)
+        json["format"] = {{"format_tag", f->nFormatTag},
+                          {"channels", f->nChannels},
+                          {"sample_rate", f->nSampleRate},
+                          {"bits_per_sample", f->nBitsPerSample},
+                          {"block_align", f->BlockAlign()}};
+    return json;
 }
 } // namespace
 
 RepairCommand::RepairCommand(CLI::App& app)
 {
-    m_command = app.add_subcommand("repair", "Copy each file into DIR and give the copy a PCM "
-                                             "fmt chunk behind its bext chunk");
+    m_command = app.add_subcommand("repair", "Copy each file into DIR and repair the copy: a PCM "
+                                             "fmt chunk where the lost one stood");
     m_command->add_option("--dest", m_destination, "Folder for the repaired copies")
         ->required()
         ->type_name("DIR");
     m_command->add_option("--rate", m_nRate, "Sample rate written into the fmt chunk")
         ->required()
         ->type_name("HZ")
-        ->check(CLI::IsMember(std::vector<uint32_t>(kSampleRates.begin(), kSampleRates.end())));
-    m_command->add_option("--bits", m_nBits, "Bits per sample written into the fmt chunk")
+        ->transform(wholeNumber("a whole number of hertz", 1000, 768000));
+    m_command
+        ->add_option("--bits", m_nBits, "Bits per sample: 8, 16, 24 or 32; 32 or 64 with --float")
         ->required()
         ->type_name("N")
-        ->check(CLI::IsMember(std::vector<uint16_t>(kResolutions.begin(), kResolutions.end())));
-    auto* yes = m_command->add_flag("--yes", m_bYes, "Overwrite existing files without asking");
-    auto* no = m_command->add_flag("--no", m_bNo, "Never overwrite an existing file");
-    yes->excludes(no);
-    m_command->add_flag("--trace", m_bTrace, "Send the file library's trace to standard output");
+        ->transform(wholeNumber("8, 16, 24, 32 or 64 bits", 8, 64));
+    m_command->add_option("--channels", m_nChannels, "Channels, 1 to 64 (default 1)")
+        ->type_name("N")
+        ->transform(wholeNumber("a number of channels", 1, 64));
+    m_command->add_flag("--float", m_bFloat, "IEEE float samples instead of integer PCM");
+    auto* existing =
+        m_command
+            ->add_option("--existing", m_existing,
+                         "A file of that name in DIR: ask (the default), overwrite, skip, or stop")
+            ->type_name("WHAT")
+            ->check(CLI::IsMember({"ask", "overwrite", "skip", "stop"}));
+    auto* yes = m_command->add_flag_callback(
+        "--yes", [this] { m_existing = "overwrite"; }, "The same as --existing overwrite");
+    auto* no = m_command->add_flag_callback(
+        "--no", [this] { m_existing = "stop"; }, "The same as --existing stop");
+    yes->excludes(no)->excludes(existing);
+    no->excludes(existing);
+    m_command->add_flag("--json", m_bJson, "One JSON object per file instead of a line");
+    auto* quiet = m_command->add_flag("--quiet", m_bQuiet,
+                                      "Print only the files that failed, and no summary");
+    m_command->add_flag("--verbose", m_bVerbose, "Also print what the job does, on standard error")
+        ->excludes(quiet);
     m_command->add_option("FILE", m_files, "Files to repair; only .wav files are listed")
         ->required();
 }
 
-template <typename T, std::size_t N>
-int RepairCommand::indexIn(const std::array<T, N>& table, T value)
+std::vector<fs::path> RepairCommand::listedSources() const
 {
-    return static_cast<int>(std::find(table.begin(), table.end(), value) - table.begin());
+    std::vector<fs::path> sources;
+    for (const std::string& argument : m_files)
+    {
+        if (hasWavExtension(argument))
+            sources.emplace_back(argument);
+        else
+            std::cerr << "korva-cli: skipped, not a .wav file: " << argument << '\n';
+    }
+    return sources;
+}
+
+// Listed files that are gone or cannot be read, told before the batch starts
+// and left out of it, so that they stop nothing.
+std::optional<FileOutcome> RepairCommand::unreadable(const fs::path& source) const
+{
+    std::error_code ec;
+    const bool bThere = fs::is_regular_file(source, ec);
+    if (bThere && access(source.c_str(), R_OK) == 0)
+        return std::nullopt;
+    FileOutcome outcome;
+    outcome.sourcePath = source.string();
+    outcome.destinationPath = (fs::path(m_destination) / source.filename()).string();
+    outcome.kind = Kind::Failed;
+    outcome.detail = bThere ? "it cannot be read: permission denied"
+                            : "it is no longer there (moved, renamed, or its card removed?)";
+    return outcome;
+}
+
+// A copy in a folder a file comes from would stand where its source is: by
+// the folders themselves, so that "." and a link to the folder count too.
+bool RepairCommand::destinationIsASourceFolder(const std::vector<fs::path>& sources) const
+{
+    return std::any_of(sources.begin(), sources.end(),
+                       [this](const fs::path& source)
+                       {
+                           std::error_code ec;
+                           const fs::path folder = source.parent_path();
+                           return fs::equivalent(folder.empty() ? "." : folder, m_destination, ec);
+                       });
+}
+
+void RepairCommand::print(const FileOutcome& outcome) const
+{
+    if (m_bQuiet && outcome.kind != Kind::Failed)
+        return;
+    // One write per file, so that a script reading the pipe sees each file as
+    // soon as it is done.
+    const std::string line =
+        m_bJson ? toJson(outcome).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
+                : std::string(korva::KindWord(outcome.kind)) + '\t' + outcome.destinationPath +
+                      '\t' + outcome.detail;
+    std::cout << line << std::endl;
+    for (const std::string& warning : outcome.warnings)
+        std::cerr << "korva-cli: " << fs::path(outcome.sourcePath).filename().string() << ": "
+                  << warning << '\n';
 }
 
 int RepairCommand::run()
@@ -86,43 +170,33 @@ int RepairCommand::run()
         std::cerr << "korva-cli: the destination is not a folder: " << m_destination << '\n';
         return kUsageError;
     }
-    CTrace::SetStream(m_bTrace ? &std::cout : nullptr);
-
-    const auto overwrite = m_bYes  ? ConsolePlatform::Overwrite::Yes
-                           : m_bNo ? ConsolePlatform::Overwrite::No
-                                   : ConsolePlatform::Overwrite::Ask;
-    ConsolePlatform platform(m_files, m_destination, overwrite);
-    AppController controller(platform);
-    ConsoleWindow window;
-    window.connect(controller);
-    controller.awakeFromNib();
-    window.sampleRate.selectItemAtIndex(indexIn(kSampleRates, m_nRate));
-    window.resolution.selectItemAtIndex(indexIn(kResolutions, m_nBits));
-
-    controller.GetFilesForFixin();
-    reportSkippedArguments(window.table);
-    const int nListed = window.table.rowCount();
-    if (nListed == 0)
+    const std::vector<fs::path> sources = listedSources();
+    if (sources.empty())
     {
         std::cerr << "korva-cli: no .wav file among the files\n";
         return kUsageError;
     }
-    controller.SetPath();
-    if (!window.startButton.isEnabled() || destinationHoldsASource(window.table))
+    if (destinationIsASourceFolder(sources))
     {
         std::cerr << "korva-cli: the destination is a folder the files come from: " << m_destination
                   << '\n';
         return kUsageError;
     }
+    if (const auto leftovers = TemporaryCopy::RemoveLeftovers(m_destination); !leftovers.empty())
+        std::cerr << "korva-cli: removed " << leftovers.size()
+                  << " unfinished temporary file(s) that an interrupted run left in "
+                  << m_destination << '\n';
 
-    platform.onFileOutcome = [this](const FileOutcome& outcome) { printOutcome(outcome); };
-    // Ctrl-C is the Cancel button. It goes to the controller straight away
-    // (OnCancel is for any thread): this thread may be waiting on a full
-    // standard output, and the batch must not run on meanwhile.
+    WavFormat format;
+    format.nFormatTag = m_bFloat ? WavFormat::kFloat : WavFormat::kPcm;
+    format.nChannels = m_nChannels;
+    format.nSampleRate = m_nRate;
+    format.nBitsPerSample = m_nBits;
+
+    // Ctrl-C is the window's Cancel: the batch stops after the current file.
     StopSignal stop(
-        [&]
+        []
         {
-            controller.OnCancel();
             // Straight to the descriptor: std::cerr first flushes std::cout,
             // which may be the very thing waiting on a full pipe.
             constexpr std::string_view kStopping =
@@ -130,64 +204,65 @@ int RepairCommand::run()
             [[maybe_unused]] const auto nWritten =
                 write(STDERR_FILENO, kStopping.data(), kStopping.size());
         });
-    controller.DoPatch();
-    // This thread plays the window's interface thread: it runs the work the
-    // batch hands over (the end-of-batch reset among it) until the batch ends.
-    while (controller.isPatching())
-        platform.pumpInterfaceQueue(kPollInterval);
-    platform.joinWorkers();
+    const OverwritePrompt prompt(stop.wakeFd());
+    RepairJob job(
+        m_destination, format,
+        [&](const std::string& name)
+        {
+            if (m_existing == "overwrite")
+                return RepairJob::Answer::Yes;
+            if (m_existing == "skip")
+                return RepairJob::Answer::Skip;
+            if (m_existing == "stop")
+                return RepairJob::Answer::No;
+            return prompt.ask(name);
+        },
+        [this](const std::string& line)
+        {
+            if (m_bVerbose)
+                std::cerr << "korva-cli: " + line + '\n';
+        });
 
-    const auto outcomes = platform.outcomes();
-    const auto nFailed = std::count_if(outcomes.begin(), outcomes.end(),
-                                       [](const auto& outcome)
-                                       { return outcome.kind == FileOutcome::Kind::Failed; });
-    const int nNotReached = nListed - static_cast<int>(outcomes.size());
-    if (nNotReached > 0)
-        std::cerr << "korva-cli: stopped; " << nNotReached << " of " << nListed
-                  << " files not processed\n";
+    std::map<Kind, int> counts;
+    std::vector<fs::path> batch;
+    for (const fs::path& source : sources)
+    {
+        if (const auto outcome = unreadable(source))
+        {
+            ++counts[outcome->kind];
+            print(*outcome);
+        }
+        else
+            batch.push_back(source);
+    }
+    bool bStopped = false;
+    for (const fs::path& source : batch)
+    {
+        FileOutcome outcome;
+        if (bStopped || stop.requested())
+        {
+            outcome.sourcePath = source.string();
+            outcome.destinationPath = (fs::path(m_destination) / source.filename()).string();
+            outcome.detail = "the batch stopped before it";
+        }
+        else
+        {
+            outcome = job.Run(source);
+            bStopped = job.StopsBatch();
+        }
+        ++counts[outcome.kind];
+        print(outcome);
+    }
+
+    if (!m_bQuiet)
+    {
+        std::string summary;
+        for (const auto& [kind, n] : counts)
+            summary +=
+                (summary.empty() ? "" : ", ") + std::to_string(n) + " " + korva::KindWord(kind);
+        std::cerr << "korva-cli: " << summary << '\n';
+    }
     if (stop.requested())
         return StopSignal::kExitStatus;
-    return nFailed == 0 && nNotReached == 0 ? 0 : kStoppedEarly;
-}
-
-// The controller lists the chooser's .wav files in the chooser's order, so
-// an argument that is not the next listed row is one it passed over.
-void RepairCommand::reportSkippedArguments(const ConsoleTableView& table) const
-{
-    int row = 0;
-    for (const std::string& argument : m_files)
-    {
-        const fs::path path(argument);
-        if (row < table.rowCount() && table.cell("FileName", row) == path.filename().string() &&
-            table.cell("FilePath", row) == path.parent_path().string())
-        {
-            ++row;
-            continue;
-        }
-        std::cerr << "korva-cli: skipped, not a .wav file: " << argument << '\n';
-    }
-}
-
-// The controller compares folders as strings, against the last file's folder;
-// "." against "", a link to the folder, or another file's folder would get past
-// it. Every copy in such a folder would stand where its source is.
-bool RepairCommand::destinationHoldsASource(const ConsoleTableView& table) const
-{
-    for (int row = 0; row < table.rowCount(); ++row)
-    {
-        std::error_code ec;
-        if (fs::equivalent(folderOf(table.cell("FilePath", row)), m_destination, ec))
-            return true;
-    }
-    return false;
-}
-
-void RepairCommand::printOutcome(const FileOutcome& outcome) const
-{
-    std::cout << wordFor(outcome.kind) << '\t' << outcome.destinationPath << '\t' << outcome.detail;
-    if (outcome.kind == FileOutcome::Kind::Repaired)
-        std::cout << ": " << m_nRate << " Hz, " << m_nBits << " bit, mono";
-    // One line at a time, so that a script reading the pipe sees each file
-    // as soon as it is done.
-    std::cout << std::endl;
+    return counts.count(Kind::Failed) || counts.count(Kind::NotProcessed) ? kNotAllDone : 0;
 }

@@ -1,26 +1,24 @@
 #pragma once
 
+#include "FileOutcome.h"
+
 #include <CLI/CLI.hpp>
 
-#include <array>
-#include <cstdint>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
-class ConsoleTableView;
-namespace korva
-{
-struct FileOutcome;
-}
-
-// korva-cli repair: runs the application's controller over the terminal
-// platform, with the files and the destination folder as the choosers'
-// answers and the options as the pop-up selections.
+// korva-cli repair: copies each listed .wav file into the destination folder
+// and repairs the copy, one after the other, with the same RepairJob as the
+// window.
 //
-// Standard output: one line per file handled, tab-separated: "repaired",
-// "unchanged" or "failed", the destination path, the detail. Exit status:
-// 0 when every file was handled and none failed, 1 when a file failed or an
-// overwrite was declined, 2 for a usage error, 130 when stopped by Ctrl-C.
+// Standard output: one line per listed file, tab-separated: what became of it
+// ("repaired", "sizes repaired", "unchanged", "failed", "skipped", "not
+// processed"), the destination path, the detail; or with --json one object
+// per file. Standard error: questions, notices and the summary. Exit status:
+// 0 when every file was repaired, left unchanged or skipped; 1 when a file
+// failed or was not processed; 2 for a usage error; 130 when stopped by Ctrl-C.
 class RepairCommand
 {
 public:
@@ -33,20 +31,22 @@ public:
     static constexpr int kUsageError = 2;
 
 private:
-    static constexpr int kStoppedEarly = 1;
+    static constexpr int kNotAllDone = 1;
 
-    // The index of value in table: the pop-up item that selects it.
-    template <typename T, std::size_t N> static int indexIn(const std::array<T, N>& table, T value);
-    void reportSkippedArguments(const ConsoleTableView& table) const;
-    bool destinationHoldsASource(const ConsoleTableView& table) const;
-    void printOutcome(const korva::FileOutcome& outcome) const;
+    std::vector<std::filesystem::path> listedSources() const;
+    std::optional<korva::FileOutcome> unreadable(const std::filesystem::path& source) const;
+    bool destinationIsASourceFolder(const std::vector<std::filesystem::path>& sources) const;
+    void print(const korva::FileOutcome& outcome) const;
 
     CLI::App* m_command;
     std::vector<std::string> m_files;
     std::string m_destination;
     uint32_t m_nRate = 0;
     uint16_t m_nBits = 0;
-    bool m_bYes = false;
-    bool m_bNo = false;
-    bool m_bTrace = false;
+    uint16_t m_nChannels = 1;
+    bool m_bFloat = false;
+    std::string m_existing = "ask";
+    bool m_bJson = false;
+    bool m_bQuiet = false;
+    bool m_bVerbose = false;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileOutcome.h"
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -107,29 +109,6 @@ struct OpenPanelOptions
     bool bCanCreateDirectories = false;
 };
 
-// Which button of a modal alert the user pressed.
-enum class AlertButton
-{
-    Default,
-    Alternate,
-};
-
-// What became of one listed file in a batch.
-struct FileOutcome
-{
-    enum class Kind
-    {
-        Repaired,      // the copy stands in the destination with a new fmt chunk
-        SizesRepaired, // the copy stands there with its unfinished sizes finished
-        Unchanged,     // the copy stands in the destination as copied
-        Failed,    // no new copy stands in the destination (or the repair failed)
-    };
-    std::string sourcePath;
-    std::string destinationPath;
-    Kind kind = Kind::Failed;
-    std::string detail; // one line for the user: what was done, or why not
-};
-
 class PlatformServices
 {
 public:
@@ -142,12 +121,11 @@ public:
     runOpenPanel(const OpenPanelOptions& options) = 0;
 
     // A modal alert with a title, a message shown literally (never a format
-    // string), a default and an alternate button and no third one. Returns when
-    // the user has answered. Worker thread allowed: the worker waits for the
-    // answer.
-    virtual AlertButton runAlertPanel(const std::string& title, const std::string& message,
-                                      const std::string& defaultButton,
-                                      const std::string& alternateButton) = 0;
+    // string) and buttons in their order: the first is the default (Return),
+    // the last the one Escape presses. Returns the index of the button pressed
+    // once the user has answered. Worker thread allowed: the worker waits.
+    virtual int runAlertPanel(const std::string& title, const std::string& message,
+                              const std::vector<std::string>& buttons) = 0;
 
     // The system beep. Worker thread allowed.
     virtual void beep() = 0;
@@ -162,6 +140,9 @@ public:
     virtual bool hasDefault(const std::string& key) const = 0;
     virtual int integerForKey(const std::string& key) const = 0;
     virtual void setIntegerForKey(const std::string& key, int nValue) = 0;
+    // A stored text; "" for an absent key.
+    virtual std::string stringForKey(const std::string& key) const = 0;
+    virtual void setStringForKey(const std::string& key, const std::string& value) = 0;
 
     // Runs work on a new thread and returns at once; nothing joins the thread,
     // which ends when work returns.
@@ -175,13 +156,14 @@ public:
     virtual void terminate() = 0;
 
     // --- Reports for the window; nothing is expected back. ------------------
-    // The batch progress, 0.0 to 100.0, set before each file's job.
-    // Worker thread allowed.
+    // The batch progress, 0.0 to 100.0: 0 when a batch starts, then after
+    // each file. Worker thread allowed.
     virtual void reportProgress(double progressValue) = 0;
-    // The status text for the user changed to text.
+    // The status line for the user changed to text. Worker thread allowed.
     virtual void reportStatus(const std::string& text) = 0;
-    // One listed file is done with, whatever became of it. Worker thread allowed.
-    virtual void reportFileOutcome(const FileOutcome& outcome) = 0;
+    // One listed file is done with, whatever became of it; row is its row in
+    // the file table when the batch started. Worker thread allowed.
+    virtual void reportFileOutcome(int row, const FileOutcome& outcome) = 0;
 };
 
 } // namespace korva

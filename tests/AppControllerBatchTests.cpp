@@ -34,39 +34,8 @@ const BatchCase kBatchCases[] = {
      {100.0 / 6, 200.0 / 6, 50.0, 400.0 / 6, 500.0 / 6, 100.0}},
 };
 
-// Set up by its name, what the job meets at a.wav, with b.wav listed behind it.
-struct JobCase
-{
-    const char* name;
-    const char* line;            // how the job's own line begins (nullptr: none),
-    bool bSourceNamed;           // then the source's path, or the destination's
-    bool bAsked;                 // to replace a file: Yes, but No in "OverwriteNo"
-    bool bRepaired;              // a.wav, then b.wav; else the batch stops at a.wav
-    std::size_t nPathLength = 0; // of the temporary path
-};
-
-const JobCase kJobCases[] = {
-    {"OverwriteYes", "Deleting ", false, true, true},
-    {"OverwriteNo", nullptr, false, true, false},
-    // A folder that cannot be removed: the repaired copy goes too.
-    {"OverwriteYesButTheOldFileStays", "Deleting ", false, true, false},
-    // Copied and repaired under a hidden name, only then the old file deleted.
-    {"OverwriteYesButTheCopyFails", "filesystem error: copy_file: No such file or directory [",
-     true, true, false},
-    // a.wav from another folder, then from src: the second replaces the first.
-    {"SecondRowOfTheSameName", "Deleting ", false, true, true},
-    {"SymlinkedFolder", "Source and destination are the same file: ", true, false, false},
-    {"HardLink", "Source and destination are the same file: ", true, false, false},
-    {"FileOverFourGibibytes", "File larger than 4 GiB, not copied: ", true, false, false},
-    {"TemporaryPathJustFits", nullptr, false, false, true, CAudioFile::kPathCapacity - 1},
-    // From archive media: the copy stays writable for its owner, to be repaired.
-    {"ReadOnlySource", nullptr, false, false, true},
-    {"TemporaryPathTooLong", "Destination path too long: ", false, false, false,
-     CAudioFile::kPathCapacity},
-};
 using AppControllerRun = ControllerFixture<BatchCase>;
 using AppControllerStop = ControllerFixture<>;
-using AppControllerJob = ControllerFixture<JobCase>;
 
 TEST_P(AppControllerRun, RepairsEveryFileThenResetsTheWindowOnTheInterfaceThread)
 {
@@ -153,83 +122,3 @@ TEST_F(AppControllerStop, AfterTheCurrentFileWithABeep)
     EXPECT_EQ(platform.nBeeps, 1);
 }
 
-TEST_P(AppControllerJob, AsksBeforeReplacingRefusesWhatItMustAndKeepsTheCopyWritable)
-{
-    const JobCase& c = GetParam();
-    const std::string name = c.name;
-    prepare({"a.wav", "b.wav"});
-    const fs::path a = source / "a.wav";
-    const fixture::Bytes old = fixture::ascii("the copy of an earlier run");
-    fs::path to = destination;
-    const fs::path kept = // the existing file, which a failing job keeps
-        to / (name == "OverwriteYesButTheOldFileStays" ? "a.wav/a.wav" : "a.wav");
-    if (name.starts_with("Overwrite"))
-    {
-        fs::create_directories(kept.parent_path());
-        fixture::writeFile(kept, old);
-    }
-    if (name == "OverwriteYesButTheCopyFails")
-        fs::remove(a);
-    else if (name == "SecondRowOfTheSameName")
-    {
-        fixture::writeFile(dir / "a.wav", damagedFile(2));
-        chooseFiles({dir / "a.wav", a});
-    }
-    else if (name == "SymlinkedFolder")
-        fs::create_directory_symlink(source, to = dir / "link");
-    else if (name == "HardLink")
-        fs::create_hard_link(a, to / "a.wav");
-    else if (name == "FileOverFourGibibytes") // sparse: its size is what counts
-        fs::resize_file(a, (uintmax_t{1} << 32) + 1);
-    else if (name == "ReadOnlySource")
-        fs::permissions(a, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    const auto pathLength = [&] { return TemporaryCopy::pattern(to, "a.wav").string().size(); };
-    for (std::size_t n; (n = c.nPathLength - std::min(pathLength(), c.nPathLength));)
-        to /= std::string(n > 202 ? 200 : n - 1, 'd');
-    fs::create_directories(to);
-    chooseDestination(to);
-    sampleRate.selectItemAtIndex(-1); // no item: the rate stays at its start value
-    ASSERT_TRUE(go.bEnabled) << "the folders differ as strings";
-    if (name != "OverwriteNo")
-        platform.alertAnswer = korva::AlertButton::Default;
-    if (!c.bRepaired) // a stop asked for as well: a failing file never beeps
-        platform.onProgress = [&](double) { controller->OnCancel(); };
-    std::error_code ec; // a missing source has no size
-    const auto nSize = fs::file_size(a, ec);
-    const auto permissions = fs::status(a).permissions();
-    const Strings before = listing(to);
-    runBatch();
-
-    const Strings question = {"The file: a.wav already exists! Overwrite file?"};
-    EXPECT_EQ(platform.alerts, c.bAsked ? question : Strings{});
-    EXPECT_EQ(platform.nBeeps, c.bAsked ? 1 : 0) << "a beep before the question, no other";
-    EXPECT_EQ(fs::file_size(a, ec), nSize);
-    EXPECT_EQ(fs::status(a).permissions(), permissions);
-    // The line after a.wav's opening lines: the job's own, then the failure line.
-    const Strings& log = platform.logLines;
-    const std::string copying = "Copying " + a.string() + " to " + (to / "a.wav").string();
-    std::size_t next = std::find(log.begin(), log.end(), copying) - log.begin() + 1;
-    if (c.line)
-    {
-        const std::string line = c.line + (c.bSourceNamed ? a : to / "a.wav").string();
-        EXPECT_EQ(log.at(next++).substr(0, line.size()), line);
-    }
-    if (name == "OverwriteYesButTheOldFileStays") // then the folder's error
-    {
-        const std::string error = "filesystem error: remove: Directory not empty [";
-        EXPECT_EQ(log.at(next++), error + (to / "a.wav").string() + "]");
-    }
-    EXPECT_EQ(log.at(next) == kFailureLine, !c.bRepaired) << log.at(next);
-    if (!c.bRepaired)
-    {
-        EXPECT_EQ(platform.kinds, std::vector<Kind>{Kind::Failed}) << "the rest is not processed";
-        EXPECT_EQ(listing(to), before) << "nothing copied, no temporary file left";
-        EXPECT_TRUE(!c.bAsked || fixture::readFile(kept) == old) << "the old file kept";
-        return;
-    }
-    EXPECT_EQ(platform.kinds, (std::vector<Kind>{Kind::Repaired, Kind::Repaired}));
-    EXPECT_EQ(fixture::readFile(to / "a.wav"), repairedFile(44100, 24));
-    EXPECT_EQ(fs::status(to / "a.wav").permissions(), permissions | fs::perms::owner_write);
-}
-
-INSTANTIATE_TEST_SUITE_P(, AppControllerJob, ::testing::ValuesIn(kJobCases), rowName);

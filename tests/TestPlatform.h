@@ -26,8 +26,8 @@ public:
     {
         return panelAnswers.at(nPanels++);
     }
-    korva::AlertButton runAlertPanel(const std::string&, const std::string& message,
-                                     const std::string&, const std::string&) override
+    int runAlertPanel(const std::string&, const std::string& message,
+                      const std::vector<std::string>&) override
     {
         alerts.push_back(message);
         return alertAnswer;
@@ -40,6 +40,14 @@ public:
         return hasDefault(key) ? defaults.at(key) : 0;
     }
     void setIntegerForKey(const std::string& key, int nValue) override { defaults[key] = nValue; }
+    std::string stringForKey(const std::string& key) const override
+    {
+        return texts.count(key) ? texts.at(key) : "";
+    }
+    void setStringForKey(const std::string& key, const std::string& value) override
+    {
+        texts[key] = value;
+    }
     void detachThread(std::function<void()> work) override { workers.emplace_back(work); }
     void runOnInterfaceThread(std::function<void()> work) override
     {
@@ -53,21 +61,24 @@ public:
             onProgress(value);
     }
     void reportStatus(const std::string& text) override { statuses.push_back(text); }
-    void reportFileOutcome(const korva::FileOutcome& outcome) override
+    void reportFileOutcome(int row, const korva::FileOutcome& outcome) override
     {
+        rows.push_back(row);
         outcomes.push_back(outcome);
         kinds.push_back(outcome.kind);
     }
 
     // The panels' paths in order (nullopt cancels), every alert's answer.
     std::vector<std::optional<std::vector<std::string>>> panelAnswers;
-    korva::AlertButton alertAnswer = korva::AlertButton::Alternate;
+    int alertAnswer = 3;                    // the overwrite question's No
     std::function<void(double)> onProgress; // on the worker, before each file's job
     std::map<std::string, int> defaults;
+    std::map<std::string, std::string> texts;
     // What happened; an alert as its message.
     std::size_t nPanels = 0;
     std::vector<std::string> alerts, logLines, statuses;
     std::vector<double> progress;
+    std::vector<int> rows;
     std::vector<korva::FileOutcome> outcomes;
     std::vector<korva::FileOutcome::Kind> kinds;
     int nBeeps = 0;

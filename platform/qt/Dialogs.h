@@ -22,9 +22,8 @@ public:
     virtual std::optional<std::vector<std::string>>
     openPanel(QWidget* parent, const korva::OpenPanelOptions& options) = 0;
 
-    // Which of the two buttons the user pressed; the default button is the
-    // one Return presses.
-    virtual korva::AlertButton alert(QWidget* parent, const std::string& title,
-                                     const std::string& message, const std::string& defaultButton,
-                                     const std::string& alternateButton) = 0;
+    // The index of the button the user pressed: the first is the one Return
+    // presses, the last the one Escape presses.
+    virtual int alert(QWidget* parent, const std::string& title, const std::string& message,
+                      const std::vector<std::string>& buttons) = 0;
 };

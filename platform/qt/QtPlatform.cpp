@@ -17,7 +17,7 @@ QString describe(const korva::FileOutcome& outcome)
     const char* kind = outcome.kind == Kind::Repaired        ? "repaired"
                        : outcome.kind == Kind::SizesRepaired ? "sizes repaired"
                        : outcome.kind == Kind::Unchanged     ? "unchanged"
-                                                         : "failed";
+                                                             : "failed";
     return QStringLiteral("[%1] %2: %3")
         .arg(QLatin1String(kind), QFileInfo(QString::fromStdString(outcome.sourcePath)).fileName(),
              QString::fromStdString(outcome.detail));
@@ -49,13 +49,11 @@ QtPlatform::runOpenPanel(const korva::OpenPanelOptions& options)
     return m_dialogs.openPanel(m_window, options);
 }
 
-korva::AlertButton QtPlatform::runAlertPanel(const std::string& title, const std::string& message,
-                                             const std::string& defaultButton,
-                                             const std::string& alternateButton)
+int QtPlatform::runAlertPanel(const std::string& title, const std::string& message,
+                              const std::vector<std::string>& buttons)
 {
     return interface_thread::callAndWait(
-        this,
-        [&] { return m_dialogs.alert(m_window, title, message, defaultButton, alternateButton); });
+        this, [&] { return m_dialogs.alert(m_window, title, message, buttons); });
 }
 
 void QtPlatform::beep()
@@ -95,6 +93,17 @@ void QtPlatform::setIntegerForKey(const std::string& key, int nValue)
     m_settings.sync();
 }
 
+std::string QtPlatform::stringForKey(const std::string& key) const
+{
+    return m_settings.value(QString::fromStdString(key)).toString().toStdString();
+}
+
+void QtPlatform::setStringForKey(const std::string& key, const std::string& value)
+{
+    m_settings.setValue(QString::fromStdString(key), QString::fromStdString(value));
+    m_settings.sync();
+}
+
 void QtPlatform::detachThread(std::function<void()> work)
 {
     if (m_worker.joinable())
@@ -124,7 +133,12 @@ void QtPlatform::reportStatus(const std::string& text)
                            { emit statusReported(status); });
 }
 
-void QtPlatform::reportFileOutcome(const korva::FileOutcome& outcome)
+void QtPlatform::reportFileOutcome(int row, const korva::FileOutcome& outcome)
 {
-    interface_thread::call(this, [this, line = describe(outcome)] { emit fileReported(line); });
+    interface_thread::call(this,
+                           [this, row, outcome]
+                           {
+                               emit fileReported(describe(outcome));
+                               emit outcomeReported(row, outcome);
+                           });
 }

@@ -36,9 +36,8 @@ public:
 
     std::optional<std::vector<std::string>>
     runOpenPanel(const korva::OpenPanelOptions& options) override;
-    korva::AlertButton runAlertPanel(const std::string& title, const std::string& message,
-                                     const std::string& defaultButton,
-                                     const std::string& alternateButton) override;
+    int runAlertPanel(const std::string& title, const std::string& message,
+                      const std::vector<std::string>& buttons) override;
     void beep() override;
     // Writes "<date time> korva[pid] <line>" to standard error at once.
     void log(const std::string& line) override;
@@ -46,6 +45,8 @@ public:
     bool hasDefault(const std::string& key) const override;
     int integerForKey(const std::string& key) const override;
     void setIntegerForKey(const std::string& key, int nValue) override;
+    std::string stringForKey(const std::string& key) const override;
+    void setStringForKey(const std::string& key, const std::string& value) override;
 
     void detachThread(std::function<void()> work) override;
     void runOnInterfaceThread(std::function<void()> work) override;
@@ -56,7 +57,7 @@ public:
 
     void reportProgress(double progressValue) override;
     void reportStatus(const std::string& text) override;
-    void reportFileOutcome(const korva::FileOutcome& outcome) override;
+    void reportFileOutcome(int row, const korva::FileOutcome& outcome) override;
 
 signals:
     void beeped();
@@ -65,6 +66,8 @@ signals:
     void statusReported(const QString& text);
     // One line for the activity pane: "[repaired] take1.wav: <what was done>".
     void fileReported(const QString& line);
+    // A file's outcome for the row it had in the file table when the batch started.
+    void outcomeReported(int row, const korva::FileOutcome& outcome);
 
 private:
     Dialogs& m_dialogs;

@@ -4,6 +4,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <algorithm>
+
 std::optional<std::vector<std::string>>
 WidgetDialogs::openPanel(QWidget* parent, const korva::OpenPanelOptions& options)
 {
@@ -31,10 +33,8 @@ WidgetDialogs::openPanel(QWidget* parent, const korva::OpenPanelOptions& options
     return paths;
 }
 
-korva::AlertButton WidgetDialogs::alert(QWidget* parent, const std::string& title,
-                                        const std::string& message,
-                                        const std::string& defaultButton,
-                                        const std::string& alternateButton)
+int WidgetDialogs::alert(QWidget* parent, const std::string& title, const std::string& message,
+                         const std::vector<std::string>& buttons)
 {
     QMessageBox box(parent);
     box.setIcon(QMessageBox::Warning);
@@ -42,13 +42,14 @@ korva::AlertButton WidgetDialogs::alert(QWidget* parent, const std::string& titl
     // Plain text: a file name is never taken for markup.
     box.setTextFormat(Qt::PlainText);
     box.setText(QString::fromStdString(message));
-    QPushButton* pDefault =
-        box.addButton(QString::fromStdString(defaultButton), QMessageBox::YesRole);
-    QPushButton* pAlternate =
-        box.addButton(QString::fromStdString(alternateButton), QMessageBox::NoRole);
-    box.setDefaultButton(pDefault);
-    box.setEscapeButton(pAlternate);
+    std::vector<QPushButton*> pushButtons;
+    for (const std::string& button : buttons)
+        pushButtons.push_back(
+            box.addButton(QString::fromStdString(button), QMessageBox::ActionRole));
+    box.setDefaultButton(pushButtons.front());
+    box.setEscapeButton(pushButtons.back());
     box.exec();
-    return box.clickedButton() == pDefault ? korva::AlertButton::Default
-                                           : korva::AlertButton::Alternate;
+    const auto pressed = std::find(pushButtons.begin(), pushButtons.end(), box.clickedButton());
+    return pressed == pushButtons.end() ? static_cast<int>(buttons.size()) - 1
+                                        : static_cast<int>(pressed - pushButtons.begin());
 }

@@ -10,7 +10,6 @@ public:
     std::optional<std::vector<std::string>>
     openPanel(QWidget* parent, const korva::OpenPanelOptions& options) override;
 
-    korva::AlertButton alert(QWidget* parent, const std::string& title, const std::string& message,
-                             const std::string& defaultButton,
-                             const std::string& alternateButton) override;
+    int alert(QWidget* parent, const std::string& title, const std::string& message,
+              const std::vector<std::string>& buttons) override;
 };

@@ -29,21 +29,22 @@ public:
         panelAnswers.pop_front();
         return answer;
     }
-    korva::AlertButton alert(QWidget*, const std::string& title, const std::string& message,
-                             const std::string& defaultButton,
-                             const std::string& alternateButton) override
+    int alert(QWidget*, const std::string& title, const std::string& message,
+              const std::vector<std::string>& buttons) override
     {
         const bool bOnInterfaceThread = QThread::currentThread() == qApp->thread();
-        alertsShown << QString::fromStdString(title + " | " + message + " | " + defaultButton +
-                                              " | " + alternateButton +
-                                              (bOnInterfaceThread ? "" : " (off the thread)"));
+        QString shown = QString::fromStdString(title + " | " + message);
+        for (const std::string& button : buttons)
+            shown += " | " + QString::fromStdString(button);
+        alertsShown << shown + (bOnInterfaceThread ? "" : " (off the thread)");
         return onAlert();
     }
 
     std::deque<std::vector<std::string>> panelAnswers;
     std::vector<korva::OpenPanelOptions> panelsShown;
     QStringList alertsShown;
-    std::function<korva::AlertButton()> onAlert = [] { return korva::AlertButton::Alternate; };
+    // The index of the button pressed; the overwrite question's last is No.
+    std::function<int()> onAlert = [] { return 3; };
 };
 
 // The window's object called name; the test stops when there is none.

@@ -50,7 +50,7 @@ int main(int argc, char** argv)
         bSaved = window.screen()
                      ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
                      .save(QString::fromLocal8Bit(argv[1]));
-        return korva::AlertButton::Default;
+        return 0;
     };
     QTest::qWait(300);
     child<QPushButton>(window, "goButton")->click();

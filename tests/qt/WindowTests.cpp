@@ -183,9 +183,8 @@ private slots:
                             (box.textFormat() == Qt::PlainText ? ", plain text" : "");
                     QTest::keyClick(&box, key);
                 });
-            QCOMPARE(WidgetDialogs().alert(nullptr, "File Exists", message, "Yes", "No"),
-                     key == Qt::Key_Return ? korva::AlertButton::Default
-                                           : korva::AlertButton::Alternate);
+            QCOMPARE(WidgetDialogs().alert(nullptr, "File Exists", message, {"Yes", "No"}),
+                     key == Qt::Key_Return ? 0 : 1);
             QCOMPARE(shown, "File Exists | " + QString::fromStdString(message) +
                                 " | default Yes, escape No, plain text");
         }
@@ -287,7 +286,7 @@ private slots:
                            << listed(window).join(", ");
             if (bOverwrite)
                 child<QPushButton>(window, "quitButton")->click();
-            return bOverwrite ? korva::AlertButton::Default : korva::AlertButton::Alternate;
+            return bOverwrite ? 0 : 3;
         };
         child<QPushButton>(window, "goButton")->click();
         QTRY_VERIFY_WITH_TIMEOUT(!window.controller().isPatching(), 30000);
@@ -343,6 +342,7 @@ private slots:
                 platform.log("first");
                 platform.reportProgress(50.0);
                 platform.reportFileOutcome(
+                    0,
                     {"/src/take1.wav", "", korva::FileOutcome::Kind::Unchanged, "no bext chunk"});
                 platform.beep();
                 platform.runOnInterfaceThread([&] { note("reset"); });

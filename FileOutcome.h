@@ -1,0 +1,35 @@
+#pragma once
+
+#include "WavFormat.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korva
+{
+// What became of one listed file: the one outcome both front ends show.
+struct FileOutcome
+{
+    enum class Kind
+    {
+        Repaired,      // the copy stands in the destination with a new format chunk
+        SizesRepaired, // the copy stands there with the sizes its recorder never finished
+        Unchanged,     // the copy stands there byte for byte as the source
+        Failed,        // no new copy stands there; detail says why
+        Skipped,       // the user kept the file already in the destination
+        NotProcessed,  // never reached: the batch stopped first
+    };
+    std::string sourcePath;
+    std::string destinationPath;
+    Kind kind = Kind::NotProcessed;
+    std::string detail;                // one line in plain words: what was done, or why not
+    std::optional<WavFormat> format;   // the format chunk written into the copy
+    std::vector<std::string> warnings; // what the user should know though the file was repaired
+};
+
+// "repaired", "sizes repaired", "unchanged", "failed", "skipped" or "not processed".
+const char* KindWord(FileOutcome::Kind kind);
+// "48000 Hz, 24 bit, mono", "44100 Hz, 32 bit float, 4 channels".
+std::string DescribeFormat(const WavFormat& format);
+} // namespace korva

@@ -1,0 +1,274 @@
+#include "RepairJob.h"
+
+#include "AudioFile.h"
+#include "ChunkReader.h"
+#include "FileCopy.h"
+#include "KorvaWav.h"
+#include "RepairPlan.h"
+#include "RiffIO.h"
+#include "RiffLayout.h"
+#include "TemporaryCopy.h"
+
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+using korva::FileOutcome;
+using Kind = FileOutcome::Kind;
+using Verdict = RepairPlan::Verdict;
+
+namespace
+{
+constexpr bool kHostIsIntel = std::endian::native == std::endian::little;
+
+// What the system's error means to the user.
+std::string Reason(int nError)
+{
+    switch (nError)
+    {
+    case ENOENT:
+        return "it is no longer there (moved, renamed, or its card removed?)";
+    case EACCES:
+    case EPERM:
+        return "permission denied";
+    case ENOSPC:
+        return "the destination is full";
+    case EDQUOT:
+        return "the destination's disk quota is used up";
+    case EFBIG:
+        return "the file is too large for the destination";
+    case EROFS:
+        return "the destination is read-only";
+    case EEXIST:
+        return "another file of that name appeared in the destination meanwhile";
+    default:
+        return std::strerror(nError);
+    }
+}
+
+// Copies the source into out by the plan's edits: the bytes in front of each
+// edit, its zero bytes, on behind the bytes it leaves out; every byte once.
+bool CopyShaped(int in, uint64_t nLength, int out, const std::vector<RepairPlan::Edit>& edits,
+                uint8_t* pBuffer)
+{
+    uint64_t nFrom = 0, nTo = 0;
+    for (const RepairPlan::Edit& edit : edits)
+    {
+        const std::vector<uint8_t> zeros(edit.nInsert, 0);
+        if (!file_copy::Copy(in, nFrom, out, nTo, edit.nAt - nFrom, pBuffer, riff::kBlockSize) ||
+            !riff::WriteAt(out, nTo + edit.nAt - nFrom, zeros.data(), zeros.size()))
+            return false;
+        nTo += edit.nAt - nFrom + edit.nInsert;
+        nFrom = edit.nAt + edit.nDrop;
+    }
+    return file_copy::Copy(in, nFrom, out, nTo, nLength - nFrom, pBuffer, riff::kBlockSize);
+}
+
+std::string PartialFrame(const RepairPlan& plan)
+{
+    if (plan.nPartialBytes == 0)
+        return "";
+    return " (" + std::to_string(plan.nPartialBytes) +
+           (plan.nPartialBytes == 1 ? " byte" : " bytes") + " of a partial last frame left out)";
+}
+
+// What the repair did, in a line: where the chunk went, and the sizes.
+std::string Describe(const RepairPlan& plan, const WavFormat& format)
+{
+    switch (plan.verdict)
+    {
+    case Verdict::Intact:
+        return "already has a format chunk";
+    case Verdict::NoBext:
+        return "no bext chunk";
+    case Verdict::NoData:
+        return "no data chunk";
+    case Verdict::NotRiff:
+        return "not a RIFF file";
+    case Verdict::SizesUnfinished:
+        return plan.bDataSizeUnfinished
+                   ? "unfinished sizes finished: " + std::to_string(plan.nDataSize) +
+                         " bytes of audio" + PartialFrame(plan)
+                   : "unfinished RIFF size finished";
+    default:
+        break;
+    }
+    std::string words = plan.nRemainsLength > 0
+                            ? "format chunk written over the remains of the lost one at " +
+                                  std::to_string(plan.nRemainsOffset)
+                        : plan.bBehindBext ? "format chunk inserted behind bext"
+                                           : "format chunk inserted in front of the audio";
+    if (plan.bDataSizeUnfinished)
+        words += ", unfinished data size finished at " + std::to_string(plan.nDataSize) + " bytes" +
+                 PartialFrame(plan);
+    return words + ": " + korva::DescribeFormat(format);
+}
+
+Kind KindOf(Verdict verdict)
+{
+    switch (verdict)
+    {
+    case Verdict::FormatMissing:
+        return Kind::Repaired;
+    case Verdict::SizesUnfinished:
+        return Kind::SizesRepaired;
+    default:
+        return Kind::Unchanged;
+    }
+}
+} // namespace
+
+// The source, open for reading, and what its one walk found.
+struct RepairJob::Source
+{
+    int fd = -1;
+    struct stat info = {};
+    RepairPlan plan;
+    fs::path target;
+
+    ~Source()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+RepairJob::RepairJob(fs::path destination, WavFormat format, AskToOverwrite ask, Log log)
+    : m_destination(std::move(destination)), m_format(format), m_ask(std::move(ask)),
+      m_log(std::move(log)), m_pBuffer(new (std::nothrow) uint8_t[riff::kBlockSize])
+{
+}
+
+RepairJob::~RepairJob() = default;
+
+FileOutcome RepairJob::Run(const fs::path& sourcePath)
+{
+    m_bStopsBatch = false;
+    FileOutcome outcome;
+    outcome.sourcePath = sourcePath.string();
+    Source source;
+    source.target = m_destination / sourcePath.filename();
+    outcome.destinationPath = source.target.string();
+    const auto fail = [&](const std::string& detail, bool bStopsBatch)
+    {
+        m_log(outcome.sourcePath + ": " + detail);
+        outcome.kind = Kind::Failed;
+        outcome.detail = detail;
+        m_bStopsBatch = bStopsBatch;
+        return outcome;
+    };
+
+    // The file classes' limit, for whatever opens the repaired copy by its path.
+    if (source.target.native().size() >= CAudioFile::kPathCapacity)
+        return fail("its path in the destination is longer than " +
+                        std::to_string(CAudioFile::kPathCapacity - 1) +
+                        " bytes: choose a destination with a shorter path",
+                    true);
+    if (!m_pBuffer)
+        return fail("there is not enough memory to copy it", true);
+    // Opened without waiting, so that a FIFO cannot hold the batch.
+    source.fd = ::open(sourcePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (source.fd < 0 || fstat(source.fd, &source.info) != 0)
+        return fail("it could not be read: " + Reason(errno), true);
+    if (!S_ISREG(source.info.st_mode))
+        return fail("it is not a regular file", true);
+    const auto nLength = static_cast<uint64_t>(source.info.st_size);
+    ChunkReader reader(source.fd, nLength, kHostIsIntel);
+    const RiffLayout layout = RiffLayout::Read(reader);
+    if (reader.Failed())
+        return fail("it could not be read: " + Reason(reader.Error()), true);
+    if (layout.form != RiffLayout::Form::Rf64 && nLength > riff::kMaxRiffLength)
+        return fail("it is larger than the 4 GiB a RIFF file can hold", true);
+    source.plan = RepairPlan::Make(layout, m_format, kHostIsIntel);
+
+    struct stat there;
+    const bool bExists = lstat(source.target.c_str(), &there) == 0;
+    if (bExists)
+    {
+        struct stat followed;
+        if (stat(source.target.c_str(), &followed) == 0 && followed.st_dev == source.info.st_dev &&
+            followed.st_ino == source.info.st_ino)
+            return fail("it is the source file itself: choose another destination", true);
+        if (S_ISDIR(there.st_mode))
+            return fail("a folder of that name stands in the destination", true);
+        const Answer answer =
+            m_bReplaceAll ? Answer::YesToAll : m_ask(sourcePath.filename().string());
+        m_bReplaceAll = answer == Answer::YesToAll;
+        if (answer == Answer::Skip || answer == Answer::No)
+        {
+            outcome.kind = answer == Answer::Skip ? Kind::Skipped : Kind::NotProcessed;
+            outcome.detail = "the file already in the destination was kept";
+            m_bStopsBatch = answer == Answer::No;
+            return outcome;
+        }
+        m_log("Deleting " + outcome.destinationPath);
+    }
+    return Copy(source, outcome, bExists);
+}
+
+FileOutcome RepairJob::Copy(const Source& source, FileOutcome outcome, bool bReplace)
+{
+    const RepairPlan& plan = source.plan;
+    const auto fail = [&](const std::string& detail, bool bStopsBatch)
+    {
+        m_log(outcome.sourcePath + ": " + detail);
+        outcome.kind = Kind::Failed;
+        outcome.detail = detail;
+        m_bStopsBatch = bStopsBatch;
+        return outcome;
+    };
+    if (plan.verdict == Verdict::NotWholeFrames)
+        return fail("its " + std::to_string(plan.nDataDeclared) +
+                        " bytes of audio are not whole frames of " +
+                        std::to_string(plan.nBlockAlign) + " bytes (" +
+                        korva::DescribeFormat(m_format) + "): that cannot be its format",
+                    false);
+    if (plan.verdict == Verdict::TooLarge)
+        return fail("repaired, it would pass the 4 GiB a RIFF file can hold", true);
+
+    std::error_code ec;
+    TemporaryCopy copy(m_destination, ec);
+    if (ec)
+        return fail("no copy can be made in the destination: " + Reason(ec.value()), true);
+    const bool bRepair = KindOf(plan.verdict) != Kind::Unchanged;
+    if (!CopyShaped(source.fd, plan.nSourceLength, copy.fd(),
+                    bRepair ? plan.edits : std::vector<RepairPlan::Edit>{}, m_pBuffer.get()) ||
+        (bRepair && !KorvaWavFile::WriteRepair(copy.fd(), plan)))
+        return fail("it could not be copied: " + Reason(errno), true);
+    if (bRepair)
+    {
+        // Walked once more: a copy that is not what a repaired file must be
+        // never takes the file's name.
+        ChunkReader check(copy.fd(), plan.nLength, kHostIsIntel);
+        const std::string problem = RepairPlan::Check(RiffLayout::Read(check));
+        if (check.Failed())
+            return fail("it could not be copied: " + Reason(check.Error()), true);
+        if (!problem.empty())
+            return fail("the repaired copy did not check out (" + problem + "), so it was not kept",
+                        false);
+    }
+#ifdef __APPLE__
+    const timespec times[2] = {source.info.st_atimespec, source.info.st_mtimespec};
+#else
+    const timespec times[2] = {source.info.st_atim, source.info.st_mtim};
+#endif
+    // The owner may always write the copy, even of a file from read-only media.
+    if (fchmod(copy.fd(), (source.info.st_mode & 07777) | S_IRUSR | S_IWUSR) != 0 ||
+        futimens(copy.fd(), times) != 0)
+        return fail("the copy's permissions or times could not be set: " + Reason(errno), true);
+    if (!copy.Publish(source.target, bReplace, ec))
+        return fail("the copy could not take its name: " + Reason(ec.value()) +
+                        (bReplace ? "; the file already there was kept" : ""),
+                    true);
+    outcome.kind = KindOf(plan.verdict);
+    outcome.detail = Describe(plan, m_format);
+    if (outcome.kind == Kind::Repaired)
+        outcome.format = m_format;
+    return outcome;
+}

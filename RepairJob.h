@@ -1,0 +1,58 @@
+#pragma once
+
+#include "FileOutcome.h"
+#include "WavFormat.h"
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+// One listed file, from its source to its final name in the destination
+// folder: the checks, one read of the source's chunks and the repair's plan, a
+// copy written once with room for what the repair adds, the repair itself and
+// a check of the repaired copy, the source's permissions and times kept, and
+// the copy given its name (replacing an existing file only when the user
+// agrees). The source is only ever read. Both front ends run it, one file at a
+// time, from one thread; nothing here touches a window or a terminal.
+class RepairJob
+{
+public:
+    // The answers to "a file of that name is already in the destination".
+    enum class Answer
+    {
+        Yes,      // replace it
+        YesToAll, // replace it and every later one without asking
+        Skip,     // keep it and go on with the next file
+        No,       // keep it and stop the batch
+    };
+    using AskToOverwrite = std::function<Answer(const std::string& name)>;
+    // Receives the internal log lines: what was replaced, what the system said.
+    using Log = std::function<void(const std::string& line)>;
+
+    // format: what a new format chunk states; ask is called on the job's thread.
+    RepairJob(std::filesystem::path destination, WavFormat format, AskToOverwrite ask, Log log);
+    ~RepairJob();
+    RepairJob(const RepairJob&) = delete;
+    RepairJob& operator=(const RepairJob&) = delete;
+
+    void SetFormat(const WavFormat& format) { m_format = format; }
+
+    // Copies and repairs one file; the outcome says what became of it.
+    korva::FileOutcome Run(const std::filesystem::path& source);
+    // The last Run says the batch must stop: the user answered No, or the
+    // file could not be copied (a full disk, a source too large, the same file).
+    bool StopsBatch() const { return m_bStopsBatch; }
+
+private:
+    struct Source;
+    korva::FileOutcome Copy(const Source& source, korva::FileOutcome outcome, bool bReplace);
+
+    std::filesystem::path m_destination;
+    WavFormat m_format;
+    AskToOverwrite m_ask;
+    Log m_log;
+    bool m_bReplaceAll = false;
+    bool m_bStopsBatch = false;
+    std::unique_ptr<uint8_t[]> m_pBuffer; // the copy's buffer, for every file of the batch
+};

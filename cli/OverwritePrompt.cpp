@@ -1,0 +1,65 @@
+#include "OverwritePrompt.h"
+
+#include <cerrno>
+#include <iostream>
+#include <poll.h>
+#include <unistd.h>
+
+using Answer = RepairJob::Answer;
+
+namespace
+{
+// One line from standard input, or nothing when wakeFd turns readable first
+// or the input ends.
+bool readLine(int wakeFd, std::string& line)
+{
+    line.clear();
+    for (;;)
+    {
+        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        if (poll(fds, wakeFd >= 0 ? 2 : 1, -1) < 0)
+        {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (fds[1].revents != 0)
+            return false;
+        char c = 0;
+        if (read(STDIN_FILENO, &c, 1) != 1)
+            return false;
+        if (c == '\n')
+            return true;
+        line += c;
+    }
+}
+} // namespace
+
+Answer OverwritePrompt::ask(const std::string& name) const
+{
+    const std::string question = "The file: " + name + " already exists! Overwrite file?";
+    if (isatty(STDIN_FILENO) != 1)
+    {
+        std::cerr << question
+                  << " [y]es, [a]ll, [s]kip, [n]o: n (standard input is not a terminal)\n";
+        return Answer::No;
+    }
+    for (;;)
+    {
+        std::cerr << question << " [y]es, [a]ll, [s]kip, [n]o: " << std::flush;
+        std::string line;
+        if (!readLine(m_wakeFd, line))
+        {
+            std::cerr << '\n';
+            return Answer::No;
+        }
+        if (line == "y" || line == "yes")
+            return Answer::Yes;
+        if (line == "a" || line == "all")
+            return Answer::YesToAll;
+        if (line == "s" || line == "skip")
+            return Answer::Skip;
+        if (line == "n" || line == "no")
+            return Answer::No;
+    }
+}
