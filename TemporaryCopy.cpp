@@ -10,6 +10,11 @@
 
 namespace fs = std::filesystem;
 
+// Linux's unnamed files, unless the build asks for what other systems do.
+#if defined(O_TMPFILE) && !defined(KORVA_PORTABLE_COPY)
+#define KORVA_UNNAMED_FILES 1
+#endif
+
 namespace
 {
 constexpr std::string_view kPrefix = ".korva-";
@@ -25,7 +30,7 @@ int CreateNamed(const fs::path& folder, fs::path& path)
     return fd;
 }
 
-#ifdef O_TMPFILE
+#ifdef KORVA_UNNAMED_FILES
 // The unnamed file is given a name through its /proc entry, which needs no
 // privilege (linkat's AT_EMPTY_PATH would).
 std::string ProcPath(int fd)
@@ -52,7 +57,7 @@ bool IsLeftoverOfAGoneRun(const std::string& name)
 
 TemporaryCopy::TemporaryCopy(const fs::path& folder, std::error_code& ec) : m_folder(folder)
 {
-#ifdef O_TMPFILE
+#ifdef KORVA_UNNAMED_FILES
     static const bool bProcThere = access("/proc/self/fd", X_OK) == 0;
     if (bProcThere)
         m_fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
@@ -76,7 +81,7 @@ bool TemporaryCopy::Publish(const fs::path& target, bool bReplace, std::error_co
     ec.clear();
     if (m_path.empty())
     {
-#ifdef O_TMPFILE
+#ifdef KORVA_UNNAMED_FILES
         // Unnamed: linked straight to the target when nothing may be replaced,
         // else to a temporary name first and renamed over the target.
         if (!bReplace)

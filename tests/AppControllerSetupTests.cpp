@@ -24,15 +24,25 @@ struct StartRuleCase
     const char* name;
     Strings steps;
     std::vector<bool> enabled; // the start control's state after each step
+    Strings statuses;          // how the status line begins after each step
 };
 
+const std::string kChoose = "Choose the damaged WAV files", kFolder = "Choose the folder",
+                  kReady = "Ready: 1 file to repair into ", kSame = "Start is off: the destination";
 const StartRuleCase kStartRuleCases[] = {
     {"SourcesFirst",
      {"files F", "dest cancel", "dest F", "dest D", "dest cancel", "files none"},
-     {false, false, false, true, true, true}},
-    {"DestinationFirst", {"dest D", "files F", "dest F"}, {false, true, false}},
-    {"DestinationIsTheSourcesFolder", {"dest F", "files F"}, {false, false}},
-    {"NoWavFiles", {"files none", "dest D"}, {false, false}},
+     {false, false, false, true, true, true},
+     {kFolder, kFolder, kSame, kReady, kReady, kChoose + " to repair"}},
+    {"DestinationFirst",
+     {"dest D", "files F", "dest F"},
+     {false, true, false},
+     {kChoose + " to repair", kReady, kSame}},
+    {"DestinationIsTheSourcesFolder",
+     {"dest F", "files F"},
+     {false, false},
+     {kChoose + " to repair", kSame}},
+    {"NoWavFiles", {"files none", "dest D"}, {false, false}, {kChoose + ", then", kChoose + " to"}},
 };
 using AppControllerSettings = ControllerFixture<SettingsCase>;
 using AppControllerStartRule = ControllerFixture<StartRuleCase>;
@@ -57,7 +67,8 @@ TEST_P(AppControllerSettings, StartsFromTheStoredIndexesAndCompletesTheWindow)
 
 INSTANTIATE_TEST_SUITE_P(, AppControllerSettings, ::testing::ValuesIn(kSettingsCases), rowName);
 
-// A second selection replaces the list, a cancelled one keeps it; so for the destination.
+// A second selection replaces the list, a cancelled one keeps it; so for the destination,
+// which the next start takes up again while it is still there.
 TEST_F(AppControllerStart, ChoosersListTheWavFilesInPanelOrderAndKeepThemWhenCancelled)
 {
     start();
@@ -71,12 +82,23 @@ TEST_F(AppControllerStart, ChoosersListTheWavFilesInPanelOrderAndKeepThemWhenCan
     chooseDestination(dir.path());
     choose(std::nullopt, &AppController::SetPath);
     EXPECT_EQ(controller->destinationPath(), dir.path());
+
+    for (const bool bStillThere : {true, false})
+    {
+        if (!bStillThere)
+            platform.texts["Destination"] = dir.path() / "gone";
+        pathText.text.clear();
+        start();
+        EXPECT_EQ(controller->destinationPath(), bStillThere ? dir.path().string() : "");
+        EXPECT_EQ(pathText.text, bStillThere ? dir.path().string() : "");
+    }
 }
 
 TEST_P(AppControllerStartRule, EnablesStartOnlyForTwoDifferentFolders)
 {
     start();
     std::vector<bool> enabled;
+    Strings statuses;
     for (const std::string& step : GetParam().steps)
     {
         if (step == "files F" || step == "files none")
@@ -86,8 +108,11 @@ TEST_P(AppControllerStartRule, EnablesStartOnlyForTwoDifferentFolders)
         else
             choose(std::nullopt, &AppController::SetPath);
         enabled.push_back(go.bEnabled);
+        statuses.push_back(
+            platform.statuses.back().substr(0, GetParam().statuses.at(statuses.size()).size()));
     }
     EXPECT_EQ(enabled, GetParam().enabled);
+    EXPECT_EQ(statuses, GetParam().statuses);
 }
 
 INSTANTIATE_TEST_SUITE_P(, AppControllerStartRule, ::testing::ValuesIn(kStartRuleCases), rowName);

@@ -1,0 +1,296 @@
+#include "RepairJob.h"
+#include "TempDir.h"
+#include "TemporaryCopy.h"
+#include "WavBuilder.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace fixture;
+using Answer = RepairJob::Answer;
+using Kind = korva::FileOutcome::Kind;
+
+namespace
+{
+const Bytes kBext = chunk("bext", bextBody(3600u * 48000)), kPcm = tone(500);
+const Bytes kDamaged = riff({kBext, Bytes(24, 0), chunk("data", kPcm)});
+const Bytes kRepaired = riff({kBext, fmtChunkMono(48000, 16), chunk("data", kPcm)});
+const Bytes kOlder = ascii("an older copy");
+
+// One job's scene: a source in src, the destination folder out, and what the
+// row's arrangement made of them.
+struct Scene
+{
+    TempDir dir;
+    fs::path source = dir / "src" / "take.wav";
+    fs::path destination = dir / "out";
+    fs::path target() const { return destination / source.filename(); }
+    std::function<void(Scene&)> onQuestion = [](Scene&) {};
+};
+
+// What the destination holds afterwards.
+enum class Holds
+{
+    Repaired, // the repaired file
+    Source,   // the source's bytes
+    Older,    // the older copy that stood there
+    Nothing,  // no file of that name
+    Folder,   // the folder that stood there
+};
+
+struct JobCase
+{
+    const char* name;
+    std::function<void(Scene&)> arrange;
+    Kind kind;
+    bool bStopsBatch;
+    const char* detail; // how the outcome's detail begins
+    Holds holds;
+    Answer answer = Answer::Yes;
+};
+
+void older(Scene& s)
+{
+    writeFile(s.target(), kOlder);
+}
+
+const JobCase kJobCases[] = {
+    {"RepairedUnderAFreeName", [](Scene&) {}, Kind::Repaired, false,
+     "format chunk written over the remains of the lost one at 622: 48000 Hz, 16 bit, mono",
+     Holds::Repaired},
+    {"IntactCopiedByteForByte",
+     [](Scene& s) {
+         writeFile(s.source, riff({fmtChunkMono(48000, 16), kBext, chunk("data", kPcm)}));
+     },
+     Kind::Unchanged, false, "already has a format chunk", Holds::Source},
+    {"AudioThatNoFrameDivides",
+     [](Scene& s) {
+         writeFile(s.source, riff({kBext, Bytes(24, 0), chunk("data", samples(61), true)}));
+     },
+     Kind::Failed, false, "its 61 bytes of audio are not whole frames of 2 bytes", Holds::Nothing},
+    {"ReplacedOnYes", older, Kind::Repaired, false, "format chunk written", Holds::Repaired},
+    {"ReplacedOnYesToAll", older, Kind::Repaired, false, "format chunk written", Holds::Repaired,
+     Answer::YesToAll},
+    {"KeptOnSkip", older, Kind::Skipped, false, "the file already in the destination was kept",
+     Holds::Older, Answer::Skip},
+    {"KeptOnNo", older, Kind::NotProcessed, true, "the file already in the destination was kept",
+     Holds::Older, Answer::No},
+    // The question was answered Yes, but when the copy is to take the name a
+    // folder stands there: the copy is dropped and the folder kept.
+    {"NameTakenMeanwhile",
+     [](Scene& s)
+     {
+         older(s);
+         s.onQuestion = [](Scene& scene)
+         {
+             fs::remove(scene.target());
+             fs::create_directories(scene.target() / "keep");
+         };
+     },
+     Kind::Failed, true, "the copy could not take its name: ", Holds::Folder},
+    {"AFolderOfThatName", [](Scene& s) { fs::create_directories(s.target() / "keep"); },
+     Kind::Failed, true, "a folder of that name stands in the destination", Holds::Folder},
+    {"DestinationLinksToTheSourceFolder",
+     [](Scene& s)
+     {
+         fs::remove(s.destination);
+         fs::create_directory_symlink(s.source.parent_path(), s.destination);
+     },
+     Kind::Failed, true, "it is the source file itself", Holds::Source},
+    {"HardLinkToTheSource", [](Scene& s) { fs::create_hard_link(s.source, s.target()); },
+     Kind::Failed, true, "it is the source file itself", Holds::Source},
+    {"SourceGone", [](Scene& s) { fs::remove(s.source); }, Kind::Failed, true,
+     "it could not be read: it is no longer there", Holds::Nothing},
+    {"SourceIsAFifo",
+     [](Scene& s)
+     {
+         fs::remove(s.source);
+         mkfifo(s.source.c_str(), 0600);
+     },
+     Kind::Failed, true, "it is not a regular file", Holds::Nothing},
+    // Sparse: only its size counts.
+    {"LargerThanRiffCanHold", [](Scene& s) { fs::resize_file(s.source, (uint64_t{1} << 32) + 9); },
+     Kind::Failed, true, "it is larger than the 4 GiB a RIFF file can hold", Holds::Nothing},
+    {"ReadOnlySource",
+     [](Scene& s) { fs::permissions(s.source, fs::perms::owner_read | fs::perms::others_read); },
+     Kind::Repaired, false, "format chunk written", Holds::Repaired},
+    {"LongestNameAFolderHolds",
+     [](Scene& s)
+     {
+         const fs::path longest = s.source.parent_path() / (std::string(251, 'n') + ".wav");
+         fs::rename(s.source, longest);
+         s.source = longest;
+     },
+     Kind::Repaired, false, "format chunk written", Holds::Repaired},
+    // The destination's full path must fit the file classes' 3000 bytes.
+    {"DestinationPathTooLong",
+     [](Scene& s)
+     {
+         while (s.target().native().size() < 3000)
+             s.destination /=
+                 std::string(std::min<std::size_t>(200, 3000 - s.target().native().size()), 'd');
+         fs::create_directories(s.destination);
+     },
+     Kind::Failed, true, "its path in the destination is longer than 2999 bytes", Holds::Nothing},
+};
+
+class RepairJobRun : public ::testing::TestWithParam<JobCase>
+{
+};
+} // namespace
+
+// Every outcome a file can come to, every answer to the question: what the
+// destination holds, whether the batch must stop, and that the source is as it
+// was, the copy has the source's times, and no temporary file is left.
+TEST_P(RepairJobRun, CopiesOnceRepairsAndNamesTheCopyOrSaysWhyNot)
+{
+    const JobCase& c = GetParam();
+    Scene s;
+    fs::create_directories(s.source.parent_path());
+    fs::create_directories(s.destination);
+    writeFile(s.source, kDamaged);
+    const timespec times[2] = {{1600000000, 5}, {1600000000, 123456789}};
+    utimensat(AT_FDCWD, s.source.c_str(), times, 0);
+    c.arrange(s);
+    std::error_code ec;
+    const bool bAsked =
+        fs::is_regular_file(s.target()) && !fs::equivalent(s.target(), s.source, ec);
+    struct stat before = {};
+    stat(s.source.c_str(), &before);
+    // Sparse sources are large: their size and head stand for them.
+    const auto head = [](const fs::path& path)
+    {
+        Bytes bytes(std::min<uintmax_t>(fs::file_size(path), 1 << 16));
+        std::ifstream(path, std::ios::binary)
+            .read(reinterpret_cast<char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+        return std::pair(fs::file_size(path), bytes);
+    };
+    const auto sourceBytes =
+        fs::is_regular_file(s.source) ? head(s.source) : std::pair<uintmax_t, Bytes>{};
+
+    int nQuestions = 0;
+    std::vector<std::string> log;
+    RepairJob job(
+        s.destination, WavFormat{.nSampleRate = 48000, .nBitsPerSample = 16},
+        [&](const std::string& name)
+        {
+            EXPECT_EQ(name, s.source.filename());
+            ++nQuestions;
+            s.onQuestion(s);
+            return c.answer;
+        },
+        [&](const std::string& line) { log.push_back(line); });
+    const korva::FileOutcome outcome = job.Run(s.source);
+
+    EXPECT_EQ(outcome.kind, c.kind) << outcome.detail;
+    EXPECT_EQ(job.StopsBatch(), c.bStopsBatch);
+    EXPECT_EQ(outcome.detail.substr(0, std::string_view(c.detail).size()), c.detail);
+    EXPECT_EQ(outcome.destinationPath, s.target());
+    EXPECT_EQ(nQuestions, bAsked ? 1 : 0) << "asked only about a file standing there";
+    struct stat after = {};
+    if (sourceBytes.first > 0)
+    {
+        EXPECT_TRUE(head(s.source) == sourceBytes) << "the source changed";
+        stat(s.source.c_str(), &after);
+        EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    }
+    for (const auto& entry : fs::directory_iterator(s.destination))
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".korva-")) << entry.path();
+
+    switch (c.holds)
+    {
+    case Holds::Repaired:
+    case Holds::Source:
+    {
+        ASSERT_TRUE(fs::is_regular_file(s.target()));
+        EXPECT_TRUE(
+            head(s.target()) ==
+            (c.holds == Holds::Repaired ? std::pair(kRepaired.size(), kRepaired) : sourceBytes));
+        struct stat copy = {};
+        stat(s.target().c_str(), &copy);
+        if (c.kind == Kind::Failed)
+            break; // the source itself, reached another way
+        EXPECT_EQ(copy.st_mtim.tv_sec, before.st_mtim.tv_sec) << "the source's time is kept";
+        EXPECT_EQ(copy.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+        EXPECT_EQ(copy.st_mode & 0777, (before.st_mode & 0777) | S_IRUSR | S_IWUSR);
+        break;
+    }
+    case Holds::Older:
+        EXPECT_TRUE(readFile(s.target()) == kOlder);
+        break;
+    case Holds::Nothing:
+        EXPECT_FALSE(fs::exists(s.target()));
+        break;
+    case Holds::Folder:
+        EXPECT_TRUE(fs::is_directory(s.target() / "keep"));
+        break;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Outcomes, RepairJobRun, ::testing::ValuesIn(kJobCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Yes to All is asked once for the whole batch; a write the file size limit
+// stops is a failed file that stops the batch, with nothing left behind.
+TEST(RepairJob, YesToAllAsksOnceAndAFailedWriteStopsTheBatch)
+{
+    TempDir dir;
+    const fs::path out = dir / "out";
+    fs::create_directories(out);
+    std::vector<fs::path> sources;
+    for (const char* name : {"a.wav", "b.wav"})
+    {
+        writeFile(sources.emplace_back(dir / name), kDamaged);
+        writeFile(out / name, kOlder);
+    }
+    int nQuestions = 0;
+    RepairJob job(
+        out, WavFormat{.nSampleRate = 48000, .nBitsPerSample = 16},
+        [&](const std::string&) { return ++nQuestions, Answer::YesToAll; },
+        [](const std::string&) {});
+    for (const fs::path& source : sources)
+        EXPECT_EQ(job.Run(source).kind, Kind::Repaired);
+    EXPECT_EQ(nQuestions, 1);
+
+    writeFile(dir / "big.wav", riff({kBext, Bytes(24, 0), chunk("data", samples(100000))}));
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    const rlimit low{50000, old.rlim_max};
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &low);
+    const korva::FileOutcome outcome = job.Run(dir / "big.wav");
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, handler);
+    EXPECT_EQ(outcome.kind, Kind::Failed);
+    EXPECT_EQ(outcome.detail, "it could not be copied: the file is too large for the destination");
+    EXPECT_TRUE(job.StopsBatch());
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), {}), 2) << "nothing of big.wav is left";
+}
+
+// Temporary files carry their run's process id: those of a run that is gone
+// are removed, those of a run still going (this one) and other files are not.
+TEST(TemporaryCopy, LeftoversOfGoneRunsAreRemovedAndNoOthers)
+{
+    TempDir dir;
+    const pid_t gone = fork();
+    if (gone == 0)
+        _exit(0);
+    waitpid(gone, nullptr, 0);
+    const std::string ofGone = ".korva-" + std::to_string(gone) + "-Ab3xYz";
+    const std::string ofThisRun = ".korva-" + std::to_string(getpid()) + "-Ab3xYz";
+    for (const std::string& name :
+         {ofGone, ofThisRun, std::string(".korva-take.wav.Ab3xYz"), std::string("take.wav")})
+        writeFile(dir / name, kOlder);
+    EXPECT_EQ(TemporaryCopy::RemoveLeftovers(dir.path()), std::vector<std::string>{ofGone});
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 3);
+}
