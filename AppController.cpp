@@ -294,7 +294,8 @@ void AppController::startpatching()
     const int n = static_cast<int>(fileArray.size());
     const double step = 100.0 / n;
     m_job = std::make_unique<RepairJob>(
-        szDestPath, WavFormat{}, [this](const std::string& name) { return askToOverwrite(name); },
+        szDestPath, FormatChoice{},
+        [this](const std::string& name) { return askToOverwrite(name); },
         [this](const std::string& line) { m_platform.log(line); });
     int i = 0;
     for (; i < n; ++i)
@@ -380,7 +381,7 @@ bool AppController::patchFile(int row)
     WavFormat format;
     format.nSampleRate = m_SampleRate;
     format.nBitsPerSample = m_Resolution;
-    m_job->SetFormat(format);
+    m_job->SetChoice(FormatChoice::Of(format));
     reportOutcome(row, m_job->Run(source));
     return !m_job->StopsBatch();
 }

@@ -78,8 +78,9 @@ std::string PartialFrame(const RepairPlan& plan)
            (plan.nPartialBytes == 1 ? " byte" : " bytes") + " of a partial last frame left out)";
 }
 
-// What the repair did, in a line: where the chunk went, and the sizes.
-std::string Describe(const RepairPlan& plan, const WavFormat& format)
+// What the repair did, in a line: where the chunk went, the sizes, the format
+// written, and where the file told its parts.
+std::string Describe(const RepairPlan& plan, const WavFormat& format, const std::string& sources)
 {
     switch (plan.verdict)
     {
@@ -91,6 +92,9 @@ std::string Describe(const RepairPlan& plan, const WavFormat& format)
         return "no data chunk";
     case Verdict::NotRiff:
         return "not a RIFF file";
+    case Verdict::NotWholeFrames: // the file's own format chunk counts no whole frames
+        return "its sizes are unfinished, but its own format chunk counts no whole frames: "
+               "copied as it is";
     case Verdict::SizesUnfinished:
         return plan.bDataSizeUnfinished
                    ? "unfinished sizes finished: " + std::to_string(plan.nDataSize) +
@@ -107,7 +111,8 @@ std::string Describe(const RepairPlan& plan, const WavFormat& format)
     if (plan.bDataSizeUnfinished)
         words += ", unfinished data size finished at " + std::to_string(plan.nDataSize) + " bytes" +
                  PartialFrame(plan);
-    return words + ": " + korva::DescribeFormat(format);
+    return words + ": " + korva::DescribeFormat(format) +
+           (sources.empty() ? "" : " (" + sources + ")");
 }
 
 Kind KindOf(Verdict verdict)
@@ -130,6 +135,9 @@ struct RepairJob::Source
     int fd = -1;
     struct stat info = {};
     RepairPlan plan;
+    bool bNeedsFormat = false; // the repair writes a format chunk, of this format:
+    WavFormat format;
+    std::string sources; // where its parts came from, where the file told them
     fs::path target;
 
     ~Source()
@@ -139,13 +147,22 @@ struct RepairJob::Source
     }
 };
 
-RepairJob::RepairJob(fs::path destination, WavFormat format, AskToOverwrite ask, Log log)
-    : m_destination(std::move(destination)), m_format(format), m_ask(std::move(ask)),
+RepairJob::RepairJob(fs::path destination, FormatChoice choice, AskToOverwrite ask, Log log)
+    : m_destination(std::move(destination)), m_choice(std::move(choice)), m_ask(std::move(ask)),
       m_log(std::move(log)), m_pBuffer(new (std::nothrow) uint8_t[riff::kBlockSize])
 {
 }
 
 RepairJob::~RepairJob() = default;
+
+FileOutcome RepairJob::Fail(FileOutcome outcome, const std::string& detail, bool bStopsBatch)
+{
+    m_log(outcome.sourcePath + ": " + detail);
+    outcome.kind = Kind::Failed;
+    outcome.detail = detail;
+    m_bStopsBatch = bStopsBatch;
+    return outcome;
+}
 
 FileOutcome RepairJob::Run(const fs::path& sourcePath)
 {
@@ -155,37 +172,44 @@ FileOutcome RepairJob::Run(const fs::path& sourcePath)
     Source source;
     source.target = m_destination / sourcePath.filename();
     outcome.destinationPath = source.target.string();
-    const auto fail = [&](const std::string& detail, bool bStopsBatch)
-    {
-        m_log(outcome.sourcePath + ": " + detail);
-        outcome.kind = Kind::Failed;
-        outcome.detail = detail;
-        m_bStopsBatch = bStopsBatch;
-        return outcome;
-    };
 
     // The file classes' limit, for whatever opens the repaired copy by its path.
     if (source.target.native().size() >= CAudioFile::kPathCapacity)
-        return fail("its path in the destination is longer than " +
+        return Fail(outcome,
+                    "its path in the destination is longer than " +
                         std::to_string(CAudioFile::kPathCapacity - 1) +
                         " bytes: choose a destination with a shorter path",
                     true);
     if (!m_pBuffer)
-        return fail("there is not enough memory to copy it", true);
+        return Fail(outcome, "there is not enough memory to copy it", true);
     // Opened without waiting, so that a FIFO cannot hold the batch.
     source.fd = ::open(sourcePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (source.fd < 0 || fstat(source.fd, &source.info) != 0)
-        return fail("it could not be read: " + Reason(errno), true);
+        return Fail(outcome, "it could not be read: " + Reason(errno), true);
     if (!S_ISREG(source.info.st_mode))
-        return fail("it is not a regular file", true);
+        return Fail(outcome, "it is not a regular file", true);
     const auto nLength = static_cast<uint64_t>(source.info.st_size);
     ChunkReader reader(source.fd, nLength, kHostIsIntel);
     const RiffLayout layout = RiffLayout::Read(reader);
-    if (reader.Failed())
-        return fail("it could not be read: " + Reason(reader.Error()), true);
     if (layout.form != RiffLayout::Form::Rf64 && nLength > riff::kMaxRiffLength)
-        return fail("it is larger than the 4 GiB a RIFF file can hold", true);
-    source.plan = RepairPlan::Make(layout, m_format, kHostIsIntel);
+        return Fail(outcome, "it is larger than the 4 GiB a RIFF file can hold", true);
+    source.bNeedsFormat = RepairPlan::NeedsFormat(layout);
+    if (source.bNeedsFormat)
+    {
+        // The audio is read only where the metadata leaves a part open.
+        FormatEvidence evidence = FormatEvidence::Read(reader, layout, false);
+        if (!m_choice.SettledWithoutAudio(evidence))
+            evidence = FormatEvidence::Read(reader, layout, true);
+        const FormatChoice::Result chosen = m_choice.Apply(evidence);
+        if (!chosen.format)
+            return Fail(outcome, chosen.problem, false);
+        source.format = *chosen.format;
+        source.sources = chosen.sources;
+        outcome.warnings = chosen.warnings;
+    }
+    if (reader.Failed())
+        return Fail(outcome, "it could not be read: " + Reason(reader.Error()), true);
+    source.plan = RepairPlan::Make(layout, source.format, kHostIsIntel);
 
     struct stat there;
     const bool bExists = lstat(source.target.c_str(), &there) == 0;
@@ -194,9 +218,9 @@ FileOutcome RepairJob::Run(const fs::path& sourcePath)
         struct stat followed;
         if (stat(source.target.c_str(), &followed) == 0 && followed.st_dev == source.info.st_dev &&
             followed.st_ino == source.info.st_ino)
-            return fail("it is the source file itself: choose another destination", true);
+            return Fail(outcome, "it is the source file itself: choose another destination", true);
         if (S_ISDIR(there.st_mode))
-            return fail("a folder of that name stands in the destination", true);
+            return Fail(outcome, "a folder of that name stands in the destination", true);
         const Answer answer =
             m_bReplaceAll ? Answer::YesToAll : m_ask(sourcePath.filename().string());
         m_bReplaceAll = answer == Answer::YesToAll;
@@ -215,32 +239,25 @@ FileOutcome RepairJob::Run(const fs::path& sourcePath)
 FileOutcome RepairJob::Copy(const Source& source, FileOutcome outcome, bool bReplace)
 {
     const RepairPlan& plan = source.plan;
-    const auto fail = [&](const std::string& detail, bool bStopsBatch)
-    {
-        m_log(outcome.sourcePath + ": " + detail);
-        outcome.kind = Kind::Failed;
-        outcome.detail = detail;
-        m_bStopsBatch = bStopsBatch;
-        return outcome;
-    };
-    if (plan.verdict == Verdict::NotWholeFrames)
-        return fail("its " + std::to_string(plan.nDataDeclared) +
+    if (plan.verdict == Verdict::NotWholeFrames && source.bNeedsFormat)
+        return Fail(outcome,
+                    "its " + std::to_string(plan.nDataDeclared) +
                         " bytes of audio are not whole frames of " +
                         std::to_string(plan.nBlockAlign) + " bytes (" +
-                        korva::DescribeFormat(m_format) + "): that cannot be its format",
+                        korva::DescribeFormat(source.format) + "): that cannot be its format",
                     false);
     if (plan.verdict == Verdict::TooLarge)
-        return fail("repaired, it would pass the 4 GiB a RIFF file can hold", true);
+        return Fail(outcome, "repaired, it would pass the 4 GiB a RIFF file can hold", true);
 
     std::error_code ec;
     TemporaryCopy copy(m_destination, ec);
     if (ec)
-        return fail("no copy can be made in the destination: " + Reason(ec.value()), true);
+        return Fail(outcome, "no copy can be made in the destination: " + Reason(ec.value()), true);
     const bool bRepair = KindOf(plan.verdict) != Kind::Unchanged;
     if (!CopyShaped(source.fd, plan.nSourceLength, copy.fd(),
                     bRepair ? plan.edits : std::vector<RepairPlan::Edit>{}, m_pBuffer.get()) ||
         (bRepair && !KorvaWavFile::WriteRepair(copy.fd(), plan)))
-        return fail("it could not be copied: " + Reason(errno), true);
+        return Fail(outcome, "it could not be copied: " + Reason(errno), true);
     if (bRepair)
     {
         // Walked once more: a copy that is not what a repaired file must be
@@ -248,9 +265,10 @@ FileOutcome RepairJob::Copy(const Source& source, FileOutcome outcome, bool bRep
         ChunkReader check(copy.fd(), plan.nLength, kHostIsIntel);
         const std::string problem = RepairPlan::Check(RiffLayout::Read(check));
         if (check.Failed())
-            return fail("it could not be copied: " + Reason(check.Error()), true);
+            return Fail(outcome, "it could not be copied: " + Reason(check.Error()), true);
         if (!problem.empty())
-            return fail("the repaired copy did not check out (" + problem + "), so it was not kept",
+            return Fail(outcome,
+                        "the repaired copy did not check out (" + problem + "), so it was not kept",
                         false);
     }
 #ifdef __APPLE__
@@ -261,14 +279,16 @@ FileOutcome RepairJob::Copy(const Source& source, FileOutcome outcome, bool bRep
     // The owner may always write the copy, even of a file from read-only media.
     if (fchmod(copy.fd(), (source.info.st_mode & 07777) | S_IRUSR | S_IWUSR) != 0 ||
         futimens(copy.fd(), times) != 0)
-        return fail("the copy's permissions or times could not be set: " + Reason(errno), true);
+        return Fail(outcome, "the copy's permissions or times could not be set: " + Reason(errno),
+                    true);
     if (!copy.Publish(source.target, bReplace, ec))
-        return fail("the copy could not take its name: " + Reason(ec.value()) +
+        return Fail(outcome,
+                    "the copy could not take its name: " + Reason(ec.value()) +
                         (bReplace ? "; the file already there was kept" : ""),
                     true);
     outcome.kind = KindOf(plan.verdict);
-    outcome.detail = Describe(plan, m_format);
+    outcome.detail = Describe(plan, source.format, source.sources);
     if (outcome.kind == Kind::Repaired)
-        outcome.format = m_format;
+        outcome.format = source.format;
     return outcome;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "FileOutcome.h"
-#include "WavFormat.h"
+#include "FormatChoice.h"
 
 #include <filesystem>
 #include <functional>
@@ -30,13 +30,14 @@ public:
     // Receives the internal log lines: what was replaced, what the system said.
     using Log = std::function<void(const std::string& line)>;
 
-    // format: what a new format chunk states; ask is called on the job's thread.
-    RepairJob(std::filesystem::path destination, WavFormat format, AskToOverwrite ask, Log log);
+    // choice: the format a new format chunk states, or what of it the file's
+    // own evidence is to tell; ask is called on the job's thread.
+    RepairJob(std::filesystem::path destination, FormatChoice choice, AskToOverwrite ask, Log log);
     ~RepairJob();
     RepairJob(const RepairJob&) = delete;
     RepairJob& operator=(const RepairJob&) = delete;
 
-    void SetFormat(const WavFormat& format) { m_format = format; }
+    void SetChoice(const FormatChoice& choice) { m_choice = choice; }
 
     // Copies and repairs one file; the outcome says what became of it.
     korva::FileOutcome Run(const std::filesystem::path& source);
@@ -47,9 +48,11 @@ public:
 private:
     struct Source;
     korva::FileOutcome Copy(const Source& source, korva::FileOutcome outcome, bool bReplace);
+    korva::FileOutcome Fail(korva::FileOutcome outcome, const std::string& detail,
+                            bool bStopsBatch);
 
     std::filesystem::path m_destination;
-    WavFormat m_format;
+    FormatChoice m_choice;
     AskToOverwrite m_ask;
     Log m_log;
     bool m_bReplaceAll = false;

@@ -1,10 +1,12 @@
 #include "FileReportCommand.h"
 
+#include "FileOutcome.h"
 #include "WavReport.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <iomanip>
 #include <iostream>
 
 namespace
@@ -77,6 +79,53 @@ const char* formName(RiffLayout::Form form)
     return "not RIFF";
 }
 
+using Quantity = FormatEvidence::Quantity;
+
+const char* quantityName(Quantity quantity)
+{
+    switch (quantity)
+    {
+    case Quantity::SampleRate:
+        return "sample rate";
+    case Quantity::BitsPerSample:
+        return "bit depth";
+    case Quantity::IsFloat:
+        return "float";
+    case Quantity::Channels:
+        break;
+    }
+    return "channels";
+}
+
+const char* verdictName(FormatEvidence::Verdict verdict)
+{
+    switch (verdict)
+    {
+    case FormatEvidence::Verdict::Agreed:
+        return "agreed";
+    case FormatEvidence::Verdict::Conflict:
+        return "conflict";
+    case FormatEvidence::Verdict::Absent:
+        break;
+    }
+    return "absent";
+}
+
+// "48000 (iXML: <FILE_SAMPLE_RATE>48000</FILE_SAMPLE_RATE>; CodingHistory: F=48000)".
+std::string fieldWords(const FormatEvidence::Field& field)
+{
+    std::string words = field.verdict == FormatEvidence::Verdict::Agreed
+                            ? std::to_string(field.nValue)
+                            : verdictName(field.verdict);
+    std::string sources;
+    for (const auto& finding : field.findings)
+        sources += (sources.empty() ? "" : "; ") +
+                   std::string(FormatEvidence::SourceName(finding.source)) +
+                   (finding.bRulesOut ? " rules out " : ": ") +
+                   (finding.bRulesOut ? std::to_string(finding.nValue) : finding.text);
+    return sources.empty() ? words : words + " (" + sources + ")";
+}
+
 uint64_t wholeFrames(const WavReport& report)
 {
     const auto* data = report.layout.Find("data");
@@ -122,6 +171,24 @@ void FileReportCommand::printText(const WavReport& report)
     else
         std::cout << "  time reference:  "
                   << (report.bHasBext ? "none (bext too short)" : "no bext chunk") << '\n';
+    if (const auto& bext = report.bextText)
+    {
+        std::cout << "  description:     " << bext->description << '\n';
+        std::cout << "  originator:      " << bext->originator << '\n';
+        std::cout << "  origination:     " << bext->originationDate << ' ' << bext->originationTime
+                  << '\n';
+        std::cout << "  coding history:  " << bext->codingHistory << '\n';
+    }
+    std::cout << "  evidence:\n";
+    for (const Quantity quantity : FormatEvidence::kQuantities)
+        std::cout << "    " << std::left << std::setw(13)
+                  << (quantityName(quantity) + std::string(":"))
+                  << fieldWords(report.evidence->Get(quantity)) << '\n';
+    std::cout << "  auto format:     "
+              << (report.autoFormat.format ? korva::DescribeFormat(*report.autoFormat.format) +
+                                                 " (" + report.autoFormat.sources + ")"
+                                           : report.autoFormat.problem)
+              << '\n';
     std::cout << "  regions:         " << report.nRegions << '\n';
     std::cout << "  cue:             " << yesNo(report.layout.Find("cue ")) << '\n';
     std::cout << "  AFJx:            " << yesNo(report.layout.Find("AFJx")) << '\n';
@@ -162,7 +229,35 @@ void FileReportCommand::printJson(const WavReport& report)
     if (const auto* data = report.layout.Find("data"))
         json["data"] = {
             {"offset", data->nOffset}, {"length", data->nPayload}, {"frames", wholeFrames(report)}};
-    json["bext"] = report.bHasBext;
+    json["bext"] = nullptr;
+    if (const auto& bext = report.bextText)
+        json["bext"] = {{"description", bext->description},
+                        {"originator", bext->originator},
+                        {"origination_date", bext->originationDate},
+                        {"origination_time", bext->originationTime},
+                        {"coding_history", bext->codingHistory}};
+    json["evidence"] = nlohmann::ordered_json::object();
+    for (const Quantity quantity : FormatEvidence::kQuantities)
+    {
+        const FormatEvidence::Field& field = report.evidence->Get(quantity);
+        nlohmann::ordered_json findings = nlohmann::ordered_json::array();
+        for (const auto& finding : field.findings)
+            findings.push_back({{"source", FormatEvidence::SourceName(finding.source)},
+                                {"value", finding.nValue},
+                                {"text", finding.text},
+                                {"rules_out", finding.bRulesOut}});
+        json["evidence"][quantityName(quantity)] = {{"verdict", verdictName(field.verdict)},
+                                                    {"value", field.nValue},
+                                                    {"findings", findings}};
+    }
+    if (const auto& f = report.autoFormat.format)
+        json["auto_format"] = {{"format_tag", f->nFormatTag},
+                               {"channels", f->nChannels},
+                               {"sample_rate", f->nSampleRate},
+                               {"bits_per_sample", f->nBitsPerSample},
+                               {"sources", report.autoFormat.sources}};
+    else
+        json["auto_format"] = {{"problem", report.autoFormat.problem}};
     json["time_reference"] = nullptr;
     if (report.timeReference)
         json["time_reference"] = *report.timeReference;

@@ -19,8 +19,8 @@ using Kind = FileOutcome::Kind;
 
 namespace
 {
-// A whole number from lo to hi; the message names the option's word when not.
-CLI::Validator wholeNumber(const std::string& what, long lo, long hi)
+// A whole number from lo to hi, or "auto"; the message names the option's word when not.
+CLI::Validator numberOrAuto(const std::string& what, long lo, long hi)
 {
     return CLI::Validator(
         [=](const std::string& text)
@@ -29,9 +29,10 @@ CLI::Validator wholeNumber(const std::string& what, long lo, long hi)
                                  std::all_of(text.begin(), text.end(),
                                              [](unsigned char c) { return std::isdigit(c); });
             const long n = bDigits ? std::stol(text) : -1;
-            return n >= lo && n <= hi ? std::string()
-                                      : "takes " + what + " from " + std::to_string(lo) + " to " +
-                                            std::to_string(hi) + ", not '" + text + "'";
+            return text == "auto" || (n >= lo && n <= hi)
+                       ? std::string()
+                       : "takes " + what + " from " + std::to_string(lo) + " to " +
+                             std::to_string(hi) + ", or auto, not '" + text + "'";
         },
         "", "");
 }
@@ -69,19 +70,25 @@ RepairCommand::RepairCommand(CLI::App& app)
     m_command->add_option("--dest", m_destination, "Folder for the repaired copies")
         ->required()
         ->type_name("DIR");
-    m_command->add_option("--rate", m_nRate, "Sample rate written into the fmt chunk")
-        ->required()
-        ->type_name("HZ")
-        ->transform(wholeNumber("a whole number of hertz", 1000, 768000));
     m_command
-        ->add_option("--bits", m_nBits, "Bits per sample: 8, 16, 24 or 32; 32 or 64 with --float")
-        ->required()
+        ->add_option("--rate", m_rate,
+                     "Sample rate written into the fmt chunk, 1000 to 768000, or auto: the file's")
+        ->type_name("HZ")
+        ->check(numberOrAuto("a whole number of hertz", 1000, 768000));
+    m_command
+        ->add_option("--bits", m_bits,
+                     "Bits per sample: 8, 16, 24 or 32; 32 or 64 with --float; or auto: the file's")
         ->type_name("N")
-        ->transform(wholeNumber("8, 16, 24, 32 or 64 bits", 8, 64));
-    m_command->add_option("--channels", m_nChannels, "Channels, 1 to 64 (default 1)")
+        ->check(numberOrAuto("8, 16, 24, 32 or 64 bits", 8, 64));
+    m_command->add_option("--channels", m_channels, "Channels, 1 to 64 (default 1), or auto")
         ->type_name("N")
-        ->transform(wholeNumber("a number of channels", 1, 64));
+        ->check(numberOrAuto("a number of channels", 1, 64));
     m_command->add_flag("--float", m_bFloat, "IEEE float samples instead of integer PCM");
+    m_command->add_flag("--auto", m_bAuto,
+                        "Rate, bits and channels from each file's own evidence (iXML, "
+                        "CodingHistory, time reference, the audio)");
+    m_command->add_flag("--strict", m_bStrict,
+                        "Fail a file whose metadata contradicts the chosen format");
     auto* existing =
         m_command
             ->add_option("--existing", m_existing,
@@ -162,6 +169,49 @@ void RepairCommand::print(const FileOutcome& outcome) const
                   << warning << '\n';
 }
 
+FormatChoice WithOptionHints(FormatChoice choice)
+{
+    choice.rateHint = "pass --rate";
+    choice.depthHint = "pass --bits (and --float for float samples)";
+    choice.channelsHint = "pass --channels";
+    return choice;
+}
+
+// The format as the options give it; nothing, after a message, when they
+// leave a part open or ask for a depth that cannot be.
+std::optional<FormatChoice> RepairCommand::formatChoice() const
+{
+    FormatChoice choice;
+    const auto part = [this](const std::string& value) -> std::optional<uint32_t>
+    { return m_bAuto || value == "auto" ? std::nullopt : std::optional(std::stoul(value)); };
+    for (const auto& [value, option] : {std::pair{m_rate, "--rate"}, {m_bits, "--bits"}})
+        if (value.empty() && !m_bAuto)
+        {
+            std::cerr << "korva-cli: " << option << " is needed, or --auto\n";
+            return std::nullopt;
+        }
+    if (const auto rate = part(m_rate))
+        choice.nSampleRate = *rate;
+    if (const auto bits = part(m_bits))
+    {
+        const bool bPossible =
+            m_bFloat ? *bits == 32 || *bits == 64 : *bits % 8 == 0 && *bits <= 32;
+        if (!bPossible)
+        {
+            std::cerr << "korva-cli: --bits " << *bits << " is no "
+                      << (m_bFloat ? "float depth (32 or 64)" : "integer depth (8, 16, 24 or 32)")
+                      << '\n';
+            return std::nullopt;
+        }
+        choice.nBitsPerSample = static_cast<uint16_t>(*bits);
+        choice.bFloat = m_bFloat;
+    }
+    if (const auto channels = part(m_channels))
+        choice.nChannels = static_cast<uint16_t>(*channels);
+    choice.bStrict = m_bStrict;
+    return WithOptionHints(choice);
+}
+
 int RepairCommand::run()
 {
     std::error_code ec;
@@ -187,11 +237,9 @@ int RepairCommand::run()
                   << " unfinished temporary file(s) that an interrupted run left in "
                   << m_destination << '\n';
 
-    WavFormat format;
-    format.nFormatTag = m_bFloat ? WavFormat::kFloat : WavFormat::kPcm;
-    format.nChannels = m_nChannels;
-    format.nSampleRate = m_nRate;
-    format.nBitsPerSample = m_nBits;
+    const std::optional<FormatChoice> choice = formatChoice();
+    if (!choice)
+        return kUsageError;
 
     // Ctrl-C is the window's Cancel: the batch stops after the current file.
     StopSignal stop(
@@ -206,7 +254,7 @@ int RepairCommand::run()
         });
     const OverwritePrompt prompt(stop.wakeFd());
     RepairJob job(
-        m_destination, format,
+        m_destination, *choice,
         [&](const std::string& name)
         {
             if (m_existing == "overwrite")

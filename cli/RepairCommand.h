@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FileOutcome.h"
+#include "FormatChoice.h"
 
 #include <CLI/CLI.hpp>
 
@@ -19,6 +20,9 @@
 // per file. Standard error: questions, notices and the summary. Exit status:
 // 0 when every file was repaired, left unchanged or skipped; 1 when a file
 // failed or was not processed; 2 for a usage error; 130 when stopped by Ctrl-C.
+// How korva-cli's user settles what a file cannot tell: the options to pass.
+FormatChoice WithOptionHints(FormatChoice choice);
+
 class RepairCommand
 {
 public:
@@ -35,16 +39,19 @@ private:
 
     std::vector<std::filesystem::path> listedSources() const;
     std::optional<korva::FileOutcome> unreadable(const std::filesystem::path& source) const;
+    std::optional<FormatChoice> formatChoice() const;
     bool destinationIsASourceFolder(const std::vector<std::filesystem::path>& sources) const;
     void print(const korva::FileOutcome& outcome) const;
 
     CLI::App* m_command;
     std::vector<std::string> m_files;
     std::string m_destination;
-    uint32_t m_nRate = 0;
-    uint16_t m_nBits = 0;
-    uint16_t m_nChannels = 1;
+    std::string m_rate;           // a number, or "auto"
+    std::string m_bits;           // a number, or "auto"
+    std::string m_channels = "1"; // a number, or "auto"
     bool m_bFloat = false;
+    bool m_bAuto = false;
+    bool m_bStrict = false;
     std::string m_existing = "ask";
     bool m_bJson = false;
     bool m_bQuiet = false;

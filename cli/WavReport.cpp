@@ -1,14 +1,17 @@
 #include "WavReport.h"
 
 #include "ChunkReader.h"
+#include "RepairCommand.h"
 #include "RiffIO.h"
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace
 {
@@ -83,6 +86,27 @@ WavReport WavReport::Of(const std::string& path)
             reader.Read(bext->PayloadOffset() + kTimeReferenceInBody, field, 4))
             report.timeReference = riff::Get32(field, kHostIsIntel);
     }
+    if (const auto* bext = report.layout.Find("bext"))
+    {
+        // The text fields of EBU Tech 3285, and the CodingHistory behind them.
+        std::vector<char> body(static_cast<std::size_t>(std::min<uint64_t>(bext->nSize, 1 << 16)));
+        if (reader.Read(bext->PayloadOffset(), body.data(), body.size()))
+        {
+            const auto text = [&](std::size_t nAt, std::size_t nSize)
+            {
+                if (nAt >= body.size())
+                    return std::string();
+                std::string value(body.data() + nAt, std::min(nSize, body.size() - nAt));
+                value.resize(std::min(value.find('\0'), value.size()));
+                value.erase(value.find_last_not_of(" \r\n") + 1);
+                return value;
+            };
+            report.bextText = BextText{text(0, 256), text(256, 32), text(320, 10), text(330, 8),
+                                       text(602, body.size())};
+        }
+    }
+    report.evidence = FormatEvidence::Read(reader, report.layout, true);
+    report.autoFormat = WithOptionHints(FormatChoice{}).Apply(*report.evidence);
     if (const auto* regn = report.layout.Find("regn");
         regn != nullptr && regn->nSize >= 4 && reader.Read(regn->PayloadOffset(), field, 4))
         report.nRegions = riff::Get32(field, kHostIsIntel);

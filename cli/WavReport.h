@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FormatChoice.h"
+#include "FormatEvidence.h"
 #include "RepairPlan.h"
 #include "RiffLayout.h"
 
@@ -36,6 +38,15 @@ struct WavReport
     bool bHasBext = false;
     std::optional<uint32_t> timeReference; // low 32 bits; none in a bext too short for it
     uint32_t nRegions = 0;
+    // The bext chunk's text fields, as they stand (NULs and trailing blanks cut).
+    struct BextText
+    {
+        std::string description, originator, originationDate, originationTime, codingHistory;
+    };
+    std::optional<BextText> bextText;
+    // What the file says of its own format, and the format repair --auto writes.
+    std::optional<FormatEvidence> evidence;
+    FormatChoice::Result autoFormat;
 
     // "repairable: format chunk missing, remains of 24 bytes at 622", "intact",
     // "sizes unfinished: data size 0, 43200 bytes of audio follow", "no bext

@@ -1,5 +1,8 @@
 #include "FormatEvidence.h"
 
+#include "ChunkReader.h"
+#include "RiffLayout.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -30,6 +33,24 @@ constexpr double kRateTolerance = 0.001;
 constexpr uint32_t kMinSeconds = 1000;
 
 constexpr std::string_view kSpace = " \t\r\n";
+
+// The most of a chunk read for its evidence: a CodingHistory or an iXML text
+// longer than this is not a recorder's.
+constexpr std::size_t kMaxBextBytes = std::size_t{64} << 10;
+constexpr std::size_t kMaxIXmlBytes = std::size_t{1} << 20;
+
+// The payload of the first live chunk named id, at most nMax bytes of it.
+std::vector<uint8_t> Payload(ChunkReader& reader, const RiffLayout& layout, std::string_view id,
+                             std::size_t nMax)
+{
+    const RiffLayout::Entry* entry = layout.Find(id);
+    if (entry == nullptr)
+        return {};
+    std::vector<uint8_t> bytes(static_cast<std::size_t>(std::min<uint64_t>(entry->nPayload, nMax)));
+    if (!reader.Read(entry->PayloadOffset(), bytes.data(), bytes.size()))
+        bytes.clear();
+    return bytes;
+}
 
 std::string_view Trim(std::string_view text)
 {
@@ -193,6 +214,40 @@ FormatEvidence::FormatEvidence(const Input& input)
         ReadDataLength(input.nDataLength);
     for (Field& field : m_fields)
         Decide(field);
+}
+
+FormatEvidence FormatEvidence::Read(ChunkReader& reader, const RiffLayout& layout, bool bAudio)
+{
+    const std::vector<uint8_t> bext = Payload(reader, layout, "bext", kMaxBextBytes);
+    const std::vector<uint8_t> ixml = Payload(reader, layout, "iXML", kMaxIXmlBytes);
+    const std::vector<uint8_t> audio =
+        bAudio ? Payload(reader, layout, "data", kAudioBytesWanted) : std::vector<uint8_t>{};
+    const RiffLayout::Entry* data = layout.Find("data");
+    Input input;
+    input.bext = bext;
+    input.ixml = std::string_view(reinterpret_cast<const char*>(ixml.data()), ixml.size());
+    input.nDataLength = data != nullptr ? data->nPayload : 0;
+    input.bDataLengthTrusted = data != nullptr && !data->bUnfinished;
+    input.audio = audio;
+    return FormatEvidence(input);
+}
+
+const char* FormatEvidence::SourceName(Source source)
+{
+    switch (source)
+    {
+    case Source::CodingHistory:
+        return "CodingHistory";
+    case Source::TimeReference:
+        return "time reference";
+    case Source::IXml:
+        return "iXML";
+    case Source::Audio:
+        return "the audio";
+    case Source::DataLength:
+        break;
+    }
+    return "the data length";
 }
 
 void FormatEvidence::Add(Quantity quantity, Source source, uint32_t nValue, std::string text,

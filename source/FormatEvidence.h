@@ -2,6 +2,9 @@
 
 #include "AudioProbe.h"
 
+class ChunkReader;
+class RiffLayout;
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -86,6 +89,13 @@ public:
     };
 
     explicit FormatEvidence(const Input& input);
+    // What the file behind reader says: its bext and iXML chunks, the length
+    // of its data chunk and, with bAudio, the first bytes of its audio.
+    static FormatEvidence Read(ChunkReader& reader, const RiffLayout& layout, bool bAudio);
+
+    // A source in words: "CodingHistory", "time reference", "iXML", "the audio",
+    // "the data length".
+    static const char* SourceName(Source source);
 
     const Field& Get(Quantity quantity) const
     {

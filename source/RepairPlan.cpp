@@ -243,6 +243,14 @@ std::vector<uint8_t> RepairPlan::FormatChunk(const WavFormat& format, uint32_t n
     return bytes;
 }
 
+bool RepairPlan::NeedsFormat(const RiffLayout& layout)
+{
+    return (layout.form == RiffLayout::Form::Riff ||
+            (layout.form == RiffLayout::Form::Rf64 && layout.bHasDs64)) &&
+           layout.Find("fmt ") == nullptr && layout.Find("bext") != nullptr &&
+           layout.Find("data") != nullptr;
+}
+
 RepairPlan RepairPlan::Make(const RiffLayout& layout, const WavFormat& format, bool bIntel)
 {
     RepairPlan plan;

@@ -46,6 +46,10 @@ public:
         std::vector<uint8_t> bytes;
     };
 
+    // Whether the repair of a file with this layout writes a format chunk, and
+    // so depends on the format given: a RIFF file with bext and audio that has
+    // no format chunk.
+    static bool NeedsFormat(const RiffLayout& layout);
     // The plan for a file with this layout. format is what a new format chunk
     // states; where the file keeps its own, the audio's frames are that one's.
     static RepairPlan Make(const RiffLayout& layout, const WavFormat& format, bool bIntelByteOrder);

@@ -181,7 +181,7 @@ TEST_P(RepairJobRun, CopiesOnceRepairsAndNamesTheCopyOrSaysWhyNot)
     int nQuestions = 0;
     std::vector<std::string> log;
     RepairJob job(
-        s.destination, WavFormat{.nSampleRate = 48000, .nBitsPerSample = 16},
+        s.destination, FormatChoice::Of({.nSampleRate = 48000, .nBitsPerSample = 16}),
         [&](const std::string& name)
         {
             EXPECT_EQ(name, s.source.filename());
@@ -255,7 +255,7 @@ TEST(RepairJob, YesToAllAsksOnceAndAFailedWriteStopsTheBatch)
     }
     int nQuestions = 0;
     RepairJob job(
-        out, WavFormat{.nSampleRate = 48000, .nBitsPerSample = 16},
+        out, FormatChoice::Of({.nSampleRate = 48000, .nBitsPerSample = 16}),
         [&](const std::string&) { return ++nQuestions, Answer::YesToAll; },
         [](const std::string&) {});
     for (const fs::path& source : sources)

@@ -351,6 +351,110 @@ TEST_F(CliBatch, TheSystemsOwnSoundsComeBackSampleForSample)
         EXPECT_TRUE(soxSamples(out / name) == pcm) << name;
 }
 
+// What a damaged take says of its own format (bext: origination time, time reference,
+// CodingHistory; iXML; the audio) and the options: what korva-cli makes of it, in
+// its line with the destination left out, and a warning on standard error.
+struct EvidenceCase
+{
+    const char* name;
+    Bytes bext;
+    std::string ixml; // "": none
+    std::vector<std::string> options;
+    std::string line;
+    const char* warning = nullptr;
+    Bytes pcm = tone(1000, 1, 16);
+};
+
+std::string ixmlOf(const char* rate, const char* depth, const char* tracks)
+{
+    return std::string("<BWFXML><SPEED><FILE_SAMPLE_RATE>") + rate +
+           "</FILE_SAMPLE_RATE><AUDIO_BIT_DEPTH>" + depth +
+           "</AUDIO_BIT_DEPTH></SPEED><TRACK_LIST><TRACK_COUNT>" + tracks +
+           "</TRACK_COUNT></TRACK_LIST></BWFXML>";
+}
+
+const std::vector<std::string> kAuto = {"--auto"};
+// @: where the remains begin, right behind the bext chunk (its pad byte, zero like
+// them, is taken for remains).
+const std::string kWritten =
+    "repaired\tformat chunk written over the remains of the lost one at @: ";
+const std::string kFromHistory =
+    "(rate from CodingHistory; depth from CodingHistory; channels from CodingHistory)";
+const EvidenceCase kEvidenceCases[] = {
+    {"IXmlAlone", bextBody(0), ixmlOf("96000", "24", "2"), kAuto,
+     kWritten + "96000 Hz, 24 bit, stereo (rate from iXML; depth from iXML; channels from iXML)",
+     nullptr, tone(1000, 2, 24)},
+    {"CodingHistoryAloneItsLastLine",
+     bextEvidence("", 0, "A=ANALOGUE,M=stereo\r\nA=PCM,F=48000,W=16,M=mono,T=Korva\r\n"), "", kAuto,
+     kWritten + "48000 Hz, 16 bit, mono " + kFromHistory},
+    {"TimeReferenceForTheRate",
+     bextEvidence("12:00:00", 2073600000, ""),
+     "",
+     {"--rate", "auto", "--bits", "16"},
+     kWritten + "48000 Hz, 16 bit, mono (rate from time reference)"},
+    {"AgreeingSources", bextEvidence("12:00:00", 2073600000, "A=PCM,F=48000,W=16,M=mono\r\n"),
+     ixmlOf("48000", "16", "1"), kAuto,
+     kWritten + "48000 Hz, 16 bit, mono (rate from CodingHistory, time reference and iXML; depth "
+                "from CodingHistory and iXML; channels from CodingHistory and iXML)"},
+    {"DisagreeingSources", bextEvidence("", 0, "A=PCM,F=96000,W=16,M=mono\r\n"),
+     ixmlOf("48000", "16", "1"), kAuto,
+     "failed\tcannot tell the sample rate: CodingHistory says 96000 Hz and iXML says 48000 Hz; "
+     "pass --rate"},
+    {"NothingToGoBy", bextBody(0), "", kAuto,
+     "failed\tcannot tell the sample rate: no iXML, CodingHistory or time reference gives it; "
+     "pass --rate"},
+    {"MalformedIXmlIgnored", bextEvidence("", 0, "A=PCM,F=44100,W=16,M=mono\r\n"),
+     "<BWFXML><SPEED><FILE_SAMPLE_RATE>48000", kAuto,
+     kWritten + "44100 Hz, 16 bit, mono " + kFromHistory},
+    {"DepthAndChannelsFromTheAudio", bextBody(0),
+     "<BWFXML><SPEED><FILE_SAMPLE_RATE>48000</FILE_SAMPLE_RATE></SPEED></BWFXML>", kAuto,
+     kWritten + "48000 Hz, 24 bit, stereo (rate from iXML; depth from the audio; channels from the "
+                "audio)",
+     nullptr, tone(40000, 2, 24)},
+    {"ChoiceAgainstTheMetadata",
+     bextBody(0),
+     ixmlOf("48000", "16", "1"),
+     {"--rate", "44100", "--bits", "16"},
+     kWritten + "44100 Hz, 16 bit, mono",
+     "written as 44100 Hz; iXML says 48000 Hz"},
+    {"StrictRefuses",
+     bextBody(0),
+     ixmlOf("48000", "16", "1"),
+     {"--rate", "44100", "--bits", "16", "--strict"},
+     "failed\tthe chosen format contradicts the file: written as 44100 Hz; iXML says 48000 Hz"},
+};
+
+class CliEvidence : public CliBatch, public ::testing::WithParamInterface<EvidenceCase>
+{
+};
+
+// Each source of evidence alone, agreeing, disagreeing, absent or malformed; a
+// choice against them warns, or with --strict fails. Nothing is guessed.
+TEST_P(CliEvidence, TheFileTellsItsFormatOrSaysWhatIsMissing)
+{
+    const EvidenceCase& c = GetParam();
+    const Bytes take = riff({chunk("bext", c.bext, true), Bytes(24, 0), chunk("data", c.pcm, true),
+                             c.ixml.empty() ? Bytes{} : chunk("iXML", ascii(c.ixml), true)});
+    std::vector<std::string> args = {"repair", "--dest", out};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.push_back(addSource("take.wav", take));
+    const auto result = CliProcess::run(args);
+    std::string expected = c.line;
+    expected.insert(expected.find('\t') + 1, (out / "take.wav").string() + "\t");
+    if (const auto at = expected.find('@'); at != std::string::npos)
+        expected.replace(at, 1, std::to_string(20 + c.bext.size())); // a pad byte joins the remains
+    EXPECT_EQ(result.out, expected + "\n");
+    EXPECT_EQ(result.status, c.line.starts_with("failed") ? 1 : 0) << result.err;
+    EXPECT_EQ(result.err.find(c.warning ? c.warning : "written as") != std::string::npos,
+              c.warning != nullptr)
+        << result.err;
+    if (c.line.starts_with("repaired"))
+        EXPECT_TRUE(soxSamples(out / "take.wav") == c.pcm);
+}
+
+INSTANTIATE_TEST_SUITE_P(Evidence, CliEvidence, ::testing::ValuesIn(kEvidenceCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // The name; the arguments, given to sh in the folder of src, out and link (to
 // src); the status; part of standard error (of standard output for status 0).
 using CliUsage = CliCase<std::tuple<const char*, const char*, int, const char*>>;
@@ -364,11 +468,13 @@ const CliUsage::ParamType kUsageCases[] = {
     {"NoSuchCommand", "frobnicate", 2, "'frobnicate' is not a command"},
     {"UnknownOption", "repair --dest out --rate 48000 --bits 16 --fast src/a.wav", 2, "--fast"},
     {"RateNotANumber", "repair --dest out --rate 48k --bits 16 src/a.wav", 2,
-     "--rate: takes a whole number of hertz from 1000 to 768000, not '48k'"},
+     "--rate: takes a whole number of hertz from 1000 to 768000, or auto, not '48k'"},
+    {"NoSuchFloatDepth", "repair --dest out --rate 48000 --bits 24 --float src/a.wav", 2,
+     "--bits 24 is no float depth (32 or 64)"},
     {"DepthOutOfRange", "repair --dest out --rate 48000 --bits 4 src/a.wav", 2, "not '4'"},
     {"ChannelsOutOfRange", "repair --dest out --rate 48000 --bits 16 --channels 65 src/a.wav", 2,
      "not '65'"},
-    {"RateMissing", "repair --dest out --bits 16 src/a.wav", 2, "--rate is required"},
+    {"RateMissing", "repair --dest out --bits 16 src/a.wav", 2, "--rate is needed, or --auto"},
     {"NoWavAmongTheFiles", "repair --dest out --rate 48000 --bits 16 src/b.txt", 2, "no .wav file"},
     {"DestinationDoesNotExist", "repair --dest out/none --rate 48000 --bits 16 src/a.wav", 2,
      "the destination is not a folder"},
@@ -417,10 +523,11 @@ const CliFileReport::ParamType kReportCases[] = {
          "data": {"offset": 688, "length": 7, "frames": 2},
          "regions": 3, "cue": true, "afjx": true, "action": "none", "verdict": "intact"})"},
     {"NoBext", riff({Bytes(24, 0), chunk("data", samples(4))}),
-     R"({"bext": false, "time_reference": null, "regions": 0, "cue": false, "afjx": false,
+     R"({"bext": null, "time_reference": null, "regions": 0, "cue": false, "afjx": false,
          "verdict": "no bext chunk: not repairable"})"},
     {"ShortBextHasNoTimeReference", riff({chunk("bext", bextBody(1, 0, 64)), chunk("data", {})}),
-     R"({"bext": true, "time_reference": null,
+     R"({"bext": {"description": "Korva test take", "originator": "", "origination_date": "",
+                  "origination_time": "", "coding_history": ""}, "time_reference": null,
          "verdict": "repairable: format chunk missing, no remains; a new one goes behind bext at 84"})"},
     {"DataSizeRunsPastTheEnd", riff({kBextOf12345678, chunkDeclared("data", 1000, samples(4))}),
      R"({"chunks": [{"id": "bext", "offset": 12, "size": 602, "hole": false},
