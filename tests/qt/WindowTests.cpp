@@ -1,6 +1,8 @@
 // The Qt layer: the window from its form, settings in QSettings, quitting, real
 // batches watched throughout (the table, status line, progress, activity pane
-// and standard error), and the desktop's own panel, question and About box.
+// and standard error), the command line, and the desktop's own panel, question
+// and About box.
+#include "CommandLine.h"
 #include "KorvaVersion.h"
 #include "MainWindow.h"
 #include "QtTestSupport.h"
@@ -14,6 +16,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -371,6 +374,38 @@ private slots:
         QCOMPARE(dialogs.panelsShown.size(), 2);
         child<QPushButton>(window, "selectFilesButton")->click();
         QCOMPARE(dialogs.panelsShown.size(), 3);
+    }
+
+    // korva FILE… lists the files, as a drop would. --version and --help are
+    // answered by the program itself with no display, even among Qt's own
+    // options (-reverse is one, not -v).
+    void commandLine()
+    {
+        ScriptedDialogs dialogs;
+        MainWindow window(dialogs);
+        window.listFiles(
+            CommandLine({"korva", "take1.wav", "cards/../Take2.WAV", "notes.txt"}).files());
+        const QString here = " |  | " + QDir::currentPath();
+        QCOMPARE(listed(window), (QStringList{"take1.wav" + here, "Take2.WAV" + here}));
+        QCOMPARE(CommandLine({"korva", "--bogus"}).error(), "Unknown option 'bogus'.");
+
+        const QString version = CommandLine({"korva", "--version"}).answer();
+        QCOMPARE(version, QString("korva %1\n%2\n%3\n")
+                              .arg(korva::kVersion, korva::kCopyright, korva::kLicenceSummary));
+        const QString help = CommandLine({"korva", "--help"}).answer();
+        QVERIFY2(help.startsWith("Usage: korva [options] [FILE…]\n") && help.contains("--version"),
+                 qPrintable(help));
+        QProcess program;
+        program.setProcessEnvironment(QProcessEnvironment()); // nothing names a display
+        for (const auto& [arguments, answer] :
+             {std::pair{QStringList{"--version"}, version},
+              {QStringList{"-reverse", "-platform", "offscreen", "--help"}, help}})
+        {
+            program.start(KORVA_PROGRAM, arguments);
+            QVERIFY(program.waitForFinished(30000));
+            QCOMPARE(program.exitCode(), 0);
+            QCOMPARE(QString::fromLocal8Bit(program.readAllStandardOutput()), answer);
+        }
     }
 };
 
