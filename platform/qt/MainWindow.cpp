@@ -1,10 +1,12 @@
 #include "MainWindow.h"
 
+#include "KorvaVersion.h"
 #include "ui_MainWindow.h"
 
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QUrl>
 
@@ -28,6 +30,8 @@ std::vector<std::string> localPaths(const QMimeData* mimeData)
     }
     return paths;
 }
+
+const QString kResultColumn = QStringLiteral("Result");
 } // namespace
 
 MainWindow::MainWindow(Dialogs& dialogs, QWidget* parent)
@@ -39,9 +43,10 @@ MainWindow::MainWindow(Dialogs& dialogs, QWidget* parent)
       m_quitButton(m_ui->quitButton), m_pathText(m_ui->pathText), m_fileTable(m_ui->fileTable)
 {
     connectOutlets();
+    // Before awakeFromNib, which reports the first status.
+    showReports();
     m_controller.awakeFromNib();
     connectActions();
-    showReports();
 }
 
 MainWindow::~MainWindow() = default;
@@ -66,12 +71,12 @@ void MainWindow::connectOutlets()
 
 void MainWindow::connectActions()
 {
-    connect(m_ui->selectFilesButton, &QPushButton::clicked, this,
-            [this] { m_controller.GetFilesForFixin(); });
+    connect(m_ui->selectFilesButton, &QPushButton::clicked, this, &MainWindow::chooseFiles);
     connect(m_ui->browseButton, &QPushButton::clicked, this, [this] { m_controller.SetPath(); });
-    connect(m_ui->goButton, &QPushButton::clicked, this, [this] { m_controller.DoPatch(); });
+    connect(m_ui->goButton, &QPushButton::clicked, this, &MainWindow::startBatch);
     connect(m_ui->quitButton, &QPushButton::clicked, this, &MainWindow::quitOrCancel);
     connect(m_ui->actionQuit, &QAction::triggered, this, [this] { m_controller.terminate(); });
+    connect(m_ui->actionAbout, &QAction::triggered, this, &MainWindow::showAbout);
     connect(m_ui->menuFile, &QMenu::aboutToShow, this,
             [this]
             { m_ui->actionQuit->setEnabled(m_controller.validateMenuItem(m_quitMenuItem)); });
@@ -79,15 +84,40 @@ void MainWindow::connectActions()
 
 void MainWindow::showReports()
 {
-    m_ui->statusLabel->setText(QString::fromStdString(m_controller.progressText()).trimmed());
     connect(&m_platform, &QtPlatform::statusReported, this,
             [this](const QString& text) { m_ui->statusLabel->setText(text.trimmed()); });
     connect(&m_platform, &QtPlatform::progressReported, this,
             [this](double progressValue) { m_ui->progressBar->setValue(qRound(progressValue)); });
-    connect(&m_platform, &QtPlatform::lineLogged, m_ui->activityText,
-            &QPlainTextEdit::appendPlainText);
     connect(&m_platform, &QtPlatform::fileReported, m_ui->activityText,
             &QPlainTextEdit::appendPlainText);
+    connect(&m_platform, &QtPlatform::outcomeReported, this,
+            [this](int row, const korva::FileOutcome& outcome)
+            {
+                m_fileTable.showCell(row, kResultColumn,
+                                     QLatin1String(korva::KindWord(outcome.kind)),
+                                     QString::fromStdString(outcome.detail));
+            });
+}
+
+void MainWindow::listFiles(std::vector<std::string> paths)
+{
+    m_platform.answerNextOpenPanel(std::move(paths));
+    chooseFiles();
+}
+
+// A new selection ends the show of the last batch's rows.
+void MainWindow::chooseFiles()
+{
+    m_fileTable.holdRows(false);
+    m_controller.GetFilesForFixin();
+}
+
+// The controller empties its list when the batch ends; the table keeps the
+// rows, which the outcomes then fill in.
+void MainWindow::startBatch()
+{
+    m_fileTable.holdRows(true);
+    m_controller.DoPatch();
 }
 
 // The one button reads "Cancel" exactly while a batch runs.
@@ -97,6 +127,17 @@ void MainWindow::quitOrCancel()
         m_controller.OnCancel();
     else
         m_controller.terminate();
+}
+
+void MainWindow::showAbout()
+{
+    QMessageBox::about(
+        this, QStringLiteral("About Korva"),
+        QStringLiteral("Korva %1\n\nKorva rescues Broadcast Wave recordings whose format chunk "
+                       "was lost: it copies each file into a folder you choose and writes a new "
+                       "format chunk into the copy, leaving the original untouched.\n\n%2\n%3")
+            .arg(QLatin1String(korva::kVersion), QLatin1String(korva::kCopyright),
+                 QLatin1String(korva::kLicenceSummary)));
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
@@ -125,7 +166,6 @@ void MainWindow::dropEvent(QDropEvent* event)
     std::vector<std::string> paths = localPaths(event->mimeData());
     if (!acceptsFiles() || paths.empty())
         return;
-    m_platform.answerNextOpenPanel(std::move(paths));
-    m_controller.GetFilesForFixin();
+    listFiles(std::move(paths));
     event->acceptProposedAction();
 }

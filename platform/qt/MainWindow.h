@@ -21,9 +21,12 @@ class MainWindow;
 // The Korva window: loads the form, creates the controller over the Qt
 // platform, connects the controller's outlets to the form's controls, sends
 // awakeFromNib and then hands the controls' signals to the controller's
-// actions. It also shows the batch's progress, status and activity, lists
-// files dropped on it as a confirmed file-chooser selection, and treats
-// closing as a quit request (refused with a beep during a batch).
+// actions. It shows the controller's status line and the batch's progress, one
+// activity line per file, and each file's outcome in the table's Result column
+// (the detail as the cell's tooltip). A batch's rows stay on show, with their
+// outcomes, until the next selection. Files dropped on it are listed as a
+// confirmed file-chooser selection; closing is a quit request (refused with a
+// beep during a batch); Help ▸ About Korva shows the version and licence.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -36,6 +39,10 @@ public:
     AppController& controller() { return m_controller; }
     QtPlatform& platform() { return m_platform; }
 
+    // Lists paths (full paths) as a confirmed file-chooser selection would:
+    // the ".wav" files among them replace the table's rows.
+    void listFiles(std::vector<std::string> paths);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -45,7 +52,10 @@ private:
     void connectOutlets();
     void connectActions();
     void showReports();
+    void chooseFiles();
+    void startBatch();
     void quitOrCancel();
+    void showAbout();
     bool acceptsFiles() const;
 
     std::unique_ptr<Ui::MainWindow> m_ui;

@@ -11,15 +11,12 @@
 
 namespace
 {
+// The activity pane's line for one file: "[repaired] take1.wav: <what was done>".
 QString describe(const korva::FileOutcome& outcome)
 {
-    using Kind = korva::FileOutcome::Kind;
-    const char* kind = outcome.kind == Kind::Repaired        ? "repaired"
-                       : outcome.kind == Kind::SizesRepaired ? "sizes repaired"
-                       : outcome.kind == Kind::Unchanged     ? "unchanged"
-                                                             : "failed";
     return QStringLiteral("[%1] %2: %3")
-        .arg(QLatin1String(kind), QFileInfo(QString::fromStdString(outcome.sourcePath)).fileName(),
+        .arg(QLatin1String(korva::KindWord(outcome.kind)),
+             QFileInfo(QString::fromStdString(outcome.sourcePath)).fileName(),
              QString::fromStdString(outcome.detail));
 }
 } // namespace
@@ -73,8 +70,6 @@ void QtPlatform::log(const std::string& line)
     // One write per line, so that lines from two threads never interleave.
     std::fprintf(stderr, "%s korva[%lld] %s\n", stamp.constData(),
                  static_cast<long long>(QCoreApplication::applicationPid()), line.c_str());
-    interface_thread::call(this,
-                           [this, text = QString::fromStdString(line)] { emit lineLogged(text); });
 }
 
 bool QtPlatform::hasDefault(const std::string& key) const

@@ -13,12 +13,13 @@
 class Dialogs;
 
 // The platform services on Qt: the panels and the alert through a Dialogs
-// strategy, the beep, the log (standard error and the window's activity pane),
-// the per-user settings in QSettings ("Korva", "Korva") and the worker thread.
+// strategy, the beep, the log (standard error only: the window shows each
+// file's outcome instead), the per-user settings in QSettings ("Korva",
+// "Korva") and the worker thread.
 //
 // The object lives on the interface thread. Calls from the batch worker are
-// carried over to it: the alert waits for the answer; the beep, the log lines
-// and the reports are queued and reach the window in the order they were made.
+// carried over to it: the alert waits for the answer; the beep and the reports
+// are queued and reach the window in the order they were made.
 // The window learns of them through the signals below, always on the interface
 // thread. Destroy it only when no batch runs.
 class QtPlatform : public QObject, public korva::PlatformServices
@@ -61,7 +62,6 @@ public:
 
 signals:
     void beeped();
-    void lineLogged(const QString& line);
     void progressReported(double progressValue);
     void statusReported(const QString& text);
     // One line for the activity pane: "[repaired] take1.wav: <what was done>".

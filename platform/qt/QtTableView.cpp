@@ -17,6 +17,8 @@ void QtTableView::setDataSource(korva::TableDataSource* dataSource)
 
 void QtTableView::reloadData()
 {
+    if (m_bHeld)
+        return;
     const int nRows = m_dataSource ? m_dataSource->numberOfRowsInTableView(*this) : 0;
     m_table->clearContents();
     m_table->setRowCount(nRows);
@@ -32,4 +34,14 @@ void QtTableView::reloadData()
             m_table->setItem(row, column, item.release());
         }
     }
+}
+
+void QtTableView::showCell(int row, const QString& columnIdentifier, const QString& text,
+                           const QString& toolTip)
+{
+    QTableWidgetItem* item = m_table->item(row, m_identifiers.indexOf(columnIdentifier));
+    if (!item)
+        return;
+    item->setText(text);
+    item->setToolTip(toolTip);
 }

@@ -14,10 +14,21 @@ class QtTableView : public korva::TableView
 public:
     explicit QtTableView(QTableWidget* table);
     void setDataSource(korva::TableDataSource* dataSource) override;
+    // Reads every row again from the data source, unless the rows are held.
     void reloadData() override;
+
+    // While the rows are held, reloadData leaves the table as it is: a batch's
+    // rows stay on show after the controller has emptied its list. Releasing
+    // them changes nothing until the next reloadData.
+    void holdRows(bool bHeld) { m_bHeld = bHeld; }
+    // Shows text in one cell, and toolTip when the pointer rests on it. A row
+    // or a column identifier the table does not have changes nothing.
+    void showCell(int row, const QString& columnIdentifier, const QString& text,
+                  const QString& toolTip);
 
 private:
     QTableWidget* m_table;
     QStringList m_identifiers;
     korva::TableDataSource* m_dataSource = nullptr;
+    bool m_bHeld = false;
 };

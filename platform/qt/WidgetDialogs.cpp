@@ -21,6 +21,10 @@ WidgetDialogs::openPanel(QWidget* parent, const korva::OpenPanelOptions& options
         dialog.setFileMode(options.bAllowsMultipleSelection ? QFileDialog::ExistingFiles
                                                             : QFileDialog::ExistingFile);
         dialog.setWindowTitle(QStringLiteral("Choose the damaged WAV files"));
+        // Both letter cases, as the list takes them; a file named otherwise
+        // stays one choice away.
+        dialog.setNameFilters(
+            {QStringLiteral("WAV files (*.wav *.WAV)"), QStringLiteral("All files (*)")});
     }
     // A read-only panel offers no "New Folder".
     dialog.setOption(QFileDialog::ReadOnly, !options.bCanCreateDirectories);

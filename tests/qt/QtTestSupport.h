@@ -1,21 +1,35 @@
 #pragma once
 
 #include "Dialogs.h"
+#include "WidgetDialogs.h"
 
 #include <QApplication>
 #include <QDropEvent>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <functional>
 
-// The user's answers, given in advance: each open panel takes the next queued
-// selection (none left: cancelled); each alert is noted as "title | message |
-// default | alternate" (flagged when off the interface thread) and answered by
-// onAlert, the user acting in the window while it is up.
+// Runs act on the modal dialog of type T as soon as the event loop shows it.
+template <typename T> void whenShown(std::function<void(T&)> act)
+{
+    QTimer::singleShot(0, [act] { act(*qobject_cast<T*>(QApplication::activeModalWidget())); });
+}
+
+// The user's answers, given in advance. Each open panel takes the next queued
+// selection (none left: cancelled). Each alert is the desktop's own box
+// (WidgetDialogs): while it is up it is noted as "title | text (plain) | its
+// buttons left to right, (Return) and (Escape) marked", onAlert acts in the
+// window and names the button to press, which is then pressed as a user
+// would: Return for the first, Escape for the last, a click for the others.
+// An alert off the interface thread shows no box and is noted as such.
 class ScriptedDialogs : public Dialogs
 {
 public:
@@ -29,22 +43,41 @@ public:
         panelAnswers.pop_front();
         return answer;
     }
-    int alert(QWidget*, const std::string& title, const std::string& message,
+    int alert(QWidget* parent, const std::string& title, const std::string& message,
               const std::vector<std::string>& buttons) override
     {
-        const bool bOnInterfaceThread = QThread::currentThread() == qApp->thread();
-        QString shown = QString::fromStdString(title + " | " + message);
-        for (const std::string& button : buttons)
-            shown += " | " + QString::fromStdString(button);
-        alertsShown << shown + (bOnInterfaceThread ? "" : " (off the thread)");
-        return onAlert();
+        if (QThread::currentThread() != qApp->thread())
+        {
+            alertsShown << QString::fromStdString(title) + " (off the interface thread)";
+            return onAlert();
+        }
+        whenShown<QMessageBox>([this](QMessageBox& box) { answer(box); });
+        return WidgetDialogs().alert(parent, title, message, buttons);
     }
 
     std::deque<std::vector<std::string>> panelAnswers;
     std::vector<korva::OpenPanelOptions> panelsShown;
     QStringList alertsShown;
-    // The index of the button pressed; the overwrite question's last is No.
+    // The index of the button to press; the overwrite question's last is No.
     std::function<int()> onAlert = [] { return 3; };
+
+private:
+    void answer(QMessageBox& box)
+    {
+        QList<QAbstractButton*> buttons = box.buttons();
+        std::sort(buttons.begin(), buttons.end(), [](auto* a, auto* b) { return a->x() < b->x(); });
+        QString shown = box.windowTitle() + " | " + box.text() +
+                        (box.textFormat() == Qt::PlainText ? " (plain) |" : " |");
+        for (QAbstractButton* button : buttons)
+            shown += ' ' + button->text() + (button == box.defaultButton() ? " (Return)" : "") +
+                     (button == box.escapeButton() ? " (Escape)" : "");
+        alertsShown << shown;
+        const int nButton = onAlert();
+        if (nButton == 0 || nButton == buttons.size() - 1)
+            QTest::keyClick(&box, nButton == 0 ? Qt::Key_Return : Qt::Key_Escape);
+        else
+            buttons.value(nButton)->click();
+    }
 };
 
 // The window's object called name; the test stops when there is none.

@@ -1,15 +1,41 @@
-// Takes the picture of the window in docs/: a batch over six damaged takes,
-// caught while the fifth file's overwrite question is up (answered "Yes" by
-// this program). Run it on a real display, e.g. under xvfb-run:
-//   window_screenshot docs/korva-window.png
+// Takes the pictures of the window in docs/: a real batch over seven takes of
+// a scene, photographed before Start, while the desktop's overwrite question
+// is up (korva-window-during.png, and korva-window.png, which the AppStream
+// file shows) and after the batch. The questions are answered Skip, then No,
+// so that the table ends with every kind of result. Run it on a real display:
+//   xvfb-run -a -s "-screen 0 1024x768x24" build/tests/qt/window_screenshot docs
 #include "MainWindow.h"
 #include "QtTestSupport.h"
-#include "TempDir.h"
 #include "WavBuilder.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
+
+using namespace fixture;
+
+namespace
+{
+// The window as the screen shows it, with any dialog over it.
+bool photograph(QWidget& window, const QString& path)
+{
+    QTest::qWait(300);
+    const QRect frame = window.frameGeometry();
+    return window.screen()
+        ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
+        .save(path);
+}
+
+// A take of 2 seconds of 24-bit mono audio at 48 kHz behind its bext chunk:
+// the remains of its lost format chunk between them, or none.
+Bytes damaged(uint32_t take, bool bRemains)
+{
+    return riff({chunk("bext", bextBody(take * 96000)), bRemains ? Bytes(24, 0) : Bytes{},
+                 chunk("data", tone(96000, 1, 24, false, take))});
+}
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -17,43 +43,51 @@ int main(int argc, char** argv)
     qputenv("XDG_CONFIG_HOME", configHome.path().toUtf8());
     QApplication app(argc, argv);
     if (argc != 2)
-        qFatal("usage: %s OUTPUT.png", argv[0]);
-    using namespace fixture;
-    TempDir session;
-    const auto source = session / "Field recorder", destination = session / "Repaired";
+        qFatal("usage: %s FOLDER", argv[0]);
+    const QDir docs(QString::fromLocal8Bit(argv[1]));
+    // A short folder name reads better in the pictures than a temporary one.
+    const std::filesystem::path session = std::filesystem::temp_directory_path() / "Shoot day 3";
+    if (!std::filesystem::create_directory(session))
+        qFatal("%s is in the way", session.c_str());
+    const auto removeSession = qScopeGuard([&] { std::filesystem::remove_all(session); });
+    const auto source = session / "Card A", destination = session / "Repaired";
     std::filesystem::create_directories(source);
     std::filesystem::create_directories(destination);
-    writeFile(destination / "Scene 12 take 5.wav", ascii("older copy"));
     ScriptedDialogs dialogs;
     dialogs.panelAnswers = {{}, {destination}};
-    auto& takes = dialogs.panelAnswers[0];
-    for (uint32_t take = 1; take <= 6; ++take)
+    for (uint32_t take = 1; take <= 7; ++take)
     {
-        takes.push_back(source / ("Scene 12 take " + std::to_string(take) + ".wav"));
-        const Bytes pcm = samples(96000, take);
-        writeFile(takes.back(), take == 3
-                                    ? bwf(48000, 24, pcm)
-                                    : riff({chunk("bext", bextBody(take)), chunk("data", pcm)}));
+        const std::string name = "Scene 12 take " + std::to_string(take) + ".wav";
+        dialogs.panelAnswers[0].push_back(source / name);
+        // Take 3 was never damaged; take 5 stopped one byte into a frame, so
+        // 24 bit cannot be its format; takes 4 and 6 were repaired before.
+        Bytes bytes = take == 3   ? bwf(48000, 24, tone(96000, 1, 24, false, take))
+                      : take == 5 ? riff({chunk("bext", bextBody(take)),
+                                          chunk("data", tone(96001, 1, 8, false, take))})
+                                  : damaged(take, take % 2 == 1);
+        writeFile(source / name, bytes);
+        if (take == 4 || take == 6)
+            writeFile(destination / name, ascii("an earlier repair"));
     }
     MainWindow window(dialogs);
-    window.resize(900, 640);
+    window.resize(960, 700);
     window.show();
     child<QComboBox>(window, "sampleRateBox")->setCurrentIndex(1);
     child<QComboBox>(window, "resolutionBox")->setCurrentIndex(1);
     child<QPushButton>(window, "selectFilesButton")->click();
     child<QPushButton>(window, "browseButton")->click();
-    bool bSaved = false;
+    bool bSaved = photograph(window, docs.filePath("korva-window-before.png"));
+    // Skip keeps take 4 and goes on; No keeps take 6 and stops the batch.
     dialogs.onAlert = [&]
     {
-        QTest::qWait(300);
-        const QRect frame = window.frameGeometry();
-        bSaved = window.screen()
-                     ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
-                     .save(QString::fromLocal8Bit(argv[1]));
-        return 0;
+        if (dialogs.alertsShown.size() > 1)
+            return 3;
+        bSaved = photograph(window, docs.filePath("korva-window-during.png")) &&
+                 photograph(window, docs.filePath("korva-window.png")) && bSaved;
+        return 2;
     };
-    QTest::qWait(300);
     child<QPushButton>(window, "goButton")->click();
     const bool bEnded = QTest::qWaitFor([&] { return !window.controller().isPatching(); }, 30000);
+    bSaved = photograph(window, docs.filePath("korva-window-after.png")) && bSaved;
     return bSaved && bEnded ? 0 : 1;
 }

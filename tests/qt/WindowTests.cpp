@@ -1,6 +1,9 @@
 // The Qt layer: the window from its form, settings in QSettings, quitting, real
-// batches watched throughout, the platform's log and worker-thread calls, and
-// the desktop's own panel and alert.
+// batches watched throughout (the table, status line, progress, activity pane
+// and standard error), the command line, and the desktop's own panel, question
+// and About box.
+#include "CommandLine.h"
+#include "KorvaVersion.h"
 #include "MainWindow.h"
 #include "QtTestSupport.h"
 #include "TempDir.h"
@@ -13,15 +16,16 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTemporaryFile>
 #include <QTimer>
 
-#include <thread>
 #include <unistd.h>
 
 using namespace fixture;
@@ -29,6 +33,11 @@ using namespace fixture;
 namespace
 {
 const auto stored = [] { return QSettings(QStringLiteral("Korva"), QStringLiteral("Korva")); };
+
+QString text(const std::filesystem::path& path)
+{
+    return QString::fromStdString(path.string());
+}
 
 // A pop-up's items, the selected one in brackets.
 QString popUp(QObject& window, const char* name)
@@ -52,36 +61,39 @@ QString controlsOf(MainWindow& window)
 }
 const QString kChoosers = "browseButton selectFilesButton sampleRateBox resolutionBox actionQuit ";
 
-// The file list's rows, "name | folder", flagged when the user may edit them.
+// The file table's rows, "name | result: tooltip | folder", flagged when the
+// user may edit a cell.
 QStringList listed(MainWindow& window)
 {
     auto* table = child<QTableWidget>(window, "fileTable");
     QStringList rows;
     for (int row = 0; row < table->rowCount(); ++row)
-        rows << table->item(row, 0)->text() + " | " + table->item(row, 1)->text() +
-                    (table->item(row, 0)->flags() & Qt::ItemIsEditable ? " (editable)" : "");
+        for (int column = 0; column < table->columnCount(); ++column)
+        {
+            const QTableWidgetItem* item = table->item(row, column);
+            const QString cell = item->text() + (item->toolTip().isEmpty() ? "" : ": ") +
+                                 item->toolTip() +
+                                 (item->flags() & Qt::ItemIsEditable ? " (editable)" : "");
+            column == 0 ? void(rows << cell) : void(rows.last() += " | " + cell);
+        }
     return rows;
 }
 
-// The activity pane's lines that match pattern.
-QStringList activity(MainWindow& window, const char* pattern)
+// The status line, then the progress bar's text.
+QString status(MainWindow& window)
 {
-    const QString text = child<QPlainTextEdit>(window, "activityText")->toPlainText();
-    return text.split('\n').filter(QRegularExpression(pattern));
+    return child<QLabel>(window, "statusLabel")->text() + ' ' +
+           child<QProgressBar>(window, "progressBar")->text();
 }
 
-// A take behind a bext chunk: damaged (no fmt chunk) or repaired at 48 kHz, 16 bit.
+// A take behind a bext chunk, with real audio: damaged (24 zero bytes where
+// its fmt chunk stood) or as the repair must leave it at 48 kHz, 16 bit.
 Bytes take(uint32_t seed, bool bRepaired = false)
 {
-    return riff({chunk("bext", bextBody(seed)), bRepaired ? fmtChunkMono(48000, 16) : Bytes{},
-                 chunk("data", samples(4000, seed))});
+    return riff({chunk("bext", bextBody(seed)), bRepaired ? fmtChunkMono(48000, 16) : Bytes(24, 0),
+                 chunk("data", tone(2000, 1, 16, false, seed))});
 }
 
-// Runs act on the modal dialog of type T as soon as the event loop shows it.
-template <typename T> void whenShown(std::function<void(T&)> act)
-{
-    QTimer::singleShot(0, [act] { act(*qobject_cast<T*>(QApplication::activeModalWidget())); });
-}
 } // namespace
 
 class WindowTests : public QObject
@@ -91,33 +103,28 @@ class WindowTests : public QObject
 private slots:
     void init() { stored().clear(); }
 
-    void formLoadsWithEveryOutletConnectedAndTheFirstRunsSettings()
+    // Every other outlet is seen switching its control in the batch test.
+    void formLoadsWithTheFirstRunsSettingsAndHelpAbout()
     {
         ScriptedDialogs dialogs;
         MainWindow window(dialogs);
-        AppController& c = window.controller();
-        const std::vector<std::pair<const char*, std::vector<korva::Control*>>> outlets = {
-            {"quitButton", {c.ChangeCancelState, c.ChangeQuitState, c.QuitButton}},
-            {"goButton", {c.ChangeGoState}},
-            {"browseButton", {c.ChangeBrowseState}},
-            {"selectFilesButton", {c.ChangeSelButtonState, c.SelectFilesButton}},
-            {"sampleRateBox", {c.ChangeSRState, c.sampleRate}},
-            {"resolutionBox", {c.ChangeResState, c.resolution}},
-            {"actionQuit", {c.ChangeQuitMenuItemState}}};
-        for (const auto& [name, controls] : outlets)
-            for (korva::Control* outlet : controls)
-                for (const bool bEnabled : {false, true})
-                {
-                    QVERIFY2(outlet, name);
-                    outlet->setEnabled(bEnabled);
-                    QVERIFY2(child<QObject>(window, name)->property("enabled") == bEnabled, name);
-                }
-        QCOMPARE(c.ChangeQuitMenuItemState->action(), korva::MenuAction::Terminate);
-        QCOMPARE(child<QLabel>(window, "statusLabel")->text(),
-                 "Please set the path to save the repaired files.");
+        QCOMPARE(window.controller().ChangeQuitMenuItemState->action(),
+                 korva::MenuAction::Terminate);
+        QCOMPARE(status(window),
+                 "Choose the damaged WAV files, then the folder for the repaired copies. 0%");
         child<QAction>(window, "actionQuit")->setEnabled(false);
         emit child<QMenu>(window, "menuFile")->aboutToShow();
         QVERIFY(child<QAction>(window, "actionQuit")->isEnabled());
+
+        QString about;
+        whenShown<QMessageBox>([&](QMessageBox& box)
+                               { about = box.windowTitle() + '\n' + box.text(), box.accept(); });
+        child<QMenu>(window, "menuHelp")->actions().value(0)->trigger();
+        QCOMPARE(about, QString("About Korva\nKorva %1\n\nKorva rescues Broadcast Wave recordings "
+                                "whose format chunk was lost: it copies each file into a folder "
+                                "you choose and writes a new format chunk into the copy, leaving "
+                                "the original untouched.\n\n%2\n%3")
+                            .arg(korva::kVersion, korva::kCopyright, korva::kLicenceSummary));
 
         // The first run shows and stores the defaults, in the temporary folder.
         QCOMPARE(popUp(window, "sampleRateBox"), "[44.1 kHz], 48 kHz, 88.2 kHz, 96 kHz, 128 kHz");
@@ -134,9 +141,10 @@ private slots:
         QTest::addColumn<bool>("bFolder");
         QTest::addColumn<bool>("bConfirm");
         QTest::addColumn<QString>("shownAndChosen");
-        QTest::newRow("files") << false << true << "ExistingFiles read-only: b.WAV c.aif";
-        QTest::newRow("folder") << true << true << "Directory: Repaired";
-        QTest::newRow("cancelled") << false << false << "ExistingFiles read-only: cancelled";
+        const QString files = "ExistingFiles read-only [WAV files (*.wav *.WAV); All files (*)]:";
+        QTest::newRow("files") << false << true << files + " b.WAV c.aif";
+        QTest::newRow("folder") << true << true << "Directory [All Files (*)]: Repaired";
+        QTest::newRow("cancelled") << false << false << files + " cancelled";
     }
 
     void panelGivesTheConfirmedPaths()
@@ -155,39 +163,16 @@ private slots:
             [&](QFileDialog& dialog)
             {
                 shown = QVariant::fromValue(dialog.fileMode()).toString() +
-                        (dialog.testOption(QFileDialog::ReadOnly) ? " read-only" : "") + ":";
-                dialog.setDirectory(QString::fromStdString(folder.path().string()));
+                        (dialog.testOption(QFileDialog::ReadOnly) ? " read-only" : "") + " [" +
+                        dialog.nameFilters().join("; ") + "]:";
+                dialog.setDirectory(text(folder.path()));
                 dialog.selectFile(bFolder ? "Repaired" : "\"b.WAV\" \"c.aif\"");
                 bConfirm ? static_cast<QDialog&>(dialog).accept() : dialog.reject();
             });
         const auto chosen = WidgetDialogs().openPanel(nullptr, options);
         for (const std::string& path : chosen.value_or(std::vector<std::string>{}))
-            shown += ' ' + QString::fromStdString(
-                               std::filesystem::relative(path, folder.path()).string());
+            shown += ' ' + text(std::filesystem::relative(path, folder.path()));
         QTEST(shown + (chosen ? "" : " cancelled"), "shownAndChosen");
-    }
-
-    // Return answers with the default button, Escape with the other.
-    void alertAnswersByKey()
-    {
-        const std::string message = "The file: <b>a&b</b>.wav already exists! Overwrite file?";
-        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape})
-        {
-            QString shown;
-            whenShown<QMessageBox>(
-                [&](QMessageBox& box)
-                {
-                    // Plain text: a file name is never taken for markup.
-                    shown = box.windowTitle() + " | " + box.text() + " | default " +
-                            box.defaultButton()->text() + ", escape " + box.escapeButton()->text() +
-                            (box.textFormat() == Qt::PlainText ? ", plain text" : "");
-                    QTest::keyClick(&box, key);
-                });
-            QCOMPARE(WidgetDialogs().alert(nullptr, "File Exists", message, {"Yes", "No"}),
-                     key == Qt::Key_Return ? 0 : 1);
-            QCOMPARE(shown, "File Exists | " + QString::fromStdString(message) +
-                                " | default Yes, escape No, plain text");
-        }
     }
 
     void quittingStoresTheSelectionsAndEndsTheMainLoop_data()
@@ -228,142 +213,199 @@ private slots:
         QCOMPARE(popUp(next, "resolutionBox"), "[16 bit], 24 bit");
     }
 
-    // The destination already holds a take2.wav, so the batch asks before it
-    // overwrites it; while the question is up the user tries to close, drop and,
-    // when overwriting, stop. Either way the batch ends before take3.
-    void batchOverAnExistingFileThenADroppedOne_data()
+    // Five takes: take3 already has a format chunk, the destination holds a
+    // take2 and a take3, take4 is gone when Start is pressed. Every overwrite
+    // question, in the desktop's own box, gets the row's answer (Yes by Return,
+    // No by Escape); while the first is up the user tries to close, to drop
+    // and, in one row, to stop.
+    void batchKeepsEveryRowWithItsOutcome_data()
     {
-        QTest::addColumn<bool>("bOverwrite");
-        QTest::addColumn<QString>("take2Outcome");
-        QTest::addColumn<int>("nBeeps"); // the question's, the refused close's, a stop's
-        QTest::newRow("overwrite, then stop")
-            << true << "[repaired] take2.wav: format chunk inserted behind bext" << 3;
-        QTest::newRow("keep the existing file")
-            << false << "[failed] take2.wav: Not copied: the existing file was kept" << 2;
+        QTest::addColumn<int>("nAnswer"); // Yes, Yes to All, Skip, No
+        QTest::addColumn<bool>("bCancel");
+        QTest::addColumn<QStringList>("asked");   // the status and the bar at each question
+        QTest::addColumn<QStringList>("results"); // take1 to take5: "result: tooltip"
+        QTest::addColumn<QString>("summary");     // the status and the bar at the end
+        QTest::addColumn<int>("nBeeps");          // the questions', the refused close's, a stop's
+        const QString fixed = "repaired: format chunk written over the remains of the lost one at "
+                              "622: 48000 Hz, 16 bit, mono",
+                      intact = "unchanged: already has a format chunk",
+                      gone = "failed: it is no longer there (moved, renamed, or its card removed?)",
+                      kept = ": the file already in the destination was kept",
+                      stopped = "not processed: the batch stopped before it",
+                      take2 = "Repairing take2.wav (2 of 5)… 20%";
+        QTest::newRow("Yes to All asks once")
+            << 1 << false << QStringList{take2} << QStringList{fixed, fixed, intact, gone, fixed}
+            << "Done: 3 repaired, 1 unchanged, 1 failed. 100%" << 2;
+        QTest::newRow("Skip goes on")
+            << 2 << false << QStringList{take2, "Repairing take3.wav (3 of 5)… 40%"}
+            << QStringList{fixed, "skipped" + kept, "skipped" + kept, gone, fixed}
+            << "Done: 2 repaired, 1 failed, 2 skipped. 100%" << 3;
+        QTest::newRow("No stops") << 3 << false << QStringList{take2}
+                                  << QStringList{fixed, "not processed" + kept, stopped, gone,
+                                                 stopped}
+                                  << "Done: 1 repaired, 1 failed, 3 not processed. 20%" << 2;
+        QTest::newRow("Yes, then Cancel")
+            << 0 << true << QStringList{take2, "Stopping after the current file… 20%"}
+            << QStringList{fixed, fixed, stopped, gone, stopped}
+            << "Done: 2 repaired, 1 failed, 2 not processed. 40%" << 3;
     }
 
-    void batchOverAnExistingFileThenADroppedOne()
+    void batchKeepsEveryRowWithItsOutcome()
     {
-        QFETCH(bool, bOverwrite);
-        QFETCH(QString, take2Outcome);
-        const QString take1Outcome = "[repaired] take1.wav: format chunk inserted behind bext";
+        QFETCH(int, nAnswer);
+        QFETCH(bool, bCancel);
+        QFETCH(QStringList, results);
         TempDir source, destination;
-        const Bytes existing = ascii("an older take2");
-        writeFile(source / "take1.wav", take(1));
-        writeFile(source / "take2.wav", take(2));
-        writeFile(source / "take3.wav", take(3));
-        writeFile(destination / "take2.wav", existing);
+        const auto in = [](const TempDir& folder, const QString& name)
+        { return folder / name.toStdString(); };
+        // take1's name would be misread as a printf format.
+        const QStringList names = {"take1 100%s.wav", "take2.wav", "take3.wav", "take4.wav",
+                                   "take5.wav"};
+        std::vector<Bytes> sources, before(5); // before: the destination's files
+        for (uint32_t i = 0; i < 5; ++i)
+            writeFile(in(source, names[i]),
+                      sources.emplace_back(i == 2 ? bwf(48000, 16, tone(2000)) : take(i + 1)));
+        for (const int i : {1, 2})
+            writeFile(in(destination, names[i]), before[i] = ascii("an older take"));
 
         ScriptedDialogs dialogs;
         MainWindow window(dialogs);
         QSignalSpy beeps(&window.platform(), &QtPlatform::beeped);
         child<QComboBox>(window, "sampleRateBox")->setCurrentIndex(1);
         child<QComboBox>(window, "resolutionBox")->setCurrentIndex(0);
-        dialogs.panelAnswers = {{source / "take1.wav", source / "take2.wav", source / "take3.wav"},
-                                {destination.path()}};
+        dialogs.panelAnswers = {{}, {destination.path()}};
+        for (const QString& name : names)
+            dialogs.panelAnswers[0].push_back(in(source, name));
         child<QPushButton>(window, "selectFilesButton")->click();
         child<QPushButton>(window, "browseButton")->click();
-        const QString folder = " | " + QString::fromStdString(source.path().string());
-        const QStringList rows = {"take1.wav" + folder, "take2.wav" + folder, "take3.wav" + folder};
-        QCOMPARE(listed(window), rows);
-        QCOMPARE(child<QPlainTextEdit>(window, "pathText")->toPlainText(),
-                 QString::fromStdString(destination.path().string()));
+        QCOMPARE(status(window),
+                 "Ready: 5 files to repair into " + text(destination.path()) + ". 0%");
         // Several files, then a folder, which the panel may create.
         QVERIFY(dialogs.panelsShown[0].bAllowsMultipleSelection &&
                 dialogs.panelsShown[1].bCanCreateDirectories);
         QCOMPARE(controlsOf(window), "goButton " + kChoosers + "Quit");
+        const auto rowsWith = [&](QStringList shown)
+        {
+            for (int i = 0; i < 5; ++i)
+                shown[i] = names[i] + " | " + shown[i] + " | " + text(source.path());
+            return shown;
+        };
+        QCOMPARE(listed(window), rowsWith({"", "", "", "", ""}));
+        std::filesystem::remove(in(source, "take4.wav"));
 
-        QStringList duringQuestion;
+        QStringList asked, duringFirst;
         dialogs.onAlert = [&]
         {
-            duringQuestion << controlsOf(window) << activity(window, "^\\[")
-                           << QString::number(child<QProgressBar>(window, "progressBar")->value())
-                           << (window.close() ? "closed" : "close refused")
-                           // A refused quit stores nothing: the first run's defaults stay.
-                           << "stored " + stored().value("SampleRate").toString() + ' ' +
-                                  stored().value("Resolution").toString()
-                           << (drop(window, {source / "take3.wav"}) ? "dropped" : "drop refused")
-                           << listed(window).join(", ");
-            if (bOverwrite)
+            asked << status(window);
+            if (asked.size() == 1)
+                duringFirst << controlsOf(window) << listed(window)
+                            << (window.close() ? "closed" : "close refused")
+                            // A refused quit stores nothing: the first run's defaults stay.
+                            << "stored " + stored().value("SampleRate").toString() + ' ' +
+                                   stored().value("Resolution").toString()
+                            << (drop(window, {in(source, "take5.wav")}) ? "dropped"
+                                                                        : "drop refused");
+            if (bCancel)
+            {
                 child<QPushButton>(window, "quitButton")->click();
-            return bOverwrite ? 0 : 3;
+                QCoreApplication::processEvents();
+                asked << status(window);
+            }
+            return nAnswer;
         };
+        QTemporaryFile standardError;
+        QVERIFY(standardError.open());
+        const int saved = dup(STDERR_FILENO);
+        dup2(standardError.handle(), STDERR_FILENO);
+        const auto restore = qScopeGuard([saved] { dup2(saved, STDERR_FILENO), close(saved); });
         child<QPushButton>(window, "goButton")->click();
         QTRY_VERIFY_WITH_TIMEOUT(!window.controller().isPatching(), 30000);
-        QCOMPARE(dialogs.alertsShown,
-                 QStringList{"File Exists | The file: take2.wav already exists! Overwrite file? | "
-                             "Yes | No"});
-        QCOMPARE(duringQuestion, (QStringList{"Cancel", take1Outcome, "67", "close refused",
-                                              "stored 0 1", "drop refused", rows.join(", ")}));
+        QTEST(asked, "asked");
+        QCOMPARE(dialogs.alertsShown.first(), "File Exists | The file: take2.wav already exists! "
+                                              "Overwrite file? (plain) | Yes (Return) Yes to All "
+                                              "Skip No (Escape)");
+        // Outcomes fill the Result column as they come: take4's before the batch.
+        QCOMPARE(duringFirst,
+                 (QStringList{"Cancel"} + rowsWith({results[0], "", "", results[3], ""}) +
+                  QStringList{"close refused", "stored 0 1", "drop refused"}));
 
-        // After: the list emptied, start off until files are chosen again.
+        // After: every row kept with its outcome, one activity line per file and
+        // nothing else, the summary, and Start off until files are chosen again.
+        QCOMPARE(listed(window), rowsWith(results));
+        QStringList lines;
+        for (const int i : {3, 0, 1, 2, 4})
+            lines << '[' + results[i].section(": ", 0, 0) + "] " + names[i] + ": " +
+                         results[i].section(": ", 1, -1);
+        QCOMPARE(child<QPlainTextEdit>(window, "activityText")->toPlainText(), lines.join('\n'));
+        QTEST(status(window), "summary");
         QCOMPARE(controlsOf(window), kChoosers + "Quit");
-        QCOMPARE(listed(window), QStringList{});
-        QCOMPARE(activity(window, "^\\["), (QStringList{take1Outcome, take2Outcome}));
-        QCOMPARE(activity(window, "^=+$").size(), 1);
         QTEST(int(beeps.size()), "nBeeps");
-        QCOMPARE(readFile(destination / "take1.wav"), take(1, true));
-        QCOMPARE(readFile(destination / "take2.wav"), bOverwrite ? take(2, true) : existing);
+        for (int i = 0; i < 5; ++i)
+        {
+            const auto copy = in(destination, names[i]);
+            const QString result = results[i].section(": ", 0, 0);
+            QCOMPARE(std::filesystem::exists(copy) ? readFile(copy) : Bytes{},
+                     result == "repaired"    ? take(i + 1, true)
+                     : result == "unchanged" ? sources[i]
+                                             : before[i]);
+        }
+        // The internal log went to standard error instead, each line whole, as
+        // "<date time> korva[pid] <line>", the line taken literally.
+        standardError.seek(0);
+        const QRegularExpression copying(
+            QString(
+                "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} korva\\[%1\\] Copy file = %2$")
+                .arg(QCoreApplication::applicationPid())
+                .arg(QRegularExpression::escape(text(in(source, names[0])))),
+            QRegularExpression::MultilineOption);
+        QVERIFY(QString::fromUtf8(standardError.readAll()).contains(copying));
 
-        // A next batch in the same window, its files dropped: listed as a
-        // chooser would list them, with no panel shown.
-        QVERIFY(drop(window, {source / "take3.wav", source / "notes.aif"},
+        // A next batch, its files dropped: listed as a chooser would list them,
+        // with no panel shown, the bar back at 0 when it starts.
+        writeFile(in(source, "take6.wav"), take(6));
+        QVERIFY(drop(window, {in(source, "take6.wav"), in(source, "notes.aif")},
                      {QUrl("http://localhost/elsewhere.wav")}));
-        QCOMPARE(listed(window), QStringList{"take3.wav" + folder});
-        QCOMPARE(dialogs.panelsShown.size(), 2);
+        QCOMPARE(listed(window), QStringList{"take6.wav |  | " + text(source.path())});
         child<QPushButton>(window, "goButton")->click();
+        QCOMPARE(child<QProgressBar>(window, "progressBar")->value(), 0);
         QTRY_VERIFY_WITH_TIMEOUT(!window.controller().isPatching(), 30000);
-        QCOMPARE(readFile(destination / "take3.wav"), take(3, true));
+        QCOMPARE(status(window), "Done: 1 repaired. 100%");
         // The drop answered only itself: the next chooser shows its panel.
+        QCOMPARE(dialogs.panelsShown.size(), 2);
         child<QPushButton>(window, "selectFilesButton")->click();
         QCOMPARE(dialogs.panelsShown.size(), 3);
     }
 
-    void workerCallsReachTheInterfaceThreadInOrderAndLogToStandardError()
+    // korva FILE… lists the files, as a drop would. --version and --help are
+    // answered by the program itself with no display, even among Qt's own
+    // options (-reverse is one, not -v).
+    void commandLine()
     {
         ScriptedDialogs dialogs;
-        QtPlatform platform(dialogs, nullptr);
-        QStringList seen;
-        auto note = [&](const QString& what)
-        { seen << what + (QThread::currentThread() == qApp->thread() ? "" : " (wrong thread)"); };
-        connect(&platform, &QtPlatform::lineLogged, [&](const QString& l) { note("log " + l); });
-        connect(&platform, &QtPlatform::progressReported,
-                [&](double v) { note("progress " + QString::number(v)); });
-        connect(&platform, &QtPlatform::fileReported, [&](const QString& l) { note(l); });
-        connect(&platform, &QtPlatform::beeped, [&] { note("beep"); });
-        const QString copying = "Copying /a b/take 1.wav to /c/100%s.wav";
-        QTemporaryFile capture;
-        QVERIFY(capture.open());
-        const int saved = dup(STDERR_FILENO);
-        dup2(capture.handle(), STDERR_FILENO);
-        std::thread worker(
-            [&]
-            {
-                platform.log("first");
-                platform.reportProgress(50.0);
-                platform.reportFileOutcome(
-                    0,
-                    {"/src/take1.wav", "", korva::FileOutcome::Kind::Unchanged, "no bext chunk"});
-                platform.beep();
-                platform.runOnInterfaceThread([&] { note("reset"); });
-                platform.log(copying.toStdString());
-            });
-        worker.join();
-        dup2(saved, STDERR_FILENO);
-        close(saved);
-        capture.seek(0);
-        // Standard error got each line at once, whole, as "<date time>
-        // korva[pid] <line>", the line taken literally.
-        QStringList lines = QString::fromUtf8(capture.readAll()).split('\n', Qt::SkipEmptyParts);
-        const QRegularExpression form(
-            QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} korva\\[%1\\] ")
-                .arg(QCoreApplication::applicationPid()));
-        for (QString& line : lines)
-            QVERIFY2(line.contains(form) && !line.remove(form).isEmpty(), qPrintable(line));
-        QCOMPARE(lines, (QStringList{"first", copying}));
-        QTRY_COMPARE(
-            seen, (QStringList{"log first", "progress 50", "[unchanged] take1.wav: no bext chunk",
-                               "beep", "reset", "log " + copying}));
+        MainWindow window(dialogs);
+        window.listFiles(
+            CommandLine({"korva", "take1.wav", "cards/../Take2.WAV", "notes.txt"}).files());
+        const QString here = " |  | " + QDir::currentPath();
+        QCOMPARE(listed(window), (QStringList{"take1.wav" + here, "Take2.WAV" + here}));
+        QCOMPARE(CommandLine({"korva", "--bogus"}).error(), "Unknown option 'bogus'.");
+
+        const QString version = CommandLine({"korva", "--version"}).answer();
+        QCOMPARE(version, QString("korva %1\n%2\n%3\n")
+                              .arg(korva::kVersion, korva::kCopyright, korva::kLicenceSummary));
+        const QString help = CommandLine({"korva", "--help"}).answer();
+        QVERIFY2(help.startsWith("Usage: korva [options] [FILE…]\n") && help.contains("--version"),
+                 qPrintable(help));
+        QProcess program;
+        program.setProcessEnvironment(QProcessEnvironment()); // nothing names a display
+        for (const auto& [arguments, answer] :
+             {std::pair{QStringList{"--version"}, version},
+              {QStringList{"-reverse", "-platform", "offscreen", "--help"}, help}})
+        {
+            program.start(KORVA_PROGRAM, arguments);
+            QVERIFY(program.waitForFinished(30000));
+            QCOMPARE(program.exitCode(), 0);
+            QCOMPARE(QString::fromLocal8Bit(program.readAllStandardOutput()), answer);
+        }
     }
 };
 
