@@ -31,11 +31,15 @@ int CreateNamed(const fs::path& folder, fs::path& path)
 }
 
 #ifdef KORVA_UNNAMED_FILES
-// The unnamed file is given a name through its /proc entry, which needs no
-// privilege (linkat's AT_EMPTY_PATH would).
-std::string ProcPath(int fd)
+// Links the unnamed file behind fd to path, through its /proc entry, which
+// needs no privilege (linkat's AT_EMPTY_PATH would).
+bool LinkUnnamed(int fd, const fs::path& path, std::error_code& ec)
 {
-    return "/proc/self/fd/" + std::to_string(fd);
+    const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+    if (linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return true;
+    ec.assign(errno, std::generic_category());
+    return false;
 }
 #endif
 
@@ -79,30 +83,27 @@ TemporaryCopy::~TemporaryCopy()
 bool TemporaryCopy::Publish(const fs::path& target, bool bReplace, std::error_code& ec)
 {
     ec.clear();
+#ifdef KORVA_UNNAMED_FILES
+    // An unnamed file takes a free target at once; one that replaces a file
+    // takes a temporary name first, and is renamed over it like a named one.
+    if (m_path.empty() && !bReplace)
+        return LinkUnnamed(m_fd, target, ec);
     if (m_path.empty())
     {
-#ifdef KORVA_UNNAMED_FILES
-        // Unnamed: linked straight to the target when nothing may be replaced,
-        // else to a temporary name first and renamed over the target.
-        if (!bReplace)
-        {
-            if (linkat(AT_FDCWD, ProcPath(m_fd).c_str(), AT_FDCWD, target.c_str(),
-                       AT_SYMLINK_FOLLOW) != 0)
-                ec.assign(errno, std::generic_category());
-            return !ec;
-        }
         fs::path named;
         const int fd = CreateNamed(m_folder, named);
-        if (fd < 0 || (::close(fd), ::unlink(named.c_str()) != 0) ||
-            linkat(AT_FDCWD, ProcPath(m_fd).c_str(), AT_FDCWD, named.c_str(), AT_SYMLINK_FOLLOW) !=
-                0)
+        if (fd < 0)
         {
             ec.assign(errno, std::generic_category());
             return false;
         }
+        ::close(fd);
+        ::unlink(named.c_str()); // the name was taken to be sure it was free
+        if (!LinkUnnamed(m_fd, named, ec))
+            return false;
         m_path = named;
-#endif
     }
+#endif
     if (bReplace)
         fs::rename(m_path, target, ec);
     else if (::link(m_path.c_str(), target.c_str()) == 0)
