@@ -182,12 +182,13 @@ FileOutcome RepairJob::Run(const fs::path& sourcePath)
                     true);
     if (!m_pBuffer)
         return Fail(outcome, "there is not enough memory to copy it", true);
-    // Opened without waiting, so that a FIFO cannot hold the batch.
+    // Opened without waiting, so that a FIFO cannot hold the batch. A source
+    // that is gone or cannot be opened fails alone: the batch goes on.
     source.fd = ::open(sourcePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (source.fd < 0 || fstat(source.fd, &source.info) != 0)
-        return Fail(outcome, "it could not be read: " + Reason(errno), true);
+        return Fail(outcome, "it could not be read: " + Reason(errno), false);
     if (!S_ISREG(source.info.st_mode))
-        return Fail(outcome, "it is not a regular file", true);
+        return Fail(outcome, "it is not a regular file", false);
     const auto nLength = static_cast<uint64_t>(source.info.st_size);
     ChunkReader reader(source.fd, nLength, kHostIsIntel);
     const RiffLayout layout = RiffLayout::Read(reader);

@@ -43,6 +43,7 @@ public:
     korva::FileOutcome Run(const std::filesystem::path& source);
     // The last Run says the batch must stop: the user answered No, or the
     // file could not be copied (a full disk, a source too large, the same file).
+    // A source that cannot be opened, or whose repair fails, stops nothing.
     bool StopsBatch() const { return m_bStopsBatch; }
 
 private:

@@ -89,7 +89,8 @@ int main(int argc, char** argv)
         for (int i = 0; i < nCount; ++i)
         {
             const std::string path = std::string(argv[2]) + "/take" + std::to_string(i) + ".wav";
-            if (!WriteWav(path, nBytes - 654, false, !bInsert))
+            // Whole frames of 16- and 24-bit mono and stereo audio.
+            if (!WriteWav(path, (nBytes - 654) / 12 * 12, false, !bInsert))
                 return 1;
         }
         return 0;

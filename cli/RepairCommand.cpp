@@ -11,6 +11,7 @@
 #include <cctype>
 #include <iostream>
 #include <map>
+#include <set>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -123,33 +124,18 @@ std::vector<fs::path> RepairCommand::listedSources() const
     return sources;
 }
 
-// Listed files that are gone or cannot be read, told before the batch starts
-// and left out of it, so that they stop nothing.
-std::optional<FileOutcome> RepairCommand::unreadable(const fs::path& source) const
-{
-    std::error_code ec;
-    const bool bThere = fs::is_regular_file(source, ec);
-    if (bThere && access(source.c_str(), R_OK) == 0)
-        return std::nullopt;
-    FileOutcome outcome;
-    outcome.sourcePath = source.string();
-    outcome.destinationPath = (fs::path(m_destination) / source.filename()).string();
-    outcome.kind = Kind::Failed;
-    outcome.detail = bThere ? "it cannot be read: permission denied"
-                            : "it is no longer there (moved, renamed, or its card removed?)";
-    return outcome;
-}
-
 // A copy in a folder a file comes from would stand where its source is: by
 // the folders themselves, so that "." and a link to the folder count too.
 bool RepairCommand::destinationIsASourceFolder(const std::vector<fs::path>& sources) const
 {
-    return std::any_of(sources.begin(), sources.end(),
-                       [this](const fs::path& source)
+    std::set<fs::path> folders; // each once: most files share one
+    for (const fs::path& source : sources)
+        folders.insert(source.parent_path().empty() ? "." : source.parent_path());
+    return std::any_of(folders.begin(), folders.end(),
+                       [this](const fs::path& folder)
                        {
                            std::error_code ec;
-                           const fs::path folder = source.parent_path();
-                           return fs::equivalent(folder.empty() ? "." : folder, m_destination, ec);
+                           return fs::equivalent(folder, m_destination, ec);
                        });
 }
 
@@ -272,19 +258,8 @@ int RepairCommand::run()
         });
 
     std::map<Kind, int> counts;
-    std::vector<fs::path> batch;
-    for (const fs::path& source : sources)
-    {
-        if (const auto outcome = unreadable(source))
-        {
-            ++counts[outcome->kind];
-            print(*outcome);
-        }
-        else
-            batch.push_back(source);
-    }
     bool bStopped = false;
-    for (const fs::path& source : batch)
+    for (const fs::path& source : sources)
     {
         FileOutcome outcome;
         if (bStopped || stop.requested())

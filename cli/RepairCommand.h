@@ -38,7 +38,6 @@ private:
     static constexpr int kNotAllDone = 1;
 
     std::vector<std::filesystem::path> listedSources() const;
-    std::optional<korva::FileOutcome> unreadable(const std::filesystem::path& source) const;
     std::optional<FormatChoice> formatChoice() const;
     bool destinationIsASourceFolder(const std::vector<std::filesystem::path>& sources) const;
     void print(const korva::FileOutcome& outcome) const;

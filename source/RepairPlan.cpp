@@ -305,9 +305,11 @@ RepairPlan RepairPlan::Make(const RiffLayout& layout, const WavFormat& format, b
         FinishData(layout, nData, build, plan);
     for (const Edit& edit : plan.edits)
         plan.nLength = plan.nLength + edit.nInsert - edit.nDrop;
+    // A size that already says so is not written again.
     if (layout.form == RiffLayout::Form::Rf64)
     {
-        build.Patch(kDs64RiffSize, Bytes64(plan.nLength - 8, bIntel));
+        if (layout.nDs64RiffSize != plan.nLength - 8)
+            build.Patch(kDs64RiffSize, Bytes64(plan.nLength - 8, bIntel));
         if (plan.bDataSizeUnfinished)
         {
             build.Patch(kDs64DataSize, Bytes64(plan.nDataSize, bIntel));
@@ -323,7 +325,7 @@ RepairPlan RepairPlan::Make(const RiffLayout& layout, const WavFormat& format, b
         tooLarge.nLength = plan.nSourceLength;
         return tooLarge;
     }
-    else
+    else if (uint64_t{layout.nRiffSize} != plan.nLength - 8)
         build.Patch(4, Bytes32(static_cast<uint32_t>(plan.nLength - 8), bIntel));
     return plan;
 }
