@@ -1,9 +1,10 @@
 // korva-bench-files: the library side of bench/run.sh.
-//   make DIR COUNT BYTES [insert]  writes COUNT Broadcast Wave files of about
-//                                  BYTES each that lost their fmt chunk (the
-//                                  repair writes over the remains; with
-//                                  "insert", data follows bext directly and the
-//                                  repair must move it all)
+//   make DIR COUNT BYTES remains|insert
+//                                  writes COUNT Broadcast Wave files of about
+//                                  BYTES each that lost their fmt chunk: the
+//                                  repair writes over its remains, or (insert)
+//                                  data follows bext directly and the chunk
+//                                  goes in between
 //   head FILE BYTES                one such file with a JUNK chunk at its head
 //   delete FILE ID                 DeleteChunk(ID) on FILE; exit 0 when removed
 #include <algorithm>
@@ -81,11 +82,11 @@ int main(int argc, char** argv)
 {
     CTrace::SetStream(nullptr);
     const std::string command = argc > 1 ? argv[1] : "";
-    if (command == "make" && (argc == 5 || argc == 6))
+    if (command == "make" && argc == 6)
     {
         const int nCount = std::atoi(argv[3]);
         const uint64_t nBytes = std::strtoull(argv[4], nullptr, 10);
-        const bool bInsert = argc == 6 && std::strcmp(argv[5], "insert") == 0;
+        const bool bInsert = std::strcmp(argv[5], "insert") == 0;
         for (int i = 0; i < nCount; ++i)
         {
             const std::string path = std::string(argv[2]) + "/take" + std::to_string(i) + ".wav";
@@ -103,7 +104,7 @@ int main(int argc, char** argv)
         return file.SetPath(argv[2], true) && file.DeleteChunk(argv[3]) ? 0 : 1;
     }
     std::fprintf(stderr,
-                 "usage: %s make DIR COUNT BYTES [insert] | head FILE BYTES | delete FILE ID\n",
+                 "usage: %s make DIR COUNT BYTES remains|insert | head FILE BYTES | delete FILE ID\n",
                  argv[0]);
     return 2;
 }

@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # bench/run.sh BUILD_DIR [ROUNDS]
-# Times korva-cli repair and DeleteChunk against cp of the same files, side by
-# side in one run: the two commands alternate for ROUNDS (5) rounds and each
-# figure is the ratio of the medians. Peak memory of korva-cli repair comes
-# from /usr/bin/time -v. Needs about 7 GB free under BUILD_DIR/bench-data
-# (or KORVA_BENCH_DIR).
+# Times korva-cli repair against cp of the same files, side by side in one run:
+# the two alternate (korva first in odd rounds, cp first in even ones) for
+# ROUNDS (5) rounds, each into a fresh destination folder, and each figure is
+# the ratio of the medians. Destinations are deleted only after a row: on ext4
+# a folder of thousands of files just deleted makes every later file creation
+# slower, which hides a difference in the programs under one in the disk.
+# Also: system calls per file (strace -c -f on 200 small files, korva and cp),
+# DeleteChunk against cp, and the peak memory of a repair that inserts.
+# Needs about 22 GB free under BUILD_DIR/bench-data (or KORVA_BENCH_DIR).
 set -euo pipefail
 
 build=$(cd "${1:?usage: $0 BUILD_DIR [ROUNDS]}" && pwd)
@@ -12,8 +16,8 @@ rounds=${2:-5}
 cli=$build/cli/korva-cli
 files=$build/bench/korva-bench-files
 data=${KORVA_BENCH_DIR:-$build/bench-data}
-for tool in "$cli" "$files" /usr/bin/time; do
-    [ -x "$tool" ] || { echo "missing $tool" >&2; exit 1; }
+for tool in "$cli" "$files" /usr/bin/time strace; do
+    command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 1; }
 done
 rm -rf "$data"
 mkdir -p "$data"
@@ -21,80 +25,100 @@ trap 'rm -rf "$data"' EXIT
 
 now() { date +%s%N; }
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-# seconds NANOSECONDS
-seconds() { awk -v n="$1" 'BEGIN { printf "%.3f", n / 1e9 }'; }
 
 # ratio LABEL TARGET NUMERATOR_NS DENOMINATOR_NS
 ratio() {
     awk -v label="$1" -v target="$2" -v a="$3" -v b="$4" 'BEGIN {
         r = a / b
-        printf "%-44s %8.3f s %8.3f s   ratio %.2f (target <= %s) %s\n", label, a / 1e9, b / 1e9, r,
+        printf "%-46s %8.3f s %8.3f s   ratio %.2f (target <= %s) %s\n", label, a / 1e9, b / 1e9, r,
                target, (r <= target) ? "met" : "MISSED" }'
 }
 
-# batch LABEL TARGET COUNT BYTES: korva-cli repair against cp of COUNT files.
+# batch LABEL TARGET COUNT BYTES remains|insert: korva-cli repair against cp.
 batch() {
-    local label=$1 target=$2 count=$3 bytes=$4
-    local src=$data/src dst=$data/dst
-    rm -rf "$src" "$dst"
-    mkdir -p "$src" "$dst"
-    "$files" make "$src" "$count" "$bytes"
-    local korva=() copy=()
+    local label=$1 target=$2 count=$3 bytes=$4 kind=$5
+    local src=$data/src
+    rm -rf "$src" && mkdir -p "$src"
+    "$files" make "$src" "$count" "$bytes" "$kind"
+    sync
+    local korva=() copy=() t
     for ((r = 0; r < rounds; r++)); do
-        rm -rf "$dst" && mkdir "$dst" && sync
-        local t=$(now)
-        find "$src" -name '*.wav' -print0 | xargs -0 cp -t "$dst"
-        copy+=($(($(now) - t)))
-        rm -rf "$dst" && mkdir "$dst" && sync
-        t=$(now)
-        find "$src" -name '*.wav' -print0 |
-            xargs -0 "$cli" repair --dest "$dst" --rate 48000 --bits 24 --yes >/dev/null 2>&1
-        korva+=($(($(now) - t)))
+        mkdir "$data/k$r" "$data/c$r"
+        for side in $( ((r % 2 == 0)) && echo "korva cp" || echo "cp korva"); do
+            t=$(now)
+            if [ "$side" = korva ]; then
+                find "$src" -name '*.wav' -print0 |
+                    xargs -0 "$cli" repair --dest "$data/k$r" --rate 48000 --bits 24 --yes >/dev/null 2>&1
+                korva+=($(($(now) - t)))
+            else
+                find "$src" -name '*.wav' -print0 | xargs -0 cp -t "$data/c$r"
+                copy+=($(($(now) - t)))
+            fi
+        done
     done
     ratio "$label" "$target" "$(printf '%s\n' "${korva[@]}" | median)" \
         "$(printf '%s\n' "${copy[@]}" | median)"
-    rm -rf "$src" "$dst"
+    rm -rf "$src" "$data"/k* "$data"/c*
+}
+
+# System calls per file, korva-cli repair and cp, on 200 files of 100 KB.
+syscalls() {
+    local src=$data/src
+    rm -rf "$src" && mkdir -p "$src" "$data/ks" "$data/cs"
+    "$files" make "$src" 200 100000 remains
+    strace -c -f -o "$data/korva.strace" "$cli" repair --dest "$data/ks" --rate 48000 --bits 24 \
+        --yes "$src"/*.wav >/dev/null 2>&1
+    strace -c -f -o "$data/cp.strace" cp -t "$data/cs" "$src"/*.wav
+    local k c
+    k=$(awk '$NF == "total" { print $4 / 200 }' "$data/korva.strace")
+    c=$(awk '$NF == "total" { print $4 / 200 }' "$data/cp.strace")
+    awk -v k="$k" -v c="$c" 'BEGIN { printf "%-46s %8.1f   %8.1f                 (target <= 20) %s\n",
+        "system calls per file of 100 KB: korva, cp", k, c, (k <= 20) ? "met" : "MISSED" }'
+    rm -rf "$src" "$data/ks" "$data/cs"
 }
 
 # DeleteChunk of the JUNK chunk at the head of a 1 GiB file against cp of it.
 delete_head() {
-    local master=$data/master.wav work=$data/work.wav copy=$data/copy.wav
+    local master=$data/master.wav
     "$files" head "$master" $((1 << 30))
-    local korva=() cps=()
+    local korva=() cps=() t
     for ((r = 0; r < rounds; r++)); do
-        cp "$master" "$work" && rm -f "$copy" && sync
-        local t=$(now)
-        cp "$master" "$copy"
-        cps+=($(($(now) - t)))
-        sync
+        cp "$master" "$data/work$r.wav" && sync
         t=$(now)
-        "$files" delete "$work" JUNK
+        cp "$master" "$data/copy$r.wav"
+        cps+=($(($(now) - t)))
+        t=$(now)
+        "$files" delete "$data/work$r.wav" JUNK
         korva+=($(($(now) - t)))
     done
     ratio "DeleteChunk at the head of 1 GiB vs cp" 1.5 "$(printf '%s\n' "${korva[@]}" | median)" \
         "$(printf '%s\n' "${cps[@]}" | median)"
-    rm -f "$master" "$work" "$copy"
+    rm -f "$master" "$data"/work*.wav "$data"/copy*.wav
 }
 
-# Peak resident memory of korva-cli repair on a 1 GiB file whose data follows
-# bext directly, so that the repair moves the whole GiB up by 24 bytes.
+# Peak resident memory of korva-cli repair of a 1 GiB file whose data follows
+# bext directly: the chunk is inserted and the whole GiB shifted by 24 bytes.
 peak_memory() {
     local src=$data/src dst=$data/dst
-    rm -rf "$src" "$dst"
-    mkdir -p "$src" "$dst"
+    rm -rf "$src" "$dst" && mkdir -p "$src" "$dst"
     "$files" make "$src" 1 $((1 << 30)) insert
     local kib
     kib=$(/usr/bin/time -v "$cli" repair --dest "$dst" --rate 48000 --bits 24 --yes "$src/take0.wav" \
         2>&1 >/dev/null | awk -F': ' '/Maximum resident set size/ { print $2 }')
-    awk -v k="$kib" 'BEGIN { printf "%-44s %8.1f MiB                     (target <= 16 MiB) %s\n",
+    awk -v k="$kib" 'BEGIN { printf "%-46s %8.1f MiB                     (target <= 16 MiB) %s\n",
         "peak memory, korva-cli repair of 1 GiB", k / 1024, (k <= 16 * 1024) ? "met" : "MISSED" }'
     rm -rf "$src" "$dst"
 }
 
 echo "korva benchmark: $rounds rounds, medians; $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "data in $data ($(df -h --output=source,fstype "$data" | tail -1 | tr -s ' '))"
-printf '%-44s %10s %10s\n' "" "korva" "cp"
-batch "20 files of 50 MB: korva-cli repair vs cp" 1.10 20 50000000
-batch "2000 files of 100 KB: korva-cli repair vs cp" 1.5 2000 100000
+printf '%-46s %10s %10s\n' "" "korva" "cp"
+batch "20 x 50 MB, written over remains" 1.05 20 50000000 remains
+batch "20 x 50 MB, chunk inserted" 1.2 20 50000000 insert
+batch "1 GiB, written over remains" 1.05 1 $((1 << 30)) remains
+batch "1 GiB, chunk inserted" 1.2 1 $((1 << 30)) insert
+batch "2000 x 100 KB, written over remains" 1.25 2000 100000 remains
+batch "10000 x 100 KB, written over remains" 1.25 10000 100000 remains
+syscalls
 delete_head
 peak_memory

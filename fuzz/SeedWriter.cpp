@@ -71,6 +71,8 @@ int main(int argc, char** argv)
     WriteCorpus(dir / "fuzz-repair", {{0}, {1}, {2}});
     // fuzz-delete-chunk: one byte picks the identifier (data, fmt , bext, JUNK).
     WriteCorpus(dir / "fuzz-delete-chunk", {{0}, {1}, {2}, {3}});
+    // fuzz-evidence: two bytes for the lengths of the bext body and the iXML text.
+    WriteCorpus(dir / "fuzz-evidence", {{76, 20}, {80, 0}, {0, 40}});
     // fuzz-new-file: the frame range, first and one past the last.
     WriteCorpus(dir / "fuzz-new-file",
                 {cat({le32(0), le32(32)}), cat({le32(3), le32(5)}), cat({le32(4), le32(4)})});
