@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <sndfile.h>
 #include <string>
+#include <sys/resource.h>
 #include <tuple>
 #include <vector>
 
@@ -205,3 +207,24 @@ TEST_P(RepairLayout, MakesTheTablesFileThatDecodesAndASecondRepairChangesNothing
 
 INSTANTIATE_TEST_SUITE_P(Layouts, RepairLayout, ::testing::ValuesIn(Layouts()),
                          [](const auto& info) { return info.param.name; });
+
+// A repair whose writes the file size limit stops (the copy grows by its insert):
+// false, and the outcome says the writes failed, not that the chunk was written.
+TEST_F(Repair, AWriteThatFailsFailsTheRepair)
+{
+    const Bytes file = riff({chunk("bext", bextBody(0)), chunk("data", samples(4000))});
+    writeFile(path, file);
+    KorvaWavFile wav;
+    wav.SetPath(path.c_str(), true);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    const rlimit low{file.size(), old.rlim_max};
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &low);
+    const bool bRepaired = wav.RepairFMTChunk(48000, 16);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, handler);
+    EXPECT_FALSE(bRepaired);
+    EXPECT_EQ(wav.GetRepairOutcome(), Outcome::IoFailed);
+    EXPECT_FALSE(wav.m_bFileOpen);
+}
