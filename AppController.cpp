@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 #include <filesystem>
+#include <optional>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -12,20 +13,102 @@ using Kind = FileOutcome::Kind;
 
 namespace
 {
-// Pop-up index to value, shared by the saved settings and the per-file job.
-constexpr std::array<uint32_t, 5> kSampleRates = {44100, 48000, 88200, 96000, 128000};
-constexpr std::array<uint16_t, 2> kResolutions = {16, 24};
-
-// An index outside the table leaves the value as it was.
-template <typename T, std::size_t N>
-void applyIndex(const std::array<T, N>& table, int32_t nIndex, T& value)
+struct Depth
 {
-    if (static_cast<uint32_t>(nIndex) < N)
-        value = table[static_cast<std::size_t>(nIndex)];
+    uint16_t nBits;
+    bool bFloat;
+};
+
+// Pop-up index to value, shared by the saved settings and the per-file job.
+// Saved indexes stay valid: new values go behind the old ones. Each pop-up's
+// last item, behind its table, is "From the file".
+constexpr std::array<uint32_t, 12> kSampleRates = {44100,  48000,  88200,  96000,  128000, 32000,
+                                                   176400, 192000, 352800, 384000, 47952,  48048};
+constexpr std::array<Depth, 6> kResolutions = {
+    {{16, false}, {24, false}, {8, false}, {32, false}, {32, true}, {64, true}}};
+constexpr std::array<uint16_t, 12> kChannels = {1, 2, 3, 4, 5, 6, 7, 8, 12, 16, 24, 32};
+const char* const kFromTheFile = "From the file";
+
+// The value at a pop-up's index: the table's, or nullopt (from the file) for
+// the item behind the table; an index outside both leaves it as it was.
+template <typename T, std::size_t N>
+void applyIndex(const std::array<T, N>& table, int32_t nIndex, std::optional<T>& value)
+{
+    const auto n = static_cast<uint32_t>(nIndex);
+    if (n < N)
+        value = table[n];
+    else if (n == N)
+        value = std::nullopt;
+}
+
+// "44.1 kHz", "47.952 kHz", "192 kHz".
+std::string rateTitle(uint32_t nHz)
+{
+    std::string fraction = std::to_string(1000 + nHz % 1000).substr(1);
+    fraction.erase(fraction.find_last_not_of('0') + 1);
+    return std::to_string(nHz / 1000) + (fraction.empty() ? "" : "." + fraction) + " kHz";
+}
+
+std::string depthTitle(Depth depth)
+{
+    return std::to_string(depth.nBits) + " bit" + (depth.bFloat ? " float" : "");
+}
+
+std::string channelsTitle(uint16_t nChannels)
+{
+    return nChannels == 1   ? "Mono"
+           : nChannels == 2 ? "Stereo"
+                            : std::to_string(nChannels) + " channels";
+}
+
+// Replaces a pop-up's items with a table's titles and "From the file".
+template <typename T, std::size_t N, typename Title>
+void fillPopUp(korva::PopUpButton& popUp, const std::array<T, N>& table, Title title,
+               int32_t nSelected)
+{
+    popUp.removeAllItems();
+    for (const T& value : table)
+        popUp.addItemWithTitle(title(value));
+    popUp.addItemWithTitle(kFromTheFile);
+    popUp.selectItemAtIndex(nSelected);
+}
+
+// The choice before the pop-ups are read, and how the window's user settles
+// what a file cannot tell.
+FormatChoice firstChoice()
+{
+    FormatChoice choice =
+        FormatChoice::Of({.nChannels = 1, .nSampleRate = 44100, .nBitsPerSample = 24});
+    choice.rateHint = "choose the sample rate in the Sample rate pop-up";
+    choice.depthHint = "choose the bit depth in the Resolution pop-up";
+    choice.channelsHint = "choose the channels in the Channels pop-up";
+    return choice;
+}
+
+// The Format column's words for what the repair will make of a file.
+std::string formatCell(const RepairJob::Preview& preview)
+{
+    using Action = RepairJob::Preview::Action;
+    switch (preview.action)
+    {
+    case Action::WriteFormat:
+        return FormatChoice::WithWarnings(
+            korva::DescribeFormat(preview.format) +
+                (preview.sources.empty() ? "" : " (" + preview.sources + ")"),
+            preview.warnings);
+    case Action::KeepFormat:
+        return "has its own format chunk";
+    case Action::LeaveAlone:
+        return preview.detail + ": left as it is";
+    case Action::Fail:
+        break;
+    }
+    return preview.detail;
 }
 
 const char* const kSampleRateKey = "SampleRate";
 const char* const kResolutionKey = "Resolution";
+const char* const kChannelsKey = "Channels";
 const char* const kDestinationKey = "Destination";
 
 std::string joinPath(const std::string& folder, const std::string& name)
@@ -48,7 +131,8 @@ std::string count(std::size_t n, const char* pszOne, const char* pszMany)
 } // namespace
 
 AppController::AppController(korva::PlatformServices& platform)
-    : szProgress("Please set the path to save the repaired files.\n"), m_platform(platform)
+    : m_choice(firstChoice()), szProgress("Please set the path to save the repaired files.\n"),
+      m_platform(platform)
 {
     fileArray.reserve(12);
     pathArray.reserve(12);
@@ -69,24 +153,34 @@ void AppController::readSettings()
     {
         m_platform.setIntegerForKey(kSampleRateKey, SampleRateIndex);
         m_platform.setIntegerForKey(kResolutionKey, ResolutionIndex);
+        m_platform.setIntegerForKey(kChannelsKey, ChannelsIndex);
         return;
     }
+    // Settings saved before the Channels pop-up read as mono (0).
     SampleRateIndex = m_platform.integerForKey(kSampleRateKey);
-    applyIndex(kSampleRates, SampleRateIndex, m_SampleRate);
     ResolutionIndex = m_platform.integerForKey(kResolutionKey);
-    applyIndex(kResolutions, ResolutionIndex, m_Resolution);
+    ChannelsIndex = m_platform.integerForKey(kChannelsKey);
+    applyIndexes();
+}
+
+void AppController::applyIndexes()
+{
+    applyIndex(kSampleRates, SampleRateIndex, m_choice.nSampleRate);
+    std::optional<Depth> depth;
+    if (m_choice.nBitsPerSample)
+        depth = Depth{*m_choice.nBitsPerSample, m_choice.bFloat};
+    applyIndex(kResolutions, ResolutionIndex, depth);
+    m_choice.nBitsPerSample = depth ? std::optional(depth->nBits) : std::nullopt;
+    m_choice.bFloat = depth && depth->bFloat;
+    applyIndex(kChannels, ChannelsIndex, m_choice.nChannels);
 }
 
 void AppController::awakeFromNib()
 {
     tableview1->setDataSource(this);
-    sampleRate->addItemWithTitle("96 kHz");
-    sampleRate->addItemWithTitle("128 kHz");
-    resolution->removeAllItems();
-    resolution->addItemWithTitle("16 bit");
-    resolution->addItemWithTitle("24 bit");
-    sampleRate->selectItemAtIndex(SampleRateIndex);
-    resolution->selectItemAtIndex(ResolutionIndex);
+    fillPopUp(*sampleRate, kSampleRates, rateTitle, SampleRateIndex);
+    fillPopUp(*resolution, kResolutions, depthTitle, ResolutionIndex);
+    fillPopUp(*channels, kChannels, channelsTitle, ChannelsIndex);
     if (m_bDestinationSet)
         showDestPathText();
     reportStatus();
@@ -99,10 +193,10 @@ void AppController::terminate()
         m_platform.beep();
         return;
     }
-    SampleRateIndex = sampleRate->indexOfSelectedItem();
-    ResolutionIndex = resolution->indexOfSelectedItem();
+    readPopUps();
     m_platform.setIntegerForKey(kSampleRateKey, SampleRateIndex);
     m_platform.setIntegerForKey(kResolutionKey, ResolutionIndex);
+    m_platform.setIntegerForKey(kChannelsKey, ChannelsIndex);
     m_platform.terminate();
 }
 
@@ -138,7 +232,7 @@ void AppController::GetFilesForFixin()
             pathArray.push_back(szSourcePath);
             m_bSourceSet = true;
         }
-        tableview1->reloadData();
+        previewFormats();
     }
     applyStartRule(m_bDestinationSet);
 }
@@ -199,6 +293,24 @@ void AppController::reportStatus()
     m_platform.reportStatus(statusText());
 }
 
+void AppController::popUpChanged()
+{
+    if (!m_bPatching)
+        previewFormats();
+}
+
+// Each listed file read as its job will read it, here on the interface thread
+// while no batch runs, so that the table can show what Start will do.
+void AppController::previewFormats()
+{
+    readPopUps();
+    formatArray.clear();
+    for (std::size_t i = 0; i < fileArray.size(); ++i)
+        formatArray.push_back(
+            formatCell(RepairJob::PreviewOf(joinPath(pathArray[i], fileArray[i]), m_choice)));
+    tableview1->reloadData();
+}
+
 void AppController::showDestPathText()
 {
     PathTextCtrl->setString(szDestPath);
@@ -225,19 +337,22 @@ std::string AppController::objectValueForTableColumn(const korva::TableView&,
         return fileArray[index];
     if (columnIdentifier == "FilePath")
         return pathArray[index];
+    if (columnIdentifier == "Format" && index < formatArray.size())
+        return formatArray[index];
     return "";
 }
 
 void AppController::setBatchControlsEnabled(bool bEnabled)
 {
-    for (korva::Control* control :
-         {ChangeGoState, ChangeBrowseState, static_cast<korva::Control*>(ChangeQuitMenuItemState),
-          ChangeSelButtonState, ChangeSRState, ChangeResState})
+    for (korva::Control* control : std::initializer_list<korva::Control*>{
+             ChangeGoState, ChangeBrowseState, ChangeQuitMenuItemState, ChangeSelButtonState,
+             ChangeSRState, ChangeResState, channels})
         control->setEnabled(bEnabled);
 }
 
 void AppController::DoPatch()
 {
+    readPopUps();
     m_bPatching = true;
     m_bCancel = false;
     setBatchControlsEnabled(false);
@@ -352,6 +467,7 @@ void AppController::finishBatch()
     m_nCurrentRow = -1;
     fileArray.clear();
     pathArray.clear();
+    formatArray.clear();
     tableview1->reloadData();
     m_bSourceSet = false;
     setBatchControlsEnabled(true);
@@ -377,11 +493,7 @@ bool AppController::patchFile(int row)
     const std::string source = joinPath(pathArray[index], name);
     m_platform.log("Copy file = " + source);
     m_platform.log("Copying " + source + " to " + joinPath(szDestPath, name));
-    readPopUps();
-    WavFormat format;
-    format.nSampleRate = m_SampleRate;
-    format.nBitsPerSample = m_Resolution;
-    m_job->SetChoice(FormatChoice::Of(format));
+    m_job->SetChoice(m_choice);
     reportOutcome(row, m_job->Run(source));
     return !m_job->StopsBatch();
 }
@@ -406,9 +518,9 @@ RepairJob::Answer AppController::askToOverwrite(const std::string& name)
 void AppController::readPopUps()
 {
     SampleRateIndex = sampleRate->indexOfSelectedItem();
-    applyIndex(kSampleRates, SampleRateIndex, m_SampleRate);
     ResolutionIndex = resolution->indexOfSelectedItem();
-    applyIndex(kResolutions, ResolutionIndex, m_Resolution);
+    ChannelsIndex = channels->indexOfSelectedItem();
+    applyIndexes();
 }
 
 bool AppController::deleteFile(const std::string& path)

@@ -15,6 +15,12 @@
 // thread. A front end creates it, connects the outlets (the public pointers
 // below), calls awakeFromNib, and then sends the actions.
 //
+// The format each listed file gets comes from the three pop-ups: a sample
+// rate, a resolution and a channel count, each a value or "From the file"
+// (the file's own evidence settles it). Before a batch the table shows, per
+// file, what the repair will write and where it came from, or why it will
+// write nothing.
+//
 // Threads: every public operation is for the interface thread, except
 // startpatching, patchFile, deleteFile and copyFile, which the batch runs on its
 // worker, and OnCancel, isPatching and progressValue, which any thread may call.
@@ -26,20 +32,24 @@ class AppController : public korva::TableDataSource
 {
 public:
     // The controller's state, with the saved settings read from the platform's
-    // store (on first run the defaults 0 and 1 are stored). Touches no outlet.
+    // store (on first run the defaults 0, 1 and 0 are stored). Touches no outlet.
     explicit AppController(korva::PlatformServices& platform);
     AppController(const AppController&) = delete;
     AppController& operator=(const AppController&) = delete;
 
     // --- Start and stop ---------------------------------------------------
     // Needs the outlets connected: makes the controller the table's data
-    // source, gives the sample-rate pop-up its items "96 kHz" and "128 kHz"
-    // behind the window's three, the resolution pop-up exactly "16 bit" and
-    // "24 bit", and selects the saved indexes.
+    // source, gives each pop-up its items (whatever it held before goes) and
+    // selects the saved indexes; an index that names no item selects none and
+    // keeps the value as it was (44100 Hz, 24 bit, mono at first).
+    //   sample rate: 44.1, 48, 88.2, 96, 128, 32, 176.4, 192, 352.8, 384,
+    //                47.952 and 48.048 kHz, From the file
+    //   resolution:  16, 24, 8, 32 bit, 32 and 64 bit float, From the file
+    //   channels:    Mono, Stereo, 3 to 8, 12, 16, 24 and 32 channels, From the file
     void awakeFromNib();
-    // While a batch runs: a beep and nothing else. Otherwise stores the two
-    // pop-up selections as "SampleRate" and "Resolution" and ends the
-    // application.
+    // While a batch runs: a beep and nothing else. Otherwise stores the three
+    // pop-up selections as "SampleRate", "Resolution" and "Channels" and ends
+    // the application.
     void terminate();
     // The Quit item is enabled exactly while no batch runs; other items are.
     bool validateMenuItem(const korva::MenuItem& item) const;
@@ -56,8 +66,17 @@ public:
     void SetPath();
     void showDestPathText();
     void showSourceText();
+    // A pop-up's selection changed: the format column follows it. Ignored
+    // while a batch runs.
+    void popUpChanged();
 
-    // The file table: "FileName" and "FilePath" columns, "" for any other.
+    // The file table: "FileName", "FilePath" and "Format" columns, "" for any
+    // other. The format is the one the repair will write, as the file stood
+    // when it was listed or a pop-up last changed: "48000 Hz, 24 bit, stereo
+    // (rate from iXML; depth from the audio; channels from the audio)", "has
+    // its own format chunk", "no bext chunk: left as it is", or why the file
+    // will fail ("cannot tell the sample rate: …; choose the sample rate in the
+    // Sample rate pop-up"); any warning follows (" — warning: …").
     int numberOfRowsInTableView(const korva::TableView& table) const override;
     std::string objectValueForTableColumn(const korva::TableView& table,
                                           std::string_view columnIdentifier,
@@ -80,9 +99,9 @@ public:
     // Asks a running batch to stop after the current file; no effect otherwise.
     void OnCancel();
 
-    // The per-file job for row, with the format the pop-ups show now: the
-    // shared RepairJob copies and repairs the file, asking before it replaces
-    // one in the destination. False when the batch must stop: the user
+    // The per-file job for row, with the format the pop-ups showed at Start:
+    // the shared RepairJob copies and repairs the file, asking before it
+    // replaces one in the destination. False when the batch must stop: the user
     // answered No, or the file could not be copied. Its outcome is reported.
     bool patchFile(int row);
     // Removes the item at path; false (with the error logged) when it fails.
@@ -96,8 +115,6 @@ public:
     double progressValue() const { return m_progressValue; }
     const std::string& progressText() const { return szProgress; }
     const std::string& destinationPath() const { return szDestPath; }
-    uint32_t sampleRateHz() const { return m_SampleRate; }
-    uint16_t bitsPerSample() const { return m_Resolution; }
     // The status line for the state the window is in: what to do next, why
     // Start is off, or how far a batch is. Interface thread.
     std::string statusText() const;
@@ -116,7 +133,8 @@ public:
     korva::TableView* tableview1 = nullptr;             // the file table
     korva::PopUpButton* sampleRate = nullptr;
     korva::PopUpButton* resolution = nullptr;
-    korva::Button* QuitButton = nullptr; // "Quit", or "Cancel" during a batch
+    korva::PopUpButton* channels = nullptr; // enabled, like the others, while no batch runs
+    korva::Button* QuitButton = nullptr;    // "Quit", or "Cancel" during a batch
 
 private:
     void applyStartRule(bool bSideSet);
@@ -124,6 +142,8 @@ private:
     void finishBatch();
     void readSettings();
     void readPopUps();
+    void applyIndexes();
+    void previewFormats();
     void reportUnreadableSources();
     void reportOutcome(int row, const korva::FileOutcome& outcome);
     void reportStatus();
@@ -137,16 +157,18 @@ private:
     bool m_bReleaseArray = false; // reserved
     // Written by the worker; a window may poll it from the interface thread.
     std::atomic<double> m_progressValue = 0.0;
-    uint32_t m_SampleRate = 44100;
-    uint16_t m_Resolution = 24;
+    // The pop-ups' selected indexes, and the choice they make for the jobs.
     int32_t SampleRateIndex = 0;
     int32_t ResolutionIndex = 1;
+    int32_t ChannelsIndex = 0;
+    FormatChoice m_choice;
     std::string szPath; // reserved: shown by showSourceText, never filled
     std::string szDestPath;
     std::string szSourcePath;
     std::string szProgress;
     std::vector<std::string> fileArray;
     std::vector<std::string> pathArray;
+    std::vector<std::string> formatArray; // the Format column, row by row
 
     // The batch that runs: its job, the rows left out before it started, and
     // how many files came to each kind of outcome (worker only, until the end).

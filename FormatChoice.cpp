@@ -90,6 +90,13 @@ FormatChoice FormatChoice::Of(const WavFormat& format)
     return choice;
 }
 
+std::string FormatChoice::WithWarnings(std::string line, const std::vector<std::string>& warnings)
+{
+    for (const std::string& warning : warnings)
+        line += " — warning: " + warning;
+    return line;
+}
+
 bool FormatChoice::SettledWithoutAudio(const FormatEvidence& evidence) const
 {
     const auto settled = [&](Quantity quantity)

@@ -38,4 +38,6 @@ struct FormatChoice
     Result Apply(const FormatEvidence& evidence) const;
     // The choice of a fixed format.
     static FormatChoice Of(const WavFormat& format);
+    // A line and the warnings behind it: "<line> — warning: <warning>" for each.
+    static std::string WithWarnings(std::string line, const std::vector<std::string>& warnings);
 };

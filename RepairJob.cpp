@@ -129,15 +129,14 @@ Kind KindOf(Verdict verdict)
 }
 } // namespace
 
-// The source, open for reading, and what its one walk found.
+// The source, open for reading, what its one walk found, and what becomes of it.
 struct RepairJob::Source
 {
     int fd = -1;
     struct stat info = {};
     RepairPlan plan;
-    bool bNeedsFormat = false; // the repair writes a format chunk, of this format:
-    WavFormat format;
-    std::string sources; // where its parts came from, where the file told them
+    Preview preview;
+    bool bFailureStopsBatch = false; // with Action::Fail
     fs::path target;
 
     ~Source()
@@ -164,6 +163,71 @@ FileOutcome RepairJob::Fail(FileOutcome outcome, const std::string& detail, bool
     return outcome;
 }
 
+RepairJob::Preview RepairJob::PreviewOf(const fs::path& source, const FormatChoice& choice)
+{
+    Source read;
+    Read(source, choice, read);
+    return read.preview;
+}
+
+// The checks and the one read of the source that decide what becomes of it,
+// before anything is written or asked.
+void RepairJob::Read(const fs::path& sourcePath, const FormatChoice& choice, Source& source)
+{
+    using Action = Preview::Action;
+    Preview& preview = source.preview;
+    const auto fail = [&](std::string detail, bool bStopsBatch)
+    {
+        preview.action = Action::Fail;
+        preview.detail = std::move(detail);
+        source.bFailureStopsBatch = bStopsBatch;
+    };
+    // Opened without waiting, so that a FIFO cannot hold the batch. A source
+    // that is gone or cannot be opened fails alone: the batch goes on.
+    source.fd = ::open(sourcePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (source.fd < 0 || fstat(source.fd, &source.info) != 0)
+        return fail("it could not be read: " + Reason(errno), false);
+    if (!S_ISREG(source.info.st_mode))
+        return fail("it is not a regular file", false);
+    const auto nLength = static_cast<uint64_t>(source.info.st_size);
+    ChunkReader reader(source.fd, nLength, kHostIsIntel);
+    const RiffLayout layout = RiffLayout::Read(reader);
+    if (layout.form != RiffLayout::Form::Rf64 && nLength > riff::kMaxRiffLength)
+        return fail("it is larger than the 4 GiB a RIFF file can hold", true);
+    const bool bNeedsFormat = RepairPlan::NeedsFormat(layout);
+    if (bNeedsFormat)
+    {
+        // The audio is read only where the metadata leaves a part open.
+        FormatEvidence evidence = FormatEvidence::Read(reader, layout, false);
+        if (!choice.SettledWithoutAudio(evidence))
+            evidence = FormatEvidence::Read(reader, layout, true);
+        const FormatChoice::Result chosen = choice.Apply(evidence);
+        if (!chosen.format)
+            return fail(chosen.problem, false);
+        preview.format = *chosen.format;
+        preview.sources = chosen.sources;
+        preview.warnings = chosen.warnings;
+    }
+    if (reader.Failed())
+        return fail("it could not be read: " + Reason(reader.Error()), true);
+    const RepairPlan& plan = source.plan = RepairPlan::Make(layout, preview.format, kHostIsIntel);
+    if (plan.verdict == Verdict::NotWholeFrames && bNeedsFormat)
+        return fail("its " + std::to_string(plan.nDataDeclared) +
+                        " bytes of audio are not whole frames of " +
+                        std::to_string(plan.nBlockAlign) + " bytes (" +
+                        korva::DescribeFormat(preview.format) + "): that cannot be its format",
+                    false);
+    if (plan.verdict == Verdict::TooLarge)
+        return fail("repaired, it would pass the 4 GiB a RIFF file can hold", true);
+    const bool bLeftAlone = plan.verdict == Verdict::NotRiff || plan.verdict == Verdict::NoBext ||
+                            plan.verdict == Verdict::NoData;
+    preview.action = bNeedsFormat ? Action::WriteFormat
+                     : bLeftAlone ? Action::LeaveAlone
+                                  : Action::KeepFormat;
+    if (bLeftAlone)
+        preview.detail = Describe(plan, preview.format, preview.sources);
+}
+
 FileOutcome RepairJob::Run(const fs::path& sourcePath)
 {
     m_bStopsBatch = false;
@@ -182,35 +246,10 @@ FileOutcome RepairJob::Run(const fs::path& sourcePath)
                     true);
     if (!m_pBuffer)
         return Fail(outcome, "there is not enough memory to copy it", true);
-    // Opened without waiting, so that a FIFO cannot hold the batch. A source
-    // that is gone or cannot be opened fails alone: the batch goes on.
-    source.fd = ::open(sourcePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (source.fd < 0 || fstat(source.fd, &source.info) != 0)
-        return Fail(outcome, "it could not be read: " + Reason(errno), false);
-    if (!S_ISREG(source.info.st_mode))
-        return Fail(outcome, "it is not a regular file", false);
-    const auto nLength = static_cast<uint64_t>(source.info.st_size);
-    ChunkReader reader(source.fd, nLength, kHostIsIntel);
-    const RiffLayout layout = RiffLayout::Read(reader);
-    if (layout.form != RiffLayout::Form::Rf64 && nLength > riff::kMaxRiffLength)
-        return Fail(outcome, "it is larger than the 4 GiB a RIFF file can hold", true);
-    source.bNeedsFormat = RepairPlan::NeedsFormat(layout);
-    if (source.bNeedsFormat)
-    {
-        // The audio is read only where the metadata leaves a part open.
-        FormatEvidence evidence = FormatEvidence::Read(reader, layout, false);
-        if (!m_choice.SettledWithoutAudio(evidence))
-            evidence = FormatEvidence::Read(reader, layout, true);
-        const FormatChoice::Result chosen = m_choice.Apply(evidence);
-        if (!chosen.format)
-            return Fail(outcome, chosen.problem, false);
-        source.format = *chosen.format;
-        source.sources = chosen.sources;
-        outcome.warnings = chosen.warnings;
-    }
-    if (reader.Failed())
-        return Fail(outcome, "it could not be read: " + Reason(reader.Error()), true);
-    source.plan = RepairPlan::Make(layout, source.format, kHostIsIntel);
+    Read(sourcePath, m_choice, source);
+    if (source.preview.action == Preview::Action::Fail)
+        return Fail(outcome, source.preview.detail, source.bFailureStopsBatch);
+    outcome.warnings = source.preview.warnings;
 
     struct stat there;
     const bool bExists = lstat(source.target.c_str(), &there) == 0;
@@ -240,16 +279,6 @@ FileOutcome RepairJob::Run(const fs::path& sourcePath)
 FileOutcome RepairJob::Copy(const Source& source, FileOutcome outcome, bool bReplace)
 {
     const RepairPlan& plan = source.plan;
-    if (plan.verdict == Verdict::NotWholeFrames && source.bNeedsFormat)
-        return Fail(outcome,
-                    "its " + std::to_string(plan.nDataDeclared) +
-                        " bytes of audio are not whole frames of " +
-                        std::to_string(plan.nBlockAlign) + " bytes (" +
-                        korva::DescribeFormat(source.format) + "): that cannot be its format",
-                    false);
-    if (plan.verdict == Verdict::TooLarge)
-        return Fail(outcome, "repaired, it would pass the 4 GiB a RIFF file can hold", true);
-
     std::error_code ec;
     TemporaryCopy copy(m_destination, ec);
     if (ec)
@@ -288,8 +317,8 @@ FileOutcome RepairJob::Copy(const Source& source, FileOutcome outcome, bool bRep
                         (bReplace ? "; the file already there was kept" : ""),
                     true);
     outcome.kind = KindOf(plan.verdict);
-    outcome.detail = Describe(plan, source.format, source.sources);
+    outcome.detail = Describe(plan, source.preview.format, source.preview.sources);
     if (outcome.kind == Kind::Repaired)
-        outcome.format = source.format;
+        outcome.format = source.preview.format;
     return outcome;
 }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 // One listed file, from its source to its final name in the destination
 // folder: the checks, one read of the source's chunks and the repair's plan, a
@@ -39,6 +40,28 @@ public:
 
     void SetChoice(const FormatChoice& choice) { m_choice = choice; }
 
+    // What Run would make of a source, as far as the source decides it.
+    struct Preview
+    {
+        enum class Action
+        {
+            WriteFormat, // a new format chunk of format goes in
+            KeepFormat,  // the file has a format chunk of its own: none is written
+            LeaveAlone,  // no bext chunk, no data chunk, or not a RIFF file: copied as it is
+            Fail,        // Run fails the file
+        };
+        Action action = Action::Fail;
+        WavFormat format;                  // WriteFormat: the format the new chunk states,
+        std::string sources;               // where the file told its parts ("rate from iXML"),
+        std::vector<std::string> warnings; // and what its metadata says against the choice
+        std::string detail; // LeaveAlone and Fail: Run's words ("no bext chunk", why it fails)
+    };
+    // Reads source as Run does, with choice, and changes, copies and asks
+    // nothing; any thread. Run may still fail the file for what only the
+    // destination decides (the name taken, a full disk) or for a change to
+    // the source in between.
+    static Preview PreviewOf(const std::filesystem::path& source, const FormatChoice& choice);
+
     // Copies and repairs one file; the outcome says what became of it.
     korva::FileOutcome Run(const std::filesystem::path& source);
     // The last Run says the batch must stop: the user answered No, or the
@@ -48,6 +71,8 @@ public:
 
 private:
     struct Source;
+    static void Read(const std::filesystem::path& sourcePath, const FormatChoice& choice,
+                     Source& source);
     korva::FileOutcome Copy(const Source& source, korva::FileOutcome outcome, bool bReplace);
     korva::FileOutcome Fail(korva::FileOutcome outcome, const std::string& detail,
                             bool bStopsBatch);

@@ -1,21 +1,31 @@
 #include "ControllerFixture.h"
 
+// Each pop-up's items: the old ones at their indexes, new ones behind, "From the file" last.
+const std::string kAuto = "From the file";
+const Strings kRates = {"44.1 kHz",   "48 kHz",     "88.2 kHz", "96 kHz",    "128 kHz",
+                        "32 kHz",     "176.4 kHz",  "192 kHz",  "352.8 kHz", "384 kHz",
+                        "47.952 kHz", "48.048 kHz", kAuto};
+const Strings kResolutions = {"16 bit",       "24 bit",       "8 bit", "32 bit",
+                              "32 bit float", "64 bit float", kAuto};
+const Strings kChannels = {"Mono",        "Stereo",      "3 channels", "4 channels",  "5 channels",
+                           "6 channels",  "7 channels",  "8 channels", "12 channels", "16 channels",
+                           "24 channels", "32 channels", kAuto};
+
 struct SettingsCase
 {
     const char* name;
-    std::optional<int> storedRate, storedResolution;
-    uint32_t rate;
-    uint16_t bits;
-    const char *rateTitle, *resolutionTitle; // "" = no item selected
+    std::optional<int> storedRate, storedResolution, storedChannels;
+    Strings selected;   // the three pop-ups' titles; "": no item selected
+    std::string format; // the Format column of a take with no evidence of its format
 };
 
 const SettingsCase kSettingsCases[] = {
-    {"FirstRun", std::nullopt, std::nullopt, 44100, 24, "44.1 kHz", "24 bit"},
-    {"Stored96k16", 3, 0, 96000, 16, "96 kHz", "16 bit"},
-    {"Stored128k24", 4, 1, 128000, 24, "128 kHz", "24 bit"},
-    {"NegativeRate", -1, 1, 44100, 24, "", "24 bit"},
-    {"RatesPastTheTables", 5, 2, 44100, 24, "", ""},
-    {"ResolutionAbsentReadsZero", 1, std::nullopt, 48000, 16, "48 kHz", "16 bit"},
+    {"FirstRun", {}, {}, {}, {"44.1 kHz", "24 bit", "Mono"}, "44100 Hz, 24 bit, mono"},
+    // Settings stored before the Channels pop-up.
+    {"OldIndexesKept", 4, 1, {}, {"128 kHz", "24 bit", "Mono"}, "128000 Hz, 24 bit, mono"},
+    // Items behind the old ones.
+    {"New", 10, 5, 1, {"47.952 kHz", "64 bit float", "Stereo"}, "47952 Hz, 64 bit float, stereo"},
+    {"OutsideTheTablesKeepTheValues", -1, 7, 13, {"", "", ""}, "44100 Hz, 24 bit, mono"},
 };
 
 // Steps: "files F|none" (F: a.wav in source; none: a .txt), "dest D|F|cancel".
@@ -51,17 +61,22 @@ using AppControllerStart = ControllerFixture<>;
 TEST_P(AppControllerSettings, StartsFromTheStoredIndexesAndCompletesTheWindow)
 {
     const SettingsCase& c = GetParam();
-    if (c.storedRate)
-        platform.defaults["SampleRate"] = *c.storedRate;
-    if (c.storedResolution)
-        platform.defaults["Resolution"] = *c.storedResolution;
-    const std::map<std::string, int> firstRun = {{"SampleRate", 0}, {"Resolution", 1}};
+    for (const auto& [key, index] : {std::pair{"SampleRate", c.storedRate},
+                                     {"Resolution", c.storedResolution},
+                                     {"Channels", c.storedChannels}})
+        if (index)
+            platform.defaults[key] = *index;
+    const std::map<std::string, int> firstRun = {
+        {"SampleRate", 0}, {"Resolution", 1}, {"Channels", 0}};
     const auto stored = c.storedRate ? platform.defaults : firstRun;
-    start();
-    EXPECT_EQ(controller->sampleRateHz(), c.rate);
-    EXPECT_EQ(controller->bitsPerSample(), c.bits);
-    EXPECT_EQ(sampleRate.selectedTitle(), c.rateTitle);
-    EXPECT_EQ(resolution.selectedTitle(), c.resolutionTitle);
+    prepare({"take.wav"});
+    EXPECT_EQ(sampleRate.items, kRates);
+    EXPECT_EQ(resolution.items, kResolutions);
+    EXPECT_EQ(channels.items, kChannels);
+    EXPECT_EQ(
+        (Strings{sampleRate.selectedTitle(), resolution.selectedTitle(), channels.selectedTitle()}),
+        c.selected);
+    EXPECT_EQ(table.column("Format"), Strings{c.format});
     EXPECT_EQ(platform.defaults, stored) << "only a first run stores, its defaults";
 }
 
@@ -74,11 +89,12 @@ TEST_F(AppControllerStart, ChoosersListTheWavFilesInPanelOrderAndKeepThemWhenCan
     start();
     chooseFiles({source / "A.WAV", source / "b.wav", source / "c.aif", source / "d.Wav",
                  source / "e.wave", source / "wav"});
-    using Rows = std::vector<std::pair<std::string, std::string>>;
-    EXPECT_EQ(table.rows(), (Rows{{"A.WAV", source}, {"b.wav", source}, {"d.Wav", source}}));
+    EXPECT_EQ(table.column("FileName"), (Strings{"A.WAV", "b.wav", "d.Wav"}));
+    EXPECT_EQ(table.column("FilePath"), Strings(3, source));
     chooseFiles({destination / "z.wav"});
     choose(std::nullopt, &AppController::GetFilesForFixin);
-    EXPECT_EQ(table.rows(), (Rows{{"z.wav", destination}}));
+    EXPECT_EQ(table.column("FileName"), Strings{"z.wav"});
+    EXPECT_EQ(table.column("FilePath"), Strings{destination});
     chooseDestination(dir.path());
     choose(std::nullopt, &AppController::SetPath);
     EXPECT_EQ(controller->destinationPath(), dir.path());

@@ -51,6 +51,7 @@ public:
         c.tableview1 = &table;
         c.sampleRate = &sampleRate;
         c.resolution = &resolution;
+        c.channels = &channels;
         c.QuitButton = &quitButton;
         c.awakeFromNib();
     }
@@ -90,7 +91,7 @@ public:
 
     TestPlatform platform;
     TestControl go, browse, files, reserved, pathText, table, quitButton, quitItem;
-    TestControl sampleRate{{"44.1 kHz", "48 kHz", "88.2 kHz"}}, resolution{{"8 bit"}};
+    TestControl sampleRate, resolution, channels;
     TempDir dir, sourceDir, destinationDir;
     fs::path source = sourceDir.path(), destination = destinationDir.path();
     std::optional<AppController> controller;

@@ -4,7 +4,6 @@
 
 #include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
 // Any outlet of the window: records what the controller did to it.
@@ -15,7 +14,6 @@ class TestControl : public korva::Button,
                     public korva::TextView
 {
 public:
-    explicit TestControl(std::vector<std::string> itemTitles = {}) : items(std::move(itemTitles)) {}
     // Every base is a control: this picks one for the outlets that take any.
     korva::Control* control() { return static_cast<korva::Button*>(this); }
 
@@ -35,19 +33,19 @@ public:
     korva::MenuAction action() const override { return menuAction; }
     void setDataSource(korva::TableDataSource* dataSource) override { pDataSource = dataSource; }
     void reloadData() override {}
-    std::vector<std::pair<std::string, std::string>> rows() const
+    // A table's column, row by row.
+    std::vector<std::string> column(const char* identifier) const
     {
-        std::vector<std::pair<std::string, std::string>> out;
+        std::vector<std::string> out;
         for (int row = 0; row < pDataSource->numberOfRowsInTableView(*this); ++row)
-            out.emplace_back(pDataSource->objectValueForTableColumn(*this, "FileName", row),
-                             pDataSource->objectValueForTableColumn(*this, "FilePath", row));
+            out.push_back(pDataSource->objectValueForTableColumn(*this, identifier, row));
         return out;
     }
 
     bool bEnabled = true;
     std::function<void()> onEnabledChange;
     std::string text;               // a button's title or a text view's string
-    std::vector<std::string> items; // a pop-up's; the first is selected at first
+    std::vector<std::string> items; // a pop-up's
     int nSelected = 0;
     korva::TableDataSource* pDataSource = nullptr;
     korva::MenuAction menuAction = korva::MenuAction::Other;

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -18,7 +19,10 @@ public:
     void joinWorkers() { workers.clear(); }
     void pumpInterfaceQueue()
     {
-        for (const auto& work : std::exchange(interfaceQueue, {}))
+        std::unique_lock lock(queueMutex);
+        const auto queued = std::exchange(interfaceQueue, {});
+        lock.unlock();
+        for (const auto& work : queued)
             work();
     }
 
@@ -51,6 +55,7 @@ public:
     void detachThread(std::function<void()> work) override { workers.emplace_back(work); }
     void runOnInterfaceThread(std::function<void()> work) override
     {
+        const std::lock_guard lock(queueMutex);
         interfaceQueue.push_back(work);
     }
     void terminate() override {}
@@ -82,6 +87,9 @@ public:
     std::vector<korva::FileOutcome> outcomes;
     std::vector<korva::FileOutcome::Kind> kinds;
     int nBeeps = 0;
+    // The worker and the test's thread both post (a stop request while the
+    // batch ends).
+    std::mutex queueMutex;
     std::vector<std::function<void()>> interfaceQueue;
     std::vector<std::jthread> workers; // last, so that they end first
 };

@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QHeaderView>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QUrl>
@@ -32,16 +33,18 @@ std::vector<std::string> localPaths(const QMimeData* mimeData)
 }
 
 const QString kResultColumn = QStringLiteral("Result");
+const QString kFormatColumn = QStringLiteral("Format");
 } // namespace
 
 MainWindow::MainWindow(Dialogs& dialogs, QWidget* parent)
     : QMainWindow(parent), m_ui(loadForm(this)), m_platform(dialogs, this),
       m_controller(m_platform), m_goControl(m_ui->goButton), m_browseControl(m_ui->browseButton),
       m_selectFilesControl(m_ui->selectFilesButton), m_sampleRate(m_ui->sampleRateBox),
-      m_resolution(m_ui->resolutionBox),
+      m_resolution(m_ui->resolutionBox), m_channels(m_ui->channelsBox),
       m_quitMenuItem(m_ui->actionQuit, korva::MenuAction::Terminate),
       m_quitButton(m_ui->quitButton), m_pathText(m_ui->pathText), m_fileTable(m_ui->fileTable)
 {
+    layOutTable();
     connectOutlets();
     // Before awakeFromNib, which reports the first status.
     showReports();
@@ -50,6 +53,19 @@ MainWindow::MainWindow(Dialogs& dialogs, QWidget* parent)
 }
 
 MainWindow::~MainWindow() = default;
+
+// The Format column's texts are the longest: it takes the room the other
+// columns leave, and a text that needs more wraps onto a second line.
+void MainWindow::layOutTable()
+{
+    QTableWidget* table = m_ui->fileTable;
+    QHeaderView* header = table->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(
+        table->property("columnIdentifiers").toStringList().indexOf(kFormatColumn),
+        QHeaderView::Stretch);
+    table->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+}
 
 void MainWindow::connectOutlets()
 {
@@ -66,6 +82,7 @@ void MainWindow::connectOutlets()
     m_controller.tableview1 = &m_fileTable;
     m_controller.sampleRate = &m_sampleRate;
     m_controller.resolution = &m_resolution;
+    m_controller.channels = &m_channels;
     m_controller.QuitButton = &m_quitButton;
 }
 
@@ -77,6 +94,9 @@ void MainWindow::connectActions()
     connect(m_ui->quitButton, &QPushButton::clicked, this, &MainWindow::quitOrCancel);
     connect(m_ui->actionQuit, &QAction::triggered, this, [this] { m_controller.terminate(); });
     connect(m_ui->actionAbout, &QAction::triggered, this, &MainWindow::showAbout);
+    for (QComboBox* popUp : {m_ui->sampleRateBox, m_ui->resolutionBox, m_ui->channelsBox})
+        connect(popUp, &QComboBox::currentIndexChanged, this,
+                [this] { m_controller.popUpChanged(); });
     connect(m_ui->menuFile, &QMenu::aboutToShow, this,
             [this]
             { m_ui->actionQuit->setEnabled(m_controller.validateMenuItem(m_quitMenuItem)); });
@@ -95,7 +115,7 @@ void MainWindow::showReports()
             {
                 m_fileTable.showCell(row, kResultColumn,
                                      QLatin1String(korva::KindWord(outcome.kind)),
-                                     QString::fromStdString(outcome.detail));
+                                     QtPlatform::detailOf(outcome));
             });
 }
 

@@ -21,9 +21,10 @@ class MainWindow;
 // The Korva window: loads the form, creates the controller over the Qt
 // platform, connects the controller's outlets to the form's controls, sends
 // awakeFromNib and then hands the controls' signals to the controller's
-// actions. It shows the controller's status line and the batch's progress, one
-// activity line per file, and each file's outcome in the table's Result column
-// (the detail as the cell's tooltip). A batch's rows stay on show, with their
+// actions (a pop-up's new selection too, whoever makes it). It shows the
+// controller's status line and the batch's progress, one activity line per
+// file, and each file's outcome in the table's Result column (the detail and
+// any warnings as the cell's tooltip). A batch's rows stay on show, with their
 // outcomes, until the next selection. Files dropped on it are listed as a
 // confirmed file-chooser selection; closing is a quit request (refused with a
 // beep during a batch); Help ▸ About Korva shows the version and licence.
@@ -49,6 +50,7 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    void layOutTable();
     void connectOutlets();
     void connectActions();
     void showReports();
@@ -67,6 +69,7 @@ private:
     QtControl m_selectFilesControl;
     QtPopUpButton m_sampleRate;
     QtPopUpButton m_resolution;
+    QtPopUpButton m_channels;
     QtMenuItem m_quitMenuItem;
     QtButton m_quitButton;
     QtTextView m_pathText;

@@ -1,6 +1,7 @@
 #include "QtPlatform.h"
 
 #include "Dialogs.h"
+#include "FormatChoice.h"
 #include "InterfaceThread.h"
 
 #include <QApplication>
@@ -17,7 +18,7 @@ QString describe(const korva::FileOutcome& outcome)
     return QStringLiteral("[%1] %2: %3")
         .arg(QLatin1String(korva::KindWord(outcome.kind)),
              QFileInfo(QString::fromStdString(outcome.sourcePath)).fileName(),
-             QString::fromStdString(outcome.detail));
+             QtPlatform::detailOf(outcome));
 }
 } // namespace
 
@@ -126,6 +127,11 @@ void QtPlatform::reportStatus(const std::string& text)
 {
     interface_thread::call(this, [this, status = QString::fromStdString(text)]
                            { emit statusReported(status); });
+}
+
+QString QtPlatform::detailOf(const korva::FileOutcome& outcome)
+{
+    return QString::fromStdString(FormatChoice::WithWarnings(outcome.detail, outcome.warnings));
 }
 
 void QtPlatform::reportFileOutcome(int row, const korva::FileOutcome& outcome)

@@ -60,11 +60,15 @@ public:
     void reportStatus(const std::string& text) override;
     void reportFileOutcome(int row, const korva::FileOutcome& outcome) override;
 
+    // An outcome's detail and its warnings, as the window shows them:
+    // "<detail> — warning: written as 44100 Hz; iXML says 48000 Hz".
+    static QString detailOf(const korva::FileOutcome& outcome);
+
 signals:
     void beeped();
     void progressReported(double progressValue);
     void statusReported(const QString& text);
-    // One line for the activity pane: "[repaired] take1.wav: <what was done>".
+    // One line for the activity pane: "[repaired] take1.wav: <detailOf>".
     void fileReported(const QString& line);
     // A file's outcome for the row it had in the file table when the batch started.
     void outcomeReported(int row, const korva::FileOutcome& outcome);

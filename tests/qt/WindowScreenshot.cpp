@@ -1,8 +1,10 @@
 // Takes the pictures of the window in docs/: a real batch over seven takes of
 // a scene, photographed before Start, while the desktop's overwrite question
 // is up (korva-window-during.png, and korva-window.png, which the AppStream
-// file shows) and after the batch. The questions are answered Skip, then No,
-// so that the table ends with every kind of result. Run it on a real display:
+// file shows) and after the batch. The rate and the channels are left to the
+// files' CodingHistory, the resolution is chosen. The questions are answered Skip, then
+// No, so that the table ends with every kind of result. Run it on a real
+// display:
 //   xvfb-run -a -s "-screen 0 1024x768x24" build/tests/qt/window_screenshot docs
 #include "MainWindow.h"
 #include "QtTestSupport.h"
@@ -28,12 +30,15 @@ bool photograph(QWidget& window, const QString& path)
         .save(path);
 }
 
-// A take of 2 seconds of 24-bit mono audio at 48 kHz behind its bext chunk:
-// the remains of its lost format chunk between them, or none.
-Bytes damaged(uint32_t take, bool bRemains)
+// Take n of the scene: 2 seconds of 24-bit stereo audio at 48 kHz behind its
+// bext chunk and its recorder's CodingHistory (an even number of bytes, for a
+// bext without a pad byte), the remains of its lost format chunk between them
+// (odd takes) or none.
+Bytes damaged(uint32_t take, std::string_view history)
 {
-    return riff({chunk("bext", bextBody(take * 96000)), bRemains ? Bytes(24, 0) : Bytes{},
-                 chunk("data", tone(96000, 1, 24, false, take))});
+    return riff({chunk("bext", bextEvidence("", 0, history)),
+                 take % 2 == 1 ? Bytes(24, 0) : Bytes{},
+                 chunk("data", tone(96000, 2, 24, false, take))});
 }
 } // namespace
 
@@ -59,12 +64,14 @@ int main(int argc, char** argv)
     {
         const std::string name = "Scene 12 take " + std::to_string(take) + ".wav";
         dialogs.panelAnswers[0].push_back(source / name);
-        // Take 3 was never damaged; take 5 stopped one byte into a frame, so
-        // 24 bit cannot be its format; takes 4 and 6 were repaired before.
-        Bytes bytes = take == 3   ? bwf(48000, 24, tone(96000, 1, 24, false, take))
-                      : take == 5 ? riff({chunk("bext", bextBody(take)),
-                                          chunk("data", tone(96001, 1, 8, false, take))})
-                                  : damaged(take, take % 2 == 1);
+        // Take 3 was never damaged; take 5's recorder wrote no CodingHistory,
+        // so its rate cannot be told; take 2's says 16 bit; take 7 lost its
+        // bext chunk too. Takes 4 and 6 were repaired before.
+        const Bytes bytes = take == 3   ? bwf(48000, 24, tone(96000, 1, 24, false, take))
+                            : take == 5 ? damaged(take, "")
+                            : take == 2 ? damaged(take, "A=PCM,F=48000,W=16,M=stereo,T=SD744T\r\n")
+                            : take == 7 ? riff({chunk("data", tone(96000, 2, 24, false, take))})
+                                        : damaged(take, "A=PCM,F=48000,W=24,M=stereo,T=SD744T\r\n");
         writeFile(source / name, bytes);
         if (take == 4 || take == 6)
             writeFile(destination / name, ascii("an earlier repair"));
@@ -72,8 +79,11 @@ int main(int argc, char** argv)
     MainWindow window(dialogs);
     window.resize(960, 700);
     window.show();
-    child<QComboBox>(window, "sampleRateBox")->setCurrentIndex(1);
+    auto* sampleRate = child<QComboBox>(window, "sampleRateBox");
+    sampleRate->setCurrentIndex(sampleRate->count() - 1);
     child<QComboBox>(window, "resolutionBox")->setCurrentIndex(1);
+    auto* channels = child<QComboBox>(window, "channelsBox");
+    channels->setCurrentIndex(channels->count() - 1);
     child<QPushButton>(window, "selectFilesButton")->click();
     child<QPushButton>(window, "browseButton")->click();
     bool bSaved = photograph(window, docs.filePath("korva-window-before.png"));
