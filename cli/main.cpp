@@ -1,3 +1,4 @@
+#include "FileCommands.h"
 #include "FileReportCommand.h"
 #include "KorvaVersion.h"
 #include "RepairCommand.h"
@@ -16,7 +17,7 @@ int usageError(const CLI::App& app, const std::string& what)
         std::cerr << ", 'korva-cli " << app.get_subcommands().front()->get_name()
                   << " --help' for this command's";
     std::cerr << ".\n";
-    return RepairCommand::kUsageError;
+    return file_commands::kUsageError;
 }
 
 // Words before any command: an option the program does not have, or a word
