@@ -65,4 +65,9 @@ void Print(const nlohmann::ordered_json& outcome, bool bJson)
                     outcome["detail"].get<std::string>();
     std::cout << line << std::endl;
 }
+
+int StatusOf(const std::string& kind)
+{
+    return kind == "failed" || kind == "not processed" ? kNotAllDone : 0;
+}
 } // namespace file_commands

@@ -40,4 +40,7 @@ void RemoveLeftovers(const std::filesystem::path& folder);
 // from the object's fields of those names, or with bJson the whole object on
 // a line (bytes of a path that are not UTF-8 replaced).
 void Print(const nlohmann::ordered_json& outcome, bool bJson);
+// The exit status a file's outcome makes: kNotAllDone for "failed" and "not
+// processed", 0 for the rest.
+int StatusOf(const std::string& kind);
 } // namespace file_commands
