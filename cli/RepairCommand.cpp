@@ -1,9 +1,8 @@
 #include "RepairCommand.h"
 
-#include "OverwritePrompt.h"
+#include "FileCommands.h"
 #include "RepairJob.h"
 #include "StopSignal.h"
-#include "TemporaryCopy.h"
 
 #include <nlohmann/json.hpp>
 
@@ -11,7 +10,6 @@
 #include <cctype>
 #include <iostream>
 #include <map>
-#include <set>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -90,18 +88,7 @@ RepairCommand::RepairCommand(CLI::App& app)
                         "CodingHistory, time reference, the audio)");
     m_command->add_flag("--strict", m_bStrict,
                         "Fail a file whose metadata contradicts the chosen format");
-    auto* existing =
-        m_command
-            ->add_option("--existing", m_existing,
-                         "A file of that name in DIR: ask (the default), overwrite, skip, or stop")
-            ->type_name("WHAT")
-            ->check(CLI::IsMember({"ask", "overwrite", "skip", "stop"}));
-    auto* yes = m_command->add_flag_callback(
-        "--yes", [this] { m_existing = "overwrite"; }, "The same as --existing overwrite");
-    auto* no = m_command->add_flag_callback(
-        "--no", [this] { m_existing = "stop"; }, "The same as --existing stop");
-    yes->excludes(no)->excludes(existing);
-    no->excludes(existing);
+    m_existing.emplace(*m_command);
     m_command->add_flag("--json", m_bJson, "One JSON object per file instead of a line");
     auto* quiet = m_command->add_flag("--quiet", m_bQuiet,
                                       "Print only the files that failed, and no summary");
@@ -124,32 +111,11 @@ std::vector<fs::path> RepairCommand::listedSources() const
     return sources;
 }
 
-// A copy in a folder a file comes from would stand where its source is: by
-// the folders themselves, so that "." and a link to the folder count too.
-bool RepairCommand::destinationIsASourceFolder(const std::vector<fs::path>& sources) const
-{
-    std::set<fs::path> folders; // each once: most files share one
-    for (const fs::path& source : sources)
-        folders.insert(source.parent_path().empty() ? "." : source.parent_path());
-    return std::any_of(folders.begin(), folders.end(),
-                       [this](const fs::path& folder)
-                       {
-                           std::error_code ec;
-                           return fs::equivalent(folder, m_destination, ec);
-                       });
-}
-
 void RepairCommand::print(const FileOutcome& outcome) const
 {
     if (m_bQuiet && outcome.kind != Kind::Failed)
         return;
-    // One write per file, so that a script reading the pipe sees each file as
-    // soon as it is done.
-    const std::string line =
-        m_bJson ? toJson(outcome).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
-                : std::string(korva::KindWord(outcome.kind)) + '\t' + outcome.destinationPath +
-                      '\t' + outcome.detail;
-    std::cout << line << std::endl;
+    file_commands::Print(toJson(outcome), m_bJson);
     for (const std::string& warning : outcome.warnings)
         std::cerr << "korva-cli: " << fs::path(outcome.sourcePath).filename().string() << ": "
                   << warning << '\n';
@@ -200,32 +166,17 @@ std::optional<FormatChoice> RepairCommand::formatChoice() const
 
 int RepairCommand::run()
 {
-    std::error_code ec;
-    if (!fs::is_directory(m_destination, ec))
-    {
-        std::cerr << "korva-cli: the destination is not a folder: " << m_destination << '\n';
-        return kUsageError;
-    }
     const std::vector<fs::path> sources = listedSources();
     if (sources.empty())
-    {
-        std::cerr << "korva-cli: no .wav file among the files\n";
-        return kUsageError;
-    }
-    if (destinationIsASourceFolder(sources))
-    {
-        std::cerr << "korva-cli: the destination is a folder the files come from: " << m_destination
-                  << '\n';
-        return kUsageError;
-    }
-    if (const auto leftovers = TemporaryCopy::RemoveLeftovers(m_destination); !leftovers.empty())
-        std::cerr << "korva-cli: removed " << leftovers.size()
-                  << " unfinished temporary file(s) that an interrupted run left in "
-                  << m_destination << '\n';
+        return file_commands::UsageError("no .wav file among the files");
+    if (const std::string refusal = file_commands::FolderRefusal(m_destination, sources);
+        !refusal.empty())
+        return file_commands::UsageError(refusal);
+    file_commands::RemoveLeftovers(m_destination);
 
     const std::optional<FormatChoice> choice = formatChoice();
     if (!choice)
-        return kUsageError;
+        return file_commands::kUsageError;
 
     // Ctrl-C is the window's Cancel: the batch stops after the current file.
     StopSignal stop(
@@ -241,16 +192,7 @@ int RepairCommand::run()
     const OverwritePrompt prompt(stop.wakeFd());
     RepairJob job(
         m_destination, *choice,
-        [&](const std::string& name)
-        {
-            if (m_existing == "overwrite")
-                return RepairJob::Answer::Yes;
-            if (m_existing == "skip")
-                return RepairJob::Answer::Skip;
-            if (m_existing == "stop")
-                return RepairJob::Answer::No;
-            return prompt.ask(name);
-        },
+        [&](const std::string& name) { return m_existing->answer(name, prompt); },
         [this](const std::string& line)
         {
             if (m_bVerbose)
@@ -287,5 +229,7 @@ int RepairCommand::run()
     }
     if (stop.requested())
         return StopSignal::kExitStatus;
-    return counts.count(Kind::Failed) || counts.count(Kind::NotProcessed) ? kNotAllDone : 0;
+    return counts.count(Kind::Failed) || counts.count(Kind::NotProcessed)
+               ? file_commands::kNotAllDone
+               : 0;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ExistingFilePolicy.h"
 #include "FileOutcome.h"
 #include "FormatChoice.h"
 
@@ -32,14 +33,9 @@ public:
     bool chosen() const { return m_command->parsed(); }
     int run();
 
-    static constexpr int kUsageError = 2;
-
 private:
-    static constexpr int kNotAllDone = 1;
-
     std::vector<std::filesystem::path> listedSources() const;
     std::optional<FormatChoice> formatChoice() const;
-    bool destinationIsASourceFolder(const std::vector<std::filesystem::path>& sources) const;
     void print(const korva::FileOutcome& outcome) const;
 
     CLI::App* m_command;
@@ -51,7 +47,7 @@ private:
     bool m_bFloat = false;
     bool m_bAuto = false;
     bool m_bStrict = false;
-    std::string m_existing = "ask";
+    std::optional<ExistingFilePolicy> m_existing;
     bool m_bJson = false;
     bool m_bQuiet = false;
     bool m_bVerbose = false;

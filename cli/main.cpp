@@ -1,6 +1,10 @@
+#include "ChunkRemovalCommand.h"
+#include "FileCommands.h"
 #include "FileReportCommand.h"
+#include "FrameCopyCommand.h"
 #include "KorvaVersion.h"
 #include "RepairCommand.h"
+#include "Trace.h"
 
 #include <CLI/CLI.hpp>
 
@@ -8,6 +12,8 @@
 
 namespace
 {
+constexpr const char* kCommands = "repair, inspect, extract, append or remove-chunk";
+
 // A usage error in words that name what was wrong, and where to look.
 int usageError(const CLI::App& app, const std::string& what)
 {
@@ -16,7 +22,7 @@ int usageError(const CLI::App& app, const std::string& what)
         std::cerr << ", 'korva-cli " << app.get_subcommands().front()->get_name()
                   << " --help' for this command's";
     std::cerr << ".\n";
-    return RepairCommand::kUsageError;
+    return file_commands::kUsageError;
 }
 
 // Words before any command: an option the program does not have, or a word
@@ -25,7 +31,7 @@ std::string strayWord(const std::string& word)
 {
     if (word.starts_with("-"))
         return "there is no option '" + word + "'";
-    return "'" + word + "' is not a command: use repair or inspect";
+    return "'" + word + "' is not a command: use " + kCommands;
 }
 } // namespace
 
@@ -38,6 +44,9 @@ int main(int argc, char** argv)
                                           korva::kCopyright + "\n" + korva::kLicenceSummary);
     RepairCommand repair(app);
     FileReportCommand inspect(app);
+    FrameCopyCommand extract(app, FrameCopyCommand::Mode::Extract);
+    FrameCopyCommand append(app, FrameCopyCommand::Mode::Append);
+    ChunkRemovalCommand removeChunk(app);
     // Checked below, so that the message can name a stray word; set after the
     // commands, which would take the setting over and accept any word.
     app.require_subcommand(0, 1);
@@ -60,7 +69,17 @@ int main(int argc, char** argv)
     }
     if (!app.remaining().empty())
         return usageError(app, strayWord(app.remaining().front()));
-    if (!repair.chosen() && !inspect.chosen())
-        return usageError(app, "a command is needed: repair or inspect");
-    return repair.chosen() ? repair.run() : inspect.run();
+    // The library's trace of its walks is for its developers; korva-cli says
+    // what it did in its own lines.
+    CTrace::SetStream(nullptr);
+    if (repair.chosen())
+        return repair.run();
+    if (inspect.chosen())
+        return inspect.run();
+    for (FrameCopyCommand* command : {&extract, &append})
+        if (command->chosen())
+            return command->run();
+    if (removeChunk.chosen())
+        return removeChunk.run();
+    return usageError(app, std::string("a command is needed: ") + kCommands);
 }

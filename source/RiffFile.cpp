@@ -1,5 +1,6 @@
 #include "RiffFile.h"
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -75,22 +76,16 @@ uint32_t CRiffFile::SearchForChunk(FILE* pFile, uint64_t nStart, const char* psz
 
 namespace
 {
-// Removes the chunk at nOffset with its pad byte and reports the new length.
-// Everything is checked before the first byte is written.
-bool RemoveChunk(int fd, uint64_t nOffset, const char* pszChunk, uint64_t nLength,
-                 bool bIntelByteOrder, uint64_t& nNewLength)
+// Removes the chunk at nOffset, which ends at nEnd, and reports the new length.
+bool RemoveChunk(int fd, uint64_t nOffset, uint64_t nEnd, uint64_t nLength, bool bIntelByteOrder,
+                 uint64_t& nNewLength)
 {
-    ChunkReader reader(fd, nLength, bIntelByteOrder);
-    ChunkReader::Header header;
-    const uint8_t* pForm = reader.View(0, 4);
-    if (pForm == nullptr || std::memcmp(pForm, "RIFF", 4) != 0 ||
-        !reader.ReadHeader(nOffset, header) || std::string_view(header.id, 4) != pszChunk ||
-        header.bCutOff)
-        return false;
     const std::unique_ptr<uint8_t[]> pBuffer(new (std::nothrow) uint8_t[riff::kBlockSize]);
     if (!pBuffer)
+    {
+        errno = ENOMEM;
         return false;
-    const uint64_t nEnd = header.End();
+    }
     nNewLength = nLength - (nEnd - nOffset);
     uint8_t riffSize[4];
     riff::Put32(riffSize, static_cast<uint32_t>(nNewLength - 8), bIntelByteOrder);
@@ -101,22 +96,63 @@ bool RemoveChunk(int fd, uint64_t nOffset, const char* pszChunk, uint64_t nLengt
 }
 } // namespace
 
+// Everything is checked before the first byte is written, and in this order,
+// so that a refusal names the first thing wrong: an RF64 file of 5 GiB is
+// refused as RF64, not as too large.
+CRiffFile::Deletion CRiffFile::Check(const char* pszChunk, ChunkSpan& span)
+{
+    if (!Measure(m_pFile, span.nLength))
+        return WithSystemError(Deletion::IoFailed);
+    ChunkReader reader(fileno(m_pFile), span.nLength, m_bIntelByteOrder);
+    const uint8_t* pForm = reader.View(0, 4);
+    const auto formIs = [pForm](const char* pszForm)
+    { return pForm != nullptr && std::memcmp(pForm, pszForm, 4) == 0; };
+    if (!formIs("RIFF"))
+        return formIs("RF64") || formIs("BW64") ? Deletion::Rf64 : Deletion::NotRiff;
+    // A file longer than a RIFF size can state would get a wrapped one.
+    if (span.nLength > riff::kMaxRiffLength)
+        return Deletion::TooLarge;
+    span.nOffset = SearchForChunk(m_pFile, riff::kHeaderSize, pszChunk, false, m_bIntelByteOrder);
+    ChunkReader::Header header;
+    if (span.nOffset == 0 || !reader.ReadHeader(span.nOffset, header) ||
+        std::string_view(header.id, 4) != pszChunk)
+        return Deletion::NoSuchChunk;
+    span.nEnd = header.End();
+    return header.bCutOff ? Deletion::CutOff : Deletion::Deleted;
+}
+
+CRiffFile::Deletion CRiffFile::CheckDeleteChunk(const char* pszChunk)
+{
+    m_nSystemError = errno = 0;
+    if (!m_bPathSet || pszChunk == nullptr)
+        return Deletion::Unopened;
+    const StreamUse stream(*this, false);
+    if (!stream)
+        return WithSystemError(Deletion::Unopened);
+    ChunkSpan span;
+    return Check(pszChunk, span);
+}
+
 bool CRiffFile::DeleteChunk(const char* pszChunk)
 {
+    m_nSystemError = errno = 0; // a failure that sets none is told as 0
+    m_eDeletion = Deletion::Unopened;
     if (!m_bPathSet || pszChunk == nullptr)
         return false;
     const StreamUse stream(*this, true);
-    // A file longer than a RIFF size can state would get a wrapped one.
-    if (!stream || m_nFileLength > riff::kMaxRiffLength)
+    if (!stream)
+        return WithSystemError(false);
+    ChunkSpan span;
+    m_eDeletion = Check(pszChunk, span);
+    if (m_eDeletion != Deletion::Deleted)
         return false;
-    const uint64_t nOffset =
-        SearchForChunk(m_pFile, riff::kHeaderSize, pszChunk, false, m_bIntelByteOrder);
     uint64_t nNewLength = 0;
-    const bool bRemoved = nOffset != 0 && RemoveChunk(fileno(m_pFile), nOffset, pszChunk,
-                                                      m_nFileLength, m_bIntelByteOrder, nNewLength);
+    if (!RemoveChunk(fileno(m_pFile), span.nOffset, span.nEnd, span.nLength, m_bIntelByteOrder,
+                     nNewLength))
+        m_eDeletion = WithSystemError(Deletion::IoFailed);
     // The stream's buffer may hold bytes from before the move: drop them.
     fflush(m_pFile);
-    if (bRemoved)
+    if (m_eDeletion == Deletion::Deleted)
         m_nFileLength = nNewLength;
-    return bRemoved;
+    return m_eDeletion == Deletion::Deleted;
 }

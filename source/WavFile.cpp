@@ -15,6 +15,14 @@
 namespace
 {
 constexpr uint32_t kFmtFieldBytes = 16; // the six fields the reader takes from a fmt body
+
+// Reads the identifier at nOffset and tells whether it is pszExpected.
+bool ChunkIdAt(FILE* pFile, uint64_t nOffset, const char* pszExpected)
+{
+    char szId[5];
+    return riff::Seek(pFile, nOffset) && riff::ReadId(pFile, szId) &&
+           strcmp(szId, pszExpected) == 0;
+}
 } // namespace
 
 CWavFile::CWavFile(const char* pszPath) : CRiffFile(pszPath)
@@ -33,8 +41,7 @@ bool CWavFile::CheckHeader()
 
 bool CWavFile::GetProperties(uint64_t nOffset)
 {
-    char szId[5];
-    if (!riff::Seek(m_pFile, nOffset) || !riff::ReadId(m_pFile, szId) || strcmp(szId, "fmt ") != 0)
+    if (!ChunkIdAt(m_pFile, nOffset, "fmt "))
         return false;
     uint32_t nSize = 0;
     if (!riff::ReadU32(m_pFile, m_bIntelByteOrder, nSize))
@@ -74,8 +81,7 @@ bool CWavFile::GetProperties(uint64_t nOffset)
 
 bool CWavFile::GetDataProperties(uint64_t nOffset)
 {
-    char szId[5];
-    if (!riff::Seek(m_pFile, nOffset) || !riff::ReadId(m_pFile, szId) || strcmp(szId, "data") != 0)
+    if (!ChunkIdAt(m_pFile, nOffset, "data"))
         return false;
     uint32_t nSize = 0;
     if (riff::ReadU32(m_pFile, m_bIntelByteOrder, nSize))
@@ -206,7 +212,9 @@ public:
         const bool bClosed = fclose(m_pFile.release()) == 0;
         if (bWritten && bClosed && rename(m_tempPath.c_str(), m_finalPath.c_str()) == 0)
             return true;
+        const int nError = errno; // the caller's to tell
         remove(m_tempPath.c_str());
+        errno = nError;
         return false;
     }
 
@@ -217,22 +225,29 @@ private:
 };
 } // namespace
 
-bool CWavFile::PlanFrameCopy(uint32_t nStartFrame, uint32_t nEndFrame, FrameCopy& copy)
+CWavFile::Copy CWavFile::PlanFrameCopy(uint32_t nStartFrame, uint32_t nEndFrame, FrameCopy& copy)
 {
-    if (nStartFrame > nEndFrame || m_nBlockAlign == 0 || m_nDataOffset == 0 ||
-        nEndFrame > m_nDataLength / m_nBlockAlign)
-        return false;
+    if (m_nBlockAlign == 0)
+        return SearchForChunk(m_pFile, riff::kHeaderSize, "fmt ", false, m_bIntelByteOrder) == 0
+                   ? Copy::NoFormat
+                   : Copy::BlockAlignZero;
+    if (m_nDataOffset == 0)
+        return Copy::NoData;
+    if (nStartFrame > nEndFrame)
+        return Copy::StartAfterEnd;
+    // Whole frames of the data chunk: bytes of a partial last frame, or of a
+    // chunk behind the data, are no frames.
+    if (nEndFrame > GetFullFileRegionEnd())
+        return Copy::PastTheFrames;
     // The data chunk must still stand where the property reader found it.
-    char szId[5];
-    if (!riff::Seek(m_pFile, m_nDataOffset) || !riff::ReadId(m_pFile, szId) ||
-        strcmp(szId, "data") != 0)
-        return false;
+    if (!ChunkIdAt(m_pFile, m_nDataOffset, "data"))
+        return Copy::NoData;
     const uint64_t nBytes = uint64_t{nEndFrame - nStartFrame} * m_nBlockAlign;
     if (nBytes > UINT32_MAX)
-        return false;
+        return Copy::TooLarge;
     copy.nBytes = static_cast<uint32_t>(nBytes);
     copy.nFrom = m_nDataOffset + riff::kChunkHeaderSize + uint64_t{nStartFrame} * m_nBlockAlign;
-    return copy.nFrom + copy.nBytes <= m_nFileLength;
+    return copy.nFrom + copy.nBytes <= m_nFileLength ? Copy::Copied : Copy::FramesCutOff;
 }
 
 bool CWavFile::CreateNewFile(const char* pszPath, uint32_t nStartFrame, uint32_t nEndFrame)
@@ -240,42 +255,44 @@ bool CWavFile::CreateNewFile(const char* pszPath, uint32_t nStartFrame, uint32_t
     return CopyWithSourceOpen(&CWavFile::WriteNewFile, pszPath, nStartFrame, nEndFrame);
 }
 
-bool CWavFile::WriteNewFile(const char* pszPath, uint32_t nStartFrame, uint32_t nEndFrame)
+CWavFile::Copy CWavFile::WriteNewFile(const char* pszPath, const FrameCopy& copy)
 {
     const CopyBuffer buffer = AllocateCopyBuffer();
-    FrameCopy copy;
-    if (!buffer.pBytes || !PlanFrameCopy(nStartFrame, nEndFrame, copy))
-        return false;
-
+    if (!buffer.pBytes)
+        return WithSystemError(Copy::IoFailed);
     const uint64_t nFmtOffset =
         SearchForChunk(m_pFile, riff::kHeaderSize, "fmt ", false, m_bIntelByteOrder);
     char szFmtId[5];
     uint32_t nFmtSize = 0;
     if (nFmtOffset == 0 || !riff::Seek(m_pFile, nFmtOffset) || !riff::ReadId(m_pFile, szFmtId) ||
-        !riff::ReadU32(m_pFile, m_bIntelByteOrder, nFmtSize) || nFmtSize > buffer.nSize ||
-        !riff::ReadBytes(m_pFile, buffer.pBytes.get(), nFmtSize))
-        return false;
+        !riff::ReadU32(m_pFile, m_bIntelByteOrder, nFmtSize))
+        return Copy::NoFormat;
+    if (nFmtSize > buffer.nSize)
+        return Copy::FormatTooLarge;
+    if (!riff::ReadBytes(m_pFile, buffer.pBytes.get(), nFmtSize))
+        return WithSystemError(Copy::IoFailed);
     // RIFF size: form type, two chunk headers, the fmt body and the frames.
     const uint64_t nRiffSize = 4 + 2 * riff::kChunkHeaderSize + uint64_t{nFmtSize} + copy.nBytes;
     if (nRiffSize > UINT32_MAX)
-        return false;
+        return Copy::TooLarge;
 
     PendingFile destination(pszPath);
     FILE* pOut = destination.Stream();
     if (pOut == nullptr)
-        return false;
-    uint8_t header[12];
-    return riff::Seek(m_pFile, 0) && riff::ReadBytes(m_pFile, header, sizeof header) &&
-           riff::WriteBytes(pOut, header, 4) &&
-           riff::WriteU32(pOut, m_bIntelByteOrder, static_cast<uint32_t>(nRiffSize)) &&
-           riff::WriteBytes(pOut, header + 8, 4) && riff::WriteBytes(pOut, szFmtId, 4) &&
-           riff::WriteU32(pOut, m_bIntelByteOrder, nFmtSize) &&
-           riff::WriteBytes(pOut, buffer.pBytes.get(), nFmtSize) &&
-           riff::WriteBytes(pOut, "data", 4) &&
-           riff::WriteU32(pOut, m_bIntelByteOrder, copy.nBytes) &&
-           CopyFrames(m_pFile, copy.nFrom, pOut, riff::kHeaderSize + 16 + nFmtSize, copy.nBytes,
-                      buffer) &&
-           destination.Commit();
+        return WithSystemError(Copy::DestinationUnopened);
+    // A plain RIFF file whatever the source's form: an RF64 source's sizes
+    // are in its ds64 chunk, which the new file, small enough for RIFF, lacks.
+    const bool bWritten =
+        riff::WriteBytes(pOut, "RIFF", 4) &&
+        riff::WriteU32(pOut, m_bIntelByteOrder, static_cast<uint32_t>(nRiffSize)) &&
+        riff::WriteBytes(pOut, "WAVE", 4) && riff::WriteBytes(pOut, szFmtId, 4) &&
+        riff::WriteU32(pOut, m_bIntelByteOrder, nFmtSize) &&
+        riff::WriteBytes(pOut, buffer.pBytes.get(), nFmtSize) &&
+        riff::WriteBytes(pOut, "data", 4) && riff::WriteU32(pOut, m_bIntelByteOrder, copy.nBytes) &&
+        CopyFrames(m_pFile, copy.nFrom, pOut, riff::kHeaderSize + 16 + nFmtSize, copy.nBytes,
+                   buffer) &&
+        destination.Commit();
+    return bWritten ? Copy::Copied : WithSystemError(Copy::IoFailed);
 }
 
 bool CWavFile::AppendToFile(const char* pszPath, uint32_t nStartFrame, uint32_t nEndFrame)
@@ -283,32 +300,37 @@ bool CWavFile::AppendToFile(const char* pszPath, uint32_t nStartFrame, uint32_t 
     return CopyWithSourceOpen(&CWavFile::AppendFrames, pszPath, nStartFrame, nEndFrame);
 }
 
-bool CWavFile::AppendFrames(const char* pszPath, uint32_t nStartFrame, uint32_t nEndFrame)
+CWavFile::Copy CWavFile::AppendFrames(const char* pszPath, const FrameCopy& copy)
 {
     const FilePtr pDest(fopen(pszPath, "r+"));
+    if (!pDest)
+        return WithSystemError(Copy::DestinationUnopened);
     const CopyBuffer buffer = AllocateCopyBuffer();
-    FrameCopy copy;
-    if (!pDest || !buffer.pBytes || !PlanFrameCopy(nStartFrame, nEndFrame, copy))
-        return false;
+    if (!buffer.pBytes)
+        return WithSystemError(Copy::IoFailed);
 
     FILE* pOut = pDest.get();
+    // RF64 keeps its sizes in ds64, which this does not rewrite.
+    if (ChunkIdAt(pOut, 0, "RF64") || ChunkIdAt(pOut, 0, "BW64"))
+        return Copy::DestinationRf64;
     const uint64_t nDataOffset =
-        SearchForChunk(pOut, riff::kHeaderSize, "data", false, m_bIntelByteOrder);
-    char szId[5];
+        ChunkIdAt(pOut, 0, "RIFF")
+            ? SearchForChunk(pOut, riff::kHeaderSize, "data", false, m_bIntelByteOrder)
+            : 0;
     uint32_t nDataSize = 0;
     uint32_t nRiffSize = 0;
     uint64_t nLength = 0;
-    if (nDataOffset == 0 || !riff::Seek(pOut, nDataOffset) || !riff::ReadId(pOut, szId) ||
-        strcmp(szId, "data") != 0 || !riff::ReadU32(pOut, m_bIntelByteOrder, nDataSize) ||
-        !riff::Seek(pOut, 4) || !riff::ReadU32(pOut, m_bIntelByteOrder, nRiffSize) ||
-        !riff::SeekEnd(pOut, nLength))
-        return false;
+    if (nDataOffset == 0 || !ChunkIdAt(pOut, nDataOffset, "data") ||
+        !riff::ReadU32(pOut, m_bIntelByteOrder, nDataSize) || !riff::Seek(pOut, 4) ||
+        !riff::ReadU32(pOut, m_bIntelByteOrder, nRiffSize) || !riff::SeekEnd(pOut, nLength))
+        return Copy::DestinationNotWav;
     // The frames land at the end of the file, so they extend the data chunk
     // only when that chunk ends the file exactly (no pad byte, nothing behind it).
-    if (nDataOffset + riff::kChunkHeaderSize + nDataSize != nLength ||
-        uint64_t{nDataSize} + copy.nBytes > UINT32_MAX ||
+    if (nDataOffset + riff::kChunkHeaderSize + nDataSize != nLength)
+        return Copy::DataNotLast;
+    if (uint64_t{nDataSize} + copy.nBytes > UINT32_MAX ||
         nLength + copy.nBytes > riff::kMaxRiffLength)
-        return false;
+        return Copy::DestinationFull;
 
     // The frames first, the sizes last: until the sizes change, the frames
     // behind the data chunk are outside every chunk and easily cut off again.
@@ -318,27 +340,35 @@ bool CWavFile::AppendFrames(const char* pszPath, uint32_t nStartFrame, uint32_t 
         riff::WriteU32(pOut, m_bIntelByteOrder, nDataSize + copy.nBytes) && riff::Seek(pOut, 4) &&
         riff::WriteU32(pOut, m_bIntelByteOrder, static_cast<uint32_t>(nLength + copy.nBytes - 8)) &&
         fflush(pOut) == 0;
-    if (!bAppended)
+    if (bAppended)
+        return Copy::Copied;
+    const Copy failed = WithSystemError(Copy::IoFailed);
+    // Back to the old length and sizes; what could not be flushed is dropped.
+    fflush(pOut);
+    clearerr(pOut);
+    if (ftruncate(fileno(pOut), static_cast<off_t>(nLength)) == 0 &&
+        riff::Seek(pOut, nDataOffset + 4))
     {
-        // Back to the old length and sizes; what could not be flushed is dropped.
-        fflush(pOut);
-        clearerr(pOut);
-        if (ftruncate(fileno(pOut), static_cast<off_t>(nLength)) == 0 &&
-            riff::Seek(pOut, nDataOffset + 4))
-        {
-            riff::WriteU32(pOut, m_bIntelByteOrder, nDataSize);
-            riff::Seek(pOut, 4);
-            riff::WriteU32(pOut, m_bIntelByteOrder, nRiffSize);
-        }
+        riff::WriteU32(pOut, m_bIntelByteOrder, nDataSize);
+        riff::Seek(pOut, 4);
+        riff::WriteU32(pOut, m_bIntelByteOrder, nRiffSize);
     }
-    return bAppended;
+    return failed;
 }
 
 bool CWavFile::CopyWithSourceOpen(FrameCopier pCopier, const char* pszPath, uint32_t nStartFrame,
                                   uint32_t nEndFrame)
 {
+    m_nSystemError = errno = 0; // a failure that sets none is told as 0
     const StreamUse source(*this, false);
-    return pszPath != nullptr && source && (this->*pCopier)(pszPath, nStartFrame, nEndFrame);
+    FrameCopy copy;
+    if (pszPath == nullptr)
+        m_eCopy = Copy::DestinationUnopened;
+    else if (!source)
+        m_eCopy = WithSystemError(Copy::SourceUnopened);
+    else if ((m_eCopy = PlanFrameCopy(nStartFrame, nEndFrame, copy)) == Copy::Copied)
+        m_eCopy = (this->*pCopier)(pszPath, copy);
+    return m_eCopy == Copy::Copied;
 }
 
 // --- Per-channel streams ----------------------------------------------------
@@ -386,14 +416,6 @@ bool CWavFile::WriteBuffer(FILE** pFiles, const void* pBuffer, uint32_t nBytes)
 namespace
 {
 constexpr uint64_t kBextTimeReferenceLow = 346; // behind the header and the text fields
-
-// Reads the identifier at nOffset and tells whether it is pszExpected.
-bool ChunkIdAt(FILE* pFile, uint64_t nOffset, const char* pszExpected)
-{
-    char szId[5];
-    return riff::Seek(pFile, nOffset) && riff::ReadId(pFile, szId) &&
-           strcmp(szId, pszExpected) == 0;
-}
 
 // Reads the size of the bext chunk at nOffset and the low word of its time
 // reference. A chunk too short to hold the time reference has none (its bytes

@@ -39,13 +39,37 @@ public:
 
     // --- New files and appends (frames are counted from the first frame of
     // the data chunk; nEndFrame is one past the last) -----------------------
+    // What the last CreateNewFile or AppendToFile did, or why it did not: a
+    // front end words it. Refusals come before a byte is written.
+    enum class Copy
+    {
+        NotRun,
+        Copied,
+        SourceUnopened, // the source could not be opened for reading
+        NoFormat,       // the source has no fmt chunk
+        BlockAlignZero, // its fmt chunk states a block align of 0: frames cannot be counted
+        FormatTooLarge, // its fmt chunk is larger than the copy buffer
+        NoData,         // the source has no data chunk, or it no longer stands where it was found
+        StartAfterEnd,  // nStartFrame > nEndFrame
+        PastTheFrames,  // nEndFrame > the whole frames of the data chunk (GetFullFileRegionEnd)
+        FramesCutOff,   // the frames run past the end of the file: the data size states more
+        TooLarge,       // the frames, or the new file, pass what a 32-bit size can state
+        DestinationUnopened, // the new file could not be created, or the destination opened
+                             // for update (GetSystemError)
+        DestinationNotWav,   // append: the destination is no RIFF file with a data chunk
+        DestinationRf64,     // append: an RF64 file, whose sizes in ds64 this does not rewrite
+        DataNotLast,         // append: the destination's data chunk does not end the file
+        DestinationFull,     // append: its data chunk or the file would pass a 32-bit size
+        IoFailed,            // a read or write failed, or no buffer could be had (GetSystemError)
+    };
     // Writes a new WAV file holding this file's fmt chunk and the frames.
     // Checks everything before writing: on failure returns false and no file
     // is left at pszPath. The source stream is left as it was found.
     bool CreateNewFile(const char* pszPath, uint32_t nStartFrame, uint32_t nEndFrame);
-    // Appends the frames to the data chunk, which must end the existing WAV
-    // file at pszPath. On failure the destination is as it was.
+    // Appends the frames to the data chunk, which must end the existing RIFF
+    // WAV file at pszPath. On failure the destination is as it was.
     bool AppendToFile(const char* pszPath, uint32_t nStartFrame, uint32_t nEndFrame);
+    Copy GetCopy() const { return m_eCopy; }
     // Per-channel streams: m_nChannels handles starting at pFiles.
     void CloseFiles(FILE** pFiles);
     void SetFileDataLen(FILE** pFiles);
@@ -80,12 +104,16 @@ private:
     };
     // Checks a frame range against the source's open stream before anything
     // is written: whole frames only, a data chunk where it was found, a byte
-    // count that fits 32 bits and bytes that are all in the file.
-    bool PlanFrameCopy(uint32_t nStartFrame, uint32_t nEndFrame, FrameCopy& copy);
-    bool WriteNewFile(const char* pszPath, uint32_t nStartFrame, uint32_t nEndFrame);
-    bool AppendFrames(const char* pszPath, uint32_t nStartFrame, uint32_t nEndFrame);
-    // Runs one of the two above on the source's open stream, then closes it.
-    using FrameCopier = bool (CWavFile::*)(const char*, uint32_t, uint32_t);
+    // count that fits 32 bits and bytes that are all in the file. Copied when
+    // nothing stands against the copy.
+    Copy PlanFrameCopy(uint32_t nStartFrame, uint32_t nEndFrame, FrameCopy& copy);
+    Copy WriteNewFile(const char* pszPath, const FrameCopy& copy);
+    Copy AppendFrames(const char* pszPath, const FrameCopy& copy);
+    // Plans the copy on the source's open stream and runs one of the two
+    // above, then closes a stream it opened; records the outcome.
+    using FrameCopier = Copy (CWavFile::*)(const char*, const FrameCopy&);
     bool CopyWithSourceOpen(FrameCopier pCopier, const char* pszPath, uint32_t nStartFrame,
                             uint32_t nEndFrame);
+
+    Copy m_eCopy = Copy::NotRun;
 };

@@ -449,7 +449,9 @@ TEST_P(CliEvidence, TheFileTellsItsFormatOrSaysWhatIsMissing)
               c.warning != nullptr)
         << result.err;
     if (c.line.starts_with("repaired"))
+    {
         EXPECT_TRUE(soxSamples(out / "take.wav") == c.pcm);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Evidence, CliEvidence, ::testing::ValuesIn(kEvidenceCases),
@@ -463,7 +465,7 @@ const CliUsage::ParamType kUsageCases[] = {
     {"Version", "--version", 0,
      "korva-cli " KORVA_VERSION "\nCopyright (c) 2026 The Korva developers\n"},
     {"Help", "--help", 0, "Usage: korva-cli [OPTIONS] [SUBCOMMAND]"},
-    {"NoCommand", "", 2, "a command is needed: repair or inspect"},
+    {"NoCommand", "", 2, "a command is needed: repair, inspect, extract, append or remove-chunk"},
     {"UnknownOptionBeforeTheCommand", "--bogus", 2, "there is no option '--bogus'"},
     {"NoSuchCommand", "frobnicate", 2, "'frobnicate' is not a command"},
     {"UnknownOption", "repair --dest out --rate 48000 --bits 16 --fast src/a.wav", 2, "--fast"},
@@ -481,6 +483,16 @@ const CliUsage::ParamType kUsageCases[] = {
     {"DestinationLinksToTheSourceFolder", "repair --dest link --rate 48000 --bits 16 src/a.wav", 2,
      "the destination is a folder the files come from"},
     {"YesAndNo", "repair --dest out --rate 48000 --bits 16 --yes --no src/a.wav", 2, "excludes"},
+    {"FrameNotAWholeNumber", "extract --from 12k --to 5 src/a.wav out/x.wav", 2,
+     "--from takes a whole number of frames, not '12k'"},
+    {"FramePast32Bits", "append --from 0 --to 4294967296 src/a.wav out/x.wav", 2,
+     "--to takes a whole number of frames up to 4294967295, not '4294967296'"},
+    {"ExtractOntoItsSource", "extract --from 0 --to 1 --yes src/a.wav link/a.wav", 2,
+     "link/a.wav is the source file itself"},
+    {"ChunkIdOfThreeCharacters", "remove-chunk cue --dest out src/a.wav", 2,
+     "ID takes exactly four printable characters, not 'cue'"},
+    {"RemoveChunkIntoTheSourceFolder", "remove-chunk 'cue ' --dest link src/a.wav", 2,
+     "the destination is a folder the files come from"},
 };
 
 // Usage errors end with status 2 before anything is copied; --version and --help with 0.
@@ -772,3 +784,294 @@ TEST_F(CliBatch, CtrlCAtTheQuestionStopsWithoutAnAnswer)
                               (out / "b.wav").string() + "\tthe batch stopped before it\n");
     EXPECT_EQ(filesIn(out), (Files{{"a.wav", ascii("older")}}));
 }
+
+namespace
+{
+const Bytes kMono16 = chunk("fmt ", fmtPcm(1, 48000, 16));
+const Bytes kStereo24 = chunk("fmt ", fmtPcm(2, 48000, 24));
+const Bytes kTake =
+    riff({kStereo24, kBext, chunk("data", tone(4800, 2, 24)), chunk("LIST", ascii("INFOabcd"))});
+const Bytes kLong = riff({kMono16, chunk("data", tone(700000))}); // more than two copy buffers
+
+Bytes le64(uint64_t n)
+{
+    return cat({le32(static_cast<uint32_t>(n)), le32(static_cast<uint32_t>(n >> 32))});
+}
+
+// A mono 16-bit RF64 take: ds64 states the data size, the data chunk 0xFFFFFFFF.
+Bytes rf64(const Bytes& pcm, uint64_t nDataSize, const Bytes& extra = {})
+{
+    const Bytes rest = cat({kMono16, extra, ascii("data"), le32(0xFFFFFFFF), pcm});
+    return cat({ascii("RF64"), le32(0xFFFFFFFF), ascii("WAVE"), ascii("ds64"), le32(28),
+                le64(40 + rest.size()), le64(nDataSize), le64(nDataSize / 2), le32(0), rest});
+}
+
+// A mono 16-bit WAV file whose nDataSize bytes of data are zeros left to a sparse tail.
+Bytes nearTheLimit(uint32_t nDataSize)
+{
+    return cat({ascii("RIFF"), le32(36 + nDataSize), ascii("WAVE"), kMono16, ascii("data"),
+                le32(nDataSize)});
+}
+
+// The first chunk named id, header and all; offset of its header.
+std::size_t offsetOf(const Bytes& file, std::string_view id)
+{
+    return std::search(file.begin() + 12, file.end(), id.begin(), id.end()) - file.begin();
+}
+Bytes chunkOf(const Bytes& file, std::string_view id)
+{
+    const std::size_t at = offsetOf(file, id);
+    return Bytes(file.begin() + at, file.begin() + at + 8 + readLe32(file, at + 4));
+}
+
+Bytes head(const fs::path& file, std::size_t nBytes)
+{
+    Bytes bytes(nBytes);
+    std::ifstream(file).read(reinterpret_cast<char*>(bytes.data()), static_cast<long>(nBytes));
+    return bytes;
+}
+
+std::vector<std::string> words(const std::string& text)
+{
+    std::istringstream in(text);
+    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+}
+
+// "@S" and "@D" in text: the source's and the destination's path.
+std::string withPaths(std::string text, const std::string& source, const std::string& dest)
+{
+    for (const auto& [mark, path] : {std::pair{"@S", source}, {"@D", dest}})
+        for (std::size_t at; (at = text.find(mark)) != std::string::npos;)
+            text.replace(at, 2, path);
+    return text;
+}
+
+// extract or append through korva-cli: the source, the options (--from and --to first),
+// the line (its kind, then the start of its detail), the status, and DEST as it stands
+// before: none, a file, zeros behind it (sparse), a file size limit on the run.
+struct FrameCase
+{
+    const char* name;
+    const char* command;
+    Bytes source;
+    std::string options; // words between blanks
+    std::string line;
+    int status = 1;
+    Bytes dest = {};
+    uint32_t nZerosBehind = 0;
+    rlim_t nFileSizeLimit = 0;
+};
+
+const Bytes kOlder = ascii("an older file"), kNone;
+const Bytes kOddMono8 =
+    riff({chunk("fmt ", fmtPcm(1, 48000, 8)), chunk("data", tone(101, 1, 8), true)});
+const FrameCase kFrameCases[] = {
+    {"ExtractFromTheMiddleWithChunksAroundTheData", "extract", kTake, "--from 1234 --to 4000",
+     "extracted\tframes 1234 to 4000 of @S: 2766 frames, 16596 bytes", 0},
+    {"ExtractTheLastFramesOfAnRf64Take", "extract", rf64(tone(3000), 6000), "--from 2993 --to 3000",
+     "extracted\t", 0},
+    {"ExtractAllOfALongTake", "extract", kLong, "--from 0 --to 700000", "extracted\t", 0},
+    {"ExtractOverAnOlderFileWhenTold", "extract", kTake, "--from 0 --to 1 --yes", "extracted\t", 0,
+     kOlder},
+    {"AppendToATakeOfTheSameFormat", "append", kTake, "--from 100 --to 2101",
+     "appended\tframes 100 to 2101 of @S: 2001 frames; its data chunk now holds 2501 whole frames",
+     0, riff({kStereo24, chunk("data", tone(500, 2, 24, false, 2))})},
+    // Refused: every file stays as it was.
+    {"AnOlderFileIsKeptWithoutATerminal", "extract", kTake, "--from 0 --to 1",
+     "not processed\tthe file already there was kept", 1, kOlder},
+    {"StartAfterEnd", "extract", kTake, "--from 20 --to 10",
+     "failed\t--from 20 is past --to 10: --to is one past the last frame"},
+    // 10 bytes of 4-byte frames: 2 whole frames, though a bext chunk's bytes follow.
+    {"PastTheWholeFramesOfDataFollowedByAChunk", "extract",
+     riff({chunk("fmt ", fmtPcm(2, 48000, 16)), chunk("data", tone(5, 1, 16)), kBext}),
+     "--from 0 --to 3",
+     "failed\tframes 0 to 3 run past the audio of @S: its data chunk holds 2 whole frames; "
+     "choose --to 2 or less"},
+    {"NoFormatChunk", "append", riff({kBext, chunk("data", tone(100))}), "--from 0 --to 1",
+     "failed\t@S has no fmt chunk, so its frames cannot be counted: repair it", 1,
+     riff({kMono16, chunk("data", {})})},
+    {"NoDataChunk", "extract", riff({kMono16, kBext}), "--from 0 --to 0",
+     "failed\t@S has no data chunk"},
+    {"BlockAlignZero", "extract",
+     riff({chunk("fmt ", cat({le16(1), le16(1), le32(48000), le32(96000), le16(0), le16(16)})),
+           chunk("data", tone(10))}),
+     "--from 0 --to 1",
+     "failed\t@S's fmt chunk states a block align of 0, so its frames cannot be counted: remove "
+     "it from a copy (korva-cli remove-chunk 'fmt ')"},
+    {"FormatChunkLargerThanTheCopyBuffer", "extract",
+     riff({chunk("fmt ", cat({fmtPcm(1, 48000, 16), Bytes(614400)})), chunk("data", tone(10))}),
+     "--from 0 --to 1", "failed\t@S's fmt chunk is too large to be a format chunk"},
+    {"DataSizePastTheEndOfTheFile", "extract",
+     riff({kMono16, chunkDeclared("data", 4000, tone(100))}), "--from 0 --to 101",
+     "failed\tframes 0 to 101 are not all in @S: its data chunk states 4000 bytes, but the file "
+     "ends 200 bytes into it"},
+    {"RangePast32Bits", "extract", rf64(tone(100), uint64_t{1} << 33), "--from 1 --to 4294967295",
+     "failed\tframes 1 to 4294967295 of @S are 8589934588 bytes, more than a WAV file can hold"},
+    {"WriteFailsAtTheFileSizeLimit", "extract", kLong, "--from 0 --to 700000",
+     "failed\tthe copy failed: File too large; no file was left at @D", 1, kNone, 0, 100000},
+    {"AppendToAnotherFormat", "append", kTake, "--from 0 --to 1",
+     "failed\t@D is not of @S's format (channels 2 in @S, 1 in @D; bits per sample 24 in @S, 16 "
+     "in @D; block align 6 in @S, 2 in @D): frames of one format cannot join",
+     1, riff({kMono16, chunk("data", tone(10))})},
+    {"AppendBehindADataChunkThatIsNotLast", "append", kTake, "--from 0 --to 1",
+     "failed\t@D's data chunk does not end the file", 1, kTake},
+    {"AppendBehindAPadByte", "append", kOddMono8, "--from 0 --to 1",
+     "failed\t@D's data chunk does not end the file", 1, kOddMono8},
+    {"AppendBehindADataSizePastTheEnd", "append", kLong, "--from 0 --to 1",
+     "failed\t@D's data chunk does not end the file", 1,
+     riff({kMono16, chunkDeclared("data", 64, tone(4))})},
+    {"AppendToAWavWithoutData", "append", kLong, "--from 0 --to 1",
+     "failed\t@D is not a RIFF WAV file with a data chunk", 1, riff({kMono16})},
+    {"AppendToAnRf64", "append", kLong, "--from 0 --to 1",
+     "failed\t@D is an RF64 file, whose sizes korva-cli cannot update", 1, rf64(tone(10), 20)},
+    {"AppendToTextThatIsNoWav", "append", kTake, "--from 0 --to 1",
+     "failed\t@D is not a RIFF WAV file with a data chunk", 1, kOlder},
+    {"AppendToNoFile", "append", kTake, "--from 0 --to 1",
+     "failed\t@D could not be opened for writing: No such file or directory"},
+    {"AppendPastTheDataSizeLimit", "append", kLong, "--from 0 --to 20",
+     "failed\t@D would pass the 4 GiB a WAV file can hold with 40 more bytes", 1,
+     nearTheLimit(0xFFFFFFF0), 0xFFFFFFF0},
+    {"AppendPastTheRiffSizeLimit", "append", kLong, "--from 0 --to 20",
+     "failed\t@D would pass the 4 GiB", 1, nearTheLimit(0xFFFFFFC8), 0xFFFFFFC8},
+    {"AppendWriteFailsAtTheFileSizeLimit", "append", kLong, "--from 0 --to 700000",
+     "failed\tthe copy failed: File too large; @D is as it was", 1,
+     riff({kMono16, chunk("data", tone(10))}), 0, 100000},
+};
+
+class CliFrameCopy : public CliBatch, public ::testing::WithParamInterface<FrameCase>
+{
+};
+} // namespace
+
+// The new file, or DEST grown, holds exactly the frames sox trims from the source, and sox
+// reads it; a refusal says why and leaves the source and DEST as they were.
+TEST_P(CliFrameCopy, HoldsWhatSoxTrimsOrLeavesEveryFileAsItWas)
+{
+    const FrameCase& c = GetParam();
+    const std::string source = addSource("take.wav", c.source);
+    const fs::path dest = out / "dest.wav";
+    if (!c.dest.empty())
+        writeFile(dest, c.dest), fs::resize_file(dest, c.dest.size() + c.nZerosBehind);
+    std::vector<std::string> args = words(c.command + (" " + c.options));
+    args.insert(args.end(), {source, dest});
+    const auto result = CliProcess(args, c.nFileSizeLimit).finish();
+    EXPECT_EQ(result.status, c.status) << result.err;
+    const std::string line = withPaths(c.line, source, dest);
+    EXPECT_THAT(result.out, ::testing::StartsWith(std::string(line).insert(line.find('\t') + 1,
+                                                                           dest.string() + "\t")));
+    if (c.status != 0)
+    {
+        EXPECT_EQ(fs::directory_iterator(out) == fs::directory_iterator(), c.dest.empty());
+        EXPECT_TRUE(c.dest.empty() || (head(dest, c.dest.size()) == c.dest &&
+                                       fs::file_size(dest) == c.dest.size() + c.nZerosBehind));
+        return;
+    }
+    const Bytes frames = [&]
+    {
+        const std::string raw =
+            CliProcess::run({source, "-t", "raw", "-", "trim", args[2] + "s", "=" + args[4] + "s"},
+                            "sox")
+                .out;
+        return Bytes(raw.begin(), raw.end());
+    }();
+    ASSERT_FALSE(frames.empty());
+    Bytes expected = riff({chunkOf(c.source, "fmt "), chunk("data", frames)});
+    if (std::string(c.command) == "append")
+    {
+        expected = cat({c.dest, frames});
+        const std::size_t data = offsetOf(c.dest, "data");
+        putLe32(expected, 4, static_cast<uint32_t>(expected.size() - 8));
+        putLe32(expected, data + 4, readLe32(c.dest, data + 4) + frames.size());
+    }
+    EXPECT_TRUE(readFile(dest) == expected);
+    const Bytes decoded = soxSamples(dest);
+    EXPECT_TRUE(decoded.size() >= frames.size() &&
+                std::equal(frames.rbegin(), frames.rend(), decoded.rbegin()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Ranges, CliFrameCopy, ::testing::ValuesIn(kFrameCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+namespace
+{
+// remove-chunk ID --dest out a.wav b.wav, where b.wav has the chunk and out may hold an older
+// a.wav: what a.wav's copy must be (none: no copy), a.wav's line (kind, start of the
+// detail), the status. b.wav loses its chunk unless the batch stops at a.wav.
+struct ChunkCase
+{
+    const char* name;
+    const char* id;
+    Bytes file;
+    Bytes copy;
+    std::string line;
+    int status = 1;
+    std::string options = "";
+    bool bOlderCopy = false;
+    std::uintmax_t nSize = 0; // a.wav's size, with a sparse tail
+};
+
+const Bytes kData = chunk("data", tone(100));
+const Bytes kJunk = riff({kMono16, chunk("JUNK", samples(100)), kData});
+const ChunkCase kChunkCases[] = {
+    {"OddIXmlGoesWithItsPadByte", "iXML",
+     riff({kMono16, kBext, chunk("iXML", ascii("<BWFXML/>"), true), kData}),
+     riff({kMono16, kBext, kData}), "removed\tits 'iXML' chunk was removed: 18 bytes", 0},
+    {"OnlyTheFirstOfTwo", "JUNK",
+     riff({kMono16, chunk("JUNK", samples(100)), chunk("JUNK", {5, 6}), kData}),
+     riff({kMono16, chunk("JUNK", {5, 6}), kData}),
+     "removed\tits 'JUNK' chunk was removed: 108 bytes", 0},
+    {"ABlankInTheIdAndNothingBehind", "cue ", riff({kMono16, kData, chunk("cue ", le32(0))}),
+     riff({kMono16, kData}), "removed\tits 'cue ' chunk was removed: 12 bytes", 0},
+    {"NoSuchChunk", "iXML", kJunk, kNone,
+     "failed\t@S has no 'iXML' chunk, so there is nothing to remove"},
+    // Only a data chunk stays a chunk with a size past the end (others are holes).
+    {"CutOffByTheEndOfTheFile", "data", riff({kMono16, chunkDeclared("data", 4000, tone(100))}),
+     kNone, "failed\t@S's 'data' chunk runs past the end of the file"},
+    {"Rf64", "JUNK", rf64(tone(10), 20, chunk("JUNK", samples(8))), kNone,
+     "failed\t@S is an RF64 file"},
+    {"NotRiff", "JUNK", cat({ascii("RIFX"), le32(4), ascii("WAVE")}), kNone,
+     "failed\t@S is not a RIFF file"},
+    {"LargerThanARiffSizeCanState", "JUNK", kJunk, kNone,
+     "failed\t@S is larger than the 4 GiB a RIFF size can state", 1, "", false,
+     (std::uintmax_t{1} << 32) + 9},
+    {"AnOlderCopyIsKeptWithoutATerminal", "JUNK", kJunk, kNone,
+     "not processed\tthe file already there was kept", 1, "", true},
+    {"AnOlderCopyIsKeptWhenSkipped", "JUNK", kJunk, kNone,
+     "skipped\tthe file already there was kept", 0, "--existing skip", true},
+    {"AnOlderCopyIsReplacedWhenTold", "JUNK", kJunk, riff({kMono16, kData}), "removed\t", 0,
+     "--existing overwrite", true},
+};
+
+class CliChunkRemoval : public CliBatch, public ::testing::WithParamInterface<ChunkCase>
+{
+};
+} // namespace
+
+TEST_P(CliChunkRemoval, CopiesLoseTheChunkOrAreNotMadeAndSourcesStayAsTheyWere)
+{
+    const ChunkCase& c = GetParam();
+    const std::string a = addSource("a.wav", c.file, c.nSize);
+    const std::string b = addSource("b.wav", riff({kMono16, chunk(c.id, samples(4)), kData}));
+    if (c.bOlderCopy)
+        writeFile(out / "a.wav", kOlder);
+    std::vector<std::string> args = words(c.options);
+    args.insert(args.begin(), {"remove-chunk", c.id, "--dest", out});
+    args.insert(args.end(), {a, b});
+    const auto result = CliProcess::run(args);
+    EXPECT_EQ(result.status, c.status) << result.err;
+    std::string line = withPaths(c.line, a, "");
+    line.insert(line.find('\t') + 1, (out / "a.wav").string() + "\t");
+    EXPECT_THAT(result.out, ::testing::StartsWith(line));
+    const bool bGoesOn = !c.line.starts_with("not processed");
+    EXPECT_THAT(result.out, HasSubstr((bGoesOn ? "\nremoved\t" : "\nnot processed\t") +
+                                      (out / "b.wav").string() + "\t"));
+    Files expected;
+    if (!c.copy.empty() || c.bOlderCopy)
+        expected["a.wav"] = c.copy.empty() ? kOlder : c.copy;
+    if (bGoesOn)
+        expected["b.wav"] = riff({kMono16, kData});
+    EXPECT_EQ(filesIn(out), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Chunks, CliChunkRemoval, ::testing::ValuesIn(kChunkCases),
+                         [](const auto& info) { return std::string(info.param.name); });

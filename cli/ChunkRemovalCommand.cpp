@@ -1,0 +1,167 @@
+#include "ChunkRemovalCommand.h"
+
+#include "FileCommands.h"
+#include "FileCopy.h"
+#include "RiffFile.h"
+#include "RiffIO.h"
+#include "TemporaryCopy.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using Deletion = CRiffFile::Deletion;
+
+namespace
+{
+// A chunk identifier: exactly four printable characters, blanks among them.
+std::string ChunkId(const std::string& text)
+{
+    if (text.size() == 4 && std::all_of(text.begin(), text.end(),
+                                        [](unsigned char c) { return c >= 0x20 && c < 0x7F; }))
+        return text;
+    throw CLI::ValidationError("ID takes exactly four printable characters, not '" + text +
+                               "' (a blank counts: quote it, as in 'cue ')");
+}
+
+std::string Refusal(Deletion deletion, const std::string& file, const std::string& id, int nError)
+{
+    const std::string chunk = "'" + id + "' chunk";
+    switch (deletion)
+    {
+    case Deletion::Unopened:
+        return file + " could not be opened: " + file_commands::Reason(nError);
+    case Deletion::NotRiff:
+        return file + " is not a RIFF file, so it has no chunks to remove";
+    case Deletion::Rf64:
+        return file + " is an RF64 file, whose sizes korva-cli cannot rewrite: no copy was made";
+    case Deletion::TooLarge:
+        return file + " is larger than the 4 GiB a RIFF size can state, so the copy's size "
+                      "could not be written: no copy was made";
+    case Deletion::NoSuchChunk:
+        return file + " has no " + chunk + ", so there is nothing to remove (korva-cli inspect " +
+               "lists its chunks)";
+    case Deletion::CutOff:
+        return file + "'s " + chunk +
+               " runs past the end of the file: only a whole chunk can "
+               "be removed";
+    case Deletion::IoFailed:
+    case Deletion::NotRun:
+    case Deletion::Deleted:
+        break;
+    }
+    return "the copy failed: " + file_commands::Reason(nError);
+}
+
+// A descriptor closed when it goes.
+struct Descriptor
+{
+    int fd;
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+} // namespace
+
+ChunkRemovalCommand::ChunkRemovalCommand(CLI::App& app)
+{
+    m_command = app.add_subcommand("remove-chunk", "Copy each file into DIR without its first "
+                                                   "chunk named ID (a broken iXML, a huge JUNK)");
+    m_command
+        ->add_option_function<std::string>(
+            "ID", [this](const std::string& text) { m_id = ChunkId(text); },
+            "The chunk's identifier: four characters, such as iXML, JUNK or 'cue '")
+        ->required();
+    m_command->add_option("--dest", m_destination, "Folder for the copies, not one they come from")
+        ->required()
+        ->type_name("DIR");
+    m_existing.emplace(*m_command);
+    m_command->add_flag("--json", m_bJson, "One JSON object per file instead of a line");
+    m_command->add_option("FILE", m_files, "RIFF files to copy without the chunk; only read")
+        ->required();
+}
+
+int ChunkRemovalCommand::run()
+{
+    const std::vector<fs::path> sources(m_files.begin(), m_files.end());
+    if (const std::string refusal = file_commands::FolderRefusal(m_destination, sources);
+        !refusal.empty())
+        return file_commands::UsageError(refusal);
+    file_commands::RemoveLeftovers(m_destination);
+    m_buffer.resize(riff::kBlockSize);
+    const OverwritePrompt prompt(-1);
+    int nStatus = 0;
+    for (const fs::path& source : sources)
+    {
+        const Result result = m_bStopped ? Result{"not processed", "the batch stopped before it"}
+                                         : remove(source, prompt);
+        file_commands::Print({{"source", source.string()},
+                              {"destination", (m_destination / source.filename()).string()},
+                              {"kind", result.kind},
+                              {"detail", result.detail}},
+                             m_bJson);
+        nStatus = std::max(nStatus, file_commands::StatusOf(result.kind));
+    }
+    return nStatus;
+}
+
+// The checks first, on the source: a file the library would refuse is not copied.
+ChunkRemovalCommand::Result ChunkRemovalCommand::remove(const fs::path& source,
+                                                        const OverwritePrompt& prompt)
+{
+    if (const auto why = file_commands::WhyUnreadable(source))
+        return {"failed", source.string() + ": " + *why};
+    CRiffFile file(source.c_str());
+    if (const Deletion deletion = file.CheckDeleteChunk(m_id.c_str());
+        deletion != Deletion::Deleted)
+        return {"failed", Refusal(deletion, source, m_id, file.GetSystemError())};
+
+    const fs::path target = m_destination / source.filename();
+    std::error_code ec;
+    if (fs::is_directory(target, ec))
+        return {"failed", "a folder of that name stands in " + m_destination};
+    const bool bExists = fs::symlink_status(target, ec).type() != fs::file_type::not_found;
+    if (bExists)
+    {
+        const RepairJob::Answer answer = m_existing->answer(source.filename(), prompt);
+        m_bStopped = answer == RepairJob::Answer::No;
+        if (answer == RepairJob::Answer::Skip || m_bStopped)
+            return {m_bStopped ? "not processed" : "skipped", "the file already there was kept"};
+    }
+    return copyWithout(source, target, bExists);
+}
+
+ChunkRemovalCommand::Result ChunkRemovalCommand::copyWithout(const fs::path& source,
+                                                             const fs::path& target, bool bReplace)
+{
+    std::error_code ec;
+    TemporaryCopy copy(m_destination, ec);
+    if (ec)
+        return {"failed", "no copy can be made in " + m_destination + ": " + ec.message()};
+    const Descriptor in{::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+    struct stat info;
+    if (in.fd < 0 || fstat(in.fd, &info) != 0)
+        return {"failed", source.string() + " could not be read: " + file_commands::Reason(errno)};
+    const auto nLength = static_cast<uint64_t>(info.st_size);
+    if (!file_copy::Copy(in.fd, 0, copy.fd(), 0, nLength, m_buffer.data(), m_buffer.size()))
+        return {"failed", "the copy failed: " + file_commands::Reason(errno)};
+    // The copy has no name yet (or a temporary one): the library reaches it
+    // through its descriptor.
+    CRiffFile copied(("/dev/fd/" + std::to_string(copy.fd())).c_str());
+    if (!copied.DeleteChunk(m_id.c_str()))
+        return {"failed", Refusal(copied.GetDeletion(), source, m_id, copied.GetSystemError())};
+    // The owner may always write the copy, even of a file from read-only media.
+    if (fchmod(copy.fd(), (info.st_mode & 07777) | S_IRUSR | S_IWUSR) != 0)
+        return {"failed",
+                "the copy's permissions could not be set: " + file_commands::Reason(errno)};
+    if (!copy.Publish(target, bReplace, ec))
+        return {"failed", "the copy could not take its name: " + ec.message() +
+                              (bReplace ? "; the file already there was kept" : "")};
+    return {"removed", "its '" + m_id + "' chunk was removed: " +
+                           std::to_string(nLength - copied.GetLength()) + " bytes"};
+}

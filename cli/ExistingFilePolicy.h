@@ -1,0 +1,25 @@
+#pragma once
+
+#include "OverwritePrompt.h"
+#include "RepairJob.h"
+
+#include <CLI/CLI.hpp>
+
+#include <string>
+
+// What a command does with a file of the same name already standing where it
+// writes one: the --existing option (ask, the default; overwrite; skip; stop)
+// and its short forms --yes (overwrite) and --no (stop).
+class ExistingFilePolicy
+{
+public:
+    // Adds the three options to command.
+    explicit ExistingFilePolicy(CLI::App& command);
+
+    // The answer for the file of that name: the option's, or with ask the
+    // user's at the prompt. After [a]ll every later file is overwritten too.
+    RepairJob::Answer answer(const std::string& name, const OverwritePrompt& prompt);
+
+private:
+    std::string m_existing = "ask";
+};
