@@ -11,7 +11,7 @@
 class ChunkReader
 {
 public:
-    static constexpr std::size_t kWindowSize = 64 * 1024;
+    static constexpr std::size_t kWindowSize = 16 * 1024;
 
     // One chunk header as it stands in the file.
     struct Header

@@ -359,9 +359,9 @@ void FormatEvidence::ReadAudio(std::span<const uint8_t> audio)
         return;
     const AudioProbe::Reading& best = probe.readings.front();
     char text[96];
-    std::snprintf(text, sizeof text, "cheapest reading: %s, %u channels, %.2f bits per byte",
+    std::snprintf(text, sizeof text, "cheapest reading: %s, %u channel%s, %.2f bits per byte",
                   EncodingName(best.encoding), static_cast<unsigned>(best.nChannels),
-                  best.dBitsPerByte);
+                  best.nChannels == 1 ? "" : "s", best.dBitsPerByte);
     if (probe.encoding)
     {
         Add(Quantity::BitsPerSample, Source::Audio, AudioProbe::BitsPerSample(*probe.encoding),
