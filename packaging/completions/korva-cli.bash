@@ -8,51 +8,68 @@ _korva_cli()
     local command="" i
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-        repair | inspect)
+        repair | inspect | extract | append | remove-chunk)
             command=${words[i]}
             break
             ;;
         esac
     done
 
+    case $prev in
+    --dest)
+        _filedir -d
+        return
+        ;;
+    --rate)
+        COMPREPLY=($(compgen -W 'auto 44100 48000 88200 96000 176400 192000' -- "$cur"))
+        return
+        ;;
+    --bits)
+        COMPREPLY=($(compgen -W 'auto 8 16 24 32 64' -- "$cur"))
+        return
+        ;;
+    --channels)
+        COMPREPLY=($(compgen -W 'auto 1 2 4 6 8' -- "$cur"))
+        return
+        ;;
+    --existing)
+        COMPREPLY=($(compgen -W 'ask overwrite skip stop' -- "$cur"))
+        return
+        ;;
+    --from | --to)
+        return
+        ;;
+    esac
+
+    local options
     case $command in
     "")
         if [[ $cur == -* ]]; then
             COMPREPLY=($(compgen -W '--help --version' -- "$cur"))
         else
-            COMPREPLY=($(compgen -W 'repair inspect' -- "$cur"))
+            COMPREPLY=($(compgen -W 'repair inspect extract append remove-chunk' -- "$cur"))
         fi
+        return
         ;;
     repair)
-        case $prev in
-        --dest)
-            _filedir -d
-            return
-            ;;
-        --rate)
-            COMPREPLY=($(compgen -W '44100 48000 88200 96000 128000' -- "$cur"))
-            return
-            ;;
-        --bits)
-            COMPREPLY=($(compgen -W '16 24' -- "$cur"))
-            return
-            ;;
-        esac
-        if [[ $cur == -* ]]; then
-            COMPREPLY=($(compgen -W '--help --dest --rate --bits --yes --no --trace' -- "$cur"))
-        else
-            # Only .wav files are taken, in any letter case.
-            _filedir '[wW][aA][vV]'
-        fi
+        options='--help --dest --rate --bits --channels --float --auto --strict --existing
+            --yes --no --json --quiet --verbose'
         ;;
-    inspect)
-        if [[ $cur == -* ]]; then
-            COMPREPLY=($(compgen -W '--help --json' -- "$cur"))
-        else
-            _filedir
-        fi
-        ;;
+    inspect) options='--help --json' ;;
+    extract) options='--help --from --to --existing --yes --no --json' ;;
+    append) options='--help --from --to --json' ;;
+    remove-chunk) options='--help --dest --existing --yes --no --json' ;;
     esac
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "$options" -- "$cur"))
+    elif [[ $command == remove-chunk && $prev == remove-chunk ]]; then
+        COMPREPLY=($(compgen -W 'JUNK iXML LIST PAD' -- "$cur"))
+    elif [[ $command == inspect || $command == remove-chunk ]]; then
+        _filedir
+    else
+        # Only .wav files are taken, in any letter case.
+        _filedir '[wW][aA][vV]'
+    fi
 } &&
     complete -F _korva_cli korva-cli
 

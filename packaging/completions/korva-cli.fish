@@ -1,30 +1,48 @@
 # fish completion for korva-cli
 
-set -l commands repair inspect
+set -l commands repair inspect extract append remove-chunk
 
 complete -c korva-cli -f
 complete -c korva-cli -s h -l help -d 'Print a summary of the options'
 complete -c korva-cli -n "not __fish_seen_subcommand_from $commands" -l version -d 'Print the version'
 complete -c korva-cli -n "not __fish_seen_subcommand_from $commands" -a repair \
-    -d 'Copy files into a folder and give each copy a fmt chunk'
+    -d 'Copy files into a folder and repair each copy'
 complete -c korva-cli -n "not __fish_seen_subcommand_from $commands" -a inspect \
     -d 'Show the chunks of files and whether they can be repaired'
+complete -c korva-cli -n "not __fish_seen_subcommand_from $commands" -a extract \
+    -d 'Write frames of a WAV file into a new one'
+complete -c korva-cli -n "not __fish_seen_subcommand_from $commands" -a append \
+    -d 'Append frames of a WAV file to another'
+complete -c korva-cli -n "not __fish_seen_subcommand_from $commands" -a remove-chunk \
+    -d 'Copy files into a folder without a chunk'
 
-# repair: only .wav files are taken; they are offered first.
-complete -c korva-cli -n '__fish_seen_subcommand_from repair' -l dest -x \
-    -a '(__fish_complete_directories)' -d 'Folder for the repaired copies'
-complete -c korva-cli -n '__fish_seen_subcommand_from repair' -l rate -x \
-    -a '44100 48000 88200 96000 128000' -d 'Sample rate written into the fmt chunk'
-complete -c korva-cli -n '__fish_seen_subcommand_from repair' -l bits -x \
-    -a '16 24' -d 'Bits per sample written into the fmt chunk'
-complete -c korva-cli -n '__fish_seen_subcommand_from repair; and not __fish_seen_argument -l no' \
-    -l yes -d 'Overwrite existing files without asking'
-complete -c korva-cli -n '__fish_seen_subcommand_from repair; and not __fish_seen_argument -l yes' \
-    -l no -d 'Never overwrite an existing file'
-complete -c korva-cli -n '__fish_seen_subcommand_from repair' -l trace \
-    -d 'Send the chunk-walk trace to standard output'
-complete -c korva-cli -n '__fish_seen_subcommand_from repair' -k -a '(__fish_complete_suffix .wav)'
+set -l repair '__fish_seen_subcommand_from repair'
+set -l folder '__fish_seen_subcommand_from repair remove-chunk'
+set -l existing '__fish_seen_subcommand_from repair extract remove-chunk'
+set -l frames '__fish_seen_subcommand_from extract append'
 
-complete -c korva-cli -n '__fish_seen_subcommand_from inspect' -l json \
-    -d 'One JSON object per file, one per line'
-complete -c korva-cli -n '__fish_seen_subcommand_from inspect' -F
+complete -c korva-cli -n $folder -l dest -x -a '(__fish_complete_directories)' \
+    -d 'Folder for the copies'
+complete -c korva-cli -n $repair -l rate -x -a 'auto 44100 48000 88200 96000 176400 192000' \
+    -d 'Sample rate written into the fmt chunk'
+complete -c korva-cli -n $repair -l bits -x -a 'auto 8 16 24 32 64' -d 'Bits per sample'
+complete -c korva-cli -n $repair -l channels -x -a 'auto 1 2 4 6 8' -d 'Channels'
+complete -c korva-cli -n $repair -l float -d 'IEEE float samples instead of integer PCM'
+complete -c korva-cli -n $repair -l auto -d "Rate, bits and channels from each file's own evidence"
+complete -c korva-cli -n $repair -l strict -d 'Fail a file whose metadata contradicts the format'
+complete -c korva-cli -n $repair -l quiet -d 'Print only the files that failed'
+complete -c korva-cli -n $repair -l verbose -d 'Also print what the job does'
+complete -c korva-cli -n $existing -l existing -x -a 'ask overwrite skip stop' \
+    -d 'A file of that name in the destination'
+complete -c korva-cli -n $existing -l yes -d 'Overwrite a file of that name in the destination'
+complete -c korva-cli -n $existing -l no -d 'Keep a file of that name in the destination and stop'
+complete -c korva-cli -n $frames -l from -x -d 'The first frame'
+complete -c korva-cli -n $frames -l to -x -d 'One past the last frame'
+complete -c korva-cli -n "__fish_seen_subcommand_from $commands; and not __fish_seen_subcommand_from append" \
+    -l json -d 'One JSON object per file'
+complete -c korva-cli -n '__fish_seen_subcommand_from append' -l json -d 'A JSON object instead of a line'
+
+# Only .wav files are taken by repair, extract and append; they are offered first.
+complete -c korva-cli -n '__fish_seen_subcommand_from repair extract append' -k \
+    -a '(__fish_complete_suffix .wav)'
+complete -c korva-cli -n '__fish_seen_subcommand_from inspect remove-chunk' -F
