@@ -2,8 +2,8 @@
 # bench/run.sh BUILD_DIR [ROUNDS]
 # Times korva-cli repair against cp of the same files, side by side in one run:
 # the two alternate (korva first in odd rounds, cp first in even ones) for
-# ROUNDS (5) rounds, each into a fresh destination folder, and each figure is
-# the ratio of the medians. Destinations are deleted only after a row: on ext4
+# ROUNDS (5) rounds, each into a fresh destination folder and after a sync,
+# and each figure is the ratio of the medians. Destinations are deleted only after a row: on ext4
 # a folder of thousands of files just deleted makes every later file creation
 # slower, which hides a difference in the programs under one in the disk.
 # Also: system calls per file (strace -c -f on 200 small files, korva and cp),
@@ -45,6 +45,9 @@ batch() {
     for ((r = 0; r < rounds; r++)); do
         mkdir "$data/k$r" "$data/c$r"
         for side in $( ((r % 2 == 0)) && echo "korva cp" || echo "cp korva"); do
+            # Each side starts with nothing left to write back: otherwise the
+            # side that follows pays for the gigabyte the other one left dirty.
+            sync
             t=$(now)
             if [ "$side" = korva ]; then
                 find "$src" -name '*.wav' -print0 |
