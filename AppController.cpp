@@ -5,7 +5,6 @@
 #include <cctype>
 #include <filesystem>
 #include <optional>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 using korva::FileOutcome;
@@ -384,16 +383,14 @@ void AppController::reportUnreadableSources()
     for (std::size_t i = 0; i < fileArray.size(); ++i)
     {
         const std::string source = joinPath(pathArray[i], fileArray[i]);
-        std::error_code ec;
-        const bool bThere = fs::is_regular_file(source, ec);
-        if (bThere && access(source.c_str(), R_OK) == 0)
+        const std::optional<std::string> why = RepairJob::WhyUnreadable(source);
+        if (!why)
             continue;
         FileOutcome outcome;
         outcome.sourcePath = source;
         outcome.destinationPath = joinPath(szDestPath, fileArray[i]);
         outcome.kind = Kind::Failed;
-        outcome.detail = bThere ? "it cannot be read: permission denied"
-                                : "it is no longer there (moved, renamed, or its card removed?)";
+        outcome.detail = *why;
         m_unreadableRows.insert(static_cast<int>(i));
         reportOutcome(static_cast<int>(i), outcome);
     }

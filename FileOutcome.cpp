@@ -1,5 +1,8 @@
 #include "FileOutcome.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace korva
 {
 const char* KindWord(FileOutcome::Kind kind)
@@ -16,10 +19,42 @@ const char* KindWord(FileOutcome::Kind kind)
         return "failed";
     case FileOutcome::Kind::Skipped:
         return "skipped";
+    case FileOutcome::Kind::Extracted:
+        return "extracted";
+    case FileOutcome::Kind::Appended:
+        return "appended";
+    case FileOutcome::Kind::ChunkRemoved:
+        return "removed";
     case FileOutcome::Kind::NotProcessed:
         break;
     }
     return "not processed";
+}
+
+std::string SystemErrorWords(int nError)
+{
+    switch (nError)
+    {
+    case 0:
+        return "the file ended early";
+    case ENOENT:
+        return "it is no longer there (moved, renamed, or its card removed?)";
+    case EACCES:
+    case EPERM:
+        return "permission denied";
+    case ENOSPC:
+        return "the destination is full";
+    case EDQUOT:
+        return "the destination's disk quota is used up";
+    case EFBIG:
+        return "the file is too large for the destination";
+    case EROFS:
+        return "the destination is read-only";
+    case EEXIST:
+        return "another file of that name appeared in the destination meanwhile";
+    default:
+        return std::strerror(nError);
+    }
 }
 
 std::string DescribeFormat(const WavFormat& format)

@@ -19,6 +19,9 @@ struct FileOutcome
         Failed,        // no new copy stands there; detail says why
         Skipped,       // the user kept the file already in the destination
         NotProcessed,  // never reached: the batch stopped first
+        Extracted,     // korva-cli's other commands: frames written into a new file,
+        Appended,      // frames added to an existing one,
+        ChunkRemoved,  // a copy made without a chunk
     };
     std::string sourcePath;
     std::string destinationPath;
@@ -28,8 +31,12 @@ struct FileOutcome
     std::vector<std::string> warnings; // what the user should know though the file was repaired
 };
 
-// "repaired", "sizes repaired", "unchanged", "failed", "skipped" or "not processed".
+// "repaired", "sizes repaired", "unchanged", "failed", "skipped", "not processed",
+// "extracted", "appended" or "removed".
 const char* KindWord(FileOutcome::Kind kind);
+// What the system's error number means to the user, in plain words; for 0 (a
+// read that came up short) "the file ended early".
+std::string SystemErrorWords(int nError);
 // "48000 Hz, 24 bit, mono", "44100 Hz, 32 bit float, 4 channels".
 std::string DescribeFormat(const WavFormat& format);
 } // namespace korva

@@ -20,37 +20,13 @@
 
 namespace fs = std::filesystem;
 using korva::FileOutcome;
+using korva::SystemErrorWords;
 using Kind = FileOutcome::Kind;
 using Verdict = RepairPlan::Verdict;
 
 namespace
 {
 constexpr bool kHostIsIntel = std::endian::native == std::endian::little;
-
-// What the system's error means to the user.
-std::string Reason(int nError)
-{
-    switch (nError)
-    {
-    case ENOENT:
-        return "it is no longer there (moved, renamed, or its card removed?)";
-    case EACCES:
-    case EPERM:
-        return "permission denied";
-    case ENOSPC:
-        return "the destination is full";
-    case EDQUOT:
-        return "the destination's disk quota is used up";
-    case EFBIG:
-        return "the file is too large for the destination";
-    case EROFS:
-        return "the destination is read-only";
-    case EEXIST:
-        return "another file of that name appeared in the destination meanwhile";
-    default:
-        return std::strerror(nError);
-    }
-}
 
 // Copies the source into out by the plan's edits: the bytes in front of each
 // edit, its zero bytes, on behind the bytes it leaves out; every byte once.
@@ -186,7 +162,7 @@ void RepairJob::Read(const fs::path& sourcePath, const FormatChoice& choice, Sou
     // that is gone or cannot be opened fails alone: the batch goes on.
     source.fd = ::open(sourcePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (source.fd < 0 || fstat(source.fd, &source.info) != 0)
-        return fail("it could not be read: " + Reason(errno), false);
+        return fail("it could not be read: " + SystemErrorWords(errno), false);
     if (!S_ISREG(source.info.st_mode))
         return fail("it is not a regular file", false);
     const auto nLength = static_cast<uint64_t>(source.info.st_size);
@@ -209,7 +185,7 @@ void RepairJob::Read(const fs::path& sourcePath, const FormatChoice& choice, Sou
         preview.warnings = chosen.warnings;
     }
     if (reader.Failed())
-        return fail("it could not be read: " + Reason(reader.Error()), true);
+        return fail("it could not be read: " + SystemErrorWords(reader.Error()), true);
     const RepairPlan& plan = source.plan = RepairPlan::Make(layout, preview.format, kHostIsIntel);
     if (plan.verdict == Verdict::NotWholeFrames && bNeedsFormat)
         return fail("its " + std::to_string(plan.nDataDeclared) +
@@ -226,6 +202,15 @@ void RepairJob::Read(const fs::path& sourcePath, const FormatChoice& choice, Sou
                                   : Action::KeepFormat;
     if (bLeftAlone)
         preview.detail = Describe(plan, preview.format, preview.sources);
+}
+
+std::optional<std::string> RepairJob::WhyUnreadable(const fs::path& source)
+{
+    std::error_code ec;
+    const bool bThere = fs::is_regular_file(source, ec);
+    if (bThere && access(source.c_str(), R_OK) == 0)
+        return std::nullopt;
+    return bThere ? "it cannot be read: " + SystemErrorWords(EACCES) : SystemErrorWords(ENOENT);
 }
 
 FileOutcome RepairJob::Run(const fs::path& sourcePath)
@@ -282,12 +267,14 @@ FileOutcome RepairJob::Copy(const Source& source, FileOutcome outcome, bool bRep
     std::error_code ec;
     TemporaryCopy copy(m_destination, ec);
     if (ec)
-        return Fail(outcome, "no copy can be made in the destination: " + Reason(ec.value()), true);
+        return Fail(outcome,
+                    "no copy can be made in the destination: " + SystemErrorWords(ec.value()),
+                    true);
     const bool bRepair = KindOf(plan.verdict) != Kind::Unchanged;
     if (!CopyShaped(source.fd, plan.nSourceLength, copy.fd(),
                     bRepair ? plan.edits : std::vector<RepairPlan::Edit>{}, m_pBuffer.get()) ||
         (bRepair && !KorvaWavFile::WriteRepair(copy.fd(), plan)))
-        return Fail(outcome, "it could not be copied: " + Reason(errno), true);
+        return Fail(outcome, "it could not be copied: " + SystemErrorWords(errno), true);
     if (bRepair)
     {
         // Walked once more: a copy that is not what a repaired file must be
@@ -295,7 +282,8 @@ FileOutcome RepairJob::Copy(const Source& source, FileOutcome outcome, bool bRep
         ChunkReader check(copy.fd(), plan.nLength, kHostIsIntel);
         const std::string problem = RepairPlan::Check(RiffLayout::Read(check));
         if (check.Failed())
-            return Fail(outcome, "it could not be copied: " + Reason(check.Error()), true);
+            return Fail(outcome, "it could not be copied: " + SystemErrorWords(check.Error()),
+                        true);
         if (!problem.empty())
             return Fail(outcome,
                         "the repaired copy did not check out (" + problem + "), so it was not kept",
@@ -309,11 +297,12 @@ FileOutcome RepairJob::Copy(const Source& source, FileOutcome outcome, bool bRep
     // The owner may always write the copy, even of a file from read-only media.
     if (fchmod(copy.fd(), (source.info.st_mode & 07777) | S_IRUSR | S_IWUSR) != 0 ||
         futimens(copy.fd(), times) != 0)
-        return Fail(outcome, "the copy's permissions or times could not be set: " + Reason(errno),
+        return Fail(outcome,
+                    "the copy's permissions or times could not be set: " + SystemErrorWords(errno),
                     true);
     if (!copy.Publish(source.target, bReplace, ec))
         return Fail(outcome,
-                    "the copy could not take its name: " + Reason(ec.value()) +
+                    "the copy could not take its name: " + SystemErrorWords(ec.value()) +
                         (bReplace ? "; the file already there was kept" : ""),
                     true);
     outcome.kind = KindOf(plan.verdict);

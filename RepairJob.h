@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,11 @@ public:
     // destination decides (the name taken, a full disk) or for a change to
     // the source in between.
     static Preview PreviewOf(const std::filesystem::path& source, const FormatChoice& choice);
+
+    // Why a listed source cannot be read ("it is no longer there (...)", "it
+    // cannot be read: permission denied"); nothing when it can. For telling
+    // the user before a batch starts.
+    static std::optional<std::string> WhyUnreadable(const std::filesystem::path& source);
 
     // Copies and repairs one file; the outcome says what became of it.
     korva::FileOutcome Run(const std::filesystem::path& source);

@@ -2,6 +2,7 @@
 
 #include "FileCommands.h"
 #include "FileCopy.h"
+#include "RepairJob.h"
 #include "RiffFile.h"
 #include "RiffIO.h"
 #include "TemporaryCopy.h"
@@ -14,6 +15,7 @@
 
 namespace fs = std::filesystem;
 using Deletion = CRiffFile::Deletion;
+using Kind = korva::FileOutcome::Kind;
 
 namespace
 {
@@ -33,7 +35,7 @@ std::string Refusal(Deletion deletion, const std::string& file, const std::strin
     switch (deletion)
     {
     case Deletion::Unopened:
-        return file + " could not be opened: " + file_commands::Reason(nError);
+        return file + " could not be opened: " + korva::SystemErrorWords(nError);
     case Deletion::NotRiff:
         return file + " is not a RIFF file, so it has no chunks to remove";
     case Deletion::Rf64:
@@ -53,7 +55,7 @@ std::string Refusal(Deletion deletion, const std::string& file, const std::strin
     case Deletion::Deleted:
         break;
     }
-    return "the copy failed: " + file_commands::Reason(nError);
+    return "the copy failed: " + korva::SystemErrorWords(nError);
 }
 
 // A descriptor closed when it goes.
@@ -98,14 +100,15 @@ int ChunkRemovalCommand::run()
     int nStatus = 0;
     for (const fs::path& source : sources)
     {
-        const Result result = m_bStopped ? Result{"not processed", "the batch stopped before it"}
+        auto [kind, detail] = m_bStopped ? Result{Kind::NotProcessed, "the batch stopped before it"}
                                          : remove(source, prompt);
-        file_commands::Print({{"source", source.string()},
-                              {"destination", (m_destination / source.filename()).string()},
-                              {"kind", result.kind},
-                              {"detail", result.detail}},
-                             m_bJson);
-        nStatus = std::max(nStatus, file_commands::StatusOf(result.kind));
+        korva::FileOutcome outcome;
+        outcome.sourcePath = source.string();
+        outcome.destinationPath = (m_destination / source.filename()).string();
+        outcome.kind = kind;
+        outcome.detail = std::move(detail);
+        file_commands::Print(outcome, m_bJson);
+        nStatus = std::max(nStatus, file_commands::StatusOf(kind));
     }
     return nStatus;
 }
@@ -114,24 +117,25 @@ int ChunkRemovalCommand::run()
 ChunkRemovalCommand::Result ChunkRemovalCommand::remove(const fs::path& source,
                                                         const OverwritePrompt& prompt)
 {
-    if (const auto why = file_commands::WhyUnreadable(source))
-        return {"failed", source.string() + ": " + *why};
+    if (const auto why = RepairJob::WhyUnreadable(source))
+        return {Kind::Failed, source.string() + ": " + *why};
     CRiffFile file(source.c_str());
     if (const Deletion deletion = file.CheckDeleteChunk(m_id.c_str());
         deletion != Deletion::Deleted)
-        return {"failed", Refusal(deletion, source, m_id, file.GetSystemError())};
+        return {Kind::Failed, Refusal(deletion, source, m_id, file.GetSystemError())};
 
     const fs::path target = m_destination / source.filename();
     std::error_code ec;
     if (fs::is_directory(target, ec))
-        return {"failed", "a folder of that name stands in " + m_destination};
+        return {Kind::Failed, "a folder of that name stands in " + m_destination};
     const bool bExists = fs::symlink_status(target, ec).type() != fs::file_type::not_found;
     if (bExists)
     {
         const RepairJob::Answer answer = m_existing->answer(source.filename(), prompt);
         m_bStopped = answer == RepairJob::Answer::No;
         if (answer == RepairJob::Answer::Skip || m_bStopped)
-            return {m_bStopped ? "not processed" : "skipped", "the file already there was kept"};
+            return {m_bStopped ? Kind::NotProcessed : Kind::Skipped,
+                    "the file already there was kept"};
     }
     return copyWithout(source, target, bExists);
 }
@@ -142,26 +146,27 @@ ChunkRemovalCommand::Result ChunkRemovalCommand::copyWithout(const fs::path& sou
     std::error_code ec;
     TemporaryCopy copy(m_destination, ec);
     if (ec)
-        return {"failed", "no copy can be made in " + m_destination + ": " + ec.message()};
+        return {Kind::Failed, "no copy can be made in " + m_destination + ": " + ec.message()};
     const Descriptor in{::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
     struct stat info;
     if (in.fd < 0 || fstat(in.fd, &info) != 0)
-        return {"failed", source.string() + " could not be read: " + file_commands::Reason(errno)};
+        return {Kind::Failed,
+                source.string() + " could not be read: " + korva::SystemErrorWords(errno)};
     const auto nLength = static_cast<uint64_t>(info.st_size);
     if (!file_copy::Copy(in.fd, 0, copy.fd(), 0, nLength, m_buffer.data(), m_buffer.size()))
-        return {"failed", "the copy failed: " + file_commands::Reason(errno)};
+        return {Kind::Failed, "the copy failed: " + korva::SystemErrorWords(errno)};
     // The copy has no name yet (or a temporary one): the library reaches it
     // through its descriptor.
     CRiffFile copied(("/dev/fd/" + std::to_string(copy.fd())).c_str());
     if (!copied.DeleteChunk(m_id.c_str()))
-        return {"failed", Refusal(copied.GetDeletion(), source, m_id, copied.GetSystemError())};
+        return {Kind::Failed, Refusal(copied.GetDeletion(), source, m_id, copied.GetSystemError())};
     // The owner may always write the copy, even of a file from read-only media.
     if (fchmod(copy.fd(), (info.st_mode & 07777) | S_IRUSR | S_IWUSR) != 0)
-        return {"failed",
-                "the copy's permissions could not be set: " + file_commands::Reason(errno)};
+        return {Kind::Failed,
+                "the copy's permissions could not be set: " + korva::SystemErrorWords(errno)};
     if (!copy.Publish(target, bReplace, ec))
-        return {"failed", "the copy could not take its name: " + ec.message() +
-                              (bReplace ? "; the file already there was kept" : "")};
-    return {"removed", "its '" + m_id + "' chunk was removed: " +
-                           std::to_string(nLength - copied.GetLength()) + " bytes"};
+        return {Kind::Failed, "the copy could not take its name: " + ec.message() +
+                                  (bReplace ? "; the file already there was kept" : "")};
+    return {Kind::ChunkRemoved, "its '" + m_id + "' chunk was removed: " +
+                                    std::to_string(nLength - copied.GetLength()) + " bytes"};
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ExistingFilePolicy.h"
+#include "FileOutcome.h"
 
 #include <CLI/CLI.hpp>
 
@@ -35,7 +36,7 @@ public:
 private:
     struct Result
     {
-        const char* kind;
+        korva::FileOutcome::Kind kind;
         std::string detail;
     };
     Result remove(const std::filesystem::path& source, const OverwritePrompt& prompt);

@@ -2,11 +2,11 @@
 
 #include "TemporaryCopy.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
-#include <cstring>
 #include <iostream>
 #include <set>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -16,21 +16,6 @@ int UsageError(const std::string& what)
 {
     std::cerr << "korva-cli: " << what << '\n';
     return kUsageError;
-}
-
-std::string Reason(int nError)
-{
-    return nError == 0 ? "the file ended early" : std::strerror(nError);
-}
-
-std::optional<std::string> WhyUnreadable(const fs::path& source)
-{
-    std::error_code ec;
-    const bool bThere = fs::is_regular_file(source, ec);
-    if (bThere && access(source.c_str(), R_OK) == 0)
-        return std::nullopt;
-    return bThere ? "it cannot be read: permission denied"
-                  : "it is no longer there (moved, renamed, or its card removed?)";
 }
 
 std::string FolderRefusal(const fs::path& folder, const std::vector<fs::path>& sources)
@@ -56,18 +41,34 @@ void RemoveLeftovers(const fs::path& folder)
                   << folder.string() << '\n';
 }
 
-void Print(const nlohmann::ordered_json& outcome, bool bJson)
+void Print(const korva::FileOutcome& outcome, bool bJson)
 {
-    const std::string line =
-        bJson ? outcome.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
-              : outcome["kind"].get<std::string>() + '\t' +
-                    outcome["destination"].get<std::string>() + '\t' +
-                    outcome["detail"].get<std::string>();
+    std::string line;
+    if (bJson)
+    {
+        nlohmann::ordered_json json = {{"source", outcome.sourcePath},
+                                       {"destination", outcome.destinationPath},
+                                       {"kind", korva::KindWord(outcome.kind)},
+                                       {"detail", outcome.detail},
+                                       {"format", nullptr},
+                                       {"warnings", outcome.warnings}};
+        if (const auto& f = outcome.format)
+            json["format"] = {{"format_tag", f->nFormatTag},
+                              {"channels", f->nChannels},
+                              {"sample_rate", f->nSampleRate},
+                              {"bits_per_sample", f->nBitsPerSample},
+                              {"block_align", f->BlockAlign()}};
+        line = json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    }
+    else
+        line = std::string(korva::KindWord(outcome.kind)) + '\t' + outcome.destinationPath + '\t' +
+               outcome.detail;
     std::cout << line << std::endl;
 }
 
-int StatusOf(const std::string& kind)
+int StatusOf(korva::FileOutcome::Kind kind)
 {
-    return kind == "failed" || kind == "not processed" ? kNotAllDone : 0;
+    using Kind = korva::FileOutcome::Kind;
+    return kind == Kind::Failed || kind == Kind::NotProcessed ? kNotAllDone : 0;
 }
 } // namespace file_commands

@@ -1,15 +1,18 @@
 #include "FrameCopyCommand.h"
 
 #include "FileCommands.h"
+#include "RepairJob.h"
 #include "WavFile.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <filesystem>
 #include <tuple>
 
 namespace fs = std::filesystem;
 using Copy = CWavFile::Copy;
+using Kind = korva::FileOutcome::Kind;
 
 namespace
 {
@@ -85,26 +88,26 @@ int FrameCopyCommand::run()
                                                          "only read; name another DEST");
     if (fs::is_directory(m_destination, ec))
         return file_commands::UsageError(m_destination + " is a folder: name the file to write");
-    if (const auto why = file_commands::WhyUnreadable(m_source))
-        return print("failed", m_source + ": " + *why);
+    if (const auto why = RepairJob::WhyUnreadable(m_source))
+        return print(Kind::Failed, m_source + ": " + *why);
     if (m_existing && fs::exists(m_destination, ec))
     {
         const OverwritePrompt prompt(-1);
         const auto answer = m_existing->answer(fs::path(m_destination).filename(), prompt);
         if (answer == RepairJob::Answer::Skip || answer == RepairJob::Answer::No)
-            return print(answer == RepairJob::Answer::Skip ? "skipped" : "not processed",
+            return print(answer == RepairJob::Answer::Skip ? Kind::Skipped : Kind::NotProcessed,
                          "the file already there was kept");
     }
 
     CWavFile source(m_source.c_str());
     if (const std::string mismatch = formatMismatch(source); !mismatch.empty())
-        return print("failed", mismatch);
+        return print(Kind::Failed, mismatch);
     const char* pszDest = m_destination.c_str();
     const bool bCopied = m_mode == Mode::Extract ? source.CreateNewFile(pszDest, m_nFrom, m_nTo)
                                                  : source.AppendToFile(pszDest, m_nFrom, m_nTo);
     if (!bCopied)
-        return print("failed", copyFailure(source));
-    return print(m_mode == Mode::Extract ? "extracted" : "appended", copied(source));
+        return print(Kind::Failed, copyFailure(source));
+    return print(m_mode == Mode::Extract ? Kind::Extracted : Kind::Appended, copied(source));
 }
 
 // Frames of one format appended to a file of another would be noise. Only
@@ -137,7 +140,7 @@ std::string FrameCopyCommand::copyFailure(const CWavFile& source) const
 {
     const std::string& s = m_source;
     const std::string& d = m_destination;
-    const std::string reason = file_commands::Reason(source.GetSystemError());
+    const std::string reason = korva::SystemErrorWords(source.GetSystemError());
     const uint64_t nBytes = uint64_t{m_nTo - std::min(m_nFrom, m_nTo)} * source.m_nBlockAlign;
     const std::string fixFormat = "remove it from a copy (korva-cli remove-chunk 'fmt ') and "
                                   "repair the copy";
@@ -172,10 +175,12 @@ std::string FrameCopyCommand::copyFailure(const CWavFile& source) const
         return range() + " of " + s + " are " + std::to_string(nBytes) +
                " bytes, more than a WAV file can hold (4 GiB): choose a shorter range";
     case Copy::DestinationUnopened:
-        return m_mode == Mode::Extract
-                   ? d + " could not be created: " + reason
-                   : d + " could not be opened for writing: " + reason +
-                         " (append adds to an existing WAV file; extract makes a new one)";
+        if (m_mode == Mode::Extract)
+            return d + " could not be created: " + reason;
+        if (source.GetSystemError() == ENOENT)
+            return d + " does not exist: append adds to an existing WAV file; extract makes a "
+                       "new one";
+        return d + " could not be opened for writing: " + reason;
     case Copy::DestinationNotWav:
         return d + " is not a RIFF WAV file with a data chunk: append adds to one; extract "
                    "makes a new file";
@@ -209,13 +214,13 @@ std::string FrameCopyCommand::copied(const CWavFile& source) const
            std::to_string(CWavFile(m_destination.c_str()).GetFullFileRegionEnd()) + " whole frames";
 }
 
-int FrameCopyCommand::print(const char* kind, const std::string& detail) const
+int FrameCopyCommand::print(Kind kind, const std::string& detail) const
 {
-    file_commands::Print(
-        {{"source", m_source}, {"destination", m_destination}, {"kind", kind}, {"detail", detail}},
-        m_bJson);
-    const std::string word = kind;
-    return word == "extracted" || word == "appended" || word == "skipped"
-               ? 0
-               : file_commands::kNotAllDone;
+    korva::FileOutcome outcome;
+    outcome.sourcePath = m_source;
+    outcome.destinationPath = m_destination;
+    outcome.kind = kind;
+    outcome.detail = detail;
+    file_commands::Print(outcome, m_bJson);
+    return file_commands::StatusOf(kind);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ExistingFilePolicy.h"
+#include "FileOutcome.h"
 
 #include <CLI/CLI.hpp>
 
@@ -44,7 +45,7 @@ private:
     std::string copyFailure(const CWavFile& source) const;
     std::string copied(const CWavFile& source) const;
     std::string range() const;
-    int print(const char* kind, const std::string& detail) const;
+    int print(korva::FileOutcome::Kind kind, const std::string& detail) const;
 
     Mode m_mode;
     CLI::App* m_command;

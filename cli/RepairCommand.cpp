@@ -4,8 +4,6 @@
 #include "RepairJob.h"
 #include "StopSignal.h"
 
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <cctype>
 #include <iostream>
@@ -44,22 +42,6 @@ bool hasWavExtension(const fs::path& path)
     return extension == ".wav";
 }
 
-nlohmann::ordered_json toJson(const FileOutcome& outcome)
-{
-    nlohmann::ordered_json json = {{"source", outcome.sourcePath},
-                                   {"destination", outcome.destinationPath},
-                                   {"kind", korva::KindWord(outcome.kind)},
-                                   {"detail", outcome.detail},
-                                   {"format", nullptr},
-                                   {"warnings", outcome.warnings}};
-    if (const auto& f = outcome.format)
-        json["format"] = {{"format_tag", f->nFormatTag},
-                          {"channels", f->nChannels},
-                          {"sample_rate", f->nSampleRate},
-                          {"bits_per_sample", f->nBitsPerSample},
-                          {"block_align", f->BlockAlign()}};
-    return json;
-}
 } // namespace
 
 RepairCommand::RepairCommand(CLI::App& app)
@@ -115,7 +97,7 @@ void RepairCommand::print(const FileOutcome& outcome) const
 {
     if (m_bQuiet && outcome.kind != Kind::Failed)
         return;
-    file_commands::Print(toJson(outcome), m_bJson);
+    file_commands::Print(outcome, m_bJson);
     for (const std::string& warning : outcome.warnings)
         std::cerr << "korva-cli: " << fs::path(outcome.sourcePath).filename().string() << ": "
                   << warning << '\n';
@@ -200,6 +182,7 @@ int RepairCommand::run()
         });
 
     std::map<Kind, int> counts;
+    int nStatus = 0;
     bool bStopped = false;
     for (const fs::path& source : sources)
     {
@@ -216,6 +199,7 @@ int RepairCommand::run()
             bStopped = job.StopsBatch();
         }
         ++counts[outcome.kind];
+        nStatus = std::max(nStatus, file_commands::StatusOf(outcome.kind));
         print(outcome);
     }
 
@@ -229,7 +213,5 @@ int RepairCommand::run()
     }
     if (stop.requested())
         return StopSignal::kExitStatus;
-    return counts.count(Kind::Failed) || counts.count(Kind::NotProcessed)
-               ? file_commands::kNotAllDone
-               : 0;
+    return nStatus;
 }

@@ -908,7 +908,8 @@ const FrameCase kFrameCases[] = {
     {"RangePast32Bits", "extract", rf64(tone(100), uint64_t{1} << 33), "--from 1 --to 4294967295",
      "failed\tframes 1 to 4294967295 of @S are 8589934588 bytes, more than a WAV file can hold"},
     {"WriteFailsAtTheFileSizeLimit", "extract", kLong, "--from 0 --to 700000",
-     "failed\tthe copy failed: File too large; no file was left at @D", 1, kNone, 0, 100000},
+     "failed\tthe copy failed: the file is too large for the destination; no file was left at @D",
+     1, kNone, 0, 100000},
     {"AppendToAnotherFormat", "append", kTake, "--from 0 --to 1",
      "failed\t@D is not of @S's format (channels 2 in @S, 1 in @D; bits per sample 24 in @S, 16 "
      "in @D; block align 6 in @S, 2 in @D): frames of one format cannot join",
@@ -927,14 +928,14 @@ const FrameCase kFrameCases[] = {
     {"AppendToTextThatIsNoWav", "append", kTake, "--from 0 --to 1",
      "failed\t@D is not a RIFF WAV file with a data chunk", 1, kOlder},
     {"AppendToNoFile", "append", kTake, "--from 0 --to 1",
-     "failed\t@D could not be opened for writing: No such file or directory"},
+     "failed\t@D does not exist: append adds to an existing WAV file; extract makes a new one"},
     {"AppendPastTheDataSizeLimit", "append", kLong, "--from 0 --to 20",
      "failed\t@D would pass the 4 GiB a WAV file can hold with 40 more bytes", 1,
      nearTheLimit(0xFFFFFFF0), 0xFFFFFFF0},
     {"AppendPastTheRiffSizeLimit", "append", kLong, "--from 0 --to 20",
      "failed\t@D would pass the 4 GiB", 1, nearTheLimit(0xFFFFFFC8), 0xFFFFFFC8},
     {"AppendWriteFailsAtTheFileSizeLimit", "append", kLong, "--from 0 --to 700000",
-     "failed\tthe copy failed: File too large; @D is as it was", 1,
+     "failed\tthe copy failed: the file is too large for the destination; @D is as it was", 1,
      riff({kMono16, chunk("data", tone(10))}), 0, 100000},
 };
 
