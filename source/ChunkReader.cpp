@@ -45,7 +45,7 @@ const uint8_t* ChunkReader::View(uint64_t nOffset, std::size_t nBytes)
 bool ChunkReader::Read(uint64_t nOffset, void* pOut, std::size_t nBytes)
 {
     const uint8_t* p = View(nOffset, nBytes);
-    if (p != nullptr)
+    if (p != nullptr && nBytes != 0) // an empty payload may come with no buffer at all
         std::memcpy(pOut, p, nBytes);
     return p != nullptr;
 }
