@@ -566,14 +566,13 @@ const StopCase kStopCases[] = {
     {"Skip", "--existing=skip", "skipped\tthe file already in the destination was kept", true, 0},
     {"Stop", "--no", "not processed\tthe file already in the destination was kept", false, 1},
     {"NoTerminal", "", "not processed\tthe file already in the destination was kept", false, 1},
-    {"SourceAboveFourGiB", "--yes", "failed\tit is larger than the 4 GiB a RIFF file can hold",
-     false, 1, (std::uintmax_t{1} << 32) + 8},
     // A file whose repair fails does not stop the batch, but the status says so.
     {"AudioNoFrameDivides", "--yes", "failed\tits 61 bytes of audio are not whole frames", true, 1,
      0, true},
     {"FullTmpfs", "--yes", "failed\tit could not be copied: the destination is full", false, 1,
      1 << 20, false, "size=600k"},
-    {"FileSizeLimit", "--yes", "failed\tit could not be copied: the file is too large", false, 1,
+    {"FileSizeLimit", "--yes",
+     "failed\tit could not be copied: the file is too large for the destination\n", false, 1,
      1 << 20, false, nullptr, 500 << 10},
 };
 
