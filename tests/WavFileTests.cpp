@@ -3,7 +3,6 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
-#include <sndfile.h>
 #include <string>
 #include <sys/resource.h>
 #include <tuple>
@@ -31,15 +30,6 @@ protected:
     {
         writeFile(dir / name, bytes);
         return (dir / name).string();
-    }
-    // What libsndfile reads from a file, as 16-bit samples.
-    static std::vector<short> decode(const std::string& file, SF_INFO& info)
-    {
-        SNDFILE* sf = sf_open(file.c_str(), SFM_READ, &(info = {}));
-        std::vector<short> out(sf ? info.frames * info.channels : 0);
-        out.resize(sf ? sf_read_short(sf, out.data(), static_cast<sf_count_t>(out.size())) : 0);
-        sf_close(sf);
-        return out;
     }
 };
 using Repair = AudioFile;
@@ -126,27 +116,6 @@ TEST_F(AudioFile, SixTracedWalksRecordEveryChunkTheReaderKnowsWhereverItStands)
         (std::vector<uint64_t>{swapped.m_nSampleRate, swapped.m_nChannels, swapped.m_nBlockAlign,
                                swapped.m_nDataOffset, swapped.GetDataLength()}),
         (std::vector<uint64_t>{96000, 2, 6, 36, 9}));
-}
-
-// Files nobody here wrote, read against libsndfile.
-TEST_F(AudioFile, AlsaSoundsReadAsLibsndfileReportsThem)
-{
-    const std::filesystem::path folder = "/usr/share/sounds/alsa";
-    if (!std::filesystem::exists(folder))
-        GTEST_SKIP() << "alsa-utils sounds are not installed";
-    ASSERT_FALSE(std::filesystem::is_empty(folder));
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-    {
-        SCOPED_TRACE(entry.path());
-        SF_INFO info;
-        ASSERT_FALSE(decode(entry.path(), info).empty());
-        const CWavFile wav(entry.path().c_str());
-        EXPECT_EQ(wav.m_nChannels, info.channels);
-        EXPECT_EQ(wav.m_nSampleRate, static_cast<uint32_t>(info.samplerate));
-        EXPECT_EQ((info.format & SF_FORMAT_SUBMASK), SF_FORMAT_PCM_16);
-        EXPECT_EQ(wav.m_nBitsPerSample, 16);
-        EXPECT_EQ(wav.GetDataLength() / wav.m_nBlockAlign, static_cast<uint64_t>(info.frames));
-    }
 }
 
 // Every layout of the table: the repair in place makes exactly the file the table
