@@ -11,12 +11,8 @@ fixture::Bytes withIXml(const std::string& rate, const std::string& depth,
                         const fixture::Bytes& fmt = fixture::Bytes(24))
 {
     using namespace fixture;
-    const std::string ixml = "<BWFXML><SPEED><FILE_SAMPLE_RATE>" + rate +
-                             "</FILE_SAMPLE_RATE><AUDIO_BIT_DEPTH>" + depth +
-                             "</AUDIO_BIT_DEPTH></SPEED><TRACK_LIST><TRACK_COUNT>" + tracks +
-                             "</TRACK_COUNT></TRACK_LIST></BWFXML>";
-    return riff(
-        {chunk("bext", bextBody(0)), fmt, chunk("iXML", ascii(ixml)), chunk("data", audio)});
+    return riff({chunk("bext", bextBody(0)), fmt, chunk("iXML", ascii(ixmlOf(rate, depth, tracks))),
+                 chunk("data", audio)});
 }
 
 // What the destination holds before the batch (an older b.wav and c.wav), which

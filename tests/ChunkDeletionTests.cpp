@@ -22,33 +22,23 @@ const Bytes kData = chunk("data", samples(300));
 TEST(DeleteChunk, MatchesTheReferenceByteForByteOrRefusesAndClosesTheStream)
 {
     // The file, the chunk, the file afterwards (empty: refused, unchanged), the byte order.
-    const Bytes list = chunk("LIST", ascii("INFOabcd"));
     const Bytes junk = chunk("JUNK", samples(9, 7)); // odd-sized, no pad byte behind it
     const auto tail = [](std::size_t n) { return chunk("data", samples(n - 8, 9)); }; // n bytes
     const std::tuple<const char*, Bytes, const char*, Bytes, bool> cases[] = {
         {"Head", riff({kFmt, kBext, kData}), "fmt ", riff({kBext, kData}), true},
-        {"Middle", riff({kFmt, kBext, kData}), "bext", riff({kFmt, kData}), true},
-        {"LastChunkLeavesNoTail", riff({kFmt, kBext, kData}), "data", riff({kFmt, kBext}), true},
         {"TailOneByteShortOfABlock", riff({kFmt, junk, tail(kBlock - 1)}), "JUNK",
          riff({kFmt, tail(kBlock - 1)}), true},
         {"TailOfExactlyOneBlock", riff({kFmt, junk, tail(kBlock)}), "JUNK",
          riff({kFmt, tail(kBlock)}), true},
         {"TailOneByteOverABlock", riff({kFmt, junk, tail(kBlock + 1)}), "JUNK",
          riff({kFmt, tail(kBlock + 1)}), true},
-        // An odd-sized chunk goes with its pad byte, so that the file still walks.
-        {"OddChunkTakesItsPadByte", riff({kFmt, chunk("data", samples(5, 3), true), list}), "data",
-         riff({kFmt, list}), true},
         // Sizes stored big-endian, as a reader whose byte-order flag is false expects them.
         {"SizesThroughTheByteOrderFlag",
          cat({ascii("RIFF\0\0\0\x20WAVEJUNK\0\0\0\x04"sv), samples(4), ascii("data\0\0\0\x08"sv),
               samples(8)}),
          "JUNK", cat({ascii("RIFF\0\0\0\x14WAVEdata\0\0\0\x08"sv), samples(8)}), false},
-        {"FirstOfTwoWithTheSameName", riff({kFmt, junk, chunk("JUNK", {5, 6}), kData}), "JUNK",
-         riff({kFmt, chunk("JUNK", {5, 6}), kData}), true},
         // The search starts behind the header: RIFF names no chunk, and is refused.
         {"RiffHeaderIsNoChunk", riff({kFmt, kData}), "RIFF", {}, true},
-        {"SizeRunsOneBytePastTheEnd", riff({kFmt, chunkDeclared("JUNK", 11, samples(10))}), "JUNK",
-         Bytes{}, true},
     };
     TempDir dir;
     TraceCapture trace;

@@ -5,10 +5,8 @@
 #include <map>
 #include <memory>
 #include <regex>
-#include <spawn.h>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 #include "FormatEvidence.h"
@@ -18,30 +16,11 @@
 using namespace fixture;
 using Encoding = AudioProbe::Encoding;
 using Quantity = FormatEvidence::Quantity;
+using enum FormatEvidence::Quantity;
 using namespace std::literals;
 
 namespace
 {
-// A bext body (602 bytes unless cut shorter) with the origination time, the
-// time reference and the coding history behind the fixed fields.
-struct Bext
-{
-    std::string_view time = {};
-    uint64_t nTimeReference = 0;
-    std::string_view history = {};
-    std::size_t nSize = 602;
-
-    Bytes bytes() const
-    {
-        Bytes body = bextBody(static_cast<uint32_t>(nTimeReference),
-                              static_cast<uint32_t>(nTimeReference >> 32), 602);
-        std::copy(time.begin(), time.end(), body.begin() + 330);
-        body = cat({body, ascii(history)});
-        body.resize(nSize < 602 ? nSize : body.size());
-        return body;
-    }
-};
-
 // "agreed 48000: history 48000 'F=48000', ixml 48000 '<...>'"; a value ruled out
 // reads "!24", and the probe's price "N bits per byte".
 std::string Render(const FormatEvidence::Field& field)
@@ -79,113 +58,108 @@ TEST(FormatEvidence, EverySourceIsReportedWithItsTextAndTheVerdictFollowsAgreeme
     const struct Row
     {
         const char* name;
-        Bext bext = {};
+        Bytes bext = bextBody(0);
         std::string_view ixml = {};
         uint64_t nDataLength = 0;
         bool bTrusted = false;
         std::map<Quantity, std::string> expected = {};
     } rows[] = {
         {.name = "the last CodingHistory line, in any order, with spaces",
-         .bext = {.history = "A=ANALOGUE,M=stereo,T=Studer A807\r\nA=PCM,F=44100,W=16,M=stereo\r\n"
-                             " M = 2 , W = 24 ,A = PCM, F = 96000, T=Nagra VI\r\n\0\0"sv},
-         .expected = {{Quantity::SampleRate, "agreed 96000: history 96000 'F = 96000'"},
-                      {Quantity::BitsPerSample, "agreed 24: history 24 'W = 24'"},
-                      {Quantity::IsFloat, "agreed 0: history 0 'A = PCM'"},
-                      {Quantity::Channels, "agreed 2: history 2 'M = 2'"}}},
+         .bext = bextEvidence("", 0,
+                              "A=ANALOGUE,M=stereo,T=Studer A807\r\nA=PCM,F=44100,W=16,M=stereo\r\n"
+                              " M = 2 , W = 24 ,A = PCM, F = 96000, T=Nagra VI\r\n\0\0"sv),
+         .expected = {{SampleRate, "agreed 96000: history 96000 'F = 96000'"},
+                      {BitsPerSample, "agreed 24: history 24 'W = 24'"},
+                      {IsFloat, "agreed 0: history 0 'A = PCM'"},
+                      {Channels, "agreed 2: history 2 'M = 2'"}}},
         {.name = "an analogue last line is history",
-         .bext = {.history = "A=PCM,F=48000,W=24,M=mono\r\nA=ANALOGUE,M=mono,T=tape\r\n"}},
+         .bext = bextEvidence("", 0, "A=PCM,F=48000,W=24,M=mono\r\nA=ANALOGUE,M=mono,T=tape\r\n")},
         {.name = "malformed values and multitrack name nothing",
-         .bext = {.history = "A=PCM,F=48k,W=,M=multitrack,garbage,T=x=y"},
-         .expected = {{Quantity::IsFloat, "agreed 0: history 0 'A=PCM'"}}},
+         .bext = bextEvidence("", 0, "A=PCM,F=48k,W=,M=multitrack,garbage,T=x=y"),
+         .expected = {{IsFloat, "agreed 0: history 0 'A=PCM'"}}},
         {.name = "iXML alone",
          .ixml = kFullIXml,
-         .expected = {{Quantity::SampleRate,
+         .expected = {{SampleRate,
                        "agreed 48000: ixml 48000 '<FILE_SAMPLE_RATE> 48000 </FILE_SAMPLE_RATE>'"},
-                      {Quantity::BitsPerSample,
-                       "agreed 24: ixml 24 '<AUDIO_BIT_DEPTH>24</AUDIO_BIT_DEPTH>'"},
-                      {Quantity::Channels, "agreed 2: ixml 2 '<TRACK_COUNT>2</TRACK_COUNT>'"}}},
+                      {BitsPerSample, "agreed 24: ixml 24 '<AUDIO_BIT_DEPTH>24</AUDIO_BIT_DEPTH>'"},
+                      {Channels, "agreed 2: ixml 2 '<TRACK_COUNT>2</TRACK_COUNT>'"}}},
         {.name = "commented out, unclosed and cut-off iXML elements",
          .ixml = "<BWFXML><!-- <SPEED><FILE_SAMPLE_RATE>96000</FILE_SAMPLE_RATE></SPEED> -->"
                  "<SPEED><FILE_SAMPLE_RATE>48000<AUDIO_BIT_DEPTH >24</AUDIO_BIT_DEPTH ></SPEED>"
                  "<TRACK_LIST><TRACK_COUNT>2</TRACK_CO",
-         .expected = {{Quantity::BitsPerSample,
+         .expected = {{BitsPerSample,
                        "agreed 24: ixml 24 '<AUDIO_BIT_DEPTH >24</AUDIO_BIT_DEPTH >'"}}},
         {.name = "time reference over origination time, high word used",
-         .bext = {.time = "23.59.59", .nTimeReference = 86399ull * 192000},
-         .expected = {{Quantity::SampleRate,
-                       "agreed 192000: time 192000 'TimeReference=16588608000 "
-                       "OriginationTime=23.59.59'"}}},
-        {.name = "time reference not set", .bext = {.time = "12:00:00"}},
-        {.name = "origination at midnight", .bext = {.time = "00-00-00", .nTimeReference = 48000}},
-        {.name = "too early for whole seconds",
-         .bext = {.time = "00:00:10", .nTimeReference = 10 * 48000}},
-        {.name = "0.5 % off every rate",
-         .bext = {.time = "12:00:00", .nTimeReference = 2083968000}},
-        {.name = "unreadable time", .bext = {.time = "12h00m00", .nTimeReference = 2073600000}},
+         .bext = bextEvidence("23.59.59", 86399ull * 192000, ""),
+         .expected = {{SampleRate, "agreed 192000: time 192000 'TimeReference=16588608000 "
+                                   "OriginationTime=23.59.59'"}}},
+        {.name = "time reference not set", .bext = bextEvidence("12:00:00", 0, "")},
+        {.name = "origination at midnight", .bext = bextEvidence("00-00-00", 48000, "")},
+        {.name = "too early for whole seconds", .bext = bextEvidence("00:00:10", 10 * 48000, "")},
+        {.name = "0.5 % off every rate", .bext = bextEvidence("12:00:00", 2083968000, "")},
+        {.name = "unreadable time", .bext = bextEvidence("12h00m00", 2073600000, "")},
         {.name = "bext cut inside the time reference",
-         .bext = {.time = "12:00:00", .nTimeReference = 2073600000, .nSize = 345}},
+         .bext = bextEvidence("12:00:00", 2073600000, "", 345)},
         {.name = "sources agree",
-         .bext = {.time = "12_00_00", .nTimeReference = 2073600000, .history = "A=PCM,F=48000"},
+         .bext = bextEvidence("12_00_00", 2073600000, "A=PCM,F=48000"),
          .ixml = kFullIXml,
-         .expected = {{Quantity::SampleRate,
+         .expected = {{SampleRate,
                        "agreed 48000: history 48000 'F=48000', time 48000 "
                        "'TimeReference=2073600000 OriginationTime=12_00_00', ixml 48000 "
                        "'<FILE_SAMPLE_RATE> 48000 </FILE_SAMPLE_RATE>'"},
-                      {Quantity::BitsPerSample,
-                       "agreed 24: ixml 24 '<AUDIO_BIT_DEPTH>24</AUDIO_BIT_DEPTH>'"},
-                      {Quantity::IsFloat, "agreed 0: history 0 'A=PCM'"},
-                      {Quantity::Channels, "agreed 2: ixml 2 '<TRACK_COUNT>2</TRACK_COUNT>'"}}},
+                      {BitsPerSample, "agreed 24: ixml 24 '<AUDIO_BIT_DEPTH>24</AUDIO_BIT_DEPTH>'"},
+                      {IsFloat, "agreed 0: history 0 'A=PCM'"},
+                      {Channels, "agreed 2: ixml 2 '<TRACK_COUNT>2</TRACK_COUNT>'"}}},
         {.name = "sources disagree",
-         .bext = {.history = "F=44100,W=16,M=mono"},
+         .bext = bextEvidence("", 0, "F=44100,W=16,M=mono"),
          .ixml = kFullIXml,
-         .expected = {{Quantity::SampleRate,
+         .expected = {{SampleRate,
                        "conflict: history 44100 'F=44100', ixml 48000 '<FILE_SAMPLE_RATE> 48000 "
                        "</FILE_SAMPLE_RATE>'"},
-                      {Quantity::BitsPerSample, "conflict: history 16 'W=16', ixml 24 "
-                                                "'<AUDIO_BIT_DEPTH>24</AUDIO_BIT_DEPTH>'"},
-                      {Quantity::Channels, "conflict: history 1 'M=mono', ixml 2 "
-                                           "'<TRACK_COUNT>2</TRACK_COUNT>'"}}},
+                      {BitsPerSample, "conflict: history 16 'W=16', ixml 24 "
+                                      "'<AUDIO_BIT_DEPTH>24</AUDIO_BIT_DEPTH>'"},
+                      {Channels, "conflict: history 1 'M=mono', ixml 2 "
+                                 "'<TRACK_COUNT>2</TRACK_COUNT>'"}}},
         {.name = "a trusted length rules out a named depth, not the channels",
-         .bext = {.history = "A=PCM,W=24,M=stereo"},
+         .bext = bextEvidence("", 0, "A=PCM,W=24,M=stereo"),
          .nDataLength = 600002,
          .bTrusted = true,
-         .expected = {{Quantity::BitsPerSample,
+         .expected = {{BitsPerSample,
                        "conflict: history 24 'W=24', length !24 'data length 600002'"},
-                      {Quantity::IsFloat, "agreed 0: history 0 'A=PCM'"},
-                      {Quantity::Channels, "agreed 2: history 2 'M=stereo'"}}},
+                      {IsFloat, "agreed 0: history 0 'A=PCM'"},
+                      {Channels, "agreed 2: history 2 'M=stereo'"}}},
         {.name = "a trusted length rules out a channel count, whatever the depth",
-         .bext = {.history = "W=24,M=stereo"},
+         .bext = bextEvidence("", 0, "W=24,M=stereo"),
          .nDataLength = 600003,
          .bTrusted = true,
-         .expected = {{Quantity::BitsPerSample, "agreed 24: history 24 'W=24'"},
-                      {Quantity::Channels,
+         .expected = {{BitsPerSample, "agreed 24: history 24 'W=24'"},
+                      {Channels,
                        "conflict: history 2 'M=stereo', length !2 'data length 600003'"}}},
         {.name = "a trusted length rules out a depth and a count that each fit alone",
-         .bext = {.history = "W=16,M=stereo"},
+         .bext = bextEvidence("", 0, "W=16,M=stereo"),
          .nDataLength = 600002,
          .bTrusted = true,
-         .expected = {{Quantity::BitsPerSample,
+         .expected = {{BitsPerSample,
                        "conflict: history 16 'W=16', length !16 'data length 600002'"},
-                      {Quantity::Channels,
+                      {Channels,
                        "conflict: history 2 'M=stereo', length !2 'data length 600002'"}}},
         {.name = "an unfinished length rules nothing out",
-         .bext = {.history = "W=24,M=stereo"},
+         .bext = bextEvidence("", 0, "W=24,M=stereo"),
          .nDataLength = 600002,
-         .expected = {{Quantity::BitsPerSample, "agreed 24: history 24 'W=24'"},
-                      {Quantity::Channels, "agreed 2: history 2 'M=stereo'"}}},
+         .expected = {{BitsPerSample, "agreed 24: history 24 'W=24'"},
+                      {Channels, "agreed 2: history 2 'M=stereo'"}}},
         {.name = "24-bit frames of 3 x 1009 bytes leave one channel count",
-         .bext = {.history = "A=PCM,W=24"},
+         .bext = bextEvidence("", 0, "A=PCM,W=24"),
          .nDataLength = 3 * 1009,
          .bTrusted = true,
-         .expected = {{Quantity::BitsPerSample, "agreed 24: history 24 'W=24'"},
-                      {Quantity::IsFloat, "agreed 0: history 0 'A=PCM'"},
-                      {Quantity::Channels, "agreed 1: length 1 'data length 3027'"}}},
+         .expected = {{BitsPerSample, "agreed 24: history 24 'W=24'"},
+                      {IsFloat, "agreed 0: history 0 'A=PCM'"},
+                      {Channels, "agreed 1: length 1 'data length 3027'"}}},
     };
     for (const Row& row : rows)
     {
         SCOPED_TRACE(row.name);
-        const Bytes bext = row.bext.bytes();
-        ExpectFields(FormatEvidence({.bext = bext,
+        ExpectFields(FormatEvidence({.bext = row.bext,
                                      .ixml = row.ixml,
                                      .nDataLength = row.nDataLength,
                                      .bDataLengthTrusted = row.bTrusted}),
@@ -194,31 +168,18 @@ TEST(FormatEvidence, EverySourceIsReportedWithItsTextAndTheVerdictFollowsAgreeme
 }
 
 // Runs the sox command lines side by side; true when every one exits with 0.
+// Failures only, no dither warnings; the same dither on every run.
 bool RunSox(const std::vector<std::vector<std::string>>& commands)
 {
-    std::vector<pid_t> children;
-    bool bStarted = true;
-    for (std::vector<std::string> args : commands)
+    std::string script = "s=0; ";
+    for (const std::vector<std::string>& args : commands)
     {
-        // Failures only, no dither warnings; the same dither on every run.
-        args.insert(args.begin(), {"sox", "-V1", "-R"});
-        std::vector<char*> argv;
-        for (std::string& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        pid_t pid = 0;
-        bStarted =
-            bStarted && posix_spawnp(&pid, "sox", nullptr, nullptr, argv.data(), environ) == 0;
-        children.push_back(pid);
+        script += "sox -V1 -R";
+        for (const std::string& arg : args)
+            script += " '" + arg + "'";
+        script += " & p=\"$p $!\"; ";
     }
-    bool bAllPassed = bStarted;
-    for (pid_t pid : children)
-    {
-        int status = 0;
-        bAllPassed = bAllPassed && pid > 0 && waitpid(pid, &status, 0) == pid &&
-                     WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    }
-    return bAllPassed;
+    return std::system((script + "for c in $p; do wait $c || s=1; done; exit $s").c_str()) == 0;
 }
 
 // A labelled set of recordings, made once per run: four kinds of real
@@ -422,7 +383,7 @@ TEST_F(LabelledSet, ProbeIsNeverConfidentlyWrongAndOftenRight)
 TEST_F(LabelledSet, AudioFindingsStandBesideTheMetadata)
 {
     const Bytes stereo = Channels(s_audio.at({"speech", Encoding::Int16}), Encoding::Int16, 2);
-    const Bytes bext = Bext{.history = "A=PCM,F=48000,W=16,M=mono"}.bytes();
+    const Bytes bext = bextEvidence("", 0, "A=PCM,F=48000,W=16,M=mono");
     const std::string reading = "'cheapest reading: 16-bit integer, 2 channels, N bits per byte'";
     const std::string rate = "agreed 48000: history 48000 'F=48000'";
     const struct Row
@@ -434,27 +395,25 @@ TEST_F(LabelledSet, AudioFindingsStandBesideTheMetadata)
     } rows[] = {
         {.name = "settled",
          .nAudioBytes = stereo.size(),
-         .expected = {{Quantity::SampleRate, rate},
-                      {Quantity::BitsPerSample,
-                       "agreed 16: history 16 'W=16', audio 16 " + reading},
-                      {Quantity::IsFloat, "agreed 0: history 0 'A=PCM', audio 0 " + reading},
-                      {Quantity::Channels, "conflict: history 1 'M=mono', audio 2 " + reading}}},
+         .expected = {{SampleRate, rate},
+                      {BitsPerSample, "agreed 16: history 16 'W=16', audio 16 " + reading},
+                      {IsFloat, "agreed 0: history 0 'A=PCM', audio 0 " + reading},
+                      {Channels, "conflict: history 1 'M=mono', audio 2 " + reading}}},
         {.name = "a length that no 16-bit stereo frame divides",
          .nAudioBytes = stereo.size(),
          .nExtraLength = 2,
-         .expected = {{Quantity::SampleRate, rate},
-                      {Quantity::BitsPerSample,
-                       "agreed 16: history 16 'W=16', audio 16 " + reading},
-                      {Quantity::IsFloat, "agreed 0: history 0 'A=PCM', audio 0 " + reading},
-                      {Quantity::Channels, "conflict: history 1 'M=mono', audio 2 " + reading +
-                                               ", length !2 'data length " +
-                                               std::to_string(stereo.size() + 2) + "'"}}},
+         .expected = {{SampleRate, rate},
+                      {BitsPerSample, "agreed 16: history 16 'W=16', audio 16 " + reading},
+                      {IsFloat, "agreed 0: history 0 'A=PCM', audio 0 " + reading},
+                      {Channels, "conflict: history 1 'M=mono', audio 2 " + reading +
+                                     ", length !2 'data length " +
+                                     std::to_string(stereo.size() + 2) + "'"}}},
         {.name = "too little audio to tell",
          .nAudioBytes = 1000,
-         .expected = {{Quantity::SampleRate, rate},
-                      {Quantity::BitsPerSample, "agreed 16: history 16 'W=16'"},
-                      {Quantity::IsFloat, "agreed 0: history 0 'A=PCM'"},
-                      {Quantity::Channels, "agreed 1: history 1 'M=mono'"}}},
+         .expected = {{SampleRate, rate},
+                      {BitsPerSample, "agreed 16: history 16 'W=16'"},
+                      {IsFloat, "agreed 0: history 0 'A=PCM'"},
+                      {Channels, "agreed 1: history 1 'M=mono'"}}},
     };
     for (const Row& row : rows)
     {

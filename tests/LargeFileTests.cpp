@@ -19,16 +19,6 @@ namespace
 constexpr uint64_t kGiB = uint64_t{1} << 30;
 const Bytes kBext = chunk("bext", bextBody(77)), kCue = chunk("cue ", le32(0));
 
-Bytes ReadAt(const std::filesystem::path& path, uint64_t offset, std::size_t size)
-{
-    std::ifstream in(path, std::ios::binary);
-    in.seekg(static_cast<std::streamoff>(offset));
-    Bytes out(size);
-    in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(size));
-    out.resize(static_cast<std::size_t>(in.gcount()));
-    return out;
-}
-
 // A case still running after 60 s is a walk that reads the gaps or never ends:
 // the alarm ends the run there, under the case's "[ RUN ]" line, rather than
 // after the test's timeout with gigabytes of trace.
@@ -77,10 +67,10 @@ TEST_F(LargeFile, WalkedReadAndRepairedAtTwoThreeAndJustUnderFourGiB)
 
         EXPECT_TRUE(file.RepairFMTChunk(48000, 16));
         EXPECT_EQ(file.GetRepairOutcome(), Outcome::Written);
-        EXPECT_EQ(ReadAt(path, 0, head.size()),
+        EXPECT_EQ(readFile(path, 0, head.size()),
                   cat({Bytes(head.begin(), head.begin() + 622), fmtChunkMono(48000, 16),
                        Bytes(head.end() - 8, head.end())}));
-        EXPECT_EQ(ReadAt(path, cueAt, kCue.size() + 1), kCue) << "the file grew or cue moved";
+        EXPECT_EQ(readFile(path, cueAt, kCue.size() + 1), kCue) << "the file grew or cue moved";
     }
 }
 
@@ -106,8 +96,8 @@ TEST_F(LargeFile, BextThreeGiBInGetsAnInsertAndBeyondFourGiBIsLeftAlone)
         EXPECT_EQ(file.GetRepairOutcome(), found ? Outcome::Inserted : Outcome::TooLarge);
         EXPECT_FALSE(!found && (file.DeleteChunk("bext") || file.DeleteChunk("data")));
         putLe32(head, 4, readLe32(head, 4) + (found ? 24 : 0));
-        EXPECT_EQ(ReadAt(path, 0, head.size() + 64), cat({head, Bytes(64, 0)}));
-        EXPECT_EQ(ReadAt(path, bextAt, tail.size() + 25),
+        EXPECT_EQ(readFile(path, 0, head.size() + 64), cat({head, Bytes(64, 0)}));
+        EXPECT_EQ(readFile(path, bextAt, tail.size() + 25),
                   found ? cat({kBext, fmtChunkMono(44100, 16), data}) : tail);
     }
 }
@@ -119,9 +109,6 @@ TEST_F(LargeFile, Rf64BeyondFourGiBIsWalkedAndRepairedWithItsSixtyFourBitSizes)
 {
     constexpr uint64_t kLength = 5 * kGiB;
     const uint64_t dataSize = kLength - 12 - 36 - 610 - 24 - 8 - kCue.size();
-    const auto le64 = [](uint64_t n) {
-        return cat({le32(static_cast<uint32_t>(n)), le32(n >> 32)});
-    };
     const Bytes head = cat({ascii("RF64"), le32(0xFFFFFFFF), ascii("WAVEds64"), le32(28),
                             le64(kLength - 8), le64(dataSize), le64(dataSize / 2), le32(0), kBext,
                             Bytes(24, 0), ascii("data"), le32(0xFFFFFFFF)});
@@ -132,8 +119,8 @@ TEST_F(LargeFile, Rf64BeyondFourGiBIsWalkedAndRepairedWithItsSixtyFourBitSizes)
     EXPECT_EQ(file.m_nCueOffset, 0u) << "beyond the 32-bit offsets the reader can report";
     EXPECT_TRUE(file.RepairFMTChunk(48000, 16));
     EXPECT_EQ(file.GetRepairOutcome(), Outcome::Written) << file.GetCheckProblem();
-    EXPECT_EQ(ReadAt(path, 0, head.size()),
+    EXPECT_EQ(readFile(path, 0, head.size()),
               cat({Bytes(head.begin(), head.begin() + 658), fmtChunkMono(48000, 16),
                    Bytes(head.end() - 8, head.end())}));
-    EXPECT_EQ(ReadAt(path, kLength - kCue.size(), kCue.size() + 1), kCue);
+    EXPECT_EQ(readFile(path, kLength - kCue.size(), kCue.size() + 1), kCue);
 }
