@@ -478,7 +478,14 @@ void AppController::OnCancel()
     if (m_bPatching)
     {
         m_bCancel = true;
-        m_platform.runOnInterfaceThread([this] { reportStatus(); });
+        // A click just as the last file ends comes in behind the summary:
+        // that summary stays.
+        m_platform.runOnInterfaceThread(
+            [this]
+            {
+                if (m_bPatching)
+                    reportStatus();
+            });
     }
 }
 

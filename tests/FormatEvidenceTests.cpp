@@ -398,14 +398,14 @@ TEST_F(LabelledSet, AudioFindingsStandBesideTheMetadata)
          .expected = {{SampleRate, rate},
                       {BitsPerSample, "agreed 16: history 16 'W=16', audio 16 " + reading},
                       {IsFloat, "agreed 0: history 0 'A=PCM', audio 0 " + reading},
-                      {Channels, "conflict: history 1 'M=mono', audio 2 " + reading}}},
+                      {Quantity::Channels, "conflict: history 1 'M=mono', audio 2 " + reading}}},
         {.name = "a length that no 16-bit stereo frame divides",
          .nAudioBytes = stereo.size(),
          .nExtraLength = 2,
          .expected = {{SampleRate, rate},
                       {BitsPerSample, "agreed 16: history 16 'W=16', audio 16 " + reading},
                       {IsFloat, "agreed 0: history 0 'A=PCM', audio 0 " + reading},
-                      {Channels, "conflict: history 1 'M=mono', audio 2 " + reading +
+                      {Quantity::Channels, "conflict: history 1 'M=mono', audio 2 " + reading +
                                      ", length !2 'data length " +
                                      std::to_string(stereo.size() + 2) + "'"}}},
         {.name = "too little audio to tell",
@@ -413,7 +413,7 @@ TEST_F(LabelledSet, AudioFindingsStandBesideTheMetadata)
          .expected = {{SampleRate, rate},
                       {BitsPerSample, "agreed 16: history 16 'W=16'"},
                       {IsFloat, "agreed 0: history 0 'A=PCM'"},
-                      {Channels, "agreed 1: history 1 'M=mono'"}}},
+                      {Quantity::Channels, "agreed 1: history 1 'M=mono'"}}},
     };
     for (const Row& row : rows)
     {
