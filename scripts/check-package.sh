@@ -41,8 +41,8 @@ done
 
 cd "$root"
 
-actual=$(usr/bin/korva-cli --version)
-[ "$actual" = "$version" ] || fail "korva-cli --version printed '$actual', the package is $version"
+actual=$(usr/bin/korva-cli --version | head -n 1)
+[ "$actual" = "korva-cli $version" ] || fail "korva-cli --version printed '$actual', the package is $version"
 echo "korva-cli --version: $actual"
 
 # A take whose fmt chunk was lost: RIFF/WAVE, a 602-byte bext chunk, 24 zero
