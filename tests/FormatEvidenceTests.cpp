@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -34,7 +33,17 @@ std::string Render(const FormatEvidence::Field& field)
         text += std::string(&finding == &field.findings.front() ? ": " : ", ") +
                 kSources[static_cast<int>(finding.source)] + (finding.bRulesOut ? " !" : " ") +
                 std::to_string(finding.nValue) + " '" + finding.text + "'";
-    return std::regex_replace(text, std::regex("[0-9.]+ bits per byte"), "N bits per byte");
+    const std::string_view price = " bits per byte";
+    for (std::size_t at = 0; (at = text.find(price, at)) != std::string::npos;)
+    {
+        std::size_t from = at;
+        while (from > 0 && (std::isdigit(static_cast<unsigned char>(text[from - 1])) ||
+                            text[from - 1] == '.'))
+            --from;
+        text.replace(from, at - from, "N");
+        at = from + 1 + price.size();
+    }
+    return text;
 }
 
 void ExpectFields(const FormatEvidence& evidence, const std::map<Quantity, std::string>& expected)
