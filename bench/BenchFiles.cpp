@@ -103,8 +103,9 @@ int main(int argc, char** argv)
         CRiffFile file;
         return file.SetPath(argv[2], true) && file.DeleteChunk(argv[3]) ? 0 : 1;
     }
-    std::fprintf(stderr,
-                 "usage: %s make DIR COUNT BYTES remains|insert | head FILE BYTES | delete FILE ID\n",
-                 argv[0]);
+    std::fprintf(
+        stderr,
+        "usage: %s make DIR COUNT BYTES remains|insert | head FILE BYTES | delete FILE ID\n",
+        argv[0]);
     return 2;
 }

@@ -27,9 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
         const FormatEvidence::Field& field = evidence.Get(quantity);
         const auto named = std::count_if(field.findings.begin(), field.findings.end(),
                                          [](const auto& f) { return !f.bRulesOut; });
-        const bool bOneValue = std::all_of(field.findings.begin(), field.findings.end(),
-                                           [&](const auto& f)
-                                           { return f.bRulesOut != (f.nValue == field.nValue); });
+        const bool bOneValue =
+            std::all_of(field.findings.begin(), field.findings.end(),
+                        [&](const auto& f) { return f.bRulesOut != (f.nValue == field.nValue); });
         if ((field.verdict == FormatEvidence::Verdict::Absent) != (named == 0) ||
             (field.verdict == FormatEvidence::Verdict::Agreed && !bOneValue))
             abort();

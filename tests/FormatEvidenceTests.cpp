@@ -37,8 +37,8 @@ std::string Render(const FormatEvidence::Field& field)
     for (std::size_t at = 0; (at = text.find(price, at)) != std::string::npos;)
     {
         std::size_t from = at;
-        while (from > 0 && (std::isdigit(static_cast<unsigned char>(text[from - 1])) ||
-                            text[from - 1] == '.'))
+        while (from > 0 &&
+               (std::isdigit(static_cast<unsigned char>(text[from - 1])) || text[from - 1] == '.'))
             --from;
         text.replace(from, at - from, "N");
         at = from + 1 + price.size();
@@ -415,8 +415,8 @@ TEST_F(LabelledSet, AudioFindingsStandBesideTheMetadata)
                       {BitsPerSample, "agreed 16: history 16 'W=16', audio 16 " + reading},
                       {IsFloat, "agreed 0: history 0 'A=PCM', audio 0 " + reading},
                       {Quantity::Channels, "conflict: history 1 'M=mono', audio 2 " + reading +
-                                     ", length !2 'data length " +
-                                     std::to_string(stereo.size() + 2) + "'"}}},
+                                               ", length !2 'data length " +
+                                               std::to_string(stereo.size() + 2) + "'"}}},
         {.name = "too little audio to tell",
          .nAudioBytes = 1000,
          .expected = {{SampleRate, rate},
