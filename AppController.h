@@ -154,7 +154,6 @@ private:
     // Read by the interface thread while the worker clears them.
     std::atomic<bool> m_bPatching = false;
     std::atomic<bool> m_bCancel = false;
-    bool m_bReleaseArray = false; // reserved
     // Written by the worker; a window may poll it from the interface thread.
     std::atomic<double> m_progressValue = 0.0;
     // The pop-ups' selected indexes, and the choice they make for the jobs.
