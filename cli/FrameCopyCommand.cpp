@@ -65,7 +65,8 @@ FrameCopyCommand::FrameCopyCommand(CLI::App& app, Mode mode) : m_mode(mode)
         m_command
             ->add_option_function<std::string>(
                 option,
-                [option, pFrame](const std::string& text) { *pFrame = FrameNumber(option, text); },
+                [option = option, pFrame = pFrame](const std::string& text)
+                { *pFrame = FrameNumber(option, text); },
                 help)
             ->type_name("FRAME")
             ->required();
