@@ -313,10 +313,33 @@ const CliFormat::ParamType kFormatCases[] = {
     {"Mono47952", {.nSampleRate = 47952, .nBitsPerSample = 24}},
 };
 
+// Real audio in a format: the system's own recorded voices (the alsa sounds), one
+// to a channel, through sox at the format's rate and depth; its first nFrames frames.
+Bytes voices(const WavFormat& f, std::size_t nFrames)
+{
+    const char* const kVoices[] = {"Front_Center", "Front_Left", "Front_Right", "Rear_Center",
+                                   "Rear_Left",    "Rear_Right", "Side_Left",   "Side_Right"};
+    std::vector<std::string> args = {"-V1"};
+    if (f.nChannels > 1)
+        args.push_back("-M"); // each input a channel of its own
+    for (uint16_t c = 0; c < f.nChannels; ++c)
+        args.push_back("/usr/share/sounds/alsa/" + std::string(kVoices[c]) + ".wav");
+    args.insert(args.end(),
+                {"-t", "raw", "-r", std::to_string(f.nSampleRate), "-e",
+                 f.IsFloat()             ? "floating-point"
+                 : f.nBitsPerSample == 8 ? "unsigned-integer"
+                                         : "signed-integer",
+                 "-b", std::to_string(f.nBitsPerSample), "-", "rate", std::to_string(f.nSampleRate),
+                 "trim", "0", std::to_string(nFrames) + "s"});
+    const std::string raw = CliProcess::run(args, "sox").out;
+    return {raw.begin(), raw.end()};
+}
+
 TEST_P(CliFormat, OutsideDecodersReadTheChosenFormatAndTheOriginalAudio)
 {
     const WavFormat& f = std::get<1>(GetParam());
-    const Bytes pcm = tone(4801, f.nChannels, f.nBitsPerSample, f.IsFloat());
+    const Bytes pcm = voices(f, 4801);
+    ASSERT_EQ(pcm.size(), 4801u * f.BlockAlign()) << "sox could not render the alsa voices";
     const std::string path =
         addSource("take.wav", riff({kBext, Bytes(24, 0), chunk("data", pcm, true)}));
     const auto result = CliProcess::run(repairArgs(f, {"--json", path}));
@@ -352,7 +375,15 @@ const std::vector<std::string> kAuto = {"--auto"};
 // them, is taken for remains).
 const std::string kWritten =
     "repaired\tformat chunk written over the remains of the lost one at @: ";
+const std::string kFromHistory =
+    "(rate from CodingHistory; depth from CodingHistory; channels from CodingHistory)";
 const EvidenceCase kEvidenceCases[] = {
+    {"IXmlAlone", bextBody(0), ixmlOf("96000", "24", "2"), kAuto,
+     kWritten + "96000 Hz, 24 bit, stereo (rate from iXML; depth from iXML; channels from iXML)",
+     nullptr, tone(1000, 2, 24)},
+    {"CodingHistoryAloneItsLastLine",
+     bextEvidence("", 0, "A=ANALOGUE,M=stereo\r\nA=PCM,F=48000,W=16,M=mono,T=Korva\r\n"), "", kAuto,
+     kWritten + "48000 Hz, 16 bit, mono " + kFromHistory},
     {"TimeReferenceForTheRate",
      bextEvidence("12:00:00", 2073600000, ""),
      "",
