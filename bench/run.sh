@@ -63,7 +63,9 @@ batch() {
             # earlier rounds' copies in the page cache would make the kernel
             # reclaim memory during later rounds, and that, not the program,
             # decided their times. Thousands of small ones stay (see above).
-            if ((count <= 20)); then rm -rf "$data/k$r" "$data/c$r"; fi
+            if ((count <= 20)); then
+                if [ "$side" = korva ]; then rm -rf "$data/k$r"; else rm -rf "$data/c$r"; fi
+            fi
         done
     done
     ratio "$label" "$target" "$(printf '%s\n' "${korva[@]}" | median)" \
