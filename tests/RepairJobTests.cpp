@@ -1,6 +1,5 @@
 #include "RepairJob.h"
 #include "TempDir.h"
-#include "TemporaryCopy.h"
 #include "WavBuilder.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +7,6 @@
 #include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -210,21 +208,3 @@ TEST_P(RepairJobRun, CopiesOnceRepairsAndNamesTheCopyOrSaysWhyNot)
 
 INSTANTIATE_TEST_SUITE_P(Outcomes, RepairJobRun, ::testing::ValuesIn(kJobCases),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// Temporary files carry their run's process id: those of a run that is gone
-// are removed, those of a run still going (this one) and other files are not.
-TEST(TemporaryCopy, LeftoversOfGoneRunsAreRemovedAndNoOthers)
-{
-    TempDir dir;
-    const pid_t gone = fork();
-    if (gone == 0)
-        _exit(0);
-    waitpid(gone, nullptr, 0);
-    const std::string ofGone = ".korva-" + std::to_string(gone) + "-Ab3xYz";
-    const std::string ofThisRun = ".korva-" + std::to_string(getpid()) + "-Ab3xYz";
-    for (const std::string& name :
-         {ofGone, ofThisRun, std::string(".korva-take.wav.Ab3xYz"), std::string("take.wav")})
-        writeFile(dir / name, kOlder);
-    EXPECT_EQ(TemporaryCopy::RemoveLeftovers(dir.path()), std::vector<std::string>{ofGone});
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 3);
-}

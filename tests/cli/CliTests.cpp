@@ -244,16 +244,16 @@ std::vector<Format> outsideFormats(const fs::path& file)
             {field(probe, "sample_rate"), probeBits, field(probe, "channels")}};
 }
 
-// The samples as sox decodes them, in the file's own encoding. sox carries
-// float through 32-bit integers, so float samples are ffmpeg's, copied out as
-// they are.
-Bytes soxSamples(const fs::path& file, bool bFloat = false)
+// The samples as sox decodes them, in the file's own encoding, through the effects. sox
+// carries float through 32-bit integers, so float samples are ffmpeg's, copied out as they are.
+Bytes soxSamples(const fs::path& file, bool bFloat = false, std::vector<std::string> effects = {})
 {
+    effects.insert(effects.begin(), {file, "-t", "raw", "-"});
     const std::string raw = bFloat ? CliProcess::run({"-v", "error", "-i", file, "-map", "0:a",
                                                       "-c", "copy", "-f", "data", "-"},
                                                      "ffmpeg")
                                          .out
-                                   : CliProcess::run({file, "-t", "raw", "-"}, "sox").out;
+                                   : CliProcess::run(effects, "sox").out;
     return {raw.begin(), raw.end()};
 }
 
@@ -441,9 +441,7 @@ TEST_P(CliEvidence, TheFileTellsItsFormatOrSaysWhatIsMissing)
               c.warning != nullptr)
         << result.err;
     if (c.line.starts_with("repaired"))
-    {
         EXPECT_TRUE(soxSamples(out / "take.wav") == c.pcm);
-    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Evidence, CliEvidence, ::testing::ValuesIn(kEvidenceCases), kRowName);
@@ -617,7 +615,8 @@ INSTANTIATE_TEST_SUITE_P(Answers, CliBatchStop, ::testing::ValuesIn(kStopCases),
 
 // --json gives one object per file; files left alone say why; arguments that are not
 // .wav get a line on standard error; --verbose adds the job's own lines there; the
-// leftovers of a run that is gone are removed and the run says so.
+// leftovers of a run that is gone are removed and the run says so, while those of a
+// run still going (this test) and other files are kept.
 TEST_F(CliBatch, JsonLinesVerboseNoticesAndLeftoversOfAGoneRun)
 {
     const Bytes intact =
@@ -627,7 +626,10 @@ TEST_F(CliBatch, JsonLinesVerboseNoticesAndLeftoversOfAGoneRun)
     if (gone == 0)
         _exit(0);
     waitpid(gone, nullptr, 0);
-    writeFile(out / (".korva-" + std::to_string(gone) + "-aBc123"), ascii("half a copy"));
+    const std::string ofThisRun = ".korva-" + std::to_string(getpid()) + "-Ab3xYz";
+    for (const std::string& name : {".korva-" + std::to_string(gone) + "-aBc123", ofThisRun,
+                                    std::string(".korva-take.wav.Ab3xYz")})
+        writeFile(out / name, ascii("half a copy"));
     writeFile(out / "intact.WaV", ascii("older"));
     const std::string text = addSource("notes.txt", ascii("notes"));
     const auto result =
@@ -650,7 +652,10 @@ TEST_F(CliBatch, JsonLinesVerboseNoticesAndLeftoversOfAGoneRun)
     EXPECT_EQ(objects[0]["detail"], "already has a format chunk");
     EXPECT_EQ(objects[1]["detail"], "no bext chunk");
     EXPECT_EQ(objects[1]["format"], nullptr);
-    EXPECT_EQ(filesIn(out), (Files{{"intact.WaV", intact}, {"b.wav", noBext}}));
+    EXPECT_EQ(filesIn(out), (Files{{"intact.WaV", intact},
+                                   {"b.wav", noBext},
+                                   {ofThisRun, ascii("half a copy")},
+                                   {".korva-take.wav.Ab3xYz", ascii("half a copy")}}));
 }
 
 // inspect --json prints a line per file: an object that parses back to what the file
@@ -939,14 +944,7 @@ TEST_P(CliFrameCopy, HoldsWhatSoxTrimsOrLeavesEveryFileAsItWas)
                                        fs::file_size(dest) == c.dest.size() + c.nZerosBehind));
         return;
     }
-    const Bytes frames = [&]
-    {
-        const std::string raw =
-            CliProcess::run({source, "-t", "raw", "-", "trim", args[2] + "s", "=" + args[4] + "s"},
-                            "sox")
-                .out;
-        return Bytes(raw.begin(), raw.end());
-    }();
+    const Bytes frames = soxSamples(source, false, {"trim", args[2] + "s", "=" + args[4] + "s"});
     ASSERT_FALSE(frames.empty());
     Bytes expected = riff({chunkOf(c.source, "fmt "), chunk("data", frames)});
     if (std::string(c.command) == "append")
