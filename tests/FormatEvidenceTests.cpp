@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -33,17 +35,7 @@ std::string Render(const FormatEvidence::Field& field)
         text += std::string(&finding == &field.findings.front() ? ": " : ", ") +
                 kSources[static_cast<int>(finding.source)] + (finding.bRulesOut ? " !" : " ") +
                 std::to_string(finding.nValue) + " '" + finding.text + "'";
-    const std::string_view price = " bits per byte";
-    for (std::size_t at = 0; (at = text.find(price, at)) != std::string::npos;)
-    {
-        std::size_t from = at;
-        while (from > 0 &&
-               (std::isdigit(static_cast<unsigned char>(text[from - 1])) || text[from - 1] == '.'))
-            --from;
-        text.replace(from, at - from, "N");
-        at = from + 1 + price.size();
-    }
-    return text;
+    return std::regex_replace(text, std::regex("[0-9.]+ bits per byte"), "N bits per byte");
 }
 
 void ExpectFields(const FormatEvidence& evidence, const std::map<Quantity, std::string>& expected)
@@ -86,12 +78,6 @@ TEST(FormatEvidence, EverySourceIsReportedWithItsTextAndTheVerdictFollowsAgreeme
         {.name = "malformed values and multitrack name nothing",
          .bext = bextEvidence("", 0, "A=PCM,F=48k,W=,M=multitrack,garbage,T=x=y"),
          .expected = {{IsFloat, "agreed 0: history 0 'A=PCM'"}}},
-        {.name = "iXML alone",
-         .ixml = kFullIXml,
-         .expected = {{SampleRate,
-                       "agreed 48000: ixml 48000 '<FILE_SAMPLE_RATE> 48000 </FILE_SAMPLE_RATE>'"},
-                      {BitsPerSample, "agreed 24: ixml 24 '<AUDIO_BIT_DEPTH>24</AUDIO_BIT_DEPTH>'"},
-                      {Channels, "agreed 2: ixml 2 '<TRACK_COUNT>2</TRACK_COUNT>'"}}},
         {.name = "commented out, unclosed and cut-off iXML elements",
          .ixml = "<BWFXML><!-- <SPEED><FILE_SAMPLE_RATE>96000</FILE_SAMPLE_RATE></SPEED> -->"
                  "<SPEED><FILE_SAMPLE_RATE>48000<AUDIO_BIT_DEPTH >24</AUDIO_BIT_DEPTH ></SPEED>"
@@ -343,13 +329,9 @@ protected:
 // channel counts right of 96, none wrong.
 TEST_F(LabelledSet, ProbeIsNeverConfidentlyWrongAndOftenRight)
 {
-    struct Tally
-    {
-        int nRight = 0, nUnsure = 0, nWrong = 0;
-        void Count(bool bSettled, bool bRight)
-        {
-            ++(!bSettled ? nUnsure : bRight ? nRight : nWrong);
-        }
+    using Tally = std::array<int, 3>; // right, unsure, wrong
+    const auto count = [](Tally& tally, bool bSettled, bool bRight) {
+        ++tally[!bSettled ? 1 : bRight ? 0 : 2];
     };
     std::map<std::string, std::pair<Tally, Tally>> tallies; // encoding, channels
     for (const auto& [key, eight] : s_audio)
@@ -359,8 +341,8 @@ TEST_F(LabelledSet, ProbeIsNeverConfidentlyWrongAndOftenRight)
             const AudioProbe::Result result =
                 AudioProbe::Probe(Channels(eight, encoding, nChannels));
             auto& [encodings, channels] = tallies[kind];
-            encodings.Count(result.encoding.has_value(), result.encoding == encoding);
-            channels.Count(result.channels.has_value(), result.channels == nChannels);
+            count(encodings, result.encoding.has_value(), result.encoding == encoding);
+            count(channels, result.channels.has_value(), result.channels == nChannels);
             EXPECT_TRUE(result.encoding.value_or(encoding) == encoding &&
                         result.channels.value_or(nChannels) == nChannels)
                 << kind << ", encoding " << static_cast<int>(encoding) << ", " << nChannels
@@ -371,15 +353,12 @@ TEST_F(LabelledSet, ProbeIsNeverConfidentlyWrongAndOftenRight)
     for (const auto& [kind, tally] : tallies)
     {
         const auto& [encodings, channels] = tally;
-        std::printf("%-13s %2d / %2d / %d %9s %2d / %2d / %d\n", kind.c_str(), encodings.nRight,
-                    encodings.nUnsure, encodings.nWrong, "", channels.nRight, channels.nUnsure,
-                    channels.nWrong);
-        nRightEncodings += encodings.nRight;
-        nRightChannels += channels.nRight;
+        std::printf("%-13s %2d / %2d / %d %9s %2d / %2d / %d\n", kind.c_str(), encodings[0],
+                    encodings[1], encodings[2], "", channels[0], channels[1], channels[2]);
+        nRightEncodings += encodings[0];
+        nRightChannels += channels[0];
         if (!s_tellable.at(kind))
-        {
-            EXPECT_EQ(encodings.nRight + channels.nRight, 0) << kind << " settles nothing";
-        }
+            EXPECT_EQ(encodings[0] + channels[0], 0) << kind << " settles nothing";
     }
     std::printf("right of the 96 real recordings: encoding %d, channels %d\n", nRightEncodings,
                 nRightChannels);
@@ -402,13 +381,7 @@ TEST_F(LabelledSet, AudioFindingsStandBesideTheMetadata)
         uint64_t nExtraLength = 0;
         std::map<Quantity, std::string> expected;
     } rows[] = {
-        {.name = "settled",
-         .nAudioBytes = stereo.size(),
-         .expected = {{SampleRate, rate},
-                      {BitsPerSample, "agreed 16: history 16 'W=16', audio 16 " + reading},
-                      {IsFloat, "agreed 0: history 0 'A=PCM', audio 0 " + reading},
-                      {Quantity::Channels, "conflict: history 1 'M=mono', audio 2 " + reading}}},
-        {.name = "a length that no 16-bit stereo frame divides",
+        {.name = "settled, though no 16-bit stereo frame divides the length",
          .nAudioBytes = stereo.size(),
          .nExtraLength = 2,
          .expected = {{SampleRate, rate},
