@@ -3,7 +3,6 @@
 #include <iostream>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include "Trace.h"
 
@@ -15,14 +14,6 @@ public:
     ~TraceCapture() { CTrace::SetStream(&std::cout); }
 
     std::string text() const { return m_out.str(); }
-    std::vector<std::string> lines() const
-    {
-        std::vector<std::string> out;
-        std::istringstream in(m_out.str());
-        for (std::string line; std::getline(in, line);)
-            out.push_back(line);
-        return out;
-    }
 
 private:
     std::ostringstream m_out;
