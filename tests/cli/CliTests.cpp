@@ -799,15 +799,10 @@ Bytes nearTheLimit(uint32_t nDataSize)
                 le32(nDataSize)});
 }
 
-// The first chunk named id, header and all; offset of its header.
+// The offset of the header of the first chunk named id.
 std::size_t offsetOf(const Bytes& file, std::string_view id)
 {
     return std::search(file.begin() + 12, file.end(), id.begin(), id.end()) - file.begin();
-}
-Bytes chunkOf(const Bytes& file, std::string_view id)
-{
-    const std::size_t at = offsetOf(file, id);
-    return Bytes(file.begin() + at, file.begin() + at + 8 + readLe32(file, at + 4));
 }
 
 std::vector<std::string> words(const std::string& text)
@@ -946,7 +941,10 @@ TEST_P(CliFrameCopy, HoldsWhatSoxTrimsOrLeavesEveryFileAsItWas)
     }
     const Bytes frames = soxSamples(source, false, {"trim", args[2] + "s", "=" + args[4] + "s"});
     ASSERT_FALSE(frames.empty());
-    Bytes expected = riff({chunkOf(c.source, "fmt "), chunk("data", frames)});
+    const std::size_t fmt = offsetOf(c.source, "fmt ");
+    Bytes expected = riff(
+        {Bytes(c.source.begin() + fmt, c.source.begin() + fmt + 8 + readLe32(c.source, fmt + 4)),
+         chunk("data", frames)});
     if (std::string(c.command) == "append")
     {
         expected = cat({c.dest, frames});

@@ -129,10 +129,8 @@ private slots:
                                 "the original untouched.\n\n%2\n%3")
                             .arg(korva::kVersion, korva::kCopyright, korva::kLicenceSummary));
 
-        // The first run shows and stores the defaults, in the temporary folder.
-        QCOMPARE(popUp(window, "sampleRateBox"), "44.1 kHz (1 of 13)");
-        QCOMPARE(popUp(window, "resolutionBox"), "24 bit (2 of 7)");
-        QCOMPARE(popUp(window, "channelsBox"), "Mono (1 of 13)");
+        // The first run stores its defaults (AppControllerSettings.FirstRun), in the temporary
+        // folder.
         QVERIFY(stored().fileName().startsWith(qEnvironmentVariable("XDG_CONFIG_HOME") + '/'));
         // A stored index past the end selects no item.
         stored().setValue("SampleRate", 13);
