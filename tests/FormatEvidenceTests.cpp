@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -35,7 +34,14 @@ std::string Render(const FormatEvidence::Field& field)
         text += std::string(&finding == &field.findings.front() ? ": " : ", ") +
                 kSources[static_cast<int>(finding.source)] + (finding.bRulesOut ? " !" : " ") +
                 std::to_string(finding.nValue) + " '" + finding.text + "'";
-    return std::regex_replace(text, std::regex("[0-9.]+ bits per byte"), "N bits per byte");
+    // No std::regex: GCC warns of its inlined code in the sanitizer build.
+    for (auto at = text.find(" bits per byte"); at != std::string::npos;
+         at = text.find(" bits per byte", at + 2))
+    {
+        const auto from = text.find_last_not_of("0123456789.", at - 1) + 1;
+        text.replace(from, at - from, "N"), at = from;
+    }
+    return text;
 }
 
 void ExpectFields(const FormatEvidence& evidence, const std::map<Quantity, std::string>& expected)
