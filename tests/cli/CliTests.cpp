@@ -356,9 +356,7 @@ TEST_P(CliFormat, OutsideDecodersReadTheChosenFormatAndTheOriginalAudio)
 
 INSTANTIATE_TEST_SUITE_P(Formats, CliFormat, ::testing::ValuesIn(kFormatCases), kRowName);
 
-// What a damaged take says of its own format (bext: origination time, time reference,
-// CodingHistory; iXML; the audio) and the options: what korva-cli makes of it, in
-// its line with the destination left out, and a warning on standard error.
+// A damaged take's evidence and the options: korva-cli's line (no destination), its warning.
 struct EvidenceCase
 {
     const char* name;
@@ -445,8 +443,7 @@ TEST_P(CliEvidence, TheFileTellsItsFormatOrSaysWhatIsMissing)
 
 INSTANTIATE_TEST_SUITE_P(Evidence, CliEvidence, ::testing::ValuesIn(kEvidenceCases), kRowName);
 
-// The name; the arguments, given to sh in the folder of src, out and link (to
-// src); the status; part of standard error (of standard output for status 0).
+// Arguments sh runs in the folder of src, out and link (to src); text: of stderr, stdout for 0.
 using CliUsage = CliCase<std::tuple<const char*, const char*, int, const char*>>;
 
 const CliUsage::ParamType kUsageCases[] = {
@@ -541,11 +538,9 @@ const CliFileReport::ParamType kReportCases[] = {
      R"({"form": "not RIFF", "riff": false, "length": 12, "chunks": [], "verdict": "not a RIFF file"})"},
 };
 
-// The destination holds an older b.wav; a.wav, b.wav and c.wav are repaired. The
-// option answers the question (none: standard input is no terminal, so No); b.wav
-// may be too large (sparse), hold audio no frame of the format divides, or meet a full
-// destination (a tmpfs) or a file size limit. What b.wav comes to, whether the batch
-// goes on to c.wav, and the exit status.
+// a.wav, b.wav and c.wav repaired into a folder with an older b.wav; the option answers
+// the question (none: no terminal, so No); b.wav may be large (sparse), hold odd audio, or
+// meet a full tmpfs or a file size limit.
 struct StopCase
 {
     const char* name;
@@ -819,9 +814,8 @@ std::string withPaths(std::string text, const std::string& source, const std::st
     return text;
 }
 
-// extract or append through korva-cli: the source, the options (--from and --to first),
-// the line (its kind, then the start of its detail), the status, and DEST as it stands
-// before: none, a file, zeros behind it (sparse), a file size limit on the run.
+// extract or append: options start --from and --to; DEST as it stands before (none, a file,
+// zeros behind it: sparse), a file size limit on the run.
 struct FrameCase
 {
     const char* name;
@@ -961,9 +955,8 @@ INSTANTIATE_TEST_SUITE_P(Ranges, CliFrameCopy, ::testing::ValuesIn(kFrameCases),
 
 namespace
 {
-// remove-chunk ID --dest out a.wav b.wav, where b.wav has the chunk and out may hold an older
-// a.wav: what a.wav's copy must be (none: no copy), a.wav's line (kind, start of the
-// detail), the status. b.wav loses its chunk unless the batch stops at a.wav.
+// remove-chunk ID --dest out a.wav b.wav; out may hold an older a.wav (copy none: no copy).
+// b.wav has the chunk and loses it unless the batch stops at a.wav.
 struct ChunkCase
 {
     const char* name;
