@@ -13,9 +13,7 @@ fixture::Bytes withIXml(const std::string& rate, const std::string& depth,
                  chunk("data", audio)});
 }
 
-// What the destination holds before the batch (an older b.wav and c.wav), which
-// listed source is gone by the time Start is pressed, the answer to every question;
-// what becomes of a, b and c, and how often the user is asked.
+// a, b and c into a destination holding an older b.wav and c.wav.
 struct AnswerCase
 {
     const char* name;

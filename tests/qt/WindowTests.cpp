@@ -1,7 +1,5 @@
-// The Qt layer: the window from its form, settings in QSettings, quitting, real
-// batches watched throughout (the table, status line, progress, activity pane
-// and standard error), the command line, and the desktop's own panel, question
-// and About box.
+// The Qt layer: the window, QSettings, quitting, real batches, the command line and
+// the desktop's own panel, question and About box.
 #include "CommandLine.h"
 #include "KorvaVersion.h"
 #include "MainWindow.h"
