@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace fixture;

@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstring>
 #include <filesystem>
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
-#include <tuple>
 #include <vector>
 
 #include "KorvaWav.h"

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
-#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <random>
