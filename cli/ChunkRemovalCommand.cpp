@@ -68,6 +68,15 @@ struct Descriptor
             ::close(fd);
     }
 };
+
+// An outcome's kind and detail; run() adds the paths.
+korva::FileOutcome Outcome(Kind kind, std::string detail)
+{
+    korva::FileOutcome outcome;
+    outcome.kind = kind;
+    outcome.detail = std::move(detail);
+    return outcome;
+}
 } // namespace
 
 ChunkRemovalCommand::ChunkRemovalCommand(CLI::App& app)
@@ -100,73 +109,74 @@ int ChunkRemovalCommand::run()
     int nStatus = 0;
     for (const fs::path& source : sources)
     {
-        auto [kind, detail] = m_bStopped ? Result{Kind::NotProcessed, "the batch stopped before it"}
-                                         : remove(source, prompt);
-        korva::FileOutcome outcome;
+        korva::FileOutcome outcome =
+            m_bStopped ? Outcome(Kind::NotProcessed, "the batch stopped before it")
+                       : remove(source, prompt);
         outcome.sourcePath = source.string();
         outcome.destinationPath = (m_destination / source.filename()).string();
-        outcome.kind = kind;
-        outcome.detail = std::move(detail);
         file_commands::Print(outcome, m_bJson);
-        nStatus = std::max(nStatus, file_commands::StatusOf(kind));
+        nStatus = std::max(nStatus, file_commands::StatusOf(outcome.kind));
     }
     return nStatus;
 }
 
 // The checks first, on the source: a file the library would refuse is not copied.
-ChunkRemovalCommand::Result ChunkRemovalCommand::remove(const fs::path& source,
-                                                        const OverwritePrompt& prompt)
+korva::FileOutcome ChunkRemovalCommand::remove(const fs::path& source,
+                                               const OverwritePrompt& prompt)
 {
     if (const auto why = RepairJob::WhyUnreadable(source))
-        return {Kind::Failed, source.string() + ": " + *why};
+        return Outcome(Kind::Failed, source.string() + ": " + *why);
     CRiffFile file(source.c_str());
     if (const Deletion deletion = file.CheckDeleteChunk(m_id.c_str());
         deletion != Deletion::Deleted)
-        return {Kind::Failed, Refusal(deletion, source, m_id, file.GetSystemError())};
+        return Outcome(Kind::Failed, Refusal(deletion, source, m_id, file.GetSystemError()));
 
     const fs::path target = m_destination / source.filename();
     std::error_code ec;
     if (fs::is_directory(target, ec))
-        return {Kind::Failed, "a folder of that name stands in " + m_destination};
+        return Outcome(Kind::Failed, "a folder of that name stands in " + m_destination);
     const bool bExists = fs::symlink_status(target, ec).type() != fs::file_type::not_found;
     if (bExists)
     {
         const RepairJob::Answer answer = m_existing->answer(source.filename(), prompt);
         m_bStopped = answer == RepairJob::Answer::No;
         if (answer == RepairJob::Answer::Skip || m_bStopped)
-            return {m_bStopped ? Kind::NotProcessed : Kind::Skipped,
-                    "the file already there was kept"};
+            return Outcome(m_bStopped ? Kind::NotProcessed : Kind::Skipped,
+                           "the file already there was kept");
     }
     return copyWithout(source, target, bExists);
 }
 
-ChunkRemovalCommand::Result ChunkRemovalCommand::copyWithout(const fs::path& source,
-                                                             const fs::path& target, bool bReplace)
+korva::FileOutcome ChunkRemovalCommand::copyWithout(const fs::path& source, const fs::path& target,
+                                                    bool bReplace)
 {
     std::error_code ec;
     TemporaryCopy copy(m_destination, ec);
     if (ec)
-        return {Kind::Failed, "no copy can be made in " + m_destination + ": " + ec.message()};
+        return Outcome(Kind::Failed, "no copy can be made in " + m_destination + ": " +
+                                         korva::SystemErrorWords(ec.value()));
     const Descriptor in{::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
     struct stat info;
     if (in.fd < 0 || fstat(in.fd, &info) != 0)
-        return {Kind::Failed,
-                source.string() + " could not be read: " + korva::SystemErrorWords(errno)};
+        return Outcome(Kind::Failed,
+                       source.string() + " could not be read: " + korva::SystemErrorWords(errno));
     const auto nLength = static_cast<uint64_t>(info.st_size);
     if (!file_copy::Copy(in.fd, 0, copy.fd(), 0, nLength, m_buffer.data(), m_buffer.size()))
-        return {Kind::Failed, "the copy failed: " + korva::SystemErrorWords(errno)};
+        return Outcome(Kind::Failed, "the copy failed: " + korva::SystemErrorWords(errno));
     // The copy has no name yet (or a temporary one): the library reaches it
     // through its descriptor.
     CRiffFile copied(("/dev/fd/" + std::to_string(copy.fd())).c_str());
     if (!copied.DeleteChunk(m_id.c_str()))
-        return {Kind::Failed, Refusal(copied.GetDeletion(), source, m_id, copied.GetSystemError())};
+        return Outcome(Kind::Failed,
+                       Refusal(copied.GetDeletion(), source, m_id, copied.GetSystemError()));
     // The owner may always write the copy, even of a file from read-only media.
     if (fchmod(copy.fd(), (info.st_mode & 07777) | S_IRUSR | S_IWUSR) != 0)
-        return {Kind::Failed,
-                "the copy's permissions could not be set: " + korva::SystemErrorWords(errno)};
+        return Outcome(Kind::Failed, "the copy's permissions could not be set: " +
+                                         korva::SystemErrorWords(errno));
     if (!copy.Publish(target, bReplace, ec))
-        return {Kind::Failed, "the copy could not take its name: " + ec.message() +
-                                  (bReplace ? "; the file already there was kept" : "")};
-    return {Kind::ChunkRemoved, "its '" + m_id + "' chunk was removed: " +
-                                    std::to_string(nLength - copied.GetLength()) + " bytes"};
+        return Outcome(Kind::Failed,
+                       "the copy could not take its name: " + korva::SystemErrorWords(ec.value()) +
+                           (bReplace ? "; the file already there was kept" : ""));
+    return Outcome(Kind::ChunkRemoved, "its '" + m_id + "' chunk was removed: " +
+                                           std::to_string(nLength - copied.GetLength()) + " bytes");
 }

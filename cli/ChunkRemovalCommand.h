@@ -34,14 +34,10 @@ public:
     int run();
 
 private:
-    struct Result
-    {
-        korva::FileOutcome::Kind kind;
-        std::string detail;
-    };
-    Result remove(const std::filesystem::path& source, const OverwritePrompt& prompt);
-    Result copyWithout(const std::filesystem::path& source, const std::filesystem::path& target,
-                       bool bReplace);
+    // Each gives the outcome's kind and detail; run() adds the paths.
+    korva::FileOutcome remove(const std::filesystem::path& source, const OverwritePrompt& prompt);
+    korva::FileOutcome copyWithout(const std::filesystem::path& source,
+                                   const std::filesystem::path& target, bool bReplace);
 
     CLI::App* m_command;
     std::string m_id;
