@@ -20,10 +20,10 @@ find_program(KORVA_MAGICK magick)
 if(KORVA_ICONUTIL AND (KORVA_RSVG_CONVERT OR KORVA_MAGICK))
     set(icns ${CMAKE_CURRENT_BINARY_DIR}/korva.icns)
     add_custom_command(OUTPUT ${icns}
-        COMMAND ${CMAKE_COMMAND} -DSVG=${CMAKE_CURRENT_SOURCE_DIR}/packaging/korva.svg
+        COMMAND ${CMAKE_COMMAND} -DSVG=${PROJECT_SOURCE_DIR}/packaging/korva.svg
                 -DICNS=${icns} -DICONUTIL=${KORVA_ICONUTIL}
                 -DRSVG_CONVERT=${KORVA_RSVG_CONVERT} -DMAGICK=${KORVA_MAGICK}
-                -P ${CMAKE_CURRENT_SOURCE_DIR}/packaging/MakeIcns.cmake
+                -P ${PROJECT_SOURCE_DIR}/packaging/MakeIcns.cmake
         DEPENDS packaging/korva.svg packaging/MakeIcns.cmake
         COMMENT "Making korva.icns from korva.svg"
         VERBATIM)

@@ -65,7 +65,7 @@ run)
     exec "$top/build/korva"
     ;;
 test | portable)
-    # Both in build/: the option changes only korva_app's objects, so switching
+    # Both in build/: the option changes only korva_job's objects, so switching
     # costs a few files and relinks instead of a second full build.
     portable=OFF
     [ "$mode" = portable ] && portable=ON
