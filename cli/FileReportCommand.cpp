@@ -152,13 +152,18 @@ void FileReportCommand::printText(const WavReport& report)
                       << (entry.bUnfinished ? "  (unfinished: " + std::to_string(entry.nPayload) +
                                                   " bytes follow)"
                                             : "")
-                      << (entry.bPad ? "  (pad byte)" : "") << '\n';
+                      << (entry.bPad ? "  (pad byte)" : "")
+                      << (entry.bDamagedFormat
+                              ? "  (damaged: a " + std::to_string(entry.nPayload) + "-byte body)"
+                              : "")
+                      << '\n';
     }
     if (const auto& f = report.format)
-        std::cout << "  format:          tag " << f->nFormatTag << ", " << f->nChannels
-                  << " channel(s), " << f->nSampleRate << " Hz, " << f->nBitsPerSample
-                  << " bit, block align " << f->nBlockAlign << ", " << f->nBytesPerSec
-                  << " bytes/s\n";
+        std::cout << "  format:          " << (f->bDamaged ? "damaged fmt chunk: " : "") << "tag "
+                  << f->nFormatTag << ", " << f->nChannels << " channel(s), " << f->nSampleRate
+                  << " Hz, " << f->nBitsPerSample << " bit"
+                  << (f->bBitsMissing ? " (from the block align)" : "") << ", block align "
+                  << f->nBlockAlign << ", " << f->nBytesPerSec << " bytes/s\n";
     else
         std::cout << "  format:          no fmt chunk\n";
     if (const auto* data = report.layout.Find("data"))
@@ -216,8 +221,10 @@ void FileReportCommand::printJson(const WavReport& report)
                                         {"offset", entry.nOffset},
                                         {"size", entry.nSize},
                                         {"hole", entry.bHole}};
-        if (entry.bUnfinished)
+        if (entry.bUnfinished || entry.bDamagedFormat)
             chunk["present"] = entry.nPayload;
+        if (entry.bDamagedFormat)
+            chunk["damaged"] = true;
         json["chunks"].push_back(chunk);
     }
     json["format"] = nullptr;
@@ -225,6 +232,8 @@ void FileReportCommand::printJson(const WavReport& report)
         json["format"] = {{"format_tag", f->nFormatTag},   {"channels", f->nChannels},
                           {"sample_rate", f->nSampleRate}, {"bytes_per_second", f->nBytesPerSec},
                           {"block_align", f->nBlockAlign}, {"bits_per_sample", f->nBitsPerSample}};
+    if (report.format && report.format->bDamaged)
+        json["format"]["damaged"] = true;
     json["data"] = nullptr;
     if (const auto* data = report.layout.Find("data"))
         json["data"] = {

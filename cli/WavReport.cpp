@@ -68,10 +68,14 @@ WavReport WavReport::Of(const std::string& path)
     report.layout = RiffLayout::Read(reader);
 
     // Without a format to go by, the audio is counted in single bytes: the
-    // verdict does not depend on a format nobody chose.
-    WavFormat anyFormat;
-    anyFormat.nBitsPerSample = 8;
-    report.plan = RepairPlan::Make(report.layout, anyFormat, kHostIsIntel);
+    // verdict does not depend on a format nobody chose. A damaged format chunk
+    // states the file's own.
+    const auto& damaged = report.layout.damagedFormat;
+    WavFormat ownFormat;
+    ownFormat.nBitsPerSample = 8;
+    if (damaged)
+        ownFormat = damaged->format;
+    report.plan = RepairPlan::Make(report.layout, ownFormat, kHostIsIntel);
     uint8_t field[16];
     if (const auto* fmt = report.layout.Find("fmt ");
         fmt != nullptr && reader.Read(fmt->PayloadOffset(), field, sizeof field))
@@ -79,6 +83,15 @@ WavReport WavReport::Of(const std::string& path)
             Format{riff::Get16(field, kHostIsIntel),      riff::Get16(field + 2, kHostIsIntel),
                    riff::Get32(field + 4, kHostIsIntel),  riff::Get32(field + 8, kHostIsIntel),
                    riff::Get16(field + 12, kHostIsIntel), riff::Get16(field + 14, kHostIsIntel)};
+    else if (damaged)
+        report.format = Format{damaged->nFormatTag,
+                               ownFormat.nChannels,
+                               ownFormat.nSampleRate,
+                               ownFormat.BytesPerSecond(),
+                               ownFormat.BlockAlign(),
+                               ownFormat.nBitsPerSample,
+                               true,
+                               damaged->bBitsMissing};
     if (const auto* bext = report.layout.Find("bext"))
     {
         report.bHasBext = true;
@@ -137,10 +150,15 @@ std::string WavReport::verdict() const
         return "the audio is no whole number of frames of " + std::to_string(plan.nBlockAlign) +
                " bytes";
     case Verdict::FormatMissing:
+    case Verdict::FormatDamaged:
         break;
     }
     std::string words = "repairable: format chunk missing, ";
-    if (plan.nRemainsLength > 0)
+    if (plan.verdict == Verdict::FormatDamaged)
+        words = "repairable: format chunk damaged at " + std::to_string(plan.nDamagedOffset) +
+                ": its size says " + std::to_string(plan.nDamagedSize) + ", its body holds " +
+                std::to_string(plan.nDamagedBody) + " bytes";
+    else if (plan.nRemainsLength > 0)
         words += "remains of " + std::to_string(plan.nRemainsLength) + " bytes at " +
                  std::to_string(plan.nRemainsOffset);
     else
@@ -156,7 +174,11 @@ std::string WavReport::action() const
     if (!plan.Changes())
         return "none";
     std::string words;
-    if (plan.nFormatBody > 0)
+    if (plan.bFieldsKept)
+        words = "mend the format chunk at " + std::to_string(plan.nDamagedOffset) +
+                ": set its size to " + std::to_string(plan.nFormatBody) +
+                (plan.nDamagedBody < plan.nFormatBody ? ", put in its bits field" : "");
+    else if (plan.nFormatBody > 0)
         words = "write a format chunk with a " + std::to_string(plan.nFormatBody) +
                 "-byte body at " + std::to_string(plan.nFormatOffset);
     if (plan.nInserted > 0)

@@ -22,9 +22,11 @@ struct WavReport
     std::string error; // why the file could not be read; "" when it was
 
     RiffLayout layout;
-    RepairPlan plan; // counting audio in bytes where the file states no format
+    RepairPlan plan; // counting audio in bytes where the file states no format,
+                     // in a damaged format chunk's frames where it has one
 
-    // The first format chunk's fields: tag, channels, rate, bytes/s, block align, bits.
+    // The first format chunk's fields: tag, channels, rate, bytes/s, block align,
+    // bits; or a damaged one's, its bits derived where the field is missing.
     struct Format
     {
         uint16_t nFormatTag = 0;
@@ -33,6 +35,8 @@ struct WavReport
         uint32_t nBytesPerSec = 0;
         uint16_t nBlockAlign = 0;
         uint16_t nBitsPerSample = 0;
+        bool bDamaged = false;
+        bool bBitsMissing = false;
     };
     std::optional<Format> format;
     bool bHasBext = false;
@@ -48,7 +52,9 @@ struct WavReport
     std::optional<FormatEvidence> evidence;
     FormatChoice::Result autoFormat;
 
-    // "repairable: format chunk missing, remains of 24 bytes at 622", "intact",
+    // "repairable: format chunk missing, remains of 24 bytes at 622",
+    // "repairable: format chunk damaged at 622: its size says 14, its body
+    // holds 14 bytes", "intact",
     // "sizes unfinished: data size 0, 43200 bytes of audio follow", "no bext
     // chunk: not repairable", "no data chunk: not repairable", "not a RIFF
     // file", or "too large: ...": exactly what repair will do.

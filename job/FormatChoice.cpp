@@ -36,8 +36,8 @@ std::string Joined(const std::vector<std::string>& words)
 
 bool IsMetadata(Source source)
 {
-    return source == Source::CodingHistory || source == Source::TimeReference ||
-           source == Source::IXml;
+    return source == Source::DamagedFormat || source == Source::CodingHistory ||
+           source == Source::TimeReference || source == Source::IXml;
 }
 
 // "iXML says 48000 Hz, CodingHistory says 96000 Hz".
@@ -57,7 +57,7 @@ std::string Namers(const FormatEvidence::Field& field)
 {
     std::vector<std::string> words;
     for (const auto& finding : field.findings)
-        if (!finding.bRulesOut)
+        if (!finding.bRulesOut && finding.nValue == field.nValue)
             words.push_back(FormatEvidence::SourceName(finding.source));
     words.erase(std::unique(words.begin(), words.end()), words.end());
     return Joined(words);

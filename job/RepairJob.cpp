@@ -79,7 +79,10 @@ std::string Describe(const RepairPlan& plan, const WavFormat& format, const std:
     default:
         break;
     }
-    std::string words = plan.nRemainsLength > 0
+    const std::string damaged = "damaged format chunk at " + std::to_string(plan.nDamagedOffset);
+    std::string words = plan.verdict == Verdict::FormatDamaged
+                            ? damaged + (plan.bFieldsKept ? " mended" : " written over as chosen")
+                        : plan.nRemainsLength > 0
                             ? "format chunk written over the remains of the lost one at " +
                                   std::to_string(plan.nRemainsOffset)
                         : plan.bBehindBext ? "format chunk inserted behind bext"
@@ -96,6 +99,7 @@ Kind KindOf(Verdict verdict)
     switch (verdict)
     {
     case Verdict::FormatMissing:
+    case Verdict::FormatDamaged:
         return Kind::Repaired;
     case Verdict::SizesUnfinished:
         return Kind::SizesRepaired;

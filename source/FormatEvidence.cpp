@@ -1,7 +1,6 @@
 #include "FormatEvidence.h"
 
 #include "ChunkReader.h"
-#include "RiffLayout.h"
 
 #include <algorithm>
 #include <charconv>
@@ -192,6 +191,15 @@ bool Contains(const std::vector<uint32_t>& values, uint32_t n)
 
 void Decide(FormatEvidence::Field& field)
 {
+    const auto damaged = std::find_if(field.findings.begin(), field.findings.end(),
+                                      [](const FormatEvidence::Finding& finding)
+                                      { return finding.source == Source::DamagedFormat; });
+    if (damaged != field.findings.end())
+    {
+        field.verdict = FormatEvidence::Verdict::Agreed;
+        field.nValue = damaged->nValue;
+        return;
+    }
     std::vector<uint32_t> named, ruledOut;
     for (const FormatEvidence::Finding& finding : field.findings)
         (finding.bRulesOut ? ruledOut : named).push_back(finding.nValue);
@@ -207,6 +215,8 @@ void Decide(FormatEvidence::Field& field)
 
 FormatEvidence::FormatEvidence(const Input& input)
 {
+    if (input.damagedFormat)
+        ReadDamagedFormat(*input.damagedFormat);
     ReadBext(input.bext);
     ReadIXml(input.ixml);
     ReadAudio(input.audio);
@@ -229,6 +239,7 @@ FormatEvidence FormatEvidence::Read(ChunkReader& reader, const RiffLayout& layou
     input.nDataLength = data != nullptr ? data->nPayload : 0;
     input.bDataLengthTrusted = data != nullptr && !data->bUnfinished;
     input.audio = audio;
+    input.damagedFormat = layout.damagedFormat;
     return FormatEvidence(input);
 }
 
@@ -236,6 +247,8 @@ const char* FormatEvidence::SourceName(Source source)
 {
     switch (source)
     {
+    case Source::DamagedFormat:
+        return "the damaged format chunk";
     case Source::CodingHistory:
         return "CodingHistory";
     case Source::TimeReference:
@@ -254,6 +267,24 @@ void FormatEvidence::Add(Quantity quantity, Source source, uint32_t nValue, std:
                          bool bRulesOut)
 {
     At(quantity).findings.push_back({source, nValue, std::move(text), bRulesOut});
+}
+
+void FormatEvidence::ReadDamagedFormat(const RiffLayout::DamagedFormat& damaged)
+{
+    const WavFormat& f = damaged.format;
+    const std::string tag = "format tag " + std::to_string(damaged.nFormatTag) +
+                            (damaged.nFormatTag == WavFormat::kExtensible
+                                 ? ", sub-format " + std::to_string(f.nFormatTag)
+                                 : "");
+    Add(Quantity::SampleRate, Source::DamagedFormat, f.nSampleRate,
+        "sample rate " + std::to_string(f.nSampleRate));
+    Add(Quantity::BitsPerSample, Source::DamagedFormat, f.nBitsPerSample,
+        damaged.bBitsMissing ? "block align " + std::to_string(f.BlockAlign()) + " of " +
+                                   std::to_string(f.nChannels) + " channels, no bits field"
+                             : "bits per sample " + std::to_string(f.nBitsPerSample));
+    Add(Quantity::IsFloat, Source::DamagedFormat, f.IsFloat(), tag);
+    Add(Quantity::Channels, Source::DamagedFormat, f.nChannels,
+        "channels " + std::to_string(f.nChannels));
 }
 
 // The CodingHistory, and the rate the time reference gives when it is within

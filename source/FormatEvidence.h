@@ -1,13 +1,14 @@
 #pragma once
 
 #include "AudioProbe.h"
+#include "RiffLayout.h"
 
 class ChunkReader;
-class RiffLayout;
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -17,7 +18,9 @@ class RiffLayout;
 // sample rate, bits per sample, IEEE float or integer, and channel count, each
 // with every finding, where it came from and the text it was read from, and a
 // verdict. Sources never get averaged and none is preferred: when they
-// disagree the verdict is a conflict and every finding stays listed.
+// disagree the verdict is a conflict and every finding stays listed. The one
+// exception is a damaged format chunk: what it states is the file's format,
+// whatever the others say.
 //
 // The caller reads the chunks; nothing here touches a file, and no read goes
 // past the bytes given.
@@ -40,6 +43,8 @@ public:
         bool bDataLengthTrusted = false;
         // The first bytes of the data chunk (kAudioBytesWanted at most are read).
         std::span<const uint8_t> audio = {};
+        // The damaged format chunk's fields; none when the file has none.
+        std::optional<RiffLayout::DamagedFormat> damagedFormat = {};
     };
 
     enum class Quantity
@@ -54,6 +59,7 @@ public:
 
     enum class Source
     {
+        DamagedFormat, // a damaged format chunk's fields: it names every part
         CodingHistory, // the last line of the bext CodingHistory (A=PCM, F=, W=, M=)
         TimeReference, // the bext time reference over the seconds of its origination time,
                        // from 00:16:40 on (earlier, whole seconds are too coarse)
@@ -77,7 +83,8 @@ public:
     enum class Verdict
     {
         Absent,   // no source names a value
-        Agreed,   // every source that names one names the same, and nothing rules it out
+        Agreed,   // every source that names one names the same, and nothing rules it out;
+                  // or a damaged format chunk names it
         Conflict, // sources name different values, or the one value named is ruled out
     };
 
@@ -93,8 +100,8 @@ public:
     // of its data chunk and, with bAudio, the first bytes of its audio.
     static FormatEvidence Read(ChunkReader& reader, const RiffLayout& layout, bool bAudio);
 
-    // A source in words: "CodingHistory", "time reference", "iXML", "the audio",
-    // "the data length".
+    // A source in words: "the damaged format chunk", "CodingHistory", "time
+    // reference", "iXML", "the audio", "the data length".
     static const char* SourceName(Source source);
 
     const Field& Get(Quantity quantity) const
@@ -106,6 +113,7 @@ private:
     Field& At(Quantity quantity) { return m_fields[static_cast<std::size_t>(quantity)]; }
     void Add(Quantity quantity, Source source, uint32_t nValue, std::string text,
              bool bRulesOut = false);
+    void ReadDamagedFormat(const RiffLayout::DamagedFormat& damaged);
     void ReadBext(std::span<const uint8_t> bext);
     void ReadCodingHistory(std::string_view history);
     void ReadIXml(std::string_view ixml);

@@ -31,7 +31,7 @@ bool KorvaWavFile::RepairFMTChunk(const WavFormat& format)
     m_sProblem.clear();
     m_eOutcome = Repair(format);
     return m_eOutcome == RepairOutcome::Written || m_eOutcome == RepairOutcome::Inserted ||
-           m_eOutcome == RepairOutcome::NoBext;
+           m_eOutcome == RepairOutcome::Mended || m_eOutcome == RepairOutcome::NoBext;
 }
 
 KorvaWavFile::RepairOutcome KorvaWavFile::Repair(const WavFormat& format)
@@ -45,7 +45,8 @@ KorvaWavFile::RepairOutcome KorvaWavFile::Repair(const WavFormat& format)
         return RepairOutcome::IoFailed;
     const int fd = fileno(m_pFile);
     ChunkReader reader(fd, m_nFileLength, m_bIntelByteOrder);
-    m_plan = RepairPlan::Make(RiffLayout::Read(reader), format, m_bIntelByteOrder);
+    const RiffLayout layout = RiffLayout::Read(reader);
+    m_plan = RepairPlan::Make(layout, format, m_bIntelByteOrder);
     if (reader.Failed())
         return RepairOutcome::IoFailed;
 
@@ -67,6 +68,7 @@ KorvaWavFile::RepairOutcome KorvaWavFile::Repair(const WavFormat& format)
         CTrace::Line("FMT Chunk Exists - return");
         break;
     case Verdict::FormatMissing:
+    case Verdict::FormatDamaged:
         break;
     }
     if (!m_plan.Changes())
@@ -85,6 +87,8 @@ KorvaWavFile::RepairOutcome KorvaWavFile::Repair(const WavFormat& format)
         return RepairOutcome::CheckFailed;
     if (m_plan.verdict == Verdict::SizesUnfinished)
         return RepairOutcome::SizesRepaired;
+    if (m_plan.verdict == Verdict::FormatDamaged)
+        return RepairOutcome::Mended;
     return m_plan.nRemainsLength > 0 ? RepairOutcome::Written : RepairOutcome::Inserted;
 }
 

@@ -8,7 +8,8 @@
 // The repair: gives a Broadcast Wave file that lost its format chunk a new PCM
 // one. The chunk goes where the lost one stood when its remains are found
 // (sized to fill them, JUNK behind it where they are longer), otherwise behind
-// bext (or in front of the audio when bext follows it). Sizes a recorder never
+// bext (or in front of the audio when bext follows it). A damaged format chunk
+// whose fields are readable is mended in place instead. Sizes a recorder never
 // finished are finished, holes in front of the audio become JUNK, and odd-sized
 // chunks there get their pad byte, so that every reader finds its way.
 class KorvaWavFile : public CWavFile
@@ -20,6 +21,8 @@ public:
         NotRun,         // RepairFMTChunk has not run
         Written,        // the format chunk was written over the lost one's remains
         Inserted,       // no remains: the format chunk was inserted
+        Mended,         // a damaged format chunk was mended where it stands (its
+                        // fields kept where they state the format given)
         SizesRepaired,  // the file has a format chunk; unfinished sizes were finished
         FormatExists,   // the file has a format chunk and finished sizes; unchanged
         NoBext,         // no format chunk and no bext chunk; unchanged
@@ -40,10 +43,10 @@ public:
     bool SetPath(const char* pszPath, bool bIntelByteOrder) override;
 
     // Repairs the file in place with a mono integer PCM format chunk of this
-    // rate and depth. True when the chunk was written or the file has no bext
-    // chunk; false when it could not be opened, already has a format chunk
-    // (with the line "FMT Chunk Exists - return"; unfinished sizes are still
-    // finished), or the repair could not be done or failed its check.
+    // rate and depth. True when the chunk was written or mended or the file has
+    // no bext chunk; false when it could not be opened, already has a format
+    // chunk (with the line "FMT Chunk Exists - return"; unfinished sizes are
+    // still finished), or the repair could not be done or failed its check.
     bool RepairFMTChunk(uint32_t nSampleRate, uint16_t nBitsPerSample);
     // The same with any PCM or IEEE float format.
     bool RepairFMTChunk(const WavFormat& format);

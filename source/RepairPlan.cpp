@@ -81,9 +81,36 @@ private:
     bool m_bIntel;
 };
 
+// The damaged format chunk, its body grown to the bits field where it ends
+// before it: its size and bits set where it states the format, the format
+// written over it where it does not.
+void MendFormat(const RiffLayout::DamagedFormat& damaged, const Entry& entry,
+                const WavFormat& format, Builder& build, RepairPlan& plan)
+{
+    const auto nBody = static_cast<uint32_t>(std::max<uint64_t>(entry.nPayload, kPlainBody));
+    if (nBody > entry.nPayload)
+        build.Insert(entry.End(), nBody - entry.nPayload);
+    plan.nDamagedOffset = entry.nOffset;
+    plan.nDamagedSize = entry.nSize;
+    plan.nDamagedBody = entry.nPayload;
+    plan.nFormatOffset = build.Shaped(entry.nOffset);
+    plan.nFormatBody = nBody;
+    plan.bFieldsKept = damaged.format == format;
+    if (!plan.bFieldsKept)
+        return build.Patch(plan.nFormatOffset,
+                           RepairPlan::FormatChunk(format, nBody, build.Intel()));
+    build.Patch(plan.nFormatOffset + 4, Bytes32(nBody, build.Intel()));
+    if (damaged.bBitsMissing)
+    {
+        std::vector<uint8_t> bits(2);
+        riff::Put16(bits.data(), format.nBitsPerSample, build.Intel());
+        build.Patch(plan.nFormatOffset + kChunkHeader + kPlainBody - 2, std::move(bits));
+    }
+}
+
 // Everything in front of the audio: pad bytes behind odd sizes, the lost
-// format chunk's remains filled (or a new chunk inserted), other holes made
-// JUNK. Nothing is left that a reader would stumble on.
+// format chunk's remains filled (or a new chunk inserted) or the damaged one
+// mended, other holes made JUNK. Nothing is left that a reader would stumble on.
 void MendFront(const RiffLayout& layout, std::size_t nData, const WavFormat* pFormat,
                Builder& build, RepairPlan& plan)
 {
@@ -94,12 +121,15 @@ void MendFront(const RiffLayout& layout, std::size_t nData, const WavFormat* pFo
     const bool bRemains =
         std::any_of(front.begin(), front.end(), [](const Entry& e) { return e.bHole; });
     const std::size_t nBext = layout.IndexOf("bext");
-    const bool bInsertBehindBext = pFormat != nullptr && !bRemains && nBext < nData;
-    bool bFormatPlaced = pFormat == nullptr;
+    const bool bDamaged = layout.damagedFormat && layout.damagedFormat->nEntry < nData;
+    const bool bInsertBehindBext = pFormat != nullptr && !bRemains && !bDamaged && nBext < nData;
+    bool bFormatPlaced = pFormat == nullptr || bDamaged;
 
     for (std::size_t i = 0; i < front.size(); ++i)
     {
         Entry& entry = front[i];
+        if (entry.bDamagedFormat && pFormat != nullptr)
+            MendFormat(*layout.damagedFormat, entry, *pFormat, build, plan);
         if (!entry.bHole)
         {
             if (entry.nPayload % 2 == 1 && !entry.bPad)
@@ -288,15 +318,16 @@ RepairPlan RepairPlan::Make(const RiffLayout& layout, const WavFormat& format, b
     else if (!bHasData)
         plan.verdict = Verdict::NoData;
     else
-        plan.verdict = Verdict::FormatMissing;
+        plan.verdict = layout.damagedFormat ? Verdict::FormatDamaged : Verdict::FormatMissing;
     // Audio the format cannot count in whole frames is not the format's: no
     // repair may end in a file that decoders read in part.
-    const bool bChanges =
-        plan.verdict == Verdict::SizesUnfinished || plan.verdict == Verdict::FormatMissing;
+    const bool bChanges = plan.verdict == Verdict::SizesUnfinished ||
+                          plan.verdict == Verdict::FormatMissing ||
+                          plan.verdict == Verdict::FormatDamaged;
     if (bChanges && (plan.nBlockAlign == 0 ||
                      (!plan.bDataSizeUnfinished && plan.nDataDeclared % plan.nBlockAlign != 0)))
         plan.verdict = Verdict::NotWholeFrames;
-    if (plan.verdict != Verdict::SizesUnfinished && plan.verdict != Verdict::FormatMissing)
+    if (!bChanges || plan.verdict == Verdict::NotWholeFrames)
         return plan;
 
     Builder build(plan, bIntel);

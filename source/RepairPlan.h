@@ -16,6 +16,10 @@
 // frame stay out. Its patches are then written over the shaped file: the new
 // format chunk, JUNK headers over holes, pad bytes and sizes. A copy can take
 // the edits while it is made, and so write every byte once.
+//
+// A damaged format chunk is mended where it stands: its size set, the bits
+// field put in where its body ends before it. Its fields stay when they state
+// the format given; otherwise the given format is written over them.
 class RepairPlan
 {
 public:
@@ -27,6 +31,7 @@ public:
         Intact,          // a format chunk and finished sizes: left alone
         SizesUnfinished, // a format chunk, but a data or RIFF size never finished
         FormatMissing,   // bext and data but no format chunk: a new one goes in
+        FormatDamaged,   // bext and data and a damaged format chunk: it is mended
         NotWholeFrames,  // the audio's finished size is no whole number of the
                          // format's frames: that format cannot be the file's
         TooLarge,        // the repaired file would pass RIFF's 4 GiB limit
@@ -48,7 +53,7 @@ public:
 
     // Whether the repair of a file with this layout writes a format chunk, and
     // so depends on the format given: a RIFF file with bext and audio that has
-    // no format chunk.
+    // no format chunk, or a damaged one.
     static bool NeedsFormat(const RiffLayout& layout);
     // The plan for a file with this layout. format is what a new format chunk
     // states; where the file keeps its own, the audio's frames are that one's.
@@ -76,7 +81,11 @@ public:
     uint64_t nRemainsLength = 0; // 0: none were found; the new chunk is inserted
     uint64_t nInsertAt = 0;      // where it is inserted then, in the source:
     bool bBehindBext = false;    // behind bext, or in front of the audio
-    uint64_t nFormatOffset = 0;  // where the new format chunk stands in the repaired file
+    uint64_t nDamagedOffset = 0; // the damaged format chunk, in the source; 0: none
+    uint64_t nDamagedSize = 0;   // its size field
+    uint64_t nDamagedBody = 0;   // the body it holds
+    bool bFieldsKept = false;    // its fields state the format given, and stay
+    uint64_t nFormatOffset = 0;  // where the new or mended format chunk stands in the repaired file
     uint32_t nFormatBody = 0;    // its body size; 0 when none is written
     uint64_t nInserted = 0;      // zero bytes put in
     uint64_t nDataOffset = 0;    // of the data chunk, in the source; 0 without one

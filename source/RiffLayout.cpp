@@ -11,6 +11,18 @@ namespace
 {
 constexpr uint32_t kUnsetSize = 0xFFFFFFFF;
 constexpr uint32_t kMinFormatBody = 16;
+// The bodies a damaged format chunk can hold: the plain one, with cbSize 0,
+// the old one without the bits field, the extensible one.
+constexpr uint32_t kFormatBodies[] = {16, 18, 14, 40};
+constexpr uint32_t kBodyWithoutBits = 14;
+constexpr uint32_t kExtensibleBody = 40;
+constexpr uint16_t kExtensibleExtra = 22; // cbSize of an extensible body
+constexpr uint16_t kMaxChannels = 64;
+constexpr uint32_t kMinRate = 1000;
+constexpr uint32_t kMaxRate = 768000;
+// KSDATAFORMAT_SUBTYPE_PCM and _IEEE_FLOAT behind their first four bytes.
+constexpr uint8_t kSubFormatTail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
+                                        0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 // How far a search for the next header runs through a hole in front of the audio.
 constexpr uint64_t kMaxHoleSearch = 1 << 20;
 // How much of the end of the file can hold chunks behind the audio.
@@ -31,6 +43,54 @@ bool IsKnownId(const char* pId)
     return std::find(std::begin(kKnownIds), std::end(kKnownIds), id) != std::end(kKnownIds);
 }
 
+// The format a format body of nBody bytes states, when its fields are plausible
+// and agree with each other: integer PCM of 8 to 32 bits or float of 32 or 64,
+// 1 to 64 channels, a rate from 1000 to 768000 Hz, the block align of whole
+// bytes per sample, the byte rate of that block align.
+std::optional<RiffLayout::DamagedFormat> PlausibleFormat(const uint8_t* p, uint32_t nBody,
+                                                         bool bIntel)
+{
+    RiffLayout::DamagedFormat damaged;
+    WavFormat& format = damaged.format;
+    damaged.nFormatTag = riff::Get16(p, bIntel);
+    format.nChannels = riff::Get16(p + 2, bIntel);
+    format.nSampleRate = riff::Get32(p + 4, bIntel);
+    const uint32_t nBytesPerSecond = riff::Get32(p + 8, bIntel);
+    const uint16_t nBlockAlign = riff::Get16(p + 12, bIntel);
+    if (format.nChannels == 0 || format.nChannels > kMaxChannels || format.nSampleRate < kMinRate ||
+        format.nSampleRate > kMaxRate || nBlockAlign % format.nChannels != 0)
+        return std::nullopt;
+    damaged.bBitsMissing = nBody == kBodyWithoutBits;
+    format.nBitsPerSample = damaged.bBitsMissing
+                                ? static_cast<uint16_t>(nBlockAlign / format.nChannels * 8)
+                                : riff::Get16(p + 14, bIntel);
+    format.nFormatTag = damaged.nFormatTag;
+    const bool bExtensible = damaged.nFormatTag == WavFormat::kExtensible;
+    if (bExtensible != (nBody == kExtensibleBody))
+        return std::nullopt;
+    if (bExtensible)
+    {
+        const uint16_t nValidBits = riff::Get16(p + 18, bIntel);
+        const uint32_t nSubFormat = riff::Get32(p + 24, bIntel);
+        if (riff::Get16(p + 16, bIntel) != kExtensibleExtra || nValidBits == 0 ||
+            nValidBits > format.nBitsPerSample || nSubFormat > WavFormat::kFloat ||
+            std::memcmp(p + 28, kSubFormatTail, sizeof kSubFormatTail) != 0)
+            return std::nullopt;
+        format.nFormatTag = static_cast<uint16_t>(nSubFormat);
+    }
+    else if (nBody == kMinFormatBody + 2 && riff::Get16(p + 16, bIntel) != 0)
+        return std::nullopt; // an 18-byte body says it holds nothing more
+    const uint16_t nBits = format.nBitsPerSample;
+    const bool bDepth =
+        format.nFormatTag == WavFormat::kPcm
+            ? nBits == 8 || nBits == 16 || nBits == 24 || nBits == 32
+            : format.nFormatTag == WavFormat::kFloat && (nBits == 32 || nBits == 64);
+    if (!bDepth || nBlockAlign != format.BlockAlign() ||
+        uint64_t{nBytesPerSecond} != uint64_t{format.nSampleRate} * nBlockAlign)
+        return std::nullopt;
+    return damaged;
+}
+
 class Walk
 {
 public:
@@ -46,6 +106,7 @@ private:
     RiffLayout::Entry LiveEntry(const ChunkReader::Header& header);
     uint64_t NextHeaderInHole(uint64_t nFrom);
     bool IsHeaderFoundInHole(uint64_t nOffset);
+    bool AddDamagedFormat(const ChunkReader::Header& header);
     uint64_t TailChainStart(uint64_t nFrom);
     void AddHole(uint64_t nOffset, uint64_t nLength);
 
@@ -216,6 +277,36 @@ uint64_t Walk::TailChainStart(uint64_t nFrom)
     return nLength;
 }
 
+// A format chunk whose size leads to no header, or that is too short for its
+// bits, is damaged when one of the bodies a format chunk can hold states a
+// plausible format and a header follows it. The first such chunk only, and
+// only where no live one came before.
+bool Walk::AddDamagedFormat(const ChunkReader::Header& header)
+{
+    if (std::string_view(header.id, 4) != "fmt " || m_layout.nBlockAlign != 0 ||
+        m_layout.damagedFormat ||
+        (IsLive(header) && (header.End() == m_layout.nLength || IsHeaderFoundInHole(header.End()))))
+        return false;
+    for (const uint32_t nBody : kFormatBodies)
+    {
+        const uint8_t* p = m_reader.View(header.nOffset + riff::kChunkHeaderSize, nBody);
+        std::optional<RiffLayout::DamagedFormat> damaged =
+            p == nullptr ? std::nullopt : PlausibleFormat(p, nBody, m_reader.IntelByteOrder());
+        if (!damaged || !IsHeaderFoundInHole(header.nOffset + riff::kChunkHeaderSize + nBody))
+            continue;
+        damaged->nEntry = m_layout.entries.size();
+        m_layout.damagedFormat = damaged;
+        RiffLayout::Entry& entry = m_layout.entries.emplace_back();
+        entry.id.assign(header.id, 4);
+        entry.nOffset = header.nOffset;
+        entry.nSize = SizeOf(header);
+        entry.nPayload = nBody;
+        entry.bDamagedFormat = true;
+        return true;
+    }
+    return false;
+}
+
 void Walk::AddHole(uint64_t nOffset, uint64_t nLength)
 {
     RiffLayout::Entry& hole = m_layout.entries.emplace_back();
@@ -235,7 +326,13 @@ void Walk::Run(const char* pszStopAt, uint64_t nStart)
     while (nOffset < m_layout.nLength && !m_reader.Failed())
     {
         ChunkReader::Header header;
-        if (!m_reader.ReadHeader(nOffset, header) || !IsLive(header))
+        const bool bHeader = m_reader.ReadHeader(nOffset, header);
+        if (bHeader && !bBehindAudio && AddDamagedFormat(header))
+        {
+            nOffset = m_layout.entries.back().End();
+            continue;
+        }
+        if (!bHeader || !IsLive(header))
         {
             // No header stands here, so the search starts one byte on.
             const uint64_t nNext =

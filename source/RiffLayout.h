@@ -1,9 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "WavFormat.h"
 
 class ChunkReader;
 
@@ -17,6 +20,11 @@ class ChunkReader;
 // In front of the audio a hole is crossed by a search for the next plausible
 // header; behind the start of the audio no search runs through the samples:
 // only a chain of headers that ends exactly at the end of the file counts.
+//
+// A format chunk in front of the audio whose size leads to no header (too
+// large, zero, odd) or whose body ends before its bits field, but whose
+// fields state a format that agrees with itself, is no hole: it is damaged,
+// and the walk goes on behind the body it holds.
 class RiffLayout
 {
 public:
@@ -35,14 +43,20 @@ public:
         uint64_t nPayload = 0; // payload bytes present: nSize, or for an unfinished data chunk
                                // all bytes up to the next live chunk or the end of the file
         bool bHole = false;
-        bool bPad = false;        // a pad byte follows the payload
-        bool bUnfinished = false; // a data chunk whose size its recorder never finished:
-                                  // 0, 0xFFFFFFFF, or more than the file holds
+        bool bPad = false;           // a pad byte follows the payload
+        bool bUnfinished = false;    // a data chunk whose size its recorder never finished:
+                                     // 0, 0xFFFFFFFF, or more than the file holds
+        bool bDamagedFormat = false; // a damaged format chunk: nSize is its size field,
+                                     // nPayload the body it holds (14, 16, 18 or 40 bytes)
 
         uint64_t PayloadOffset() const { return nOffset + 8; }
         // Where the next entry begins.
         uint64_t End() const { return bHole ? nOffset + nSize : nOffset + 8 + nPayload + bPad; }
-        bool Is(std::string_view chunkId) const { return !bHole && id == chunkId; }
+        // A damaged format chunk is not yet one.
+        bool Is(std::string_view chunkId) const
+        {
+            return !bHole && !bDamagedFormat && id == chunkId;
+        }
     };
 
     // Walks from nStart (the first chunk header) to the end of the file, or up
@@ -65,5 +79,17 @@ public:
     uint64_t nDs64SampleCount = 0;
     // The block align of the first live format chunk; 0 when there is none.
     uint16_t nBlockAlign = 0;
+
+    // The damaged format chunk, when the walk met one before any live one.
+    struct DamagedFormat
+    {
+        std::size_t nEntry = 0;
+        uint16_t nFormatTag = 0; // as it stands: 1, 3 or 0xFFFE
+        // What it states: integer or float (an extensible one's sub-format),
+        // the bits derived from the block align where the field is missing.
+        WavFormat format;
+        bool bBitsMissing = false;
+    };
+    std::optional<DamagedFormat> damagedFormat;
     std::vector<Entry> entries;
 };
