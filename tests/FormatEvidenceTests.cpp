@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -25,7 +26,7 @@ namespace
 // reads "!24", and the probe's price "N bits per byte".
 std::string Render(const FormatEvidence::Field& field)
 {
-    static const char* const kSources[] = {"history", "time", "ixml", "audio", "length"};
+    static const char* const kSources[] = {"damaged", "history", "time", "ixml", "audio", "length"};
     static const char* const kVerdicts[] = {"absent", "agreed ", "conflict"};
     std::string text = kVerdicts[static_cast<int>(field.verdict)];
     if (field.verdict == FormatEvidence::Verdict::Agreed)
@@ -66,7 +67,24 @@ TEST(FormatEvidence, EverySourceIsReportedWithItsTextAndTheVerdictFollowsAgreeme
         uint64_t nDataLength = 0;
         bool bTrusted = false;
         std::map<Quantity, std::string> expected = {};
+        std::optional<RiffLayout::DamagedFormat> damaged = {};
     } rows[] = {
+        {.name = "a damaged format chunk names every part, whatever the others say",
+         .bext = bextEvidence("", 0, "A=PCM,F=48000,W=16,M=stereo"),
+         .nDataLength = 600002,
+         .bTrusted = true,
+         .expected = {{SampleRate, "agreed 96000: damaged 96000 'sample rate 96000', history "
+                                   "48000 'F=48000'"},
+                      {BitsPerSample, "agreed 24: damaged 24 'block align 6 of 2 channels, no bits "
+                                      "field', history 16 'W=16', length !24 'data length 600002', "
+                                      "length !16 'data length 600002'"},
+                      {IsFloat, "agreed 0: damaged 0 'format tag 1', history 0 'A=PCM'"},
+                      {Channels, "agreed 2: damaged 2 'channels 2', history 2 'M=stereo'"}},
+         .damaged =
+             RiffLayout::DamagedFormat{
+                 .nFormatTag = 1,
+                 .format = {.nChannels = 2, .nSampleRate = 96000, .nBitsPerSample = 24},
+                 .bBitsMissing = true}},
         {.name = "the last CodingHistory line, in any order, with spaces",
          .bext = bextEvidence("", 0,
                               "A=ANALOGUE,M=stereo,T=Studer A807\r\nA=PCM,F=44100,W=16,M=stereo\r\n"
@@ -139,7 +157,8 @@ TEST(FormatEvidence, EverySourceIsReportedWithItsTextAndTheVerdictFollowsAgreeme
         ExpectFields(FormatEvidence({.bext = row.bext,
                                      .ixml = row.ixml,
                                      .nDataLength = row.nDataLength,
-                                     .bDataLengthTrusted = row.bTrusted}),
+                                     .bDataLengthTrusted = row.bTrusted,
+                                     .damagedFormat = row.damaged}),
                      row.expected);
     }
 }

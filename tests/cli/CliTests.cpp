@@ -261,7 +261,9 @@ using CliLayout = CliCase<Layout>;
 // Every layout of the repair's table through korva-cli: inspect says what repair
 // then does, the copy is the table's file (or the source byte for byte), three
 // outside decoders read the original audio from it, and repairing the copy again
-// leaves it as it is.
+// leaves it as it is. A damaged format chunk tells the format alone: --auto mends
+// it alike, and a rate chosen against it is written with a warning, or with
+// --strict refused.
 TEST_P(CliLayout, InspectSaysWhatRepairDoesAndDecodersReadTheOriginalAudio)
 {
     const Layout& c = GetParam();
@@ -281,15 +283,41 @@ TEST_P(CliLayout, InspectSaysWhatRepairDoesAndDecodersReadTheOriginalAudio)
                                           : "repaired\t"));
     if (c.repaired.empty())
         return;
-    const Format format{c.format.nSampleRate, c.format.nBitsPerSample, c.format.nChannels};
-    EXPECT_EQ(outsideFormats(copy), std::vector(3, format));
-    EXPECT_TRUE(soxSamples(copy) == c.pcm);
+    const auto decodersRead = [&](const WavFormat& f)
+    {
+        EXPECT_EQ(outsideFormats(copy),
+                  std::vector(3, Format{f.nSampleRate, f.nBitsPerSample, f.nChannels}));
+        EXPECT_TRUE(soxSamples(copy, f.IsFloat()) == c.pcm);
+    };
+    decodersRead(c.format);
 
     fs::rename(copy, src / "again.wav");
     const auto again = CliProcess::run(repairArgs(c.format, {src / "again.wav"}));
     EXPECT_EQ(again.out,
               "unchanged\t" + (out / "again.wav").string() + "\talready has a format chunk\n");
     EXPECT_TRUE(readFile(out / "again.wav") == expected);
+    if (c.outcome != KorvaWavFile::RepairOutcome::Mended)
+        return;
+
+    const auto automatic = CliProcess::run({"repair", "--dest", out, "--auto", path});
+    EXPECT_THAT(automatic.out, HasSubstr(" mended: "));
+    EXPECT_THAT(automatic.out, HasSubstr("(rate from the damaged format chunk; depth from the "
+                                         "damaged format chunk"));
+    EXPECT_TRUE(readFile(copy) == expected) << automatic.err;
+    fs::remove(copy);
+    WavFormat chosen = c.format;
+    chosen.nSampleRate = c.format.nSampleRate == 44100 ? 48000 : 44100;
+    const std::string warning = "written as " + std::to_string(chosen.nSampleRate) +
+                                " Hz; the damaged format chunk says " +
+                                std::to_string(c.format.nSampleRate) + " Hz";
+    const auto strict = CliProcess::run(repairArgs(chosen, {"--strict", path}));
+    EXPECT_EQ(strict.status, 1);
+    EXPECT_THAT(strict.out, HasSubstr("\tthe chosen format contradicts the file: " + warning));
+    EXPECT_FALSE(fs::exists(copy));
+    const auto contrary = CliProcess::run(repairArgs(chosen, {path}));
+    EXPECT_THAT(contrary.out, HasSubstr("written over as chosen: "));
+    EXPECT_THAT(contrary.err, HasSubstr(warning));
+    decodersRead(chosen);
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, CliLayout, ::testing::ValuesIn(Layouts()), kRowName);
@@ -518,6 +546,19 @@ const CliFileReport::ParamType kReportCases[] = {
                     "bytes_per_second": 288000, "block_align": 3, "bits_per_sample": 24},
          "data": {"offset": 688, "length": 7, "frames": 2},
          "regions": 3, "cue": true, "afjx": true, "action": "none", "verdict": "intact"})"},
+    {"DamagedFormatChunk",
+     riff({kBextOf12345678,
+           chunk("fmt ", cat({le16(1), le16(2), le32(96000), le32(576000), le16(6)})),
+           chunk("data", samples(12))}),
+     R"({"format": {"format_tag": 1, "channels": 2, "sample_rate": 96000,
+                    "bytes_per_second": 576000, "block_align": 6, "bits_per_sample": 24,
+                    "damaged": true},
+         "chunks": [{"id": "bext", "offset": 12, "size": 602, "hole": false},
+                    {"id": "fmt ", "offset": 622, "size": 14, "present": 14, "hole": false,
+                     "damaged": true},
+                    {"id": "data", "offset": 644, "size": 12, "hole": false}],
+         "action": "mend the format chunk at 622: set its size to 16, put in its bits field, insert 2 bytes, set the RIFF size to 658",
+         "verdict": "repairable: format chunk damaged at 622: its size says 14, its body holds 14 bytes"})"},
     {"NoBext", riff({Bytes(24, 0), chunk("data", samples(4))}),
      R"({"bext": null, "time_reference": null, "regions": 0, "cue": false, "afjx": false,
          "verdict": "no bext chunk: not repairable"})"},
