@@ -46,6 +46,8 @@ KorvaWavFile::RepairOutcome KorvaWavFile::Repair(const WavFormat& format)
     const int fd = fileno(m_pFile);
     ChunkReader reader(fd, m_nFileLength, m_bIntelByteOrder);
     const RiffLayout layout = RiffLayout::Read(reader);
+    if (SearchWalked(layout, "fmt ") == 0)
+        SearchWalked(layout, "bext");
     m_plan = RepairPlan::Make(layout, format, m_bIntelByteOrder);
     if (reader.Failed())
         return RepairOutcome::IoFailed;

@@ -47,6 +47,8 @@ public:
     // no bext chunk; false when it could not be opened, already has a format
     // chunk (with the line "FMT Chunk Exists - return"; unfinished sizes are
     // still finished), or the repair could not be done or failed its check.
+    // Traces the searches for the format chunk and, where there is none, for
+    // bext, as SearchForChunk does.
     bool RepairFMTChunk(uint32_t nSampleRate, uint16_t nBitsPerSample);
     // The same with any PCM or IEEE float format.
     bool RepairFMTChunk(const WavFormat& format);

@@ -40,13 +40,36 @@ uint32_t Found(uint64_t nOffset)
     CTrace::Line("   --- Found at: ", std::to_string(nOffset));
     return static_cast<uint32_t>(nOffset);
 }
+
+void TraceSearchStart(const char* pszChunk)
+{
+    CTrace::Line("In CRiffFile::SearchForChunk");
+    CTrace::Line("pszChunk = ", pszChunk);
+}
+
+// A walk's entries up to the first live chunk named pszChunk, traced.
+uint32_t FindTraced(const RiffLayout& layout, const char* pszChunk)
+{
+    for (const RiffLayout::Entry& entry : layout.entries)
+    {
+        TraceHeader(entry.id);
+        if (entry.Is(pszChunk))
+            return Found(entry.nOffset);
+    }
+    return 0;
+}
 } // namespace
+
+uint32_t CRiffFile::SearchWalked(const RiffLayout& layout, const char* pszChunk)
+{
+    TraceSearchStart(pszChunk);
+    return FindTraced(layout, pszChunk);
+}
 
 uint32_t CRiffFile::SearchForChunk(FILE* pFile, uint64_t nStart, const char* pszChunk, bool bNoSkip,
                                    bool bIntelByteOrder)
 {
-    CTrace::Line("In CRiffFile::SearchForChunk");
-    CTrace::Line("pszChunk = ", pszChunk);
+    TraceSearchStart(pszChunk);
     uint64_t nLength = 0;
     if (!Measure(pFile, nLength))
         return 0;
@@ -65,13 +88,7 @@ uint32_t CRiffFile::SearchForChunk(FILE* pFile, uint64_t nStart, const char* psz
         }
         return 0;
     }
-    for (const RiffLayout::Entry& entry : RiffLayout::Read(reader, pszChunk, nStart).entries)
-    {
-        TraceHeader(entry.id);
-        if (entry.Is(pszChunk))
-            return Found(entry.nOffset);
-    }
-    return 0;
+    return FindTraced(RiffLayout::Read(reader, pszChunk, nStart), pszChunk);
 }
 
 namespace

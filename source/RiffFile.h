@@ -4,6 +4,8 @@
 
 #include <cerrno>
 
+class RiffLayout;
+
 // The chunk layer: finds chunks in a RIFF file and removes them.
 class CRiffFile : public CAudioFile
 {
@@ -34,6 +36,9 @@ public:
     // position afterwards is unspecified.
     static uint32_t SearchForChunk(FILE* pFile, uint64_t nStart, const char* pszChunk, bool bNoSkip,
                                    bool bIntelByteOrder);
+    // The same search through a walk already made from offset 12: the trace
+    // and the result SearchForChunk gives for the file the layout was read from.
+    static uint32_t SearchWalked(const RiffLayout& layout, const char* pszChunk);
 
     // Removes the first chunk named pszChunk after the RIFF header in place,
     // with the pad byte behind it: the bytes behind it move down, the file is

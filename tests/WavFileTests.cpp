@@ -138,3 +138,30 @@ TEST_F(Repair, AWriteThatFailsFailsTheRepair)
     EXPECT_EQ(wav.GetRepairOutcome(), Outcome::IoFailed);
     EXPECT_FALSE(wav.m_bFileOpen);
 }
+
+// The repair traces its searches as SearchForChunk does: for the format chunk, and for
+// bext where there is none (a damaged format chunk is none yet).
+TEST_F(Repair, TracesItsSearchesForTheFormatChunkAndForBext)
+{
+    const Bytes bext = chunk("bext", bextBody(0)), data = chunk("data", samples(60));
+    Bytes damaged = fmtChunkMono(48000, 24);
+    putLe32(damaged, 4, 0);
+    const std::string search = "In CRiffFile::SearchForChunk\npszChunk = ";
+    const std::pair<Bytes, std::string> cases[] = {
+        {riff({fmtChunkMono(48000, 24), bext, data}),
+         search + "fmt \n** Chunk = fmt \n   --- Found at: 12\nFMT Chunk Exists - return\n"},
+        {riff({bext, damaged, data}), search +
+                                          "fmt \n** Chunk = bext\n** Chunk = fmt \n** Chunk = "
+                                          "data\n" +
+                                          search + "bext\n** Chunk = bext\n   --- Found at: 12\n"},
+    };
+    for (const auto& [file, expected] : cases)
+    {
+        writeFile(path, file);
+        KorvaWavFile wav;
+        wav.SetPath(path.c_str(), true);
+        const std::size_t nBefore = trace.text().size();
+        wav.RepairFMTChunk(48000, 24);
+        EXPECT_EQ(trace.text().substr(nBefore), expected);
+    }
+}
