@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -90,11 +91,14 @@ public:
     void DoPatch();
     // Detaches the worker thread that runs startpatching.
     void threadedFunction();
-    // The worker: each listed file in row order, progress after each, until
-    // the end, a file that stops the batch or a stop request; the files never
-    // reached are reported as not processed, a summary line closes the batch,
-    // then the window is reset on the interface thread (flags cleared first,
-    // list emptied, table reloaded, controls restored).
+    // The worker: first the temporary files interrupted runs left in the
+    // destination go, then each listed file in row order, progress after
+    // each, until the end, a file that stops the batch or a stop request; the
+    // files never reached are reported as not processed, the destination is
+    // flushed to its disk, a summary line closes the batch (with the
+    // leftovers removed and a flush that failed), then the window is reset on
+    // the interface thread (flags cleared first, list emptied, table reloaded,
+    // controls restored).
     void startpatching();
     // Asks a running batch to stop after the current file; no effect otherwise.
     void OnCancel();
@@ -175,6 +179,9 @@ private:
     std::set<int> m_unreadableRows;
     std::vector<int> m_kindCounts;
     std::atomic<int> m_nCurrentRow = -1;
+    // What the batch's worker found at its start and its end, for the summary.
+    std::size_t m_nLeftovers = 0;
+    std::optional<std::string> m_flushProblem;
 
     korva::PlatformServices& m_platform;
 };

@@ -161,7 +161,12 @@ korva::FileOutcome ChunkRemovalCommand::copyWithout(const fs::path& source, cons
         return Outcome(Kind::Failed,
                        source.string() + " could not be read: " + korva::SystemErrorWords(errno));
     const auto nLength = static_cast<uint64_t>(info.st_size);
-    if (!file_copy::Copy(in.fd, 0, copy.fd(), 0, nLength, m_buffer.data(), m_buffer.size()))
+    const riff::Moved moved =
+        file_copy::Copy(in.fd, 0, copy.fd(), 0, nLength, m_buffer.data(), m_buffer.size());
+    if (moved == riff::Moved::ReadFailed)
+        return Outcome(Kind::Failed,
+                       source.string() + " could not be read: " + korva::SystemErrorWords(errno));
+    if (moved == riff::Moved::WriteFailed)
         return Outcome(Kind::Failed, "the copy failed: " + korva::SystemErrorWords(errno));
     // The copy has no name yet (or a temporary one): the library reaches it
     // through its descriptor.
@@ -169,8 +174,7 @@ korva::FileOutcome ChunkRemovalCommand::copyWithout(const fs::path& source, cons
     if (!copied.DeleteChunk(m_id.c_str()))
         return Outcome(Kind::Failed,
                        Refusal(copied.GetDeletion(), source, m_id, copied.GetSystemError()));
-    // The owner may always write the copy, even of a file from read-only media.
-    if (fchmod(copy.fd(), (info.st_mode & 07777) | S_IRUSR | S_IWUSR) != 0)
+    if (!copy.SetModeOf(info.st_mode))
         return Outcome(Kind::Failed, "the copy's permissions could not be set: " +
                                          korva::SystemErrorWords(errno));
     if (!copy.Publish(target, bReplace, ec))

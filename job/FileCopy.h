@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RiffIO.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -12,9 +14,9 @@ namespace file_copy
 // Copies the nLength bytes at nFrom of in to nTo of out. Where the two offsets
 // are the same, the system may copy inside the kernel or share the blocks; a
 // copy to another offset, or one the system cannot do, goes through the
-// buffer. False, with errno set, when a read or write fails.
-bool Copy(int in, uint64_t nFrom, int out, uint64_t nTo, uint64_t nLength, uint8_t* pBuffer,
-          std::size_t nBufferSize);
+// buffer. A failure says which side failed, with errno set.
+riff::Moved Copy(int in, uint64_t nFrom, int out, uint64_t nTo, uint64_t nLength, uint8_t* pBuffer,
+                 std::size_t nBufferSize);
 
 // The means this build copies by: "copy_file_range", "fcopyfile" or "read/write".
 const char* Method();

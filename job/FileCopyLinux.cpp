@@ -12,8 +12,8 @@
 
 namespace file_copy
 {
-bool Copy(int in, uint64_t nFrom, int out, uint64_t nTo, uint64_t nLength, uint8_t* pBuffer,
-          std::size_t nBufferSize)
+riff::Moved Copy(int in, uint64_t nFrom, int out, uint64_t nTo, uint64_t nLength, uint8_t* pBuffer,
+                 std::size_t nBufferSize)
 {
     if (nFrom != nTo)
         return riff::MoveBytes(in, nFrom, out, nTo, nLength, pBuffer, nBufferSize);
@@ -24,19 +24,16 @@ bool Copy(int in, uint64_t nFrom, int out, uint64_t nTo, uint64_t nLength, uint8
         const ssize_t n = copy_file_range(in, &nIn, out, &nOut, nChunk, 0);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 && nDone == 0 &&
-            (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP))
-            return riff::MoveBytes(in, nFrom, out, nTo, nLength, pBuffer, nBufferSize);
-        if (n < 0)
-            return false;
-        if (n == 0)
-        {
-            errno = EIO; // the source ended before the bytes it was to hold
-            return false;
-        }
+        // The kernel declines (another file system, an old kernel), fails, or
+        // finds the source ending before the bytes it was to hold: the rest
+        // goes through the buffer, which either copies it or tells which side
+        // failed. copy_file_range's own error cannot: EIO may be either.
+        if (n <= 0)
+            return riff::MoveBytes(in, nFrom + nDone, out, nTo + nDone, nLength - nDone, pBuffer,
+                                   nBufferSize);
         nDone += static_cast<uint64_t>(n);
     }
-    return true;
+    return riff::Moved::All;
 }
 
 const char* Method()

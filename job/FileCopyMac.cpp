@@ -10,15 +10,15 @@
 
 namespace file_copy
 {
-bool Copy(int in, uint64_t nFrom, int out, uint64_t nTo, uint64_t nLength, uint8_t* pBuffer,
-          std::size_t nBufferSize)
+riff::Moved Copy(int in, uint64_t nFrom, int out, uint64_t nTo, uint64_t nLength, uint8_t* pBuffer,
+                 std::size_t nBufferSize)
 {
     struct stat info;
     // fcopyfile works from the descriptors' offsets: both start at 0.
     if (nFrom == 0 && nTo == 0 && fstat(in, &info) == 0 &&
         static_cast<uint64_t>(info.st_size) == nLength && lseek(in, 0, SEEK_SET) == 0 &&
         lseek(out, 0, SEEK_SET) == 0 && fcopyfile(in, out, nullptr, COPYFILE_DATA) == 0)
-        return true;
+        return riff::Moved::All;
     return riff::MoveBytes(in, nFrom, out, nTo, nLength, pBuffer, nBufferSize);
 }
 

@@ -6,8 +6,8 @@
 
 namespace file_copy
 {
-bool Copy(int in, uint64_t nFrom, int out, uint64_t nTo, uint64_t nLength, uint8_t* pBuffer,
-          std::size_t nBufferSize)
+riff::Moved Copy(int in, uint64_t nFrom, int out, uint64_t nTo, uint64_t nLength, uint8_t* pBuffer,
+                 std::size_t nBufferSize)
 {
     return riff::MoveBytes(in, nFrom, out, nTo, nLength, pBuffer, nBufferSize);
 }

@@ -30,16 +30,19 @@ constexpr bool kHostIsIntel = std::endian::native == std::endian::little;
 
 // Copies the source into out by the plan's edits: the bytes in front of each
 // edit, its zero bytes, on behind the bytes it leaves out; every byte once.
-bool CopyShaped(int in, uint64_t nLength, int out, const std::vector<RepairPlan::Edit>& edits,
-                uint8_t* pBuffer)
+riff::Moved CopyShaped(int in, uint64_t nLength, int out,
+                       const std::vector<RepairPlan::Edit>& edits, uint8_t* pBuffer)
 {
     uint64_t nFrom = 0, nTo = 0;
     for (const RepairPlan::Edit& edit : edits)
     {
         const std::vector<uint8_t> zeros(edit.nInsert, 0);
-        if (!file_copy::Copy(in, nFrom, out, nTo, edit.nAt - nFrom, pBuffer, riff::kBlockSize) ||
-            !riff::WriteAt(out, nTo + edit.nAt - nFrom, zeros.data(), zeros.size()))
-            return false;
+        const riff::Moved moved =
+            file_copy::Copy(in, nFrom, out, nTo, edit.nAt - nFrom, pBuffer, riff::kBlockSize);
+        if (moved != riff::Moved::All)
+            return moved;
+        if (!riff::WriteAt(out, nTo + edit.nAt - nFrom, zeros.data(), zeros.size()))
+            return riff::Moved::WriteFailed;
         nTo += edit.nAt - nFrom + edit.nInsert;
         nFrom = edit.nAt + edit.nDrop;
     }
@@ -92,6 +95,16 @@ std::string Describe(const RepairPlan& plan, const WavFormat& format, const std:
                  PartialFrame(plan);
     return words + ": " + korva::DescribeFormat(format) +
            (sources.empty() ? "" : " (" + sources + ")");
+}
+
+// Why a read of the source failed: a source now shorter than when it was
+// read was changed while it was copied.
+std::string WhyReadFailed(int fd, uint64_t nLength, int nError)
+{
+    struct stat now;
+    if (fstat(fd, &now) == 0 && static_cast<uint64_t>(now.st_size) < nLength)
+        return "it became shorter while it was copied (is something else writing to it?)";
+    return SystemErrorWords(nError);
 }
 
 Kind KindOf(Verdict verdict)
@@ -189,7 +202,7 @@ void RepairJob::Read(const fs::path& sourcePath, const FormatChoice& choice, Sou
         preview.warnings = chosen.warnings;
     }
     if (reader.Failed())
-        return fail("it could not be read: " + SystemErrorWords(reader.Error()), true);
+        return fail("it could not be read: " + SystemErrorWords(reader.Error()), false);
     const RepairPlan& plan = source.plan = RepairPlan::Make(layout, preview.format, kHostIsIntel);
     if (plan.verdict == Verdict::NotWholeFrames && bNeedsFormat)
         return fail("its " + std::to_string(plan.nDataDeclared) +
@@ -250,19 +263,29 @@ FileOutcome RepairJob::Run(const fs::path& sourcePath)
             return Fail(outcome, "it is the source file itself: choose another destination", true);
         if (S_ISDIR(there.st_mode))
             return Fail(outcome, "a folder of that name stands in the destination", true);
-        const Answer answer =
-            m_bReplaceAll ? Answer::YesToAll : m_ask(sourcePath.filename().string());
-        m_bReplaceAll = answer == Answer::YesToAll;
-        if (answer == Answer::Skip || answer == Answer::No)
-        {
-            outcome.kind = answer == Answer::Skip ? Kind::Skipped : Kind::NotProcessed;
-            outcome.detail = "the file already in the destination was kept";
-            m_bStopsBatch = answer == Answer::No;
-            return outcome;
-        }
-        m_log("Deleting " + outcome.destinationPath);
+        if (const std::optional<FileOutcome> kept = AskToReplace(outcome))
+            return *kept;
     }
+    if (m_beforeCopy)
+        m_beforeCopy(source.plan);
     return Copy(source, outcome, bExists);
+}
+
+std::optional<FileOutcome> RepairJob::AskToReplace(FileOutcome outcome)
+{
+    const Answer answer = m_bReplaceAll
+                              ? Answer::YesToAll
+                              : m_ask(fs::path(outcome.destinationPath).filename().string());
+    m_bReplaceAll = answer == Answer::YesToAll;
+    if (answer == Answer::Skip || answer == Answer::No)
+    {
+        outcome.kind = answer == Answer::Skip ? Kind::Skipped : Kind::NotProcessed;
+        outcome.detail = "the file already in the destination was kept";
+        m_bStopsBatch = answer == Answer::No;
+        return outcome;
+    }
+    m_log("Deleting " + outcome.destinationPath);
+    return std::nullopt;
 }
 
 FileOutcome RepairJob::Copy(const Source& source, FileOutcome outcome, bool bReplace)
@@ -275,8 +298,17 @@ FileOutcome RepairJob::Copy(const Source& source, FileOutcome outcome, bool bRep
                     "no copy can be made in the destination: " + SystemErrorWords(ec.value()),
                     true);
     const bool bRepair = KindOf(plan.verdict) != Kind::Unchanged;
-    if (!CopyShaped(source.fd, plan.nSourceLength, copy.fd(),
-                    bRepair ? plan.edits : std::vector<RepairPlan::Edit>{}, m_pBuffer.get()) ||
+    const riff::Moved moved =
+        CopyShaped(source.fd, plan.nSourceLength, copy.fd(),
+                   bRepair ? plan.edits : std::vector<RepairPlan::Edit>{}, m_pBuffer.get());
+    // A source that fails under the copy fails alone; a destination that
+    // cannot take the bytes would fail every file behind it too.
+    if (moved == riff::Moved::ReadFailed)
+        return Fail(outcome,
+                    "the source could not be read: " +
+                        WhyReadFailed(source.fd, plan.nSourceLength, errno),
+                    false);
+    if (moved == riff::Moved::WriteFailed ||
         (bRepair && !KorvaWavFile::WriteRepair(copy.fd(), plan)))
         return Fail(outcome, "it could not be copied: " + SystemErrorWords(errno), true);
     if (bRepair)
@@ -298,13 +330,21 @@ FileOutcome RepairJob::Copy(const Source& source, FileOutcome outcome, bool bRep
 #else
     const timespec times[2] = {source.info.st_atim, source.info.st_mtim};
 #endif
-    // The owner may always write the copy, even of a file from read-only media.
-    if (fchmod(copy.fd(), (source.info.st_mode & 07777) | S_IRUSR | S_IWUSR) != 0 ||
-        futimens(copy.fd(), times) != 0)
+    if (!copy.SetModeOf(source.info.st_mode) || futimens(copy.fd(), times) != 0)
         return Fail(outcome,
                     "the copy's permissions or times could not be set: " + SystemErrorWords(errno),
                     true);
-    if (!copy.Publish(source.target, bReplace, ec))
+    bool bNamed = copy.Publish(source.target, bReplace, ec);
+    if (!bNamed && !bReplace && ec == std::errc::file_exists)
+    {
+        // Another run made a file of that name since the job looked: it is
+        // asked about now, as one found then would have been.
+        if (const std::optional<FileOutcome> kept = AskToReplace(outcome))
+            return *kept;
+        bReplace = true;
+        bNamed = copy.Publish(source.target, bReplace, ec);
+    }
+    if (!bNamed)
         return Fail(outcome,
                     "the copy could not take its name: " + SystemErrorWords(ec.value()) +
                         (bReplace ? "; the file already there was kept" : ""),
@@ -314,4 +354,21 @@ FileOutcome RepairJob::Copy(const Source& source, FileOutcome outcome, bool bRep
     if (outcome.kind == Kind::Repaired)
         outcome.format = source.preview.format;
     return outcome;
+}
+
+std::optional<std::string> RepairJob::FlushDestination() const
+{
+    const int fd = ::open(m_destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+#ifdef __linux__
+    const bool bFlushed = fd >= 0 && syncfs(fd) == 0;
+#else
+    const bool bFlushed = fd >= 0 && fsync(fd) == 0 && (sync(), true);
+#endif
+    const int nError = errno;
+    if (fd >= 0)
+        ::close(fd);
+    if (bFlushed)
+        return std::nullopt;
+    return "the copies could not be written through to the destination's disk: " +
+           SystemErrorWords(nError) + "; check the destination before removing it";
 }

@@ -2,6 +2,7 @@
 
 #include "FileOutcome.h"
 #include "FormatChoice.h"
+#include "RepairPlan.h"
 
 #include <filesystem>
 #include <functional>
@@ -68,18 +69,36 @@ public:
     // the user before a batch starts.
     static std::optional<std::string> WhyUnreadable(const std::filesystem::path& source);
 
+    // Called with each file's plan once the checks have passed, just before
+    // its copy is made from it. Tests spoil the plan here, to see that the
+    // check before naming keeps a wrong copy from its name, or change the
+    // destination under the job.
+    void SetBeforeCopy(std::function<void(RepairPlan&)> beforeCopy)
+    {
+        m_beforeCopy = std::move(beforeCopy);
+    }
+
     // Copies and repairs one file; the outcome says what became of it.
     korva::FileOutcome Run(const std::filesystem::path& source);
     // The last Run says the batch must stop: the user answered No, or the
     // file could not be copied (a full disk, a source too large, the same file).
-    // A source that cannot be opened, or whose repair fails, stops nothing.
+    // A source that cannot be opened or read, or whose repair fails, stops nothing.
     bool StopsBatch() const { return m_bStopsBatch; }
+
+    // Writes what the batch put in the destination through to its disk, at
+    // the end of a batch: the destination's whole file system at once, which
+    // costs less than a flush after each file. Nothing when that is done;
+    // otherwise why not, in plain words.
+    std::optional<std::string> FlushDestination() const;
 
 private:
     struct Source;
     static void Read(const std::filesystem::path& sourcePath, const FormatChoice& choice,
                      Source& source);
     korva::FileOutcome Copy(const Source& source, korva::FileOutcome outcome, bool bReplace);
+    // Asks whether the file of outcome's name in the destination goes; the
+    // outcome of keeping it, or nothing when it goes.
+    std::optional<korva::FileOutcome> AskToReplace(korva::FileOutcome outcome);
     korva::FileOutcome Fail(korva::FileOutcome outcome, const std::string& detail,
                             bool bStopsBatch);
 
@@ -87,6 +106,7 @@ private:
     FormatChoice m_choice;
     AskToOverwrite m_ask;
     Log m_log;
+    std::function<void(RepairPlan&)> m_beforeCopy;
     bool m_bReplaceAll = false;
     bool m_bStopsBatch = false;
     std::unique_ptr<uint8_t[]> m_pBuffer; // the copy's buffer, for every file of the batch

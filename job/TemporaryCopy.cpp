@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -43,6 +44,23 @@ bool LinkUnnamed(int fd, const fs::path& path, std::error_code& ec)
 }
 #endif
 
+// The process's umask. Linux tells it without changing it; elsewhere it is
+// set and put back, once, before the batch's copies are made.
+mode_t ProcessUmask()
+{
+    static const mode_t mask = []
+    {
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.starts_with("Umask:"))
+                return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+        const mode_t was = umask(0);
+        umask(was);
+        return was;
+    }();
+    return mask;
+}
+
 bool IsLeftoverOfAGoneRun(const std::string& name)
 {
     // ".korva-" PID "-" six characters.
@@ -78,6 +96,11 @@ TemporaryCopy::~TemporaryCopy()
         ::close(m_fd);
     if (!m_path.empty())
         ::unlink(m_path.c_str());
+}
+
+bool TemporaryCopy::SetModeOf(mode_t sourceMode)
+{
+    return fchmod(m_fd, (sourceMode & 0777 & ~ProcessUmask()) | S_IRUSR | S_IWUSR) == 0;
 }
 
 bool TemporaryCopy::Publish(const fs::path& target, bool bReplace, std::error_code& ec)

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <sys/types.h>
 #include <system_error>
 #include <vector>
 
@@ -23,6 +24,12 @@ public:
     TemporaryCopy& operator=(const TemporaryCopy&) = delete;
 
     int fd() const { return m_fd; }
+
+    // Gives the copy the permissions of a source of mode sourceMode as a new
+    // file gets them, as cp does without -p: no setuid, setgid or sticky bit,
+    // less what the umask takes away, and always readable and writable by
+    // its owner. False, with errno set, when the system refuses.
+    bool SetModeOf(mode_t sourceMode);
 
     // Gives the file its final name. bReplace: a file standing at target is
     // replaced in one step; otherwise nothing standing there is touched and

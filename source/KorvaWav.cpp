@@ -113,8 +113,8 @@ bool KorvaWavFile::ShapeInPlace(int fd, uint64_t nLength, const RepairPlan& plan
     for (auto edit = plan.edits.rbegin(); edit != plan.edits.rend(); ++edit)
     {
         const uint64_t nFrom = edit->nAt + edit->nDrop, nTo = edit->nAt + edit->nInsert;
-        if (nFrom != nTo &&
-            !riff::MoveBytes(fd, nFrom, fd, nTo, nLength - nFrom, pBuffer.get(), riff::kBlockSize))
+        if (nFrom != nTo && riff::MoveBytes(fd, nFrom, fd, nTo, nLength - nFrom, pBuffer.get(),
+                                            riff::kBlockSize) != riff::Moved::All)
             return false;
         nLength = nLength - nFrom + nTo;
         const std::vector<uint8_t> zeros(edit->nInsert, 0);

@@ -107,7 +107,7 @@ bool RemoveChunk(int fd, uint64_t nOffset, uint64_t nEnd, uint64_t nLength, bool
     uint8_t riffSize[4];
     riff::Put32(riffSize, static_cast<uint32_t>(nNewLength - 8), bIntelByteOrder);
     return riff::MoveBytes(fd, nEnd, fd, nOffset, nLength - nEnd, pBuffer.get(),
-                           riff::kBlockSize) &&
+                           riff::kBlockSize) == riff::Moved::All &&
            ftruncate(fd, static_cast<off_t>(nNewLength)) == 0 &&
            riff::WriteAt(fd, 4, riffSize, sizeof riffSize);
 }

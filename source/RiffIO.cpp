@@ -172,8 +172,8 @@ bool ReadAt(int fd, uint64_t nOffset, uint8_t* p, std::size_t nBytes)
 }
 } // namespace
 
-bool MoveBytes(int fdFrom, uint64_t nFrom, int fdTo, uint64_t nTo, uint64_t nLength,
-               uint8_t* pBuffer, std::size_t nBufferSize)
+Moved MoveBytes(int fdFrom, uint64_t nFrom, int fdTo, uint64_t nTo, uint64_t nLength,
+                uint8_t* pBuffer, std::size_t nBufferSize)
 {
     // Upwards within one file, the last block goes first.
     const bool bBackwards = fdFrom == fdTo && nTo > nFrom;
@@ -182,11 +182,12 @@ bool MoveBytes(int fdFrom, uint64_t nFrom, int fdTo, uint64_t nTo, uint64_t nLen
         const auto nBlock =
             static_cast<std::size_t>(std::min<uint64_t>(nBufferSize, nLength - nDone));
         const uint64_t nAt = bBackwards ? nLength - nDone - nBlock : nDone;
-        if (!ReadAt(fdFrom, nFrom + nAt, pBuffer, nBlock) ||
-            !WriteAt(fdTo, nTo + nAt, pBuffer, nBlock))
-            return false;
+        if (!ReadAt(fdFrom, nFrom + nAt, pBuffer, nBlock))
+            return Moved::ReadFailed;
+        if (!WriteAt(fdTo, nTo + nAt, pBuffer, nBlock))
+            return Moved::WriteFailed;
         nDone += nBlock;
     }
-    return true;
+    return Moved::All;
 }
 } // namespace riff

@@ -45,11 +45,18 @@ bool WriteBytes(FILE* pFile, const void* pBuffer, uint64_t nBytes);
 
 // Writes all of nBytes at nOffset of fd; false, with errno set, when it cannot.
 bool WriteAt(int fd, uint64_t nOffset, const void* pBytes, std::size_t nBytes);
+// How a move of bytes ended: which side failed tells a source that could not
+// be read from a destination that could not take the bytes.
+enum class Moved
+{
+    All,
+    ReadFailed,  // errno set; EIO when the source ended early
+    WriteFailed, // errno set
+};
 // Copies nLength bytes from nFrom of fdFrom to nTo of fdTo through the caller's
 // buffer, with pread and pwrite. On one descriptor the two ranges may overlap:
 // a move up runs from the end downwards, so no byte is overwritten before it
-// has moved. False, with errno set (EIO when the source ends early), when a
-// read or write fails; what was written by then stays.
-bool MoveBytes(int fdFrom, uint64_t nFrom, int fdTo, uint64_t nTo, uint64_t nLength,
-               uint8_t* pBuffer, std::size_t nBufferSize);
+// has moved. What was written before a failure stays.
+Moved MoveBytes(int fdFrom, uint64_t nFrom, int fdTo, uint64_t nTo, uint64_t nLength,
+                uint8_t* pBuffer, std::size_t nBufferSize);
 } // namespace riff

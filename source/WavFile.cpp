@@ -170,7 +170,7 @@ bool CopyFrames(FILE* pFrom, uint64_t nFrom, FILE* pTo, uint64_t nTo, uint64_t n
 {
     return fflush(pFrom) == 0 && fflush(pTo) == 0 &&
            riff::MoveBytes(fileno(pFrom), nFrom, fileno(pTo), nTo, nBytes, buffer.pBytes.get(),
-                           buffer.nSize);
+                           buffer.nSize) == riff::Moved::All;
 }
 
 // A new file written beside its final path and renamed over it once complete,

@@ -1,6 +1,8 @@
 #include "ControllerFixture.h"
 
 #include <future>
+#include <sys/wait.h>
+#include <unistd.h>
 
 // A take behind bext and the remains of its lost fmt chunk (or the chunk the
 // repair writes there), with an iXML chunk naming its rate, depth and tracks.
@@ -22,6 +24,7 @@ struct AnswerCase
     std::vector<Kind> kinds;
     std::size_t nQuestions;
     const char* summary;
+    bool bLeftovers = false; // temporary files of a gone run and of this one stand there
 };
 
 // The kinds of outcome by name, so that a row fits on a line.
@@ -29,6 +32,15 @@ using enum korva::FileOutcome::Kind;
 const AnswerCase kAnswerCases[] = {
     {"Yes", 0, false, {Repaired, Repaired, Repaired}, 2, "Done: 3 repaired."},
     {"YesToAllAsksOnce", 1, false, {Repaired, Repaired, Repaired}, 1, "Done: 3 repaired."},
+    // The gone run's goes, and the summary says so; this run's own is kept.
+    {"LeftoversOfAGoneRun",
+     1,
+     false,
+     {Repaired, Repaired, Repaired},
+     1,
+     "Done: 3 repaired. Removed 1 unfinished temporary file that an interrupted run left in the "
+     "destination.",
+     true},
     {"NoStops",
      3,
      false,
@@ -147,6 +159,15 @@ TEST_P(AppControllerAnswers, EachAnswerToTheQuestionKeepsOrReplacesAndTheSummary
         fixture::writeFile(destination / name, older);
     if (c.bSourceGone)
         fs::remove(source / "a.wav");
+    const pid_t gone = fork();
+    if (gone == 0)
+        _exit(0);
+    waitpid(gone, nullptr, 0);
+    const std::string ofGoneRun = ".korva-" + std::to_string(gone) + "-aBc123",
+                      ofThisRun = ".korva-" + std::to_string(getpid()) + "-Ab3xYz";
+    if (c.bLeftovers)
+        for (const std::string& name : {ofGoneRun, ofThisRun})
+            fixture::writeFile(destination / name, fixture::ascii("half a copy"));
     platform.alertAnswer = c.answer;
     runBatch();
 
@@ -155,6 +176,8 @@ TEST_P(AppControllerAnswers, EachAnswerToTheQuestionKeepsOrReplacesAndTheSummary
     EXPECT_EQ(platform.alerts.size(), c.nQuestions);
     EXPECT_EQ(platform.nBeeps, static_cast<int>(c.nQuestions)) << "one beep before each question";
     EXPECT_EQ(platform.statuses.back(), c.summary);
+    EXPECT_FALSE(fs::exists(destination / ofGoneRun));
+    EXPECT_EQ(fs::exists(destination / ofThisRun), c.bLeftovers);
     for (std::size_t i = 1; i < 3; ++i)
     {
         const auto copy = fixture::readFile(destination / ("abc"[i] + std::string(".wav")));

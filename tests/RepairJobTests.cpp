@@ -29,6 +29,10 @@ struct Scene
     fs::path destination = dir / "out";
     fs::path target() const { return destination / source.filename(); }
     std::function<void(Scene&)> onQuestion = [](Scene&) {};
+    // Just before the copy is made: what changes under the job, or the plan spoilt.
+    std::function<void(Scene&, RepairPlan&)> beforeCopy = [](Scene&, RepairPlan&) {};
+    bool bSourceCut = false;     // the source was cut short on purpose
+    bool bNameMadeLater = false; // the target appeared after the job looked
 };
 
 // What the destination holds afterwards.
@@ -48,6 +52,7 @@ struct JobCase
     bool bStopsBatch;
     const char* detail; // how the outcome's detail begins
     Holds holds;
+    mode_t nCopyMode = 0644; // under a umask of 022
 };
 
 // Sparse sources are large: their size and head stand for them.
@@ -103,7 +108,43 @@ const JobCase kJobCases[] = {
      Kind::Failed, true, "it is larger than the 4 GiB a RIFF file can hold", Holds::Nothing},
     {"ReadOnlySource",
      [](Scene& s) { fs::permissions(s.source, fs::perms::owner_read | fs::perms::others_read); },
+     Kind::Repaired, false, "format chunk written", Holds::Repaired, 0604},
+    // The special bits go and the umask applies, as with cp.
+    {"SetuidSetgidAndWritableByAll", [](Scene& s) { chmod(s.source.c_str(), 06777); },
+     Kind::Repaired, false, "format chunk written", Holds::Repaired, 0755},
+    {"StickyBit", [](Scene& s) { chmod(s.source.c_str(), 01666); }, Kind::Repaired, false,
+     "format chunk written", Holds::Repaired, 0644},
+    // An intact take copied byte for byte meets the source's early end: the
+    // file fails alone and no short copy takes the name.
+    {"SourceCutShortUnderTheCopy",
+     [](Scene& s)
+     {
+         writeFile(s.source, riff({fmtChunkMono(48000, 16), kBext, chunk("data", tone(48000))}));
+         s.beforeCopy = [](Scene& scene, RepairPlan&)
+         {
+             fs::resize_file(scene.source, fs::file_size(scene.source) / 2);
+             scene.bSourceCut = true;
+         };
+     },
+     Kind::Failed, false, "the source could not be read: it became shorter while it was copied",
+     Holds::Nothing},
+    // Another run names a file of the same name while the copy is made: the
+    // answer (Yes) replaces it.
+    {"NameTakenWhileCopied",
+     [](Scene& s)
+     {
+         s.beforeCopy = [](Scene& scene, RepairPlan&)
+         {
+             writeFile(scene.target(), kOlder);
+             scene.bNameMadeLater = true;
+         };
+     },
      Kind::Repaired, false, "format chunk written", Holds::Repaired},
+    // A plan that leaves the new format chunk out makes a wrong copy, which
+    // the check before naming keeps from the name.
+    {"WrongPlanCaughtBeforeNaming",
+     [](Scene& s) { s.beforeCopy = [](Scene&, RepairPlan& plan) { plan.patches.clear(); }; },
+     Kind::Failed, false, "the repaired copy did not check out (", Holds::Nothing},
     {"LongestNameAFolderHolds",
      [](Scene& s)
      {
@@ -135,6 +176,7 @@ class RepairJobRun : public ::testing::TestWithParam<JobCase>
 TEST_P(RepairJobRun, CopiesOnceRepairsAndNamesTheCopyOrSaysWhyNot)
 {
     const JobCase& c = GetParam();
+    umask(022);
     Scene s;
     fs::create_directories(s.source.parent_path());
     fs::create_directories(s.destination);
@@ -161,15 +203,17 @@ TEST_P(RepairJobRun, CopiesOnceRepairsAndNamesTheCopyOrSaysWhyNot)
             return Answer::Yes;
         },
         [](const std::string&) {});
+    job.SetBeforeCopy([&](RepairPlan& plan) { s.beforeCopy(s, plan); });
     const korva::FileOutcome outcome = job.Run(s.source);
 
     EXPECT_EQ(outcome.kind, c.kind) << outcome.detail;
     EXPECT_EQ(job.StopsBatch(), c.bStopsBatch);
     EXPECT_EQ(outcome.detail.substr(0, std::string_view(c.detail).size()), c.detail);
     EXPECT_EQ(outcome.destinationPath, s.target());
-    EXPECT_EQ(nQuestions, bAsked ? 1 : 0) << "asked only about a file standing there";
+    EXPECT_EQ(nQuestions, bAsked || s.bNameMadeLater ? 1 : 0)
+        << "asked only about a file standing there";
     struct stat after = {};
-    if (sourceBytes.first > 0)
+    if (sourceBytes.first > 0 && !s.bSourceCut)
     {
         EXPECT_TRUE(head(s.source) == sourceBytes) << "the source changed";
         stat(s.source.c_str(), &after);
@@ -193,7 +237,7 @@ TEST_P(RepairJobRun, CopiesOnceRepairsAndNamesTheCopyOrSaysWhyNot)
             break; // the source itself, reached another way
         EXPECT_EQ(copy.st_mtim.tv_sec, before.st_mtim.tv_sec) << "the source's time is kept";
         EXPECT_EQ(copy.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
-        EXPECT_EQ(copy.st_mode & 0777, (before.st_mode & 0777) | S_IRUSR | S_IWUSR);
+        EXPECT_EQ(copy.st_mode & 07777, c.nCopyMode) << std::oct << copy.st_mode;
         break;
     }
     case Holds::Nothing:

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -723,6 +724,32 @@ TEST_P(CliFileReport, JsonParsesBackToTheFileAndTheTextSaysTheSame)
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, CliFileReport, ::testing::ValuesIn(kReportCases), kRowName);
+
+// The destination's file system is flushed once, after the last copy and before the
+// summary says the batch is done (seen by strace, which names each descriptor's file).
+TEST_F(CliBatch, FlushesTheDestinationBeforeItSaysDone)
+{
+    const std::string trace = (dir / "trace").string();
+    const auto result = CliProcess::run(
+        {"-f", "-y", "-e", "trace=syncfs,write", "-o", trace, KORVA_CLI_PATH, "repair", "--dest",
+         out, "--rate", "48000", "--bits", "24", addSource("a.wav", lostFormat(samples(60))),
+         addSource("b.wav", lostFormat(samples(90)))},
+        "strace");
+    ASSERT_EQ(result.status, 0) << result.err;
+    std::ifstream lines(trace);
+    std::vector<std::string> calls; // "syncfs" of the destination, "summary", "line"
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("syncfs(") != std::string::npos)
+            calls.push_back(line.find("<" + out.string() + ">") != std::string::npos
+                                ? "syncfs of the destination"
+                                : line);
+        else if (line.find("\"2 repaired") != std::string::npos)
+            calls.push_back("summary");
+        else if (line.find("repaired\\t") != std::string::npos)
+            calls.push_back("line");
+    EXPECT_EQ(calls,
+              (std::vector<std::string>{"line", "line", "syncfs of the destination", "summary"}));
+}
 
 // The batch stopped again and again: by one Ctrl-C, which ends it after the current
 // file, by a second once the first is taken, which ends it there (both status 130), then
