@@ -1,5 +1,7 @@
 #include "AppController.h"
 
+#include "TemporaryCopy.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -405,6 +407,13 @@ void AppController::startpatching()
 {
     const int n = static_cast<int>(fileArray.size());
     const double step = 100.0 / n;
+    // What an interrupted run left in the destination goes before anything
+    // new is written there.
+    m_nLeftovers = TemporaryCopy::RemoveLeftovers(szDestPath).size();
+    if (m_nLeftovers > 0)
+        m_platform.log("removed " + std::to_string(m_nLeftovers) +
+                       " unfinished temporary file(s) that an interrupted run left in " +
+                       szDestPath);
     m_job = std::make_unique<RepairJob>(
         szDestPath, FormatChoice{},
         [this](const std::string& name) { return askToOverwrite(name); },
@@ -444,6 +453,10 @@ void AppController::startpatching()
             outcome.detail = "the batch stopped before it";
             reportOutcome(i, outcome);
         }
+    // The copies are on the destination's disk before the batch is called done.
+    m_flushProblem = m_job->FlushDestination();
+    if (m_flushProblem)
+        m_platform.log(*m_flushProblem);
     m_job.reset();
     m_platform.log("==========================================");
     // The lists are emptied on the interface thread, where the table reads
@@ -470,6 +483,13 @@ void AppController::finishBatch()
     setBatchControlsEnabled(true);
     ChangeGoState->setEnabled(false);
     QuitButton->setTitle("Quit");
+    if (m_nLeftovers > 0)
+        summary += ". Removed " +
+                   count(m_nLeftovers, "unfinished temporary file", "unfinished temporary files") +
+                   " that an interrupted run left in the destination";
+    if (m_flushProblem)
+        summary += ". " + std::string(1, static_cast<char>(std::toupper(m_flushProblem->front()))) +
+                   m_flushProblem->substr(1);
     m_platform.reportStatus("Done: " + summary + ".");
 }
 

@@ -203,6 +203,12 @@ int RepairCommand::run()
         print(outcome);
     }
 
+    // The copies are on the destination's disk before the batch is called done.
+    if (const std::optional<std::string> problem = job.FlushDestination())
+    {
+        std::cerr << "korva-cli: " << *problem << '\n';
+        nStatus = std::max(nStatus, int{file_commands::kNotAllDone});
+    }
     if (!m_bQuiet)
     {
         std::string summary;
