@@ -7,8 +7,13 @@
 # deleted only after a row: on ext4 a folder of thousands of files just deleted
 # makes every later file creation slower, which hides a difference in the
 # programs under one in the disk. A few large copies go as soon as they are timed.
-# Also: system calls per file (strace -c -f on 200 small files, korva and cp),
-# DeleteChunk against cp, and the peak memory of a repair that inserts.
+# korva flushes the destination's file system once at the end of each batch,
+# so cp's side is followed by the same flush (sync -f) of its folder.
+# Also: what that flush costs korva, system calls per file (strace -c -f on
+# 200 small files, korva and cp), DeleteChunk against cp, the peak memory of a
+# repair that inserts, and 5000 files through the window against korva-cli
+# (its time, and the longest the window's interface thread is kept from its
+# event loop).
 # Needs about 12 GB free under BUILD_DIR/bench-data (or KORVA_BENCH_DIR).
 set -euo pipefail
 
@@ -17,7 +22,8 @@ rounds=${2:-5}
 cli=$build/cli/korva-cli
 files=$build/bench/korva-bench-files
 data=${KORVA_BENCH_DIR:-$build/bench-data}
-for tool in "$cli" "$files" /usr/bin/time strace; do
+window=$build/bench/korva-bench-window
+for tool in "$cli" "$files" "$window" /usr/bin/time strace; do
     command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 1; }
 done
 rm -rf "$data"
@@ -57,6 +63,7 @@ batch() {
                 korva+=($(($(now) - t)))
             else
                 find "$src" -name '*.wav' -print0 | xargs -0 cp -t "$data/c$r"
+                sync -f "$data/c$r"
                 copy+=($(($(now) - t)))
             fi
             # A few large copies go as soon as they are timed: gigabytes of
@@ -71,6 +78,56 @@ batch() {
     ratio "$label" "$target" "$(printf '%s\n' "${korva[@]}" | median)" \
         "$(printf '%s\n' "${copy[@]}" | median)"
     rm -rf "$src" "$data"/k* "$data"/c*
+}
+
+# flush LABEL COUNT BYTES: the seconds korva-cli repair spends in its one
+# syncfs at the end of the batch, against the whole run (medians).
+flush() {
+    local label=$1 count=$2 bytes=$3 src=$data/src
+    rm -rf "$src" && mkdir -p "$src"
+    "$files" make "$src" "$count" "$bytes" remains
+    local flushes=() runs=() t
+    for ((r = 0; r < rounds; r++)); do
+        mkdir "$data/f$r"
+        sync
+        t=$(now)
+        find "$src" -name '*.wav' -print0 |
+            xargs -0 strace -f -T -e trace=syncfs -o "$data/flush.strace" \
+                "$cli" repair --dest "$data/f$r" --rate 48000 --bits 24 --yes >/dev/null 2>&1
+        runs+=($(($(now) - t)))
+        flushes+=($(awk -F'<' '/syncfs/ { s += $NF } END { printf "%d", s * 1e9 }' "$data/flush.strace"))
+        rm -rf "$data/f$r"
+    done
+    awk -v label="$label" -v f="$(printf '%s\n' "${flushes[@]}" | median)" \
+        -v t="$(printf '%s\n' "${runs[@]}" | median)" 'BEGIN {
+        printf "%-46s %8.3f s of %.3f s (%.0f%%)   (no target)\n", label, f / 1e9, t / 1e9, 100 * f / t }'
+    rm -rf "$src"
+}
+
+# 5000 files of 10 KB through the window (offscreen, settings of its own)
+# against korva-cli: the times, and the longest the interface thread went
+# without its event loop during the window's batch.
+window() {
+    local src=$data/src
+    rm -rf "$src" && mkdir -p "$src" "$data/kw" "$data/ww" "$data/settings"
+    "$files" make "$src" 5000 10000 remains
+    sync
+    local t k
+    t=$(now)
+    find "$src" -name '*.wav' -print0 |
+        xargs -0 "$cli" repair --dest "$data/kw" --rate 44100 --bits 24 --yes >/dev/null 2>&1
+    k=$(($(now) - t))
+    sync
+    local line
+    line=$(XDG_CONFIG_HOME=$data/settings QT_QPA_PLATFORM=offscreen "$window" "$src" "$data/ww" 2>/dev/null)
+    echo "window: $line"
+    awk -v k="$k" -v line="$line" 'BEGIN {
+        split(line, w, "batch "); split(w[2], b, " "); n = split(line, m, "at most "); split(m[2], ms, " ")
+        printf "%-46s %8.3f s %8.3f s   ratio %.2f (target <= 1.25) %s\n", "5000 x 10 KB: window, korva-cli",
+            b[1], k / 1e9, b[1] * 1e9 / k, (b[1] * 1e9 / k <= 1.25) ? "met" : "MISSED"
+        printf "%-46s %8.0f ms                      (target <= 100 ms) %s\n",
+            "window: interface thread blocked at most", ms[1], (ms[1] <= 100) ? "met" : "MISSED" }'
+    rm -rf "$src" "$data/kw" "$data/ww"
 }
 
 # System calls per file, korva-cli repair and cp, on 200 files of 100 KB.
@@ -133,6 +190,9 @@ batch "3 GiB, written over remains" "" 1 $((3 << 30)) remains
 batch "3 GiB, chunk inserted" "" 1 $((3 << 30)) insert
 batch "2000 x 100 KB, written over remains" 1.25 2000 100000 remains
 batch "10000 x 100 KB, written over remains" 1.25 10000 100000 remains
+flush "flush: 2000 x 100 KB" 2000 100000
+flush "flush: 1 GiB" 1 $((1 << 30))
 syscalls
 delete_head
 peak_memory
+window

@@ -9,7 +9,10 @@
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace
 {
@@ -55,16 +58,36 @@ MainWindow::MainWindow(Dialogs& dialogs, QWidget* parent)
 MainWindow::~MainWindow() = default;
 
 // The Format column's texts are the longest: it takes the room the other
-// columns leave, and a text that needs more wraps onto a second line.
+// columns leave, and a text that needs more wraps onto a second line. Only
+// the rows on show are measured, and only when what is on show changes,
+// never when an outcome fills a cell: measuring every row on each update made
+// the window's work per file grow with the list. The Result column, the one a
+// batch fills, is as wide as its longest word from the start.
 void MainWindow::layOutTable()
 {
     QTableWidget* table = m_ui->fileTable;
     QHeaderView* header = table->horizontalHeader();
-    header->setSectionResizeMode(QHeaderView::ResizeToContents);
-    header->setSectionResizeMode(
-        table->property("columnIdentifiers").toStringList().indexOf(kFormatColumn),
-        QHeaderView::Stretch);
-    table->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    const QStringList identifiers = table->property("columnIdentifiers").toStringList();
+    for (int column = 0; column < identifiers.size(); ++column)
+        header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(identifiers.indexOf(kFormatColumn), QHeaderView::Stretch);
+    const int nResult = identifiers.indexOf(kResultColumn);
+    header->setSectionResizeMode(nResult, QHeaderView::Fixed);
+    int nWidth = header->sectionSizeHint(nResult);
+    for (int kind = 0; kind <= static_cast<int>(korva::FileOutcome::Kind::ChunkRemoved); ++kind)
+        nWidth =
+            std::max(nWidth, table->fontMetrics().horizontalAdvance(QLatin1String(
+                                 korva::KindWord(static_cast<korva::FileOutcome::Kind>(kind)))) +
+                                 2 * table->fontMetrics().averageCharWidth());
+    header->resizeSection(nResult, nWidth);
+    // What is on show changes in bursts (a window resized, a list scrolled):
+    // the rows are measured once the burst is over.
+    m_measureRows.setSingleShot(true);
+    connect(&m_measureRows, &QTimer::timeout, this, [this] { m_fileTable.measureRowsOnShow(); });
+    const auto measureLater = [this] { m_measureRows.start(); };
+    connect(header, &QHeaderView::sectionResized, &m_measureRows, measureLater);
+    connect(table->verticalScrollBar(), &QScrollBar::valueChanged, &m_measureRows, measureLater);
+    connect(table->verticalScrollBar(), &QScrollBar::rangeChanged, &m_measureRows, measureLater);
 }
 
 void MainWindow::connectOutlets()

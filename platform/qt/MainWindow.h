@@ -10,6 +10,7 @@
 #include "QtTextView.h"
 
 #include <QMainWindow>
+#include <QTimer>
 
 #include <memory>
 
@@ -74,4 +75,5 @@ private:
     QtButton m_quitButton;
     QtTextView m_pathText;
     QtTableView m_fileTable;
+    QTimer m_measureRows; // measures the rows once the columns' widths settle
 };

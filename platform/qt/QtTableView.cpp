@@ -2,6 +2,7 @@
 
 #include <QTableWidget>
 
+#include <algorithm>
 #include <memory>
 
 QtTableView::QtTableView(QTableWidget* table)
@@ -34,6 +35,15 @@ void QtTableView::reloadData()
             m_table->setItem(row, column, item.release());
         }
     }
+    measureRowsOnShow();
+}
+
+void QtTableView::measureRowsOnShow()
+{
+    const int nHeight = m_table->viewport()->height();
+    for (int row = std::max(0, m_table->rowAt(0));
+         row < m_table->rowCount() && m_table->rowViewportPosition(row) < nHeight; ++row)
+        m_table->resizeRowToContents(row);
 }
 
 void QtTableView::showCell(int row, const QString& columnIdentifier, const QString& text,

@@ -16,6 +16,11 @@ public:
     void setDataSource(korva::TableDataSource* dataSource) override;
     // Reads every row again from the data source, unless the rows are held.
     void reloadData() override;
+    // Fits the height of each row on show to its texts: a few dozen rows,
+    // however long the list. For when the list, the columns' widths, the
+    // table's height or the scroll position change; never for a cell's
+    // update, which would make the work per file grow with the list.
+    void measureRowsOnShow();
 
     // While the rows are held, reloadData leaves the table as it is: a batch's
     // rows stay on show after the controller has emptied its list. Releasing
