@@ -28,14 +28,4 @@ template <typename Work> std::invoke_result_t<Work> callAndWait(QObject* context
         context, [&result, &work] { result = work(); }, Qt::BlockingQueuedConnection);
     return result;
 }
-
-// Runs work on context's thread: at once when the caller is on it, otherwise
-// later, behind the work posted before it; returns without waiting.
-template <typename Work> void call(QObject* context, Work work)
-{
-    if (isCurrent(context))
-        work();
-    else
-        QMetaObject::invokeMethod(context, std::move(work), Qt::QueuedConnection);
-}
 } // namespace interface_thread

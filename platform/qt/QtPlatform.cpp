@@ -54,14 +54,47 @@ int QtPlatform::runAlertPanel(const std::string& title, const std::string& messa
         this, [&] { return m_dialogs.alert(m_window, title, message, buttons); });
 }
 
+void QtPlatform::post(std::function<void()> work)
+{
+    // Some dozens of files' reports: the window works them off in a few
+    // milliseconds, and the worker is never held up by a window that keeps up.
+    constexpr int kMostQueued = 64;
+    {
+        std::unique_lock lock(m_queueMutex);
+        if (!interface_thread::isCurrent(this))
+            m_queueRoom.wait(lock, [this] { return m_nQueued < kMostQueued; });
+        ++m_nQueued;
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, work = std::move(work)]
+        {
+            {
+                const std::lock_guard lock(m_queueMutex);
+                --m_nQueued;
+            }
+            m_queueRoom.notify_one();
+            work();
+        },
+        Qt::QueuedConnection);
+}
+
+void QtPlatform::carry(std::function<void()> work)
+{
+    if (interface_thread::isCurrent(this))
+        work();
+    else
+        post(std::move(work));
+}
+
 void QtPlatform::beep()
 {
-    interface_thread::call(this,
-                           [this]
-                           {
-                               QApplication::beep();
-                               emit beeped();
-                           });
+    carry(
+        [this]
+        {
+            QApplication::beep();
+            emit beeped();
+        });
 }
 
 void QtPlatform::log(const std::string& line)
@@ -109,7 +142,7 @@ void QtPlatform::detachThread(std::function<void()> work)
 
 void QtPlatform::runOnInterfaceThread(std::function<void()> work)
 {
-    QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
+    post(std::move(work));
 }
 
 void QtPlatform::terminate()
@@ -120,13 +153,12 @@ void QtPlatform::terminate()
 
 void QtPlatform::reportProgress(double progressValue)
 {
-    interface_thread::call(this, [this, progressValue] { emit progressReported(progressValue); });
+    carry([this, progressValue] { emit progressReported(progressValue); });
 }
 
 void QtPlatform::reportStatus(const std::string& text)
 {
-    interface_thread::call(this, [this, status = QString::fromStdString(text)]
-                           { emit statusReported(status); });
+    carry([this, status = QString::fromStdString(text)] { emit statusReported(status); });
 }
 
 QString QtPlatform::detailOf(const korva::FileOutcome& outcome)
@@ -136,10 +168,10 @@ QString QtPlatform::detailOf(const korva::FileOutcome& outcome)
 
 void QtPlatform::reportFileOutcome(int row, const korva::FileOutcome& outcome)
 {
-    interface_thread::call(this,
-                           [this, row, outcome]
-                           {
-                               emit fileReported(describe(outcome));
-                               emit outcomeReported(row, outcome);
-                           });
+    carry(
+        [this, row, outcome]
+        {
+            emit fileReported(describe(outcome));
+            emit outcomeReported(row, outcome);
+        });
 }

@@ -7,6 +7,9 @@
 #include <QSettings>
 #include <QWidget>
 
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -19,7 +22,10 @@ class Dialogs;
 //
 // The object lives on the interface thread. Calls from the batch worker are
 // carried over to it: the alert waits for the answer; the beep and the reports
-// are queued and reach the window in the order they were made.
+// are queued and reach the window in the order they were made. The worker
+// waits while the queue is full, so that it never runs far ahead of the
+// window: a long queue is worked off in one go, and the window would answer
+// nothing meanwhile.
 // The window learns of them through the signals below, always on the interface
 // thread. Destroy it only when no batch runs.
 class QtPlatform : public QObject, public korva::PlatformServices
@@ -74,6 +80,12 @@ signals:
     void outcomeReported(int row, const korva::FileOutcome& outcome);
 
 private:
+    // Runs work on the interface thread later, behind what was posted before;
+    // a caller on another thread first waits while the queue is full.
+    void post(std::function<void()> work);
+    // Runs work at once on the interface thread, otherwise posts it.
+    void carry(std::function<void()> work);
+
     Dialogs& m_dialogs;
     QPointer<QWidget> m_window;
     QSettings m_settings;
@@ -82,4 +94,7 @@ private:
     // batch can start, so joining it then never waits on the interface thread.
     std::thread m_worker;
     bool m_bTerminating = false;
+    std::mutex m_queueMutex;
+    std::condition_variable m_queueRoom;
+    int m_nQueued = 0; // work posted and not yet run
 };
