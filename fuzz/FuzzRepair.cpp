@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     if (eOutcome == Outcome::CheckFailed || eOutcome == Outcome::IoFailed || file.m_bFileOpen)
         abort();
     const bool bChanged = eOutcome == Outcome::Written || eOutcome == Outcome::Inserted ||
-                          eOutcome == Outcome::SizesRepaired;
+                          eOutcome == Outcome::Mended || eOutcome == Outcome::SizesRepaired;
     if (bChanged != plan.Changes())
         abort();
     if (!bChanged &&

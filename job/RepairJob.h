@@ -47,7 +47,7 @@ public:
     {
         enum class Action
         {
-            WriteFormat, // a new format chunk of format goes in
+            WriteFormat, // a format chunk of format goes in, or a damaged one is mended
             KeepFormat,  // the file has a format chunk of its own: none is written
             LeaveAlone,  // no bext chunk, no data chunk, or not a RIFF file: copied as it is
             Fail,        // Run fails the file

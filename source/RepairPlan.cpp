@@ -97,8 +97,10 @@ void MendFormat(const RiffLayout::DamagedFormat& damaged, const Entry& entry,
     plan.nFormatBody = nBody;
     plan.bFieldsKept = damaged.format == format;
     if (!plan.bFieldsKept)
-        return build.Patch(plan.nFormatOffset,
-                           RepairPlan::FormatChunk(format, nBody, build.Intel()));
+    {
+        build.Patch(plan.nFormatOffset, RepairPlan::FormatChunk(format, nBody, build.Intel()));
+        return;
+    }
     build.Patch(plan.nFormatOffset + 4, Bytes32(nBody, build.Intel()));
     if (damaged.bBitsMissing)
     {

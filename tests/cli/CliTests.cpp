@@ -718,6 +718,15 @@ TEST_P(CliFileReport, JsonParsesBackToTheFileAndTheTextSaysTheSame)
                                         chunk["size"].dump()
                                   : "\n    " + chunk["id"].get<std::string>() + "  offset " +
                                         chunk["offset"].dump() + "  size " + chunk["size"].dump()));
+    if (const json& f = report["format"]; !f.is_null())
+    {
+        EXPECT_THAT(text,
+                    HasSubstr("\n  format:          " +
+                              std::string(f.contains("damaged") ? "damaged fmt chunk: " : "") +
+                              "tag " + f["format_tag"].dump() + ", " + f["channels"].dump() +
+                              " channel(s), " + f["sample_rate"].dump() + " Hz, " +
+                              f["bits_per_sample"].dump() + " bit"));
+    }
     EXPECT_THAT(text,
                 HasSubstr("\n  verdict:         " + report["verdict"].get<std::string>() + "\n"));
     EXPECT_THAT(text, Not(HasSubstr("SearchForChunk")));
@@ -908,7 +917,8 @@ const FrameCase kFrameCases[] = {
     {"ExtractOverAnOlderFileWhenTold", "extract", kTake, "--from 0 --to 1 --yes", "extracted\t", 0,
      kOlder},
     {"AppendToATakeOfTheSameFormat", "append", kTake, "--from 100 --to 2101",
-     "appended\tframes 100 to 2101 of @S: 2001 frames; its data chunk now holds 2501 whole frames",
+     "appended\tframes 100 to 2101 of @S: 2001 frames; its data chunk now holds 2501 whole "
+     "frames",
      0, riff({kStereo24, chunk("data", tone(500, 2, 24, false, 2))})},
     // Refused: every file stays as it was.
     {"AnOlderFileIsKeptWithoutATerminal", "extract", kTake, "--from 0 --to 1",
@@ -930,22 +940,27 @@ const FrameCase kFrameCases[] = {
      riff({chunk("fmt ", cat({le16(1), le16(1), le32(48000), le32(96000), le16(0), le16(16)})),
            chunk("data", tone(10))}),
      "--from 0 --to 1",
-     "failed\t@S's fmt chunk states a block align of 0, so its frames cannot be counted: remove "
+     "failed\t@S's fmt chunk states a block align of 0, so its frames cannot be counted: "
+     "remove "
      "it from a copy (korva-cli remove-chunk 'fmt ')"},
     {"FormatChunkLargerThanTheCopyBuffer", "extract",
      riff({chunk("fmt ", cat({fmtPcm(1, 48000, 16), Bytes(614400)})), chunk("data", tone(10))}),
      "--from 0 --to 1", "failed\t@S's fmt chunk is too large to be a format chunk"},
     {"DataSizePastTheEndOfTheFile", "extract",
      riff({kMono16, chunkDeclared("data", 4000, tone(100))}), "--from 0 --to 101",
-     "failed\tframes 0 to 101 are not all in @S: its data chunk states 4000 bytes, but the file "
+     "failed\tframes 0 to 101 are not all in @S: its data chunk states 4000 bytes, but the "
+     "file "
      "ends 200 bytes into it"},
     {"RangePast32Bits", "extract", rf64(tone(100), uint64_t{1} << 33), "--from 1 --to 4294967295",
-     "failed\tframes 1 to 4294967295 of @S are 8589934588 bytes, more than a WAV file can hold"},
+     "failed\tframes 1 to 4294967295 of @S are 8589934588 bytes, more than a WAV file can "
+     "hold"},
     {"WriteFailsAtTheFileSizeLimit", "extract", kLong, "--from 0 --to 700000",
-     "failed\tthe copy failed: the file is too large for the destination; no file was left at @D",
+     "failed\tthe copy failed: the file is too large for the destination; no file was left at "
+     "@D",
      1, kNone, 0, 100000},
     {"AppendToAnotherFormat", "append", kTake, "--from 0 --to 1",
-     "failed\t@D is not of @S's format (channels 2 in @S, 1 in @D; bits per sample 24 in @S, 16 "
+     "failed\t@D is not of @S's format (channels 2 in @S, 1 in @D; bits per sample 24 in @S, "
+     "16 "
      "in @D; block align 6 in @S, 2 in @D): frames of one format cannot join",
      1, riff({kMono16, chunk("data", tone(10))})},
     {"AppendBehindADataChunkThatIsNotLast", "append", kTake, "--from 0 --to 1",
