@@ -5,6 +5,7 @@
 #include "RepairJob.h"
 #include "RiffFile.h"
 #include "RiffIO.h"
+#include "StopSignal.h"
 #include "TemporaryCopy.h"
 
 #include <algorithm>
@@ -88,9 +89,7 @@ ChunkRemovalCommand::ChunkRemovalCommand(CLI::App& app)
             "ID", [this](const std::string& text) { m_id = ChunkId(text); },
             "The chunk's identifier: four characters, such as iXML, JUNK or 'cue '")
         ->required();
-    m_command->add_option("--dest", m_destination, "Folder for the copies, not one they come from")
-        ->required()
-        ->type_name("DIR");
+    m_destination.addOptions(*m_command, "Folder for the copies, not one they come from");
     m_existing.emplace(*m_command);
     m_command->add_flag("--json", m_bJson, "One JSON object per file instead of a line");
     m_command->add_option("FILE", m_files, "RIFF files to copy without the chunk; only read")
@@ -103,21 +102,24 @@ int ChunkRemovalCommand::run()
     if (const std::string refusal = file_commands::FolderRefusal(m_destination, sources);
         !refusal.empty())
         return file_commands::UsageError(refusal);
-    file_commands::RemoveLeftovers(m_destination);
+    file_commands::RemoveLeftovers(m_destination.folder);
     m_buffer.resize(riff::kBlockSize);
-    const OverwritePrompt prompt(-1);
+    // Ctrl-C, SIGTERM and SIGHUP stop the batch after the current file.
+    const StopSignal stop;
+    const OverwritePrompt prompt(stop.wakeFd());
     int nStatus = 0;
     for (const fs::path& source : sources)
     {
         korva::FileOutcome outcome =
-            m_bStopped ? Outcome(Kind::NotProcessed, "the batch stopped before it")
-                       : remove(source, prompt);
+            m_bStopped || stop.requested()
+                ? Outcome(Kind::NotProcessed, "the batch stopped before it")
+                : remove(source, prompt);
         outcome.sourcePath = source.string();
-        outcome.destinationPath = (m_destination / source.filename()).string();
+        outcome.destinationPath = (m_destination.folder / source.filename()).string();
         file_commands::Print(outcome, m_bJson);
         nStatus = std::max(nStatus, file_commands::StatusOf(outcome.kind));
     }
-    return nStatus;
+    return stop.requested() ? stop.exitStatus() : nStatus;
 }
 
 // The checks first, on the source: a file the library would refuse is not copied.
@@ -131,10 +133,10 @@ korva::FileOutcome ChunkRemovalCommand::remove(const fs::path& source,
         deletion != Deletion::Deleted)
         return Outcome(Kind::Failed, Refusal(deletion, source, m_id, file.GetSystemError()));
 
-    const fs::path target = m_destination / source.filename();
+    const fs::path target = m_destination.folder / source.filename();
     std::error_code ec;
     if (fs::is_directory(target, ec))
-        return Outcome(Kind::Failed, "a folder of that name stands in " + m_destination);
+        return Outcome(Kind::Failed, "a folder of that name stands in " + m_destination.folder);
     const bool bExists = fs::symlink_status(target, ec).type() != fs::file_type::not_found;
     if (bExists)
     {
@@ -151,9 +153,9 @@ korva::FileOutcome ChunkRemovalCommand::copyWithout(const fs::path& source, cons
                                                     bool bReplace)
 {
     std::error_code ec;
-    TemporaryCopy copy(m_destination, ec);
+    TemporaryCopy copy(m_destination.folder, ec);
     if (ec)
-        return Outcome(Kind::Failed, "no copy can be made in " + m_destination + ": " +
+        return Outcome(Kind::Failed, "no copy can be made in " + m_destination.folder + ": " +
                                          korva::SystemErrorWords(ec.value()));
     const Descriptor in{::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
     struct stat info;

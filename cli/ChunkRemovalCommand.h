@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ExistingFilePolicy.h"
+#include "FileCommands.h"
 #include "FileOutcome.h"
 
 #include <CLI/CLI.hpp>
@@ -23,7 +24,8 @@
 // "skipped" or "not processed"; the copy's path; the detail; with --json one
 // object per file. Exit status: 0 when every file was done or skipped, 1 when
 // one failed or was not processed (--existing stop ends the batch there), 2
-// for a usage error.
+// for a usage error; Ctrl-C, SIGTERM and SIGHUP end it after the current file
+// with 130, 143 and 129.
 class ChunkRemovalCommand
 {
 public:
@@ -41,7 +43,7 @@ private:
 
     CLI::App* m_command;
     std::string m_id;
-    std::string m_destination;
+    file_commands::Destination m_destination;
     std::vector<std::string> m_files;
     bool m_bJson = false;
     std::optional<ExistingFilePolicy> m_existing;

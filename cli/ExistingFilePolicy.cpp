@@ -12,10 +12,14 @@ ExistingFilePolicy::ExistingFilePolicy(CLI::App& command)
             ->type_name("WHAT")
             ->check(CLI::IsMember({"ask", "overwrite", "skip", "stop"}));
     auto* yes = command.add_flag_callback(
-        "--yes", [this] { m_existing = "overwrite"; }, "The same as --existing overwrite");
+        "-y,--yes", [this] { m_existing = "overwrite"; }, "The same as --existing overwrite");
+    // -n as cp and mv have it: an existing file is kept, and the rest go on.
+    auto* noClobber = command.add_flag_callback(
+        "-n,--no-clobber", [this] { m_existing = "skip"; }, "The same as --existing skip");
     auto* no = command.add_flag_callback(
         "--no", [this] { m_existing = "stop"; }, "The same as --existing stop");
-    yes->excludes(no)->excludes(existing);
+    yes->excludes(noClobber)->excludes(no)->excludes(existing);
+    noClobber->excludes(no)->excludes(existing);
     no->excludes(existing);
 }
 

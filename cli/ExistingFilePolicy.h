@@ -9,11 +9,12 @@
 
 // What a command does with a file of the same name already standing where it
 // writes one: the --existing option (ask, the default; overwrite; skip; stop)
-// and its short forms --yes (overwrite) and --no (stop).
+// and its short forms -y/--yes (overwrite), -n/--no-clobber (skip) and --no
+// (stop).
 class ExistingFilePolicy
 {
 public:
-    // Adds the three options to command.
+    // Adds the four options to command.
     explicit ExistingFilePolicy(CLI::App& command);
 
     // The answer for the file of that name: the option's, or with ask the

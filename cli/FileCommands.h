@@ -2,8 +2,11 @@
 
 #include "FileOutcome.h"
 
+#include <CLI/CLI.hpp>
+
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // What korva-cli's commands that read files and write others share: the exit
@@ -16,21 +19,44 @@ constexpr int kUsageError = 2;
 // "korva-cli: what" on standard error; kUsageError.
 int UsageError(const std::string& what);
 
-// Why copies of sources cannot go into folder, as a usage error: it is no
-// folder, or a folder a source comes from (by the folders themselves, so that
+// The destination folder's options: -d/--dest DIR (required) and --parents.
+struct Destination
+{
+    std::string folder;
+    bool bCreate = false; // --parents: make it, and the folders above it
+
+    void addOptions(CLI::App& command, const std::string& help);
+};
+
+// Why copies of sources cannot go into the destination, as a usage error: it
+// does not exist (and was not to be made, or could not be), it is no folder,
+// or it is a folder a source comes from (by the folders themselves, so that
 // "." and a link to one count too). "" when they can.
-std::string FolderRefusal(const std::filesystem::path& folder,
+std::string FolderRefusal(const Destination& destination,
                           const std::vector<std::filesystem::path>& sources);
 
 // Removes the temporary files that runs no longer going left in folder (a
 // second Ctrl-C, a crash), and says so on standard error.
 void RemoveLeftovers(const std::filesystem::path& folder);
 
+// text as korva-cli prints a path or a detail, so that each line names
+// exactly its file: a backslash as \\, a tab as \t, a line feed as \n, a
+// carriage return as \r, and every other control byte and every byte that is
+// not part of UTF-8 as \xHH; the rest as it is.
+std::string Escaped(std::string_view text);
+
+// text on standard output whole, at once. The first write that fails (a full
+// disk, /dev/full) is said on standard error, and OutputStatus makes the exit
+// status 1 at least; what follows it is not written.
+void Write(std::string_view text);
+// nStatus, or kNotAllDone when it is 0 and standard output could not be written.
+int OutputStatus(int nStatus);
+
 // One file's outcome on standard output in one write, so that a script reading
 // the pipe sees each file as soon as it is done: "KIND\tDESTINATION\tDETAIL",
 // or with bJson an object on a line: source, destination, kind, detail, the
-// format written (or null) and the warnings (bytes of a path that are not
-// UTF-8 replaced).
+// format written (or null) and the warnings. Paths, detail and warnings are
+// Escaped in both forms.
 void Print(const korva::FileOutcome& outcome, bool bJson);
 // The exit status a file's outcome makes: kNotAllDone for "failed" and "not
 // processed", 0 for the rest.

@@ -1,5 +1,6 @@
 #include "FileReportCommand.h"
 
+#include "FileCommands.h"
 #include "FileOutcome.h"
 #include "WavReport.h"
 
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <iomanip>
 #include <iostream>
+#include <sstream>
 
 namespace
 {
@@ -56,9 +58,9 @@ int FileReportCommand::run() const
             nStatus = 1;
         }
         if (m_bJson)
-            printJson(report);
+            file_commands::Write(jsonOf(report));
         else if (report.error.empty())
-            printText(report);
+            file_commands::Write(textOf(report));
     }
     return nStatus;
 }
@@ -135,19 +137,20 @@ uint64_t wholeFrames(const WavReport& report)
 }
 } // namespace
 
-void FileReportCommand::printText(const WavReport& report)
+std::string FileReportCommand::textOf(const WavReport& report)
 {
-    std::cout << report.path << '\n';
-    std::cout << "  form:            " << formName(report.layout.form) << '\n';
-    std::cout << "  length:          " << report.layout.nLength << " bytes\n";
-    std::cout << "  chunks:\n";
+    std::ostringstream out;
+    out << file_commands::Escaped(report.path) << '\n';
+    out << "  form:            " << formName(report.layout.form) << '\n';
+    out << "  length:          " << report.layout.nLength << " bytes\n";
+    out << "  chunks:\n";
     for (const auto& entry : report.layout.entries)
     {
         if (entry.bHole)
-            std::cout << "    (hole)  offset " << entry.nOffset << "  length " << entry.nSize
-                      << "  starting " << readableId(entry.id) << '\n';
+            out << "    (hole)  offset " << entry.nOffset << "  length " << entry.nSize
+                << "  starting " << readableId(entry.id) << '\n';
         else
-            std::cout << "    " << readableId(entry.id) << "  offset " << entry.nOffset << "  size "
+            out << "    " << readableId(entry.id) << "  offset " << entry.nOffset << "  size "
                       << entry.nSize
                       << (entry.bUnfinished ? "  (unfinished: " + std::to_string(entry.nPayload) +
                                                   " bytes follow)"
@@ -159,57 +162,56 @@ void FileReportCommand::printText(const WavReport& report)
                       << '\n';
     }
     if (const auto& f = report.format)
-        std::cout << "  format:          " << (f->bDamaged ? "damaged fmt chunk: " : "") << "tag "
+        out << "  format:          " << (f->bDamaged ? "damaged fmt chunk: " : "") << "tag "
                   << f->nFormatTag << ", " << f->nChannels << " channel(s), " << f->nSampleRate
                   << " Hz, " << f->nBitsPerSample << " bit"
                   << (f->bBitsMissing ? " (from the block align)" : "") << ", block align "
                   << f->nBlockAlign << ", " << f->nBytesPerSec << " bytes/s\n";
     else
-        std::cout << "  format:          no fmt chunk\n";
+        out << "  format:          no fmt chunk\n";
     if (const auto* data = report.layout.Find("data"))
-        std::cout << "  data:            offset " << data->nOffset << ", " << data->nPayload
-                  << " bytes, " << wholeFrames(report) << " whole frames\n";
+        out << "  data:            offset " << data->nOffset << ", " << data->nPayload << " bytes, "
+            << wholeFrames(report) << " whole frames\n";
     else
-        std::cout << "  data:            no data chunk\n";
+        out << "  data:            no data chunk\n";
     if (report.timeReference)
-        std::cout << "  time reference:  " << *report.timeReference << '\n';
+        out << "  time reference:  " << *report.timeReference << '\n';
     else
-        std::cout << "  time reference:  "
-                  << (report.bHasBext ? "none (bext too short)" : "no bext chunk") << '\n';
+        out << "  time reference:  "
+            << (report.bHasBext ? "none (bext too short)" : "no bext chunk") << '\n';
     if (const auto& bext = report.bextText)
     {
-        std::cout << "  description:     " << bext->description << '\n';
-        std::cout << "  originator:      " << bext->originator << '\n';
-        std::cout << "  origination:     " << bext->originationDate << ' ' << bext->originationTime
-                  << '\n';
-        std::cout << "  coding history:  " << bext->codingHistory << '\n';
+        out << "  description:     " << bext->description << '\n';
+        out << "  originator:      " << bext->originator << '\n';
+        out << "  origination:     " << bext->originationDate << ' ' << bext->originationTime
+            << '\n';
+        out << "  coding history:  " << bext->codingHistory << '\n';
     }
-    std::cout << "  evidence:\n";
+    out << "  evidence:\n";
     for (const Quantity quantity : FormatEvidence::kQuantities)
-        std::cout << "    " << std::left << std::setw(13)
-                  << (quantityName(quantity) + std::string(":"))
-                  << fieldWords(report.evidence->Get(quantity)) << '\n';
-    std::cout << "  auto format:     "
-              << (report.autoFormat.format ? korva::DescribeFormat(*report.autoFormat.format) +
-                                                 " (" + report.autoFormat.sources + ")"
-                                           : report.autoFormat.problem)
-              << '\n';
-    std::cout << "  regions:         " << report.nRegions << '\n';
-    std::cout << "  cue:             " << yesNo(report.layout.Find("cue ")) << '\n';
-    std::cout << "  AFJx:            " << yesNo(report.layout.Find("AFJx")) << '\n';
-    std::cout << "  action:          " << report.action() << '\n';
-    std::cout << "  verdict:         " << report.verdict() << '\n';
+        out << "    " << std::left << std::setw(13) << (quantityName(quantity) + std::string(":"))
+            << fieldWords(report.evidence->Get(quantity)) << '\n';
+    out << "  auto format:     "
+        << (report.autoFormat.format ? korva::DescribeFormat(*report.autoFormat.format) + " (" +
+                                           report.autoFormat.sources + ")"
+                                     : report.autoFormat.problem)
+        << '\n';
+    out << "  regions:         " << report.nRegions << '\n';
+    out << "  cue:             " << yesNo(report.layout.Find("cue ")) << '\n';
+    out << "  AFJx:            " << yesNo(report.layout.Find("AFJx")) << '\n';
+    out << "  action:          " << report.action() << '\n';
+    out << "  verdict:         " << report.verdict() << '\n';
+    return out.str();
 }
 
-void FileReportCommand::printJson(const WavReport& report)
+std::string FileReportCommand::jsonOf(const WavReport& report)
 {
     nlohmann::ordered_json json;
-    json["path"] = report.path;
+    json["path"] = file_commands::Escaped(report.path);
     if (!report.error.empty())
     {
         json["error"] = report.error;
-        std::cout << json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
-        return;
+        return json.dump() + '\n';
     }
     json["form"] = formName(report.layout.form);
     json["riff"] = report.layout.form != RiffLayout::Form::NotRiff;
@@ -275,6 +277,7 @@ void FileReportCommand::printJson(const WavReport& report)
     json["afjx"] = report.layout.Find("AFJx") != nullptr;
     json["action"] = report.action();
     json["verdict"] = report.verdict();
-    // Paths need not be UTF-8: replace what is not rather than fail.
-    std::cout << json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+    // The path is escaped; the file's own texts need not be UTF-8 either:
+    // replace what is not rather than fail.
+    return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + '\n';
 }

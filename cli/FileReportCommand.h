@@ -22,8 +22,9 @@ public:
     int run() const;
 
 private:
-    static void printText(const WavReport& report);
-    static void printJson(const WavReport& report);
+    // A file's report as lines of text, or as a JSON object on a line.
+    static std::string textOf(const WavReport& report);
+    static std::string jsonOf(const WavReport& report);
 
     CLI::App* m_command;
     std::vector<std::string> m_files;

@@ -1,5 +1,7 @@
 #include "OverwritePrompt.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <iostream>
 #include <poll.h>
@@ -53,6 +55,8 @@ Answer OverwritePrompt::ask(const std::string& name) const
             std::cerr << '\n';
             return Answer::No;
         }
+        std::transform(line.begin(), line.end(), line.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
         if (line == "y" || line == "yes")
             return Answer::Yes;
         if (line == "a" || line == "all")

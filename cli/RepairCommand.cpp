@@ -8,7 +8,6 @@
 #include <cctype>
 #include <iostream>
 #include <map>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 using korva::FileOutcome;
@@ -34,6 +33,47 @@ CLI::Validator numberOrAuto(const std::string& what, long lo, long hi)
         "", "");
 }
 
+// Hertz from "48000", or from kilohertz to three places ("48k", "44.1k",
+// "47.952k"); -1 when text is neither.
+long hertzOf(const std::string& text)
+{
+    const bool bKilo = text.ends_with('k') || text.ends_with('K');
+    const std::string number = text.substr(0, text.size() - (bKilo ? 1 : 0));
+    const std::size_t point = number.find('.');
+    const std::string whole = number.substr(0, point);
+    const std::string fraction = point == std::string::npos ? "" : number.substr(point + 1);
+    const auto digits = [](const std::string& part)
+    {
+        return std::all_of(part.begin(), part.end(),
+                           [](unsigned char c) { return std::isdigit(c) != 0; });
+    };
+    if (whole.empty() || whole.size() > 6 || !digits(whole) || !digits(fraction) ||
+        (point != std::string::npos && (!bKilo || fraction.empty() || fraction.size() > 3)))
+        return -1;
+    return bKilo ? std::stol(whole) * 1000 + std::stol((fraction + "000").substr(0, 3))
+                 : std::stol(whole);
+}
+
+// A sample rate in hertz or kilohertz from 1000 to 768000 Hz, made hertz, or
+// "auto"; the message names the forms when it is none of them.
+CLI::Validator rateOrAuto()
+{
+    return CLI::Validator(
+        [](std::string& text)
+        {
+            if (text == "auto")
+                return std::string();
+            const long nHertz = hertzOf(text);
+            if (nHertz < 1000 || nHertz > 768000)
+                return "takes a whole number of hertz from 1000 to 768000 (or kilohertz: 48k, "
+                       "44.1k), or auto, not '" +
+                       text + "'";
+            text = std::to_string(nHertz);
+            return std::string();
+        },
+        "", "");
+}
+
 bool hasWavExtension(const fs::path& path)
 {
     std::string extension = path.extension().string();
@@ -48,20 +88,19 @@ RepairCommand::RepairCommand(CLI::App& app)
 {
     m_command = app.add_subcommand("repair", "Copy each file into DIR and repair the copy: a PCM "
                                              "fmt chunk where the lost one stood");
-    m_command->add_option("--dest", m_destination, "Folder for the repaired copies")
-        ->required()
-        ->type_name("DIR");
+    m_destination.addOptions(*m_command, "Folder for the repaired copies");
     m_command
-        ->add_option("--rate", m_rate,
-                     "Sample rate written into the fmt chunk, 1000 to 768000, or auto: the file's")
+        ->add_option("-r,--rate", m_rate,
+                     "Sample rate written into the fmt chunk, 1000 to 768000 (or in kHz: 48k, "
+                     "44.1k), or auto: the file's")
         ->type_name("HZ")
-        ->check(numberOrAuto("a whole number of hertz", 1000, 768000));
+        ->transform(rateOrAuto());
     m_command
-        ->add_option("--bits", m_bits,
+        ->add_option("-b,--bits", m_bits,
                      "Bits per sample: 8, 16, 24 or 32; 32 or 64 with --float; or auto: the file's")
         ->type_name("N")
         ->check(numberOrAuto("8, 16, 24, 32 or 64 bits", 8, 64));
-    m_command->add_option("--channels", m_channels, "Channels, 1 to 64 (default 1), or auto")
+    m_command->add_option("-c,--channels", m_channels, "Channels, 1 to 64 (default 1), or auto")
         ->type_name("N")
         ->check(numberOrAuto("a number of channels", 1, 64));
     m_command->add_flag("--float", m_bFloat, "IEEE float samples instead of integer PCM");
@@ -154,26 +193,18 @@ int RepairCommand::run()
     if (const std::string refusal = file_commands::FolderRefusal(m_destination, sources);
         !refusal.empty())
         return file_commands::UsageError(refusal);
-    file_commands::RemoveLeftovers(m_destination);
+    file_commands::RemoveLeftovers(m_destination.folder);
 
     const std::optional<FormatChoice> choice = formatChoice();
     if (!choice)
         return file_commands::kUsageError;
 
     // Ctrl-C is the window's Cancel: the batch stops after the current file.
-    StopSignal stop(
-        []
-        {
-            // Straight to the descriptor: std::cerr first flushes std::cout,
-            // which may be the very thing waiting on a full pipe.
-            constexpr std::string_view kStopping =
-                "korva-cli: stopping after the current file; Ctrl-C again ends at once\n";
-            [[maybe_unused]] const auto nWritten =
-                write(STDERR_FILENO, kStopping.data(), kStopping.size());
-        });
+    // SIGTERM (a shutdown) and SIGHUP (the terminal closed) do the same.
+    const StopSignal stop;
     const OverwritePrompt prompt(stop.wakeFd());
     RepairJob job(
-        m_destination, *choice,
+        m_destination.folder, *choice,
         [&](const std::string& name) { return m_existing->answer(name, prompt); },
         [this](const std::string& line)
         {
@@ -190,7 +221,7 @@ int RepairCommand::run()
         if (bStopped || stop.requested())
         {
             outcome.sourcePath = source.string();
-            outcome.destinationPath = (fs::path(m_destination) / source.filename()).string();
+            outcome.destinationPath = (fs::path(m_destination.folder) / source.filename()).string();
             outcome.detail = "the batch stopped before it";
         }
         else
@@ -217,7 +248,5 @@ int RepairCommand::run()
                 (summary.empty() ? "" : ", ") + std::to_string(n) + " " + korva::KindWord(kind);
         std::cerr << "korva-cli: " << summary << '\n';
     }
-    if (stop.requested())
-        return StopSignal::kExitStatus;
-    return nStatus;
+    return stop.requested() ? stop.exitStatus() : nStatus;
 }

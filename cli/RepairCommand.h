@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ExistingFilePolicy.h"
+#include "FileCommands.h"
 #include "FileOutcome.h"
 #include "FormatChoice.h"
 
@@ -17,10 +18,12 @@
 //
 // Standard output: one line per listed file, tab-separated: what became of it
 // ("repaired", "sizes repaired", "unchanged", "failed", "skipped", "not
-// processed"), the destination path, the detail; or with --json one object
-// per file. Standard error: questions, notices and the summary. Exit status:
-// 0 when every file was repaired, left unchanged or skipped; 1 when a file
-// failed or was not processed; 2 for a usage error; 130 when stopped by Ctrl-C.
+// processed"), the destination path, the detail, both escaped; or with --json
+// one object per file. Standard error: questions, notices and the summary.
+// Exit status: 0 when every file was repaired, left unchanged or skipped; 1
+// when a file failed or was not processed, or standard output could not be
+// written; 2 for a usage error; 130 when stopped by Ctrl-C, 143 by SIGTERM,
+// 129 by SIGHUP.
 // How korva-cli's user settles what a file cannot tell: the options to pass.
 FormatChoice WithOptionHints(FormatChoice choice);
 
@@ -40,8 +43,8 @@ private:
 
     CLI::App* m_command;
     std::vector<std::string> m_files;
-    std::string m_destination;
-    std::string m_rate;           // a number, or "auto"
+    file_commands::Destination m_destination;
+    std::string m_rate;           // hertz, or "auto"
     std::string m_bits;           // a number, or "auto"
     std::string m_channels = "1"; // a number, or "auto"
     bool m_bFloat = false;

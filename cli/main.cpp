@@ -33,6 +33,40 @@ std::string strayWord(const std::string& word)
         return "there is no option '" + word + "'";
     return "'" + word + "' is not a command: use " + kCommands;
 }
+
+// The first word after the command that starts with a dash but is none of
+// its options (such as a file named -take.wav), up to a "--"; "" when none.
+// A short option counts by its first letter, which may carry its value or
+// further flags ("-r48000", "-yq").
+std::string strayDashWord(const CLI::App& command, int argc, char** argv)
+{
+    bool bAfterCommand = false;
+    for (int i = 1; i < argc; ++i)
+    {
+        const std::string word = argv[i];
+        if (!bAfterCommand)
+        {
+            bAfterCommand = word == command.get_name();
+            continue;
+        }
+        if (word == "--")
+            break;
+        if (word.size() < 2 || word[0] != '-')
+            continue;
+        const std::string name =
+            word[1] == '-' ? word.substr(0, word.find('=')) : word.substr(0, 2);
+        if (command.get_option_no_throw(name) == nullptr)
+            return word;
+    }
+    return "";
+}
+
+// A parse that failed for a word with a leading dash: likely a file's name.
+std::string dashWordWords(const std::string& word)
+{
+    return "there is no option '" + word + "'; to name a file whose name starts with a dash, " +
+           "put -- before the files or write it as ./" + word;
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -47,6 +81,9 @@ int main(int argc, char** argv)
     FrameCopyCommand extract(app, FrameCopyCommand::Mode::Extract);
     FrameCopyCommand append(app, FrameCopyCommand::Mode::Append);
     ChunkRemovalCommand removeChunk(app);
+    // The version after a command too, where a user looks for it first.
+    for (CLI::App* command : app.get_subcommands([](CLI::App*) { return true; }))
+        command->set_version_flag("--version", app.version());
     // Checked below, so that the message can name a stray word; set after the
     // commands, which would take the setting over and accept any word.
     app.require_subcommand(0, 1);
@@ -65,7 +102,10 @@ int main(int argc, char** argv)
     }
     catch (const CLI::ParseError& error)
     {
-        return usageError(app, error.what());
+        const std::vector<CLI::App*> commands = app.get_subcommands();
+        const std::string word =
+            commands.empty() ? "" : strayDashWord(*commands.front(), argc, argv);
+        return usageError(app, word.empty() ? error.what() : dashWordWords(word));
     }
     if (!app.remaining().empty())
         return usageError(app, strayWord(app.remaining().front()));
@@ -73,13 +113,13 @@ int main(int argc, char** argv)
     // what it did in its own lines.
     CTrace::SetStream(nullptr);
     if (repair.chosen())
-        return repair.run();
+        return file_commands::OutputStatus(repair.run());
     if (inspect.chosen())
-        return inspect.run();
+        return file_commands::OutputStatus(inspect.run());
     for (FrameCopyCommand* command : {&extract, &append})
         if (command->chosen())
-            return command->run();
+            return file_commands::OutputStatus(command->run());
     if (removeChunk.chosen())
-        return removeChunk.run();
+        return file_commands::OutputStatus(removeChunk.run());
     return usageError(app, std::string("a command is needed: ") + kCommands);
 }

@@ -16,19 +16,19 @@ _korva_cli()
     done
 
     case $prev in
-    --dest)
+    --dest | -d)
         _filedir -d
         return
         ;;
-    --rate)
-        COMPREPLY=($(compgen -W 'auto 44100 48000 88200 96000 176400 192000' -- "$cur"))
+    --rate | -r)
+        COMPREPLY=($(compgen -W 'auto 44100 48000 88200 96000 176400 192000 44.1k 48k 96k' -- "$cur"))
         return
         ;;
-    --bits)
+    --bits | -b)
         COMPREPLY=($(compgen -W 'auto 8 16 24 32 64' -- "$cur"))
         return
         ;;
-    --channels)
+    --channels | -c)
         COMPREPLY=($(compgen -W 'auto 1 2 4 6 8' -- "$cur"))
         return
         ;;
@@ -52,13 +52,15 @@ _korva_cli()
         return
         ;;
     repair)
-        options='--help --dest --rate --bits --channels --float --auto --strict --existing
-            --yes --no --json --quiet --verbose'
+        options='--help --version -d --dest --parents -r --rate -b --bits -c --channels --float
+            --auto --strict --existing -y --yes -n --no-clobber --no --json --quiet --verbose'
         ;;
-    inspect) options='--help --json' ;;
-    extract) options='--help --from --to --existing --yes --no --json' ;;
-    append) options='--help --from --to --json' ;;
-    remove-chunk) options='--help --dest --existing --yes --no --json' ;;
+    inspect) options='--help --version --json' ;;
+    extract) options='--help --version --from --to --existing -y --yes -n --no-clobber --no --json' ;;
+    append) options='--help --version --from --to --json' ;;
+    remove-chunk)
+        options='--help --version -d --dest --parents --existing -y --yes -n --no-clobber --no --json'
+        ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options" -- "$cur"))

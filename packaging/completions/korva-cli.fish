@@ -4,7 +4,7 @@ set -l commands repair inspect extract append remove-chunk
 
 complete -c korva-cli -f
 complete -c korva-cli -s h -l help -d 'Print a summary of the options'
-complete -c korva-cli -n "not __fish_seen_subcommand_from $commands" -l version -d 'Print the version'
+complete -c korva-cli -l version -d 'Print the version'
 complete -c korva-cli -n "not __fish_seen_subcommand_from $commands" -a repair \
     -d 'Copy files into a folder and repair each copy'
 complete -c korva-cli -n "not __fish_seen_subcommand_from $commands" -a inspect \
@@ -21,12 +21,14 @@ set -l folder '__fish_seen_subcommand_from repair remove-chunk'
 set -l existing '__fish_seen_subcommand_from repair extract remove-chunk'
 set -l frames '__fish_seen_subcommand_from extract append'
 
-complete -c korva-cli -n $folder -l dest -x -a '(__fish_complete_directories)' \
+complete -c korva-cli -n $folder -s d -l dest -x -a '(__fish_complete_directories)' \
     -d 'Folder for the copies'
-complete -c korva-cli -n $repair -l rate -x -a 'auto 44100 48000 88200 96000 176400 192000' \
+complete -c korva-cli -n $folder -l parents -d 'Create the folder when it does not exist'
+complete -c korva-cli -n $repair -s r -l rate -x \
+    -a 'auto 44100 48000 88200 96000 176400 192000 44.1k 48k 96k' \
     -d 'Sample rate written into the fmt chunk'
-complete -c korva-cli -n $repair -l bits -x -a 'auto 8 16 24 32 64' -d 'Bits per sample'
-complete -c korva-cli -n $repair -l channels -x -a 'auto 1 2 4 6 8' -d 'Channels'
+complete -c korva-cli -n $repair -s b -l bits -x -a 'auto 8 16 24 32 64' -d 'Bits per sample'
+complete -c korva-cli -n $repair -s c -l channels -x -a 'auto 1 2 4 6 8' -d 'Channels'
 complete -c korva-cli -n $repair -l float -d 'IEEE float samples instead of integer PCM'
 complete -c korva-cli -n $repair -l auto -d "Rate, bits and channels from each file's own evidence"
 complete -c korva-cli -n $repair -l strict -d 'Fail a file whose metadata contradicts the format'
@@ -34,7 +36,9 @@ complete -c korva-cli -n $repair -l quiet -d 'Print only the files that failed'
 complete -c korva-cli -n $repair -l verbose -d 'Also print what the job does'
 complete -c korva-cli -n $existing -l existing -x -a 'ask overwrite skip stop' \
     -d 'A file of that name in the destination'
-complete -c korva-cli -n $existing -l yes -d 'Overwrite a file of that name in the destination'
+complete -c korva-cli -n $existing -s y -l yes -d 'Overwrite a file of that name in the destination'
+complete -c korva-cli -n $existing -s n -l no-clobber \
+    -d 'Keep a file of that name in the destination and go on'
 complete -c korva-cli -n $existing -l no -d 'Keep a file of that name in the destination and stop'
 complete -c korva-cli -n $frames -l from -x -d 'The first frame'
 complete -c korva-cli -n $frames -l to -x -d 'One past the last frame'

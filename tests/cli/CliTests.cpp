@@ -135,6 +135,26 @@ private:
     std::string m_out;
 };
 
+// A pseudo-terminal for a child's standard input: what is typed into it the child reads
+// as from a user at a terminal, a line at a time.
+struct Terminal
+{
+    Terminal()
+    {
+        EXPECT_GE(master, 0);
+        EXPECT_EQ(grantpt(master) | unlockpt(master), 0);
+        input = open(ptsname(master), O_RDWR | O_NOCTTY);
+    }
+    ~Terminal() { close(input), close(master); }
+    void type(const std::string& text) const
+    {
+        EXPECT_EQ(write(master, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    }
+
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    int input = -1;
+};
+
 const Bytes kBext = chunk("bext", bextBody(48000u * 3600));
 
 // A Broadcast Wave file that lost its fmt chunk behind bext: zeroed where it
@@ -437,6 +457,18 @@ const EvidenceCase kEvidenceCases[] = {
      {"--rate", "44100", "--bits", "16"},
      kWritten + "44100 Hz, 16 bit, mono",
      "written as 44100 Hz; iXML says 48000 Hz"},
+    {"RateInKilohertzShortOptions",
+     bextBody(0),
+     "",
+     {"-r", "44.1k", "-b", "24", "-c", "2"},
+     kWritten + "44100 Hz, 24 bit, stereo",
+     nullptr,
+     tone(1000, 2, 24)},
+    {"RateInWholeKilohertz",
+     bextBody(0),
+     "",
+     {"-r", "48K", "-b", "16"},
+     kWritten + "48000 Hz, 16 bit, mono"},
     {"StrictRefuses",
      bextBody(0),
      ixmlOf("48000", "16", "1"),
@@ -471,19 +503,31 @@ TEST_P(CliEvidence, TheFileTellsItsFormatOrSaysWhatIsMissing)
 
 INSTANTIATE_TEST_SUITE_P(Evidence, CliEvidence, ::testing::ValuesIn(kEvidenceCases), kRowName);
 
-// Arguments sh runs in the folder of src, out and link (to src); text: of stderr, stdout for 0.
-using CliUsage = CliCase<std::tuple<const char*, const char*, int, const char*>>;
+// Arguments sh runs in the folder of src, out and link (to src); text: of stderr, stdout for 0;
+// the files written under out.
+struct UsageCase
+{
+    const char* name;
+    const char* args;
+    int status;
+    const char* text;
+    std::size_t nCopies = 0;
+};
+using CliUsage = CliCase<UsageCase>;
 
-const CliUsage::ParamType kUsageCases[] = {
+const UsageCase kUsageCases[] = {
     {"Version", "--version", 0,
      "korva-cli " KORVA_VERSION "\nCopyright (c) 2026 The Korva developers\n"},
+    {"VersionAfterTheCommand", "repair --version", 0, "korva-cli " KORVA_VERSION "\n"},
     {"Help", "--help", 0, "Usage: korva-cli [OPTIONS] [SUBCOMMAND]"},
     {"NoCommand", "", 2, "a command is needed: repair, inspect, extract, append or remove-chunk"},
     {"UnknownOptionBeforeTheCommand", "--bogus", 2, "there is no option '--bogus'"},
     {"NoSuchCommand", "frobnicate", 2, "'frobnicate' is not a command"},
     {"UnknownOption", "repair --dest out --rate 48000 --bits 16 --fast src/a.wav", 2, "--fast"},
-    {"RateNotANumber", "repair --dest out --rate 48k --bits 16 src/a.wav", 2,
-     "--rate: takes a whole number of hertz from 1000 to 768000, or auto, not '48k'"},
+    {"RateNotANumber", "repair --dest out --rate 48kHz --bits 16 src/a.wav", 2,
+     "--rate: takes a whole number of hertz from 1000 to 768000 (or kilohertz: 48k, 44.1k), or "
+     "auto, not '48kHz'"},
+    {"KilohertzPastThreePlaces", "repair -d out -r 44.1001k -b 16 src/a.wav", 2, "not '44.1001k'"},
     {"NoSuchFloatDepth", "repair --dest out --rate 48000 --bits 24 --float src/a.wav", 2,
      "--bits 24 is no float depth (32 or 64)"},
     {"DepthOutOfRange", "repair --dest out --rate 48000 --bits 4 src/a.wav", 2, "not '4'"},
@@ -492,10 +536,25 @@ const CliUsage::ParamType kUsageCases[] = {
     {"RateMissing", "repair --dest out --bits 16 src/a.wav", 2, "--rate is needed, or --auto"},
     {"NoWavAmongTheFiles", "repair --dest out --rate 48000 --bits 16 src/b.txt", 2, "no .wav file"},
     {"DestinationDoesNotExist", "repair --dest out/none --rate 48000 --bits 16 src/a.wav", 2,
-     "the destination is not a folder"},
+     "the destination folder does not exist: out/none; create it, or pass --parents"},
+    {"ParentsCreatesTheDestination", "repair -d out/day/takes --parents -r 48000 -b 16 src/a.wav",
+     0, "repaired\tout/day/takes/a.wav\t", 1},
+    {"DestinationIsAFile", "repair --dest src/a.wav --parents --rate 48000 --bits 16 src/a.wav", 2,
+     "the destination is not a folder: src/a.wav"},
     {"DestinationLinksToTheSourceFolder", "repair --dest link --rate 48000 --bits 16 src/a.wav", 2,
      "the destination is a folder the files come from"},
     {"YesAndNo", "repair --dest out --rate 48000 --bits 16 --yes --no src/a.wav", 2, "excludes"},
+    {"OverwriteAndSkip", "repair -d out -r 48000 -b 16 -yn src/a.wav", 2, "excludes"},
+    {"FileNameStartsWithADash", "repair --dest out --rate 48000 --bits 16 src/a.wav -take.wav", 2,
+     "there is no option '-take.wav'; to name a file whose name starts with a dash, put -- "
+     "before the files or write it as ./-take.wav"},
+    {"InspectAFileNameThatStartsWithADash", "inspect -take.wav", 2,
+     "there is no option '-take.wav'; to name a file"},
+    // Results that cannot be written are no success, though the copy is made.
+    {"ResultsToAFullDisk", "repair --dest out --rate 48000 --bits 16 src/a.wav >/dev/full", 1,
+     "korva-cli: the results could not be written to standard output (No space left on device)", 1},
+    {"ReportToAFullDisk", "inspect --json src/a.wav >/dev/full", 1,
+     "could not be written to standard output"},
     {"FrameNotAWholeNumber", "extract --from 12k --to 5 src/a.wav out/x.wav", 2,
      "--from takes a whole number of frames, not '12k'"},
     {"FramePast32Bits", "append --from 0 --to 4294967296 src/a.wav out/x.wav", 2,
@@ -508,19 +567,23 @@ const CliUsage::ParamType kUsageCases[] = {
      "the destination is a folder the files come from"},
 };
 
-// Usage errors end with status 2 before anything is copied; --version and --help with 0.
-TEST_P(CliUsage, EndsWithItsStatusAndTouchesNothing)
+// Usage errors end with status 2 before anything is copied; --version and --help with 0; a
+// run whose results cannot be written with 1.
+TEST_P(CliUsage, EndsWithItsStatusAndCopiesOnlyWhenItRuns)
 {
     addSource("a.wav", lostFormat(samples(20)));
     addSource("b.txt", ascii("b"));
     fs::create_directory_symlink(src, dir / "link");
-    const auto& [name, args, status, text] = GetParam();
+    const UsageCase& c = GetParam();
     const auto result = CliProcess::run(
-        {"-c", "cd '" + dir.path().string() + "' && exec '" KORVA_CLI_PATH "' " + args}, "sh");
-    EXPECT_EQ(result.status, status) << result.err;
-    EXPECT_THAT(status ? result.err : result.out, HasSubstr(text));
-    EXPECT_EQ(result.out.empty(), result.status == 2);
-    EXPECT_TRUE(filesIn(out).empty());
+        {"-c", "cd '" + dir.path().string() + "' && exec '" KORVA_CLI_PATH "' " + c.args}, "sh");
+    EXPECT_EQ(result.status, c.status) << result.err;
+    EXPECT_THAT(c.status ? result.err : result.out, HasSubstr(c.text));
+    EXPECT_EQ(result.out.empty(), result.status != 0);
+    const auto files = fs::recursive_directory_iterator(out);
+    EXPECT_EQ(static_cast<std::size_t>(std::count_if(
+                  begin(files), end(files), [](const auto& f) { return f.is_regular_file(); })),
+              c.nCopies);
     EXPECT_EQ(filesIn(src).size(), 2u);
 }
 
@@ -580,8 +643,8 @@ const CliFileReport::ParamType kReportCases[] = {
 };
 
 // a.wav, b.wav and c.wav repaired into a folder with an older b.wav; the option answers
-// the question (none: no terminal, so No); b.wav may be large (sparse), hold odd audio, or
-// meet a full tmpfs or a file size limit.
+// the question (none: no terminal, so No, unless typed at one); b.wav may be large (sparse), hold
+// odd audio, or meet a full tmpfs or a file size limit.
 struct StopCase
 {
     const char* name;
@@ -593,12 +656,27 @@ struct StopCase
     bool bOddAudio = false;
     const char* tmpfs = nullptr;
     rlim_t nFileSizeLimit = 0;
+    const char* typed = nullptr; // at a terminal, answering the question
 };
 
 const StopCase kStopCases[] = {
     {"Overwrite", "--existing=overwrite", "repaired\tformat chunk written", true, 0},
-    {"Yes", "--yes", "repaired\tformat chunk written", true, 0},
+    {"Yes", "-y", "repaired\tformat chunk written", true, 0},
     {"Skip", "--existing=skip", "skipped\tthe file already in the destination was kept", true, 0},
+    {"NoClobber", "-n", "skipped\tthe file already in the destination was kept", true, 0},
+    // The answer in capitals counts; a second line would answer No to a question asked again.
+    {.name = "YesTypedInCapitals",
+     .option = "",
+     .b = "repaired\tformat chunk written",
+     .bGoesOn = true,
+     .status = 0,
+     .typed = "Y\nn\n"},
+    {.name = "SkipTypedInCapitals",
+     .option = "",
+     .b = "skipped\tthe file already in the destination was kept",
+     .bGoesOn = true,
+     .status = 0,
+     .typed = "SKIP\nn\n"},
     {"Stop", "--no", "not processed\tthe file already in the destination was kept", false, 1},
     {"NoTerminal", "", "not processed\tthe file already in the destination was kept", false, 1},
     // A file whose repair fails does not stop the batch, but the status says so.
@@ -628,11 +706,15 @@ TEST_P(CliBatchStop, AnswersAndFailuresKeepTheOlderCopyAndStopOnlyWhereTheyMust)
         {addSource("a.wav", damaged), addSource("b.wav", b, c.nSize), addSource("c.wav", damaged)});
     if (*c.option)
         args.push_back(c.option);
-    const auto result = CliProcess(args, c.nFileSizeLimit).finish();
+    const Terminal terminal;
+    if (c.typed)
+        terminal.type(c.typed);
+    const auto result =
+        CliProcess(args, c.nFileSizeLimit, KORVA_CLI_PATH, c.typed ? terminal.input : -1).finish();
     EXPECT_EQ(result.status, c.status) << result.err;
     EXPECT_EQ(result.err.find("b.wav already exists! Overwrite file? [y]es, [a]ll, [s]kip, [n]o: "
                               "n (standard input is not a terminal)") != std::string::npos,
-              *c.option == '\0');
+              *c.option == '\0' && !c.typed);
     const std::string bLine =
         std::string(c.b).insert(std::string(c.b).find('\t') + 1, (out / "b.wav").string() + "\t");
     EXPECT_THAT(result.out, HasSubstr("\n" + bLine)) << result.out;
@@ -760,11 +842,50 @@ TEST_F(CliBatch, FlushesTheDestinationBeforeItSaysDone)
               (std::vector<std::string>{"line", "line", "syncfs of the destination", "summary"}));
 }
 
-// The batch stopped again and again: by one Ctrl-C, which ends it after the current
-// file, by a second once the first is taken, which ends it there (both status 130), then
-// by SIGKILL at random points. Every file under a final name is whole. For Ctrl-C the
-// lines fill the one-page pipe, read only up to the first file, so the batch cannot end
-// first.
+// A file name with bytes that would break a line, or that are no UTF-8, as korva-cli
+// writes it.
+using CliName = CliCase<std::tuple<const char*, std::string, std::string>>;
+const CliName::ParamType kNameCases[] = {
+    {"Tab", "take\t1.wav", R"(take\t1.wav)"},
+    {"LineFeed", "take\n1.wav", R"(take\n1.wav)"},
+    {"CarriageReturnAndEscape", "take\r\x1B.wav", R"(take\r\x1B.wav)"},
+    {"Backslash", "take\\1.wav", R"(take\\1.wav)"},
+    {"Latin1", "t\xE9ke.wav", R"(t\xE9ke.wav)"},
+    {"Utf8AsItIs", "t\xC3\xA9ke \xE2\x99\xAA.wav", "t\xC3\xA9ke \xE2\x99\xAA.wav"},
+    {"CutShortSequence", "take\xE2\x99.wav", R"(take\xE2\x99.wav)"},
+    {"Surrogate", "take\xED\xA0\x80.wav", R"(take\xED\xA0\x80.wav)"},
+};
+
+// repair's line and object and inspect's report name the file, escaped, in one line each;
+// the copy under the file's own name holds the audio sox reads.
+TEST_P(CliName, EachLineNamesItsFileEscaped)
+{
+    const auto& [row, name, escaped] = GetParam();
+    const Bytes pcm = tone(1000, 1, 16);
+    const std::string source = addSource(name, lostFormat(pcm));
+    const std::string original = (src / escaped).string(), copy = (out / escaped).string();
+    const WavFormat format{.nSampleRate = 48000, .nBitsPerSample = 16};
+    const auto line = CliProcess::run(repairArgs(format, {source}));
+    EXPECT_EQ(line.status, 0) << line.err;
+    EXPECT_THAT(line.out, ::testing::StartsWith("repaired\t" + copy + "\t"));
+    EXPECT_EQ(std::count(line.out.begin(), line.out.end(), '\t'), 2);
+    EXPECT_EQ(std::count(line.out.begin(), line.out.end(), '\n'), 1);
+    EXPECT_TRUE(soxSamples(out / name) == pcm);
+    const json outcome =
+        json::parse(CliProcess::run(repairArgs(format, {"--json", "-y", source})).out);
+    EXPECT_EQ(outcome["source"], original);
+    EXPECT_EQ(outcome["destination"], copy);
+    EXPECT_THAT(CliProcess::run({"inspect", source}).out, ::testing::StartsWith(original + "\n"));
+    EXPECT_EQ(json::parse(CliProcess::run({"inspect", "--json", source}).out)["path"], original);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, CliName, ::testing::ValuesIn(kNameCases), kRowName);
+
+// The batch stopped again and again: by one Ctrl-C, SIGTERM or SIGHUP, each of which ends
+// it after the current file with the summary and 128 + the signal, by a second Ctrl-C once
+// the first is taken, which ends it there, then by SIGKILL at random points. Every file
+// under a final name is whole. For the stopping signals the lines fill the one-page pipe,
+// read only up to the first file, so the batch cannot end first.
 TEST_F(CliBatch, StoppedBySignalsLeavesOnlyWholeFiles)
 {
     std::vector<std::string> args =
@@ -784,19 +905,20 @@ TEST_F(CliBatch, StoppedBySignalsLeavesOnlyWholeFiles)
 
     std::mt19937 random(20240607);
     std::uniform_int_distribution<long> delay(0, whole / std::chrono::microseconds(1));
-    for (int round = 0; round < 14; ++round)
+    const int kStops[] = {SIGINT, SIGINT, SIGTERM, SIGHUP}; // the second round's twice
+    for (int round = 0; round < 16; ++round)
     {
-        const bool bCtrlC = round < 2;
-        SCOPED_TRACE(bCtrlC ? std::to_string(round + 1) + " Ctrl-C" : "SIGKILL");
-        if (round % 2 == 0 || round == 1) // Ctrl-C and every other kill from an empty folder
+        const int nStop = round < 4 ? kStops[round] : 0;
+        SCOPED_TRACE(nStop ? strsignal(nStop) + std::string(round == 1 ? " twice" : "")
+                           : "SIGKILL");
+        if (round % 2 == 0 || round < 4) // every stop and every other kill from an empty folder
             fs::remove_all(out), fs::create_directory(out);
         CliProcess cli(args);
-        if (bCtrlC)
+        if (nStop)
         {
             ASSERT_TRUE(cli.waitFor("repaired\t"));
-            cli.send(SIGINT);
-            ASSERT_TRUE(cli.waitForError(
-                "korva-cli: stopping after the current file; Ctrl-C again ends at once\n"));
+            cli.send(nStop);
+            ASSERT_TRUE(cli.waitForError("stopping after the current file; "));
             if (round == 1)
                 cli.send(SIGINT);
         }
@@ -805,16 +927,17 @@ TEST_F(CliBatch, StoppedBySignalsLeavesOnlyWholeFiles)
             std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
             cli.send(SIGKILL);
         }
-        const int status = cli.finish().status;
+        const auto result = cli.finish();
         Files files = filesIn(out);
         const std::size_t nFiles = files.size();
         std::erase_if(files, [](const auto& file) { return file.first.starts_with(".korva-"); });
         for (const auto& [name, bytes] : files)
             EXPECT_TRUE(bytes == expected[name]) << name << " is partial or unknown";
-        if (bCtrlC)
+        if (nStop)
         {
-            EXPECT_EQ(status, 130);
-            EXPECT_TRUE(round == 1 || files.size() == nFiles) << "one Ctrl-C leaves no temporary";
+            EXPECT_EQ(result.status, 128 + nStop);
+            EXPECT_TRUE(round == 1 || files.size() == nFiles) << "one signal leaves no temporary";
+            EXPECT_EQ(result.err.ends_with(" not processed\n"), round != 1) << result.err;
             EXPECT_GE(files.size(), 1u);
             EXPECT_LT(files.size(), expected.size());
         }
@@ -827,19 +950,14 @@ TEST_F(CliBatch, CtrlCAtTheQuestionStopsWithoutAnAnswer)
 {
     const Bytes damaged = lostFormat(samples(60));
     writeFile(out / "a.wav", ascii("older"));
-    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(terminal, 0);
-    ASSERT_EQ(grantpt(terminal) | unlockpt(terminal), 0);
-    const int input = open(ptsname(terminal), O_RDWR | O_NOCTTY);
+    const Terminal terminal;
     CliProcess cli(repairArgs({.nSampleRate = 48000, .nBitsPerSample = 24},
                               {addSource("a.wav", damaged), addSource("b.wav", damaged)}),
-                   0, KORVA_CLI_PATH, input);
-    close(input);
+                   0, KORVA_CLI_PATH, terminal.input);
     ASSERT_TRUE(
         cli.waitForError("a.wav already exists! Overwrite file? [y]es, [a]ll, [s]kip, [n]o: "));
     cli.send(SIGINT);
     const auto result = cli.finish();
-    close(terminal);
     EXPECT_EQ(result.status, 130);
     EXPECT_EQ(result.out, "not processed\t" + (out / "a.wav").string() +
                               "\tthe file already in the destination was kept\nnot processed\t" +
