@@ -652,11 +652,11 @@ struct StopCase
     const char* b; // b.wav's line: what became of it, and the detail's start
     bool bGoesOn;
     int status;
+    const char* typed = nullptr; // at a terminal, answering the question
     std::uintmax_t nSize = 0;
     bool bOddAudio = false;
     const char* tmpfs = nullptr;
     rlim_t nFileSizeLimit = 0;
-    const char* typed = nullptr; // at a terminal, answering the question
 };
 
 const StopCase kStopCases[] = {
@@ -665,28 +665,19 @@ const StopCase kStopCases[] = {
     {"Skip", "--existing=skip", "skipped\tthe file already in the destination was kept", true, 0},
     {"NoClobber", "-n", "skipped\tthe file already in the destination was kept", true, 0},
     // The answer in capitals counts; a second line would answer No to a question asked again.
-    {.name = "YesTypedInCapitals",
-     .option = "",
-     .b = "repaired\tformat chunk written",
-     .bGoesOn = true,
-     .status = 0,
-     .typed = "Y\nn\n"},
-    {.name = "SkipTypedInCapitals",
-     .option = "",
-     .b = "skipped\tthe file already in the destination was kept",
-     .bGoesOn = true,
-     .status = 0,
-     .typed = "SKIP\nn\n"},
+    {"YesTypedInCapitals", "", "repaired\tformat chunk written", true, 0, "Y\nn\n"},
+    {"SkipTypedInCapitals", "", "skipped\tthe file already in the destination was kept", true, 0,
+     "SKIP\nn\n"},
     {"Stop", "--no", "not processed\tthe file already in the destination was kept", false, 1},
     {"NoTerminal", "", "not processed\tthe file already in the destination was kept", false, 1},
     // A file whose repair fails does not stop the batch, but the status says so.
     {"AudioNoFrameDivides", "--yes", "failed\tits 61 bytes of audio are not whole frames", true, 1,
-     0, true},
+     nullptr, 0, true},
     {"FullTmpfs", "--yes", "failed\tit could not be copied: the destination is full", false, 1,
-     1 << 20, false, "size=600k"},
+     nullptr, 1 << 20, false, "size=600k"},
     {"FileSizeLimit", "--yes",
      "failed\tit could not be copied: the file is too large for the destination\n", false, 1,
-     1 << 20, false, nullptr, 500 << 10},
+     nullptr, 1 << 20, false, nullptr, 500 << 10},
 };
 
 using CliBatchStop = CliCase<StopCase>;
