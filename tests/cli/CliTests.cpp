@@ -874,19 +874,23 @@ INSTANTIATE_TEST_SUITE_P(Names, CliName, ::testing::ValuesIn(kNameCases), kRowNa
 
 // The batch stopped again and again: by one Ctrl-C, SIGTERM or SIGHUP, each of which ends
 // it after the current file with the summary and 128 + the signal, by a second Ctrl-C once
-// the first is taken, which ends it there, then by SIGKILL at random points. Every file
-// under a final name is whole. For the stopping signals the lines fill the one-page pipe,
-// read only up to the first file, so the batch cannot end first.
+// the first is taken, which ends it there, then by SIGKILL at random points; and
+// remove-chunk's by SIGTERM. Every file under a final name is whole. For the stopping signals the
+// lines fill the one-page pipe, read only up to the first file, so the batch cannot end first.
 TEST_F(CliBatch, StoppedBySignalsLeavesOnlyWholeFiles)
 {
     std::vector<std::string> args =
         repairArgs({.nSampleRate = 48000, .nBitsPerSample = 24}, {"--yes"});
-    Files expected;
+    std::vector<std::string> removal = {"remove-chunk", "bext", "--dest", out};
+    Files expected, withoutBext;
     for (uint32_t i = 0; i < 200; ++i) // every third needs an insert, which moves all its data
     {
         const Bytes source = lostFormat(samples(24999, i), i % 3 != 0);
         args.push_back(addSource("take" + std::to_string(i) + ".wav", source));
+        removal.push_back(args.back());
         expected[fs::path(args.back()).filename()] = repaired(source, 48000, 24);
+        withoutBext[fs::path(args.back()).filename()] =
+            riff({Bytes(i % 3 != 0 ? 24 : 0, 0), chunk("data", samples(24999, i), true)});
     }
     // How long a whole batch takes here, so that the kills fall inside one.
     const auto start = std::chrono::steady_clock::now();
@@ -933,6 +937,19 @@ TEST_F(CliBatch, StoppedBySignalsLeavesOnlyWholeFiles)
             EXPECT_LT(files.size(), expected.size());
         }
     }
+
+    // remove-chunk's batch ends alike.
+    fs::remove_all(out), fs::create_directory(out);
+    CliProcess cli(removal);
+    ASSERT_TRUE(cli.waitFor("removed\t"));
+    cli.send(SIGTERM);
+    ASSERT_TRUE(cli.waitForError("stopping after the current file; "));
+    EXPECT_EQ(cli.finish().status, 128 + SIGTERM);
+    const Files files = filesIn(out);
+    for (const auto& [name, bytes] : files)
+        EXPECT_TRUE(bytes == withoutBext[name]) << name << " is partial or unknown";
+    EXPECT_GE(files.size(), 1u);
+    EXPECT_LT(files.size(), withoutBext.size());
 }
 
 // Ctrl-C while the question waits on the terminal for an answer: the batch stops at
