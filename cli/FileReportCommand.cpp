@@ -151,22 +151,21 @@ std::string FileReportCommand::textOf(const WavReport& report)
                 << "  starting " << readableId(entry.id) << '\n';
         else
             out << "    " << readableId(entry.id) << "  offset " << entry.nOffset << "  size "
-                      << entry.nSize
-                      << (entry.bUnfinished ? "  (unfinished: " + std::to_string(entry.nPayload) +
-                                                  " bytes follow)"
-                                            : "")
-                      << (entry.bPad ? "  (pad byte)" : "")
-                      << (entry.bDamagedFormat
-                              ? "  (damaged: a " + std::to_string(entry.nPayload) + "-byte body)"
-                              : "")
-                      << '\n';
+                << entry.nSize
+                << (entry.bUnfinished
+                        ? "  (unfinished: " + std::to_string(entry.nPayload) + " bytes follow)"
+                        : "")
+                << (entry.bPad ? "  (pad byte)" : "")
+                << (entry.bDamagedFormat
+                        ? "  (damaged: a " + std::to_string(entry.nPayload) + "-byte body)"
+                        : "")
+                << '\n';
     }
     if (const auto& f = report.format)
         out << "  format:          " << (f->bDamaged ? "damaged fmt chunk: " : "") << "tag "
-                  << f->nFormatTag << ", " << f->nChannels << " channel(s), " << f->nSampleRate
-                  << " Hz, " << f->nBitsPerSample << " bit"
-                  << (f->bBitsMissing ? " (from the block align)" : "") << ", block align "
-                  << f->nBlockAlign << ", " << f->nBytesPerSec << " bytes/s\n";
+            << f->nFormatTag << ", " << f->nChannels << " channel(s), " << f->nSampleRate << " Hz, "
+            << f->nBitsPerSample << " bit" << (f->bBitsMissing ? " (from the block align)" : "")
+            << ", block align " << f->nBlockAlign << ", " << f->nBytesPerSec << " bytes/s\n";
     else
         out << "  format:          no fmt chunk\n";
     if (const auto* data = report.layout.Find("data"))
