@@ -4,6 +4,7 @@
 #include "FrameCopyCommand.h"
 #include "KorvaVersion.h"
 #include "RepairCommand.h"
+#include "RescueCommand.h"
 #include "Trace.h"
 
 #include <CLI/CLI.hpp>
@@ -12,7 +13,7 @@
 
 namespace
 {
-constexpr const char* kCommands = "repair, inspect, extract, append or remove-chunk";
+constexpr const char* kCommands = "repair, inspect, extract, append, remove-chunk or rescue";
 
 // A usage error in words that name what was wrong, and where to look.
 int usageError(const CLI::App& app, const std::string& what)
@@ -47,6 +48,7 @@ int main(int argc, char** argv)
     FrameCopyCommand extract(app, FrameCopyCommand::Mode::Extract);
     FrameCopyCommand append(app, FrameCopyCommand::Mode::Append);
     ChunkRemovalCommand removeChunk(app);
+    RescueCommand rescue(app);
     // Checked below, so that the message can name a stray word; set after the
     // commands, which would take the setting over and accept any word.
     app.require_subcommand(0, 1);
@@ -81,5 +83,7 @@ int main(int argc, char** argv)
             return command->run();
     if (removeChunk.chosen())
         return removeChunk.run();
+    if (rescue.chosen())
+        return rescue.run();
     return usageError(app, std::string("a command is needed: ") + kCommands);
 }
