@@ -1148,7 +1148,15 @@ public:
 
     explicit Recorder(FatCard& card) : m_card(card) {}
 
+    // A take begun after the user deleted the takes marked so.
     int start(const std::string& path, const WavFormat& f)
+    {
+        for (std::size_t id = 0; id < takes.size(); ++id)
+            if (takes[id].bDeleted)
+                m_card.remove(static_cast<int>(id));
+        return begin(path, f);
+    }
+    int begin(const std::string& path, const WavFormat& f)
     {
         const Bytes fmt =
             cat({le16(f.nFormatTag), le16(f.nChannels), le32(f.nSampleRate),
@@ -1174,12 +1182,13 @@ public:
         take.pending.erase(take.pending.begin(), take.pending.begin() + nWhole);
         take.nOnCard += nWhole;
     }
-    // The recorder's flush: the entry states what the card holds of the take.
+    // The recorder's flush: the entry states what the card holds of the take;
+    // the header's sizes wait for the take's end.
     void flush(int id) { takes[id].nRecorded = takes[id].nOnCard, m_card.close(id); }
     // Closes the take with its sizes finished.
     int intact(const std::string& path, const WavFormat& f, const Bytes& pcm)
     {
-        const int id = start(path, f);
+        const int id = begin(path, f);
         record(id, pcm);
         Take& take = takes[id];
         m_card.write(id, take.pending);
@@ -1187,14 +1196,13 @@ public:
         take.pending.clear();
         m_card.overwrite(id, 4, le32(static_cast<uint32_t>(take.nOnCard - 8)));
         m_card.overwrite(id, take.nHeader - 4, le32(static_cast<uint32_t>(take.pcm.size())));
-        m_card.close(id);
+        flush(id);
         return id;
     }
+    // A take recorded whole, that the user deletes before the next take begins.
     void deleted(const std::string& path, const WavFormat& f, const Bytes& pcm)
     {
-        const int id = intact(path, f, pcm);
-        m_card.remove(id);
-        takes[id].bDeleted = true;
+        takes[intact(path, f, pcm)].bDeleted = true;
     }
     void lose(int id) { takes[id].bLost = true; }
 
@@ -1299,7 +1307,8 @@ const RescueCase kRescueCases[] = {
          r.deleted("SC16_T01.WAV", kMono24, take(kMono24, 30000, 5, 0));
          r.intact("SC16_T02.WAV", kMono24, take(kMono24, 12000, 6, 3000));
          // Fills the deleted take's clusters, and no more.
-         const std::size_t nBytes = r.takes[0].nOnCard / card.clusterSize() * card.clusterSize();
+         const std::size_t nCluster = card.clusterSize();
+         const std::size_t nBytes = (r.takes[0].nOnCard + nCluster - 1) / nCluster * nCluster;
          const int t = r.start("SC16_T03.WAV", kMono24);
          const Bytes pcm = take(kMono24, nBytes / 3, 7, 6000);
          r.record(t, Bytes(pcm.begin(),
