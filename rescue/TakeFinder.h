@@ -17,14 +17,14 @@
 // A lost take is followed through the chain its entry still has, then on
 // through the clusters that are free now in ascending order, as the
 // recorder's allocator took them; clusters of live files are skipped. Every
-// free cluster goes to the open take whose audio it continues: each sample is
-// predicted from the two before the one in front of it, and a block that
-// continues a take misses by about what the take's own samples miss by,
-// while old audio of another recording, read behind a take's last sample,
-// jumps. Takes end where the next cluster starts another take's header,
-// where the space is zeroed, or where the samples stop continuing them; the
-// recorder writes whole sectors, so a take that ends inside a cluster ends at
-// a sector boundary.
+// free cluster goes to the open take whose audio it continues: where the
+// line through the take's last two frames and the line through the block's
+// first two meet, a block that continues the take puts the value and slope
+// about where the take's own samples would, while another recording's audio
+// jumps, by far more than the take's samples just moved. Takes end where the
+// next cluster starts another take's header, where the space is zeroed (a
+// cluster written in part over zeroed space ends at its last written
+// sector), or where the samples stop continuing every open take.
 class TakeFinder
 {
 public:
@@ -56,9 +56,9 @@ public:
     // followed to their end. False, with errno set, when the card cannot be read.
     bool Find(std::vector<Take>& takes);
 
-    // A continuation test's threshold: a block continues a take while its
-    // first samples miss by at most this many times the most the take's own
-    // recent samples missed by.
+    // A block continues a take while its jump, over the steps the take's
+    // samples made just before it, stays at most this; the audio of one take
+    // stays under about 8 at all but a few in ten thousand boundaries.
     static constexpr double kMaxJump = 30.0;
 
 private:
