@@ -219,8 +219,15 @@ bool RescueJob::Write(const Take& take, int fd, std::string& problem)
     for (const uint64_t nCluster : take.clusters)
     {
         const uint64_t nBytes = std::min<uint64_t>(nClusterSize, take.nLength - nAt);
-        if (!file_copy::Copy(m_fd, m_card->OffsetOf(nCluster), fd, nAt, nBytes, m_pBuffer.get(),
-                             riff::kBlockSize))
+        const riff::Moved moved = file_copy::Copy(m_fd, m_card->OffsetOf(nCluster), fd, nAt, nBytes,
+                                                  m_pBuffer.get(), riff::kBlockSize);
+        if (moved == riff::Moved::ReadFailed)
+        {
+            problem = "cluster " + std::to_string(nCluster) +
+                      " of the card could not be read: " + SystemErrorWords(errno);
+            return true;
+        }
+        if (moved != riff::Moved::All)
             return false;
         nAt += nBytes;
     }
