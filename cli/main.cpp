@@ -4,6 +4,7 @@
 #include "FrameCopyCommand.h"
 #include "KorvaVersion.h"
 #include "RepairCommand.h"
+#include "RescueCommand.h"
 #include "Trace.h"
 
 #include <CLI/CLI.hpp>
@@ -12,7 +13,7 @@
 
 namespace
 {
-constexpr const char* kCommands = "repair, inspect, extract, append or remove-chunk";
+constexpr const char* kCommands = "repair, inspect, extract, append, remove-chunk or rescue";
 
 // A usage error in words that name what was wrong, and where to look.
 int usageError(const CLI::App& app, const std::string& what)
@@ -81,6 +82,7 @@ int main(int argc, char** argv)
     FrameCopyCommand extract(app, FrameCopyCommand::Mode::Extract);
     FrameCopyCommand append(app, FrameCopyCommand::Mode::Append);
     ChunkRemovalCommand removeChunk(app);
+    RescueCommand rescue(app);
     // The version after a command too, where a user looks for it first.
     for (CLI::App* command : app.get_subcommands([](CLI::App*) { return true; }))
         command->set_version_flag("--version", app.version());
@@ -121,5 +123,7 @@ int main(int argc, char** argv)
             return file_commands::OutputStatus(command->run());
     if (removeChunk.chosen())
         return file_commands::OutputStatus(removeChunk.run());
+    if (rescue.chosen())
+        return file_commands::OutputStatus(rescue.run());
     return usageError(app, std::string("a command is needed: ") + kCommands);
 }

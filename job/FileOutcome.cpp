@@ -25,6 +25,12 @@ const char* KindWord(FileOutcome::Kind kind)
         return "appended";
     case FileOutcome::Kind::ChunkRemoved:
         return "removed";
+    case FileOutcome::Kind::Rescued:
+        return "rescued";
+    case FileOutcome::Kind::Intact:
+        return "intact";
+    case FileOutcome::Kind::Listed:
+        return "listed";
     case FileOutcome::Kind::NotProcessed:
         break;
     }

@@ -22,6 +22,9 @@ struct FileOutcome
         Extracted,     // korva-cli's other commands: frames written into a new file,
         Appended,      // frames added to an existing one,
         ChunkRemoved,  // a copy made without a chunk
+        Rescued,       // rescue: a lost take written with its sizes finished,
+        Intact,        // a take the card still holds whole (copied as it is with --all),
+        Listed,        // a take found but not written; detail says why
     };
     std::string sourcePath;
     std::string destinationPath;
@@ -32,7 +35,7 @@ struct FileOutcome
 };
 
 // "repaired", "sizes repaired", "unchanged", "failed", "skipped", "not processed",
-// "extracted", "appended" or "removed".
+// "extracted", "appended", "removed", "rescued", "intact" or "listed".
 const char* KindWord(FileOutcome::Kind kind);
 // What the system's error number means to the user, in plain words; for 0 (a
 // read that came up short) "the file ended early".

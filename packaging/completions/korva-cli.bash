@@ -8,7 +8,7 @@ _korva_cli()
     local command="" i
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-        repair | inspect | extract | append | remove-chunk)
+        repair | inspect | extract | append | remove-chunk | rescue)
             command=${words[i]}
             break
             ;;
@@ -47,7 +47,7 @@ _korva_cli()
         if [[ $cur == -* ]]; then
             COMPREPLY=($(compgen -W '--help --version' -- "$cur"))
         else
-            COMPREPLY=($(compgen -W 'repair inspect extract append remove-chunk' -- "$cur"))
+            COMPREPLY=($(compgen -W 'repair inspect extract append remove-chunk rescue' -- "$cur"))
         fi
         return
         ;;
@@ -61,12 +61,13 @@ _korva_cli()
     remove-chunk)
         options='--help --version -d --dest --parents --existing -y --yes -n --no-clobber --no --json'
         ;;
+    rescue) options='--help --version -d --dest --all --json --quiet' ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
     elif [[ $command == remove-chunk && $prev == remove-chunk ]]; then
         COMPREPLY=($(compgen -W 'JUNK iXML LIST PAD' -- "$cur"))
-    elif [[ $command == inspect || $command == remove-chunk ]]; then
+    elif [[ $command == inspect || $command == remove-chunk || $command == rescue ]]; then
         _filedir
     else
         # Only .wav files are taken, in any letter case.

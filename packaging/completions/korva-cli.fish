@@ -1,6 +1,6 @@
 # fish completion for korva-cli
 
-set -l commands repair inspect extract append remove-chunk
+set -l commands repair inspect extract append remove-chunk rescue
 
 complete -c korva-cli -f
 complete -c korva-cli -s h -l help -d 'Print a summary of the options'
@@ -15,15 +15,18 @@ complete -c korva-cli -n "not __fish_seen_subcommand_from $commands" -a append \
     -d 'Append frames of a WAV file to another'
 complete -c korva-cli -n "not __fish_seen_subcommand_from $commands" -a remove-chunk \
     -d 'Copy files into a folder without a chunk'
+complete -c korva-cli -n "not __fish_seen_subcommand_from $commands" -a rescue \
+    -d 'Write the takes a power cut left unfinished on a card into a folder'
 
 set -l repair '__fish_seen_subcommand_from repair'
-set -l folder '__fish_seen_subcommand_from repair remove-chunk'
+set -l folder '__fish_seen_subcommand_from repair remove-chunk rescue'
+set -l rescue '__fish_seen_subcommand_from rescue'
 set -l existing '__fish_seen_subcommand_from repair extract remove-chunk'
 set -l frames '__fish_seen_subcommand_from extract append'
 
 complete -c korva-cli -n $folder -s d -l dest -x -a '(__fish_complete_directories)' \
     -d 'Folder for the copies'
-complete -c korva-cli -n $folder -l parents -d 'Create the folder when it does not exist'
+complete -c korva-cli -n '__fish_seen_subcommand_from repair remove-chunk' -l parents -d 'Create the folder when it does not exist'
 complete -c korva-cli -n $repair -s r -l rate -x \
     -a 'auto 44100 48000 88200 96000 176400 192000 44.1k 48k 96k' \
     -d 'Sample rate written into the fmt chunk'
@@ -32,7 +35,7 @@ complete -c korva-cli -n $repair -s c -l channels -x -a 'auto 1 2 4 6 8' -d 'Cha
 complete -c korva-cli -n $repair -l float -d 'IEEE float samples instead of integer PCM'
 complete -c korva-cli -n $repair -l auto -d "Rate, bits and channels from each file's own evidence"
 complete -c korva-cli -n $repair -l strict -d 'Fail a file whose metadata contradicts the format'
-complete -c korva-cli -n $repair -l quiet -d 'Print only the files that failed'
+complete -c korva-cli -n '__fish_seen_subcommand_from repair rescue' -l quiet -d 'Print only the files that failed'
 complete -c korva-cli -n $repair -l verbose -d 'Also print what the job does'
 complete -c korva-cli -n $existing -l existing -x -a 'ask overwrite skip stop' \
     -d 'A file of that name in the destination'
@@ -50,3 +53,5 @@ complete -c korva-cli -n '__fish_seen_subcommand_from append' -l json -d 'A JSON
 complete -c korva-cli -n '__fish_seen_subcommand_from repair extract append' -k \
     -a '(__fish_complete_suffix .wav)'
 complete -c korva-cli -n '__fish_seen_subcommand_from inspect remove-chunk' -F
+complete -c korva-cli -n $rescue -l all -d 'Also copy the takes the card holds whole'
+complete -c korva-cli -n $rescue -F -d 'Card image or device'

@@ -1,13 +1,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <sstream>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -15,6 +18,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "FatCard.h"
 #include "Layouts.h"
 #include "TempDir.h"
 #include "WavBuilder.h"
@@ -362,23 +366,29 @@ const CliFormat::ParamType kFormatCases[] = {
 };
 
 // Real audio in a format: the system's own recorded voices (the alsa sounds), one
-// to a channel, through sox at the format's rate and depth; its first nFrames frames.
-Bytes voices(const WavFormat& f, std::size_t nFrames)
+// to a channel from nFirstVoice on, through sox at the format's rate and depth; nFrames
+// frames from nSkip on. bNoiseFloor: dithered at 12 bits, so that, as in a recorder's
+// takes, no stretch is digital silence.
+Bytes voices(const WavFormat& f, std::size_t nFrames, std::size_t nFirstVoice = 0,
+             std::size_t nSkip = 0, bool bNoiseFloor = false)
 {
     const char* const kVoices[] = {"Front_Center", "Front_Left", "Front_Right", "Rear_Center",
                                    "Rear_Left",    "Rear_Right", "Side_Left",   "Side_Right"};
-    std::vector<std::string> args = {"-V1"};
+    std::vector<std::string> args = {"-V1", "-R"};
     if (f.nChannels > 1)
         args.push_back("-M"); // each input a channel of its own
     for (uint16_t c = 0; c < f.nChannels; ++c)
-        args.push_back("/usr/share/sounds/alsa/" + std::string(kVoices[c]) + ".wav");
+        args.push_back("/usr/share/sounds/alsa/" + std::string(kVoices[(c + nFirstVoice) % 8]) +
+                       ".wav");
     args.insert(args.end(),
                 {"-t", "raw", "-r", std::to_string(f.nSampleRate), "-e",
                  f.IsFloat()             ? "floating-point"
                  : f.nBitsPerSample == 8 ? "unsigned-integer"
                                          : "signed-integer",
                  "-b", std::to_string(f.nBitsPerSample), "-", "rate", std::to_string(f.nSampleRate),
-                 "trim", "0", std::to_string(nFrames) + "s"});
+                 "trim", std::to_string(nSkip) + "s", std::to_string(nFrames) + "s"});
+    if (bNoiseFloor)
+        args.insert(args.end(), {"dither", "-p", "12"});
     const std::string raw = CliProcess::run(args, "sox").out;
     return {raw.begin(), raw.end()};
 }
@@ -1240,3 +1250,265 @@ TEST_P(CliChunkRemoval, CopiesLoseTheChunkOrAreNotMadeAndSourcesStayAsTheyWere)
 }
 
 INSTANTIATE_TEST_SUITE_P(Chunks, CliChunkRemoval, ::testing::ValuesIn(kChunkCases), kRowName);
+
+namespace
+{
+// A recorder on a FAT32 card: takes begun with the sizes a recorder writes
+// first (RIFF and data 0), their audio written a sector at a time as it comes
+// (what is left in the recorder's buffer when the power goes never reaches the
+// card), closed whole, deleted by the user, or lost to a power cut.
+class Recorder
+{
+public:
+    struct Take
+    {
+        std::string path;
+        WavFormat format;
+        std::size_t nHeader = 0;
+        Bytes pcm;              // all the take's audio, whether it reached the card or not
+        uint64_t nOnCard = 0;   // bytes of the take on the card
+        uint64_t nRecorded = 0; // the size its entry states
+        bool bLost = false, bDeleted = false;
+        Bytes pending; // in the recorder's buffer
+    };
+
+    explicit Recorder(FatCard& card) : m_card(card) {}
+
+    // A take begun after the user deleted the takes marked so.
+    int start(const std::string& path, const WavFormat& f)
+    {
+        for (std::size_t id = 0; id < takes.size(); ++id)
+            if (takes[id].bDeleted)
+                m_card.remove(static_cast<int>(id));
+        return begin(path, f);
+    }
+    int begin(const std::string& path, const WavFormat& f)
+    {
+        const Bytes fmt =
+            cat({le16(f.nFormatTag), le16(f.nChannels), le32(f.nSampleRate),
+                 le32(f.BytesPerSecond()), le16(f.BlockAlign()), le16(f.nBitsPerSample)});
+        Bytes header =
+            riff({chunk("bext", bextBody(0)), chunk("fmt ", fmt), chunkDeclared("data", 0, {})});
+        putLe32(header, 4, 0);
+        Take take;
+        take.path = path, take.format = f, take.nHeader = header.size();
+        takes.push_back(take);
+        const int id = m_card.create(path);
+        record(id, header);
+        takes[id].pcm.clear();
+        return id;
+    }
+    void record(int id, const Bytes& bytes)
+    {
+        Take& take = takes[id];
+        take.pcm.insert(take.pcm.end(), bytes.begin(), bytes.end());
+        take.pending.insert(take.pending.end(), bytes.begin(), bytes.end());
+        const std::size_t nWhole = take.pending.size() / 512 * 512;
+        m_card.write(id, Bytes(take.pending.begin(), take.pending.begin() + nWhole));
+        take.pending.erase(take.pending.begin(), take.pending.begin() + nWhole);
+        take.nOnCard += nWhole;
+    }
+    // The recorder's flush: the entry states what the card holds of the take;
+    // the header's sizes wait for the take's end.
+    void flush(int id) { takes[id].nRecorded = takes[id].nOnCard, m_card.close(id); }
+    // Closes the take with its sizes finished.
+    int intact(const std::string& path, const WavFormat& f, const Bytes& pcm)
+    {
+        const int id = begin(path, f);
+        record(id, pcm);
+        Take& take = takes[id];
+        m_card.write(id, take.pending);
+        take.nOnCard += take.pending.size();
+        take.pending.clear();
+        m_card.overwrite(id, 4, le32(static_cast<uint32_t>(take.nOnCard - 8)));
+        m_card.overwrite(id, take.nHeader - 4, le32(static_cast<uint32_t>(take.pcm.size())));
+        flush(id);
+        return id;
+    }
+    // A take recorded whole, that the user deletes before the next take begins.
+    void deleted(const std::string& path, const WavFormat& f, const Bytes& pcm)
+    {
+        takes[intact(path, f, pcm)].bDeleted = true;
+    }
+    void lose(int id) { takes[id].bLost = true; }
+
+    // Every take as the card holds it with each open take flushed: consistent.
+    void flushAll()
+    {
+        for (std::size_t id = 0; id < takes.size(); ++id)
+            if (takes[id].bLost)
+                m_card.close(static_cast<int>(id));
+    }
+    // The power cut: each lost take's entry as its last flush left it.
+    void cut()
+    {
+        for (std::size_t id = 0; id < takes.size(); ++id)
+            if (takes[id].bLost)
+                m_card.cut(static_cast<int>(id), takes[id].nRecorded);
+    }
+
+    std::vector<Take> takes; // by the card's file number
+
+private:
+    FatCard& m_card;
+};
+
+struct RescueCase
+{
+    const char* name;
+    std::function<void(Recorder&, FatCard&)> record;
+};
+
+const WavFormat kStereo16{.nChannels = 2, .nSampleRate = 48000, .nBitsPerSample = 16};
+const WavFormat kMono24{.nChannels = 1, .nSampleRate = 48000, .nBitsPerSample = 24};
+const WavFormat kFour24{.nChannels = 4, .nSampleRate = 48000, .nBitsPerSample = 24};
+const WavFormat kEight24{.nChannels = 8, .nSampleRate = 48000, .nBitsPerSample = 24};
+const WavFormat kStereo32{.nChannels = 2, .nSampleRate = 96000, .nBitsPerSample = 32};
+
+// The alsa voices from a voice and a frame on, with a recorder's noise floor.
+Bytes take(const WavFormat& f, std::size_t nFrames, std::size_t nVoice, std::size_t nSkip)
+{
+    return voices(f, nFrames, nVoice, nSkip, true);
+}
+
+// Cluster runs of two takes written at once, 1 to 4 clusters each in turn.
+void interleave(Recorder& recorder, std::initializer_list<std::pair<int, Bytes>> streams,
+                std::size_t nCluster)
+{
+    std::vector<std::pair<int, Bytes>> left(streams);
+    for (std::size_t nTurn = 0; !left.empty(); ++nTurn)
+        for (auto it = left.begin(); it != left.end();)
+        {
+            const std::size_t nRun = (nTurn * 7 + it->first * 3) % 4 + 1;
+            const std::size_t nBytes = std::min(it->second.size(), nRun * nCluster);
+            recorder.record(it->first, Bytes(it->second.begin(), it->second.begin() + nBytes));
+            it->second.erase(it->second.begin(), it->second.begin() + nBytes);
+            it = it->second.empty() ? left.erase(it) : it + 1;
+        }
+}
+
+const RescueCase kRescueCases[] = {
+    {"OneLostTakeOnAFreshCard",
+     [](Recorder& r, FatCard&)
+     {
+         const int t = r.start("240611/SC12_T01.WAV", kStereo16);
+         r.record(t, take(kStereo16, 30000, 0, 3000));
+         r.lose(t);
+     }},
+    {"LostTakeBehindIntactOnes",
+     [](Recorder& r, FatCard&)
+     {
+         r.intact("240611/SC12_T01.WAV", kMono24, take(kMono24, 20000, 1, 0));
+         r.intact("240611/SC12_T02.WAV", kMono24, take(kMono24, 9000, 2, 5000));
+         const int t = r.start("240611/SC12_T03.WAV", kFour24);
+         r.record(t, take(kFour24, 25000, 3, 2000));
+         r.lose(t);
+     }},
+    {"StaleSizeTheRestInFreeClusters",
+     [](Recorder& r, FatCard&)
+     {
+         const int t = r.start("SC13_T01.WAV", kStereo32);
+         const Bytes pcm = take(kStereo32, 50000, 4, 0);
+         const auto flushedAt = pcm.begin() + 20000 * kStereo32.BlockAlign();
+         r.record(t, Bytes(pcm.begin(), flushedAt));
+         r.flush(t);
+         r.record(t, Bytes(flushedAt, pcm.end()));
+         r.lose(t);
+     }},
+    {"FreeSpaceFragmentedByDeletedTakes",
+     [](Recorder& r, FatCard&)
+     {
+         r.intact("SC14_T01.WAV", kStereo16, take(kStereo16, 8000, 5, 0));
+         r.deleted("SC14_T02.WAV", kStereo16, take(kStereo16, 6000, 6, 10000));
+         r.intact("SC14_T03.WAV", kStereo16, take(kStereo16, 5000, 7, 20000));
+         r.deleted("SC14_T04.WAV", kStereo16, take(kStereo16, 7000, 1, 30000));
+         r.intact("SC14_T05.WAV", kStereo16, take(kStereo16, 3000, 2, 40000));
+         const int t = r.start("SC14_T06.WAV", kStereo16);
+         r.record(t, take(kStereo16, 26000, 3, 8000));
+         r.lose(t);
+     }},
+    {"LostTakeRightBeforeAnIntactOne",
+     [](Recorder& r, FatCard& card)
+     {
+         r.deleted("SC16_T01.WAV", kMono24, take(kMono24, 30000, 5, 0));
+         r.intact("SC16_T02.WAV", kMono24, take(kMono24, 12000, 6, 3000));
+         // Fills the deleted take's clusters, and no more.
+         const std::size_t nCluster = card.clusterSize();
+         const std::size_t nBytes = (r.takes[0].nOnCard + nCluster - 1) / nCluster * nCluster;
+         const int t = r.start("SC16_T03.WAV", kMono24);
+         const Bytes pcm = take(kMono24, nBytes / 3, 7, 6000);
+         r.record(t, Bytes(pcm.begin(),
+                           pcm.begin() + static_cast<std::ptrdiff_t>(nBytes - r.takes[t].nHeader)));
+         r.lose(t);
+     }},
+    {"TwoTakesRecordedAtOnce",
+     [](Recorder& r, FatCard& card)
+     {
+         const int poly = r.start("SC17_T01.WAV", kEight24);
+         const int mix = r.start("SC17_M01.WAV", kStereo16);
+         interleave(r,
+                    {{poly, take(kEight24, 9000, 0, 4000)}, {mix, take(kStereo16, 24000, 2, 4000)}},
+                    card.clusterSize());
+         r.lose(poly), r.lose(mix);
+     }},
+};
+
+using CliRescue = CliCase<RescueCase>;
+} // namespace
+
+// Each lost take comes back holding exactly the frames that reached the card, no
+// foreign frame, and three outside decoders read its format and sox its original
+// samples; intact takes are listed, not written; the image stays as it was.
+TEST_P(CliRescue, LostTakesComeBackWithTheFramesThatReachedTheCard)
+{
+    const fs::path image = dir / "card.img";
+    FatCard card(image, 66, 1024);
+    Recorder recorder(card);
+    GetParam().record(recorder, card);
+    recorder.flushAll();
+    card.save();
+    const auto fsck = CliProcess::run({"-n", image}, "fsck.vfat");
+    ASSERT_EQ(fsck.status, 0) << fsck.out;
+    recorder.cut();
+    card.save();
+    const Bytes before = readFile(image);
+
+    const auto result = CliProcess::run({"rescue", "--json", image, "--dest", out});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(readFile(image) == before);
+    std::map<std::string, json> lines; // by the take's path on the card
+    std::istringstream text(result.out);
+    for (std::string line; std::getline(text, line);)
+    {
+        const json outcome = json::parse(line);
+        lines[outcome["source"].get<std::string>().substr(image.string().size() + 1)] = outcome;
+    }
+    std::size_t nListed = 0;
+    for (const Recorder::Take& t : recorder.takes)
+    {
+        if (t.bDeleted)
+            continue;
+        ++nListed;
+        const json& outcome = lines[t.path];
+        const fs::path rescued = out / t.path;
+        EXPECT_EQ(outcome["kind"], t.bLost ? "rescued" : "intact") << t.path << result.out;
+        if (!t.bLost)
+        {
+            EXPECT_FALSE(fs::exists(rescued)) << rescued;
+            continue;
+        }
+        const uint64_t nFrames = (t.nOnCard - t.nHeader) / t.format.BlockAlign();
+        EXPECT_EQ(outcome["destination"], rescued.string());
+        EXPECT_THAT(outcome["detail"].get<std::string>(),
+                    HasSubstr(" " + std::to_string(nFrames) + " frames"));
+        ASSERT_TRUE(fs::exists(rescued)) << result.out;
+        const Format format{t.format.nSampleRate, t.format.nBitsPerSample, t.format.nChannels};
+        EXPECT_EQ(outsideFormats(rescued), std::vector(3, format)) << t.path;
+        const Bytes decoded = soxSamples(rescued);
+        EXPECT_EQ(decoded.size(), nFrames * t.format.BlockAlign()) << t.path << "\n" << result.out;
+        EXPECT_TRUE(std::equal(decoded.begin(), decoded.end(), t.pcm.begin())) << t.path;
+    }
+    EXPECT_EQ(lines.size(), nListed) << result.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cards, CliRescue, ::testing::ValuesIn(kRescueCases), kRowName);

@@ -1,0 +1,160 @@
+#include "CardImage.h"
+
+#include <tsk/libtsk.h>
+// FATFS_INFO: the geometry of FAT and exFAT file systems, the library's own.
+#include <tsk/fs/tsk_fatfs.h>
+
+#include <cstring>
+
+namespace
+{
+struct ImageClose
+{
+    void operator()(TSK_IMG_INFO* p) const { tsk_img_close(p); }
+};
+struct VolumesClose
+{
+    void operator()(TSK_VS_INFO* p) const { tsk_vs_close(p); }
+};
+struct FileSystemClose
+{
+    void operator()(TSK_FS_INFO* p) const { tsk_fs_close(p); }
+};
+
+std::string LibraryError()
+{
+    const char* pszError = tsk_error_get();
+    std::string words = pszError != nullptr ? pszError : "";
+    tsk_error_reset();
+    while (!words.empty() && (words.back() == '\n' || words.back() == ' '))
+        words.pop_back();
+    return words;
+}
+
+// What the directory walk collects.
+struct Walk
+{
+    const FATFS_INFO* pFat;
+    std::vector<CardImage::Entry>* pEntries;
+};
+
+TSK_WALK_RET_ENUM OnEntry(TSK_FS_FILE* pFile, const char* pszPath, void* pWalk)
+{
+    const Walk& walk = *static_cast<Walk*>(pWalk);
+    const TSK_FS_NAME* pName = pFile->name;
+    const TSK_FS_META* pMeta = pFile->meta;
+    if (pName == nullptr || pMeta == nullptr || pMeta->type != TSK_FS_META_TYPE_REG ||
+        pName->type == TSK_FS_NAME_TYPE_VIRT)
+        return TSK_WALK_CONT;
+    CardImage::Entry entry;
+    entry.path = std::string(pszPath) + pName->name;
+    entry.nSize = static_cast<uint64_t>(pMeta->size);
+    entry.bDeleted = (pName->flags & TSK_FS_NAME_FLAG_UNALLOC) != 0;
+    entry.modified = pMeta->mtime;
+    entry.accessed = pMeta->atime;
+    // The library keeps a FAT or exFAT entry's first cluster as its content.
+    if (pMeta->content_ptr != nullptr && pMeta->content_len >= sizeof(TSK_DADDR_T))
+        std::memcpy(&entry.nFirstCluster, pMeta->content_ptr, sizeof(TSK_DADDR_T));
+    if (!entry.bDeleted && entry.nSize > 0)
+    {
+        const TSK_FS_ATTR* pAttr = tsk_fs_file_attr_get(pFile);
+        if (pAttr != nullptr && (pAttr->flags & TSK_FS_ATTR_NONRES) != 0)
+            for (const TSK_FS_ATTR_RUN* pRun = pAttr->nrd.run; pRun != nullptr; pRun = pRun->next)
+            {
+                if ((pRun->flags & (TSK_FS_ATTR_RUN_FLAG_FILLER | TSK_FS_ATTR_RUN_FLAG_SPARSE)) !=
+                    0)
+                    continue;
+                const FATFS_INFO* fatfs = walk.pFat;
+                for (TSK_DADDR_T nSector = pRun->addr; nSector < pRun->addr + pRun->len;
+                     nSector += fatfs->csize)
+                    entry.chain.push_back(FATFS_SECT_2_CLUST(fatfs, nSector));
+            }
+        tsk_error_reset();
+    }
+    walk.pEntries->push_back(std::move(entry));
+    return TSK_WALK_CONT;
+}
+} // namespace
+
+struct CardImage::Handles
+{
+    std::unique_ptr<TSK_IMG_INFO, ImageClose> image;
+    std::unique_ptr<TSK_VS_INFO, VolumesClose> volumes;
+    std::unique_ptr<TSK_FS_INFO, FileSystemClose> fileSystem;
+};
+
+CardImage::CardImage() : m_handles(std::make_unique<Handles>()) {}
+CardImage::~CardImage() = default;
+
+std::unique_ptr<CardImage> CardImage::Open(const std::filesystem::path& source, std::string& why)
+{
+    std::unique_ptr<CardImage> card(new CardImage());
+    if (!card->Read(source, why))
+        return nullptr;
+    return card;
+}
+
+bool CardImage::Read(const std::filesystem::path& source, std::string& why)
+{
+    Handles& h = *m_handles;
+    // The library opens images and devices for reading only.
+    h.image.reset(tsk_img_open_sing(source.c_str(), TSK_IMG_TYPE_DETECT, 0));
+    if (!h.image)
+    {
+        why = "it cannot be opened as a card image (" + LibraryError() + ")";
+        return false;
+    }
+    // The first FAT or exFAT file system of a partition table, else the bare one.
+    h.volumes.reset(tsk_vs_open(h.image.get(), 0, TSK_VS_TYPE_DETECT));
+    tsk_error_reset();
+    if (h.volumes)
+        for (TSK_PNUM_T n = 0; n < h.volumes->part_count && !h.fileSystem; ++n)
+        {
+            const TSK_VS_PART_INFO* pPart = tsk_vs_part_get(h.volumes.get(), n);
+            if (pPart == nullptr || (pPart->flags & TSK_VS_PART_FLAG_ALLOC) == 0)
+                continue;
+            h.fileSystem.reset(tsk_fs_open_img(
+                h.image.get(), static_cast<TSK_OFF_T>(pPart->start * h.volumes->block_size),
+                TSK_FS_TYPE_DETECT));
+            if (h.fileSystem && !TSK_FS_TYPE_ISFAT(h.fileSystem->ftype)) // exFAT is one
+                h.fileSystem.reset();
+            tsk_error_reset();
+        }
+    if (!h.fileSystem)
+        h.fileSystem.reset(tsk_fs_open_img(h.image.get(), 0, TSK_FS_TYPE_DETECT));
+    if (!h.fileSystem)
+    {
+        why = "no FAT or exFAT file system was found on it (" + LibraryError() + ")";
+        return false;
+    }
+    TSK_FS_INFO* fs = h.fileSystem.get();
+    if (!TSK_FS_TYPE_ISFAT(fs->ftype))
+    {
+        why = std::string("its file system is ") + tsk_fs_type_toname(fs->ftype) +
+              ", not FAT or exFAT";
+        return false;
+    }
+    auto* fatfs = reinterpret_cast<FATFS_INFO*>(fs);
+    m_fsName = fs->ftype == TSK_FS_TYPE_EXFAT   ? "exFAT"
+               : fs->ftype == TSK_FS_TYPE_FAT12 ? "FAT12"
+               : fs->ftype == TSK_FS_TYPE_FAT16 ? "FAT16"
+                                                : "FAT32";
+    m_nClusterSize = fatfs->csize * fatfs->ssize;
+    m_nDataOffset = static_cast<uint64_t>(fs->offset) + fatfs->firstclustsect * fatfs->ssize;
+    m_nLastCluster = fatfs->lastclust;
+    m_allocated.resize(m_nLastCluster - 1);
+    for (uint64_t nCluster = 2; nCluster <= m_nLastCluster; ++nCluster)
+        m_allocated[nCluster - 2] = fatfs->is_cluster_alloc(fatfs, nCluster) == 1;
+
+    Walk walk{fatfs, &m_entries};
+    if (tsk_fs_dir_walk(fs, fs->root_inum,
+                        static_cast<TSK_FS_DIR_WALK_FLAG_ENUM>(TSK_FS_DIR_WALK_FLAG_ALLOC |
+                                                               TSK_FS_DIR_WALK_FLAG_UNALLOC |
+                                                               TSK_FS_DIR_WALK_FLAG_RECURSE),
+                        OnEntry, &walk) != 0)
+    {
+        why = "its folders cannot be read (" + LibraryError() + ")";
+        return false;
+    }
+    return true;
+}

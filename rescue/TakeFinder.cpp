@@ -1,0 +1,364 @@
+#include "TakeFinder.h"
+
+#include "ChunkReader.h"
+#include "RiffIO.h"
+#include "RiffLayout.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <unistd.h>
+
+using Take = TakeFinder::Take;
+
+namespace
+{
+// Recorders write whole sectors: a take that ends inside a cluster ends at one of these.
+constexpr uint64_t kSectorSize = 512;
+// The frames in front of a boundary whose steps tell how much the take's
+// samples moved just then.
+constexpr std::size_t kLocalFrames = 32;
+// The whole frames a take keeps of its end, for the next block's test.
+constexpr std::size_t kTailFrames = kLocalFrames + 4;
+// The frames a take's mean steps are taken over, the latest weighing most.
+constexpr double kMemory = 1 << 20;
+
+bool ReadAt(int fd, uint64_t nOffset, uint8_t* pOut, std::size_t nBytes)
+{
+    while (nBytes > 0)
+    {
+        const ssize_t n = pread(fd, pOut, nBytes, static_cast<off_t>(nOffset));
+        if (n <= 0)
+        {
+            if (n == 0)
+                errno = 0;
+            return false;
+        }
+        pOut += n, nOffset += static_cast<uint64_t>(n), nBytes -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool StartsTake(const uint8_t* p)
+{
+    return (std::memcmp(p, "RIFF", 4) == 0 || std::memcmp(p, "RF64", 4) == 0 ||
+            std::memcmp(p, "BW64", 4) == 0) &&
+           std::memcmp(p + 8, "WAVE", 4) == 0;
+}
+
+// The length of the bytes in front of a run of whole zero sectors to the end; all when none.
+std::size_t BeforeZeroSectors(const std::vector<uint8_t>& bytes)
+{
+    std::size_t nEnd = bytes.size();
+    while (nEnd > 0 && bytes[nEnd - 1] == 0)
+        --nEnd;
+    const std::size_t nZeroFrom = (nEnd + kSectorSize - 1) / kSectorSize * kSectorSize;
+    return std::min(nZeroFrom, bytes.size());
+}
+
+// A sample's value in the units of its encoding.
+double Sample(const uint8_t* p, const WavFormat& format)
+{
+    switch (format.nBitsPerSample)
+    {
+    case 8:
+        return static_cast<double>(p[0]) - 128;
+    case 16:
+        return static_cast<int16_t>(riff::Get16(p, true));
+    case 24:
+        return static_cast<int32_t>(uint32_t{p[0]} << 8 | uint32_t{p[1]} << 16 |
+                                    uint32_t{p[2]} << 24) /
+               256;
+    case 32:
+        if (format.IsFloat())
+        {
+            float f;
+            std::memcpy(&f, p, 4);
+            return std::isfinite(f) ? f : 0.0;
+        }
+        return static_cast<int32_t>(riff::Get32(p, true));
+    default:
+    {
+        double d;
+        std::memcpy(&d, p, 8);
+        return std::isfinite(d) ? d : 0.0;
+    }
+    }
+}
+
+// The fmt chunk's format: PCM or IEEE float, extensible ones by their sub-format.
+bool ReadFormat(ChunkReader& reader, const RiffLayout::Entry& fmt, WavFormat& format)
+{
+    uint8_t body[26] = {};
+    if (fmt.nSize < 16 ||
+        !reader.Read(fmt.PayloadOffset(), body, std::min<uint64_t>(26, fmt.nSize)))
+        return false;
+    format.nFormatTag = riff::Get16(body, true);
+    if (format.nFormatTag == WavFormat::kExtensible && fmt.nSize >= 26)
+        format.nFormatTag = riff::Get16(body + 24, true);
+    format.nChannels = riff::Get16(body + 2, true);
+    format.nSampleRate = riff::Get32(body + 4, true);
+    format.nBitsPerSample = riff::Get16(body + 14, true);
+    const uint16_t nBits = format.nBitsPerSample;
+    const bool bKnown =
+        format.nFormatTag == WavFormat::kPcm
+            ? nBits == 8 || nBits == 16 || nBits == 24 || nBits == 32
+            : format.nFormatTag == WavFormat::kFloat && (nBits == 32 || nBits == 64);
+    return bKnown && format.nChannels > 0 && format.nSampleRate > 0;
+}
+} // namespace
+
+// One lost take while it is followed: the end of its audio, and how much
+// its samples move from one frame to the next, channel by channel.
+struct TakeFinder::Follow
+{
+    Take* take = nullptr;
+    uint64_t nChainEnd = 0; // the last cluster its entry's chain gave it
+    bool bClosed = false;
+    std::vector<uint8_t> tail; // from a frame's start to the take's end
+    std::vector<double> steps; // the mean step of each channel over the whole take
+    double dFrames = 0;        // the steps counted
+
+    std::size_t BlockAlign() const { return take->format.BlockAlign(); }
+
+    double X(const std::vector<uint8_t>& frames, std::size_t n, uint16_t c) const
+    {
+        const WavFormat& f = take->format;
+        return Sample(&frames[n * BlockAlign() + c * (BlockAlign() / f.nChannels)], f);
+    }
+
+    // Where the take's line through frames t-2 and t-1 and the line through
+    // frames t+1 and t+2 meet frame t (which a boundary may cut through): how
+    // far apart they put its value and its slope, over the steps the take's
+    // samples made just before (or over its whole, when it was quiet then);
+    // the mean over the channels.
+    double Jump(const std::vector<uint8_t>& frames, std::size_t t) const
+    {
+        const WavFormat& f = take->format;
+        const double dFloor = f.IsFloat() ? 1e-7 : 0.5;
+        double dSum = 0;
+        for (uint16_t c = 0; c < f.nChannels; ++c)
+        {
+            const double a1 = X(frames, t - 1, c), a2 = X(frames, t - 2, c);
+            const double b1 = X(frames, t + 1, c), b2 = X(frames, t + 2, c);
+            double dStep = 0;
+            for (std::size_t k = 1; k <= kLocalFrames; ++k)
+                dStep += std::fabs(X(frames, t - k, c) - X(frames, t - k - 1, c));
+            const double dScale = std::max(dStep / kLocalFrames, steps[c]) + dFloor;
+            dSum += (std::fabs((2 * a1 - a2) - (2 * b1 - b2)) + std::fabs((a1 - a2) - (b2 - b1))) /
+                    dScale;
+        }
+        return dSum / f.nChannels;
+    }
+
+    // The jump a block put behind the take makes; 0 when the take has too
+    // few frames to tell.
+    double Score(const std::vector<uint8_t>& block) const
+    {
+        const std::size_t nAlign = BlockAlign(), t = tail.size() / nAlign;
+        std::vector<uint8_t> frames = tail;
+        frames.insert(frames.end(), block.begin(),
+                      block.begin() +
+                          static_cast<std::ptrdiff_t>(std::min(block.size(), 4 * nAlign)));
+        if (t < kLocalFrames + 2 || (t + 3) * nAlign > frames.size())
+            return 0;
+        return Jump(frames, t);
+    }
+
+    // Puts the block from nFrom on behind the take; with bTest, only up to
+    // the zeroed sectors at its end, if any. The end of the bytes taken.
+    std::size_t Absorb(const std::vector<uint8_t>& block, std::size_t nFrom, bool bTest)
+    {
+        const std::size_t nAlign = BlockAlign();
+        const std::size_t nEnd = bTest ? std::max(nFrom, BeforeZeroSectors(block)) : block.size();
+        std::vector<uint8_t> frames = tail;
+        const std::size_t nTail = frames.size() / nAlign * nAlign;
+        frames.insert(frames.end(), block.begin() + static_cast<std::ptrdiff_t>(nFrom),
+                      block.begin() + static_cast<std::ptrdiff_t>(nEnd));
+        const std::size_t nWhole = frames.size() / nAlign;
+        for (std::size_t n = std::max<std::size_t>(1, nTail / nAlign); n < nWhole; ++n)
+        {
+            dFrames = std::min(dFrames + 1, kMemory);
+            for (uint16_t c = 0; c < take->format.nChannels; ++c)
+                steps[c] += (std::fabs(X(frames, n, c) - X(frames, n - 1, c)) - steps[c]) / dFrames;
+        }
+        // The last whole frames, and the start of a frame the block's end cuts.
+        const std::size_t nKeepFrom = nWhole > kTailFrames ? (nWhole - kTailFrames) * nAlign : 0;
+        tail.assign(frames.begin() + static_cast<std::ptrdiff_t>(nKeepFrom), frames.end());
+        return nEnd;
+    }
+};
+
+bool TakeFinder::ReadHead(const CardImage::Entry& entry, Take& take)
+{
+    const uint32_t nClusterSize = m_card.ClusterSize();
+    std::vector<uint8_t> head(nClusterSize);
+    if (!ReadAt(m_fd, m_card.OffsetOf(entry.nFirstCluster), head.data(), head.size()))
+        return false;
+    if (!StartsTake(head.data()))
+        return true;
+    take.path = entry.path;
+    take.modified = entry.modified;
+    take.accessed = entry.accessed;
+    // The chunk walk reads files: the head goes into an unnamed one.
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::tmpfile(), &std::fclose);
+    if (!file || std::fwrite(head.data(), 1, head.size(), file.get()) != head.size() ||
+        std::fflush(file.get()) != 0)
+        return false;
+    ChunkReader reader(fileno(file.get()), head.size(), true);
+    const RiffLayout layout = RiffLayout::Read(reader, "data");
+    const RiffLayout::Entry* fmt = layout.Find("fmt ");
+    const RiffLayout::Entry* data = layout.Find("data");
+    if (fmt == nullptr || !ReadFormat(reader, *fmt, take.format))
+        take.problem = "its header has no PCM format chunk";
+    else if (data == nullptr)
+        take.problem = "its header runs past its first cluster";
+    else
+        take.nAudioOffset = data->PayloadOffset();
+    const uint64_t nRecorded = layout.form == RiffLayout::Form::Rf64
+                                   ? (layout.bHasDs64 ? layout.nDs64RiffSize + 8 : 0)
+                                   : uint64_t{layout.nRiffSize} + 8;
+    // A take the user deleted whole is no lost take.
+    if (entry.bDeleted && entry.nSize > 0 && nRecorded == entry.nSize)
+        return true;
+    take.bIntact = !entry.bDeleted && entry.nSize > 0 && nRecorded == entry.nSize &&
+                   entry.chain.size() * nClusterSize >= entry.nSize;
+    take.nHeaderCluster = entry.nFirstCluster;
+    if (take.bIntact)
+    {
+        take.clusters = entry.chain;
+        take.nLength = entry.nSize;
+    }
+    return true;
+}
+
+bool TakeFinder::Find(std::vector<Take>& takes)
+{
+    // One take a header cluster: a live entry's before a deleted one's.
+    std::map<uint64_t, const CardImage::Entry*> heads;
+    for (const CardImage::Entry& entry : m_card.Entries())
+    {
+        const uint64_t nFirst = entry.nFirstCluster;
+        if (nFirst < 2 || nFirst > m_card.LastCluster() ||
+            (entry.bDeleted && m_card.IsAllocated(nFirst)))
+            continue;
+        auto [it, bNew] = heads.emplace(nFirst, &entry);
+        if (!bNew && it->second->bDeleted && !entry.bDeleted)
+            it->second = &entry;
+    }
+    for (const auto& [nCluster, pEntry] : heads)
+    {
+        Take take;
+        if (!ReadHead(*pEntry, take))
+            return false;
+        if (take.nHeaderCluster != 0)
+            takes.push_back(std::move(take));
+    }
+    std::vector<Take*> lost;
+    for (Take& take : takes)
+        if (!take.bIntact && take.problem.empty())
+            lost.push_back(&take);
+    return FollowLost(lost);
+}
+
+bool TakeFinder::FollowLost(std::vector<Take*>& lost)
+{
+    const uint32_t nClusterSize = m_card.ClusterSize();
+    std::vector<Follow> follows;
+    std::map<uint64_t, std::size_t> byHead; // header cluster, follow
+    std::vector<uint8_t> block(nClusterSize);
+    for (Take* take : lost)
+    {
+        Follow follow;
+        follow.take = take;
+        follow.steps.assign(take->format.nChannels, 0.0);
+        // The entry's chain, as far as it goes, is the take's.
+        std::vector<uint64_t> chain = {take->nHeaderCluster};
+        for (const CardImage::Entry& entry : m_card.Entries())
+            if (entry.path == take->path && !entry.bDeleted && !entry.chain.empty() &&
+                entry.chain.front() == take->nHeaderCluster)
+                chain = entry.chain;
+        for (std::size_t i = 0; i < chain.size(); ++i)
+        {
+            if (!ReadAt(m_fd, m_card.OffsetOf(chain[i]), block.data(), block.size()))
+                return false;
+            follow.Absorb(block, i == 0 ? take->nAudioOffset : 0, false);
+            take->clusters.push_back(chain[i]);
+            take->nLength += nClusterSize;
+        }
+        follow.nChainEnd = chain.back();
+        byHead[take->nHeaderCluster] = follows.size();
+        follows.push_back(std::move(follow));
+    }
+    const auto closeOpen = [&](uint64_t nCluster, const std::string& why)
+    {
+        for (Follow& follow : follows)
+            if (!follow.bClosed && follow.nChainEnd < nCluster)
+                follow.bClosed = true, follow.take->ending = why;
+    };
+    uint64_t nCluster = follows.empty() ? m_card.LastCluster() + 1 : byHead.begin()->first;
+    for (; nCluster <= m_card.LastCluster(); ++nCluster)
+    {
+        const bool bAnyLeft =
+            std::any_of(follows.begin(), follows.end(), [](const Follow& f) { return !f.bClosed; });
+        if (!bAnyLeft)
+            break;
+        if (m_card.IsAllocated(nCluster) || byHead.count(nCluster) != 0)
+            continue;
+        std::vector<Follow*> open;
+        for (Follow& follow : follows)
+            if (!follow.bClosed && follow.nChainEnd < nCluster)
+                open.push_back(&follow);
+        if (open.empty())
+            continue;
+        if (!ReadAt(m_fd, m_card.OffsetOf(nCluster), block.data(), block.size()))
+            return false;
+        const std::string where = " at cluster " + std::to_string(nCluster);
+        if (StartsTake(block.data()))
+        {
+            closeOpen(nCluster, "another take's header follows" + where);
+            continue;
+        }
+        if (BeforeZeroSectors(block) == 0)
+        {
+            closeOpen(nCluster, "zeroed space follows" + where);
+            continue;
+        }
+        Follow* best = nullptr;
+        double dBest = std::numeric_limits<double>::infinity(), dSecond = dBest;
+        for (Follow* follow : open)
+        {
+            const double dScore = follow->Score(block);
+            if (dScore < dBest)
+                dSecond = dBest, dBest = dScore, best = follow;
+            else
+                dSecond = std::min(dSecond, dScore);
+        }
+        if (dBest > kMaxJump)
+        {
+            closeOpen(nCluster, "the samples stop continuing it" + where);
+            continue;
+        }
+        Take& take = *best->take;
+        if (open.size() > 1)
+        {
+            const double dMargin = dSecond / std::max(dBest, 1e-9);
+            take.dWeakestMargin =
+                take.nContested == 0 ? dMargin : std::min(take.dWeakestMargin, dMargin);
+            ++take.nContested;
+        }
+        const std::size_t nTaken = best->Absorb(block, 0, true);
+        if (nTaken > 0)
+            take.clusters.push_back(nCluster), take.nLength += nTaken;
+        if (nTaken < block.size())
+            best->bClosed = true, take.ending = "zeroed space follows inside" + where;
+    }
+    for (Follow& follow : follows)
+        if (!follow.bClosed)
+            follow.take->ending = "the card ends";
+    return true;
+}

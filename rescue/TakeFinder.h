@@ -1,0 +1,71 @@
+#pragma once
+
+#include "CardImage.h"
+#include "WavFormat.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Finds the takes a card holds and follows the lost ones as their recorder
+// wrote them. A take begins at a cluster that starts with a RIFF, RF64 or BW64
+// WAVE header and that a directory entry, live or deleted, names as its first.
+// It is intact when its entry is live and records the whole take; it is lost
+// when the entry records nothing or less (a power cut before the recorder
+// closed the file). The sizes in a lost take's header prove nothing.
+//
+// A lost take is followed through the chain its entry still has, then on
+// through the clusters that are free now in ascending order, as the
+// recorder's allocator took them; clusters of live files are skipped. Every
+// free cluster goes to the open take whose audio it continues: where the
+// line through the take's last two frames and the line through the block's
+// first two meet, a block that continues the take puts the value and slope
+// about where the take's own samples would, while another recording's audio
+// jumps, by far more than the take's samples just moved. Takes end where the
+// next cluster starts another take's header, where the space is zeroed (a
+// cluster written in part over zeroed space ends at its last written
+// sector), or where the samples stop continuing every open take.
+class TakeFinder
+{
+public:
+    struct Take
+    {
+        std::string path; // of its entry on the card
+        uint64_t nHeaderCluster = 0;
+        bool bIntact = false;
+        WavFormat format;
+        uint64_t nAudioOffset = 0; // where the audio begins in the take
+        // A reason the take cannot be followed or written ("its header has no
+        // format chunk"); "" when it can.
+        std::string problem;
+        std::vector<uint64_t> clusters; // in the order of the take's bytes
+        uint64_t nLength = 0;           // bytes of the take; the last cluster may hold fewer
+        std::string ending;             // why it ended, in plain words
+        // Clusters won against another open take, and the weakest of those
+        // wins: the other take's miss over this one's (1 when none was contested).
+        uint64_t nContested = 0;
+        double dWeakestMargin = 0;
+        time_t modified = 0;
+        time_t accessed = 0;
+    };
+
+    // sourceFd: the card, open for reading, that card was read from.
+    TakeFinder(const CardImage& card, int sourceFd) : m_card(card), m_fd(sourceFd) {}
+
+    // Every take the entries name, intact ones first as found, lost ones
+    // followed to their end. False, with errno set, when the card cannot be read.
+    bool Find(std::vector<Take>& takes);
+
+    // A block continues a take while its jump, over the steps the take's
+    // samples made just before it, stays at most this; the audio of one take
+    // stays under about 8 at all but a few in ten thousand boundaries.
+    static constexpr double kMaxJump = 30.0;
+
+private:
+    struct Follow;
+    bool ReadHead(const CardImage::Entry& entry, Take& take);
+    bool FollowLost(std::vector<Take*>& lost);
+
+    const CardImage& m_card;
+    int m_fd;
+};
