@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <iostream>
-#include <set>
 
 namespace fs = std::filesystem;
 
@@ -18,19 +17,19 @@ int UsageError(const std::string& what)
     return kUsageError;
 }
 
-std::string FolderRefusal(const fs::path& folder, const std::vector<fs::path>& sources)
+std::string FolderRefusal(const fs::path& folder, const TakeList& takes)
 {
     std::error_code ec;
     if (!fs::is_directory(folder, ec))
         return "the destination is not a folder: " + folder.string();
-    std::set<fs::path> folders; // each once: most files share one
-    for (const fs::path& source : sources)
-        folders.insert(source.parent_path().empty() ? "." : source.parent_path());
-    const bool bSourceFolder = std::any_of(folders.begin(), folders.end(),
-                                           [&](const fs::path& sourceFolder)
-                                           { return fs::equivalent(sourceFolder, folder, ec); });
-    return bSourceFolder ? "the destination is a folder the files come from: " + folder.string()
-                         : "";
+    return takes.DestinationRefusal(folder);
+}
+
+std::size_t PassedOverInFolders(const TakeList& takes)
+{
+    return static_cast<std::size_t>(std::count_if(takes.passedOver.begin(), takes.passedOver.end(),
+                                                  [](const TakeList::PassedOver& file)
+                                                  { return !file.bNamed; }));
 }
 
 void RemoveLeftovers(const fs::path& folder)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FileOutcome.h"
+#include "TakeList.h"
 
 #include <filesystem>
 #include <string>
@@ -16,11 +17,13 @@ constexpr int kUsageError = 2;
 // "korva-cli: what" on standard error; kUsageError.
 int UsageError(const std::string& what);
 
-// Why copies of sources cannot go into folder, as a usage error: it is no
-// folder, or a folder a source comes from (by the folders themselves, so that
-// "." and a link to one count too). "" when they can.
-std::string FolderRefusal(const std::filesystem::path& folder,
-                          const std::vector<std::filesystem::path>& sources);
+// Why copies of the takes cannot go into folder, as a usage error: it is no
+// folder, a folder a take comes from (by the folders themselves, so that "."
+// and a link to one count too), or one inside a folder given. "" when they can.
+std::string FolderRefusal(const std::filesystem::path& folder, const TakeList& takes);
+
+// How many files the walk of the folders given passed over.
+std::size_t PassedOverInFolders(const TakeList& takes);
 
 // Removes the temporary files that runs no longer going left in folder (a
 // second Ctrl-C, a crash), and says so on standard error.

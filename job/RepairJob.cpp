@@ -230,13 +230,13 @@ std::optional<std::string> RepairJob::WhyUnreadable(const fs::path& source)
     return bThere ? "it cannot be read: " + SystemErrorWords(EACCES) : SystemErrorWords(ENOENT);
 }
 
-FileOutcome RepairJob::Run(const fs::path& sourcePath)
+FileOutcome RepairJob::Run(const fs::path& sourcePath, const fs::path& relative)
 {
     m_bStopsBatch = false;
     FileOutcome outcome;
     outcome.sourcePath = sourcePath.string();
     Source source;
-    source.target = m_destination / sourcePath.filename();
+    source.target = m_destination / relative;
     outcome.destinationPath = source.target.string();
 
     // The file classes' limit, for whatever opens the repaired copy by its path.
@@ -263,9 +263,21 @@ FileOutcome RepairJob::Run(const fs::path& sourcePath)
             return Fail(outcome, "it is the source file itself: choose another destination", true);
         if (S_ISDIR(there.st_mode))
             return Fail(outcome, "a folder of that name stands in the destination", true);
+        if (m_published.count({there.st_dev, there.st_ino}))
+            return Fail(outcome,
+                        "another file of this batch was copied to that name (the destination "
+                        "does not tell upper from lower case): copy this one on its own",
+                        false);
         if (const std::optional<FileOutcome> kept = AskToReplace(outcome))
             return *kept;
     }
+    std::error_code ec;
+    fs::create_directories(source.target.parent_path(), ec);
+    if (ec)
+        return Fail(outcome,
+                    "its folder could not be made in the destination: " +
+                        SystemErrorWords(ec.value()),
+                    true);
     if (m_beforeCopy)
         m_beforeCopy(source.plan);
     return Copy(source, outcome, bExists);
@@ -275,7 +287,9 @@ std::optional<FileOutcome> RepairJob::AskToReplace(FileOutcome outcome)
 {
     const Answer answer = m_bReplaceAll
                               ? Answer::YesToAll
-                              : m_ask(fs::path(outcome.destinationPath).filename().string());
+                              : m_ask(fs::path(outcome.destinationPath)
+                                          .lexically_relative(m_destination)
+                                          .string());
     m_bReplaceAll = answer == Answer::YesToAll;
     if (answer == Answer::Skip || answer == Answer::No)
     {
@@ -349,6 +363,9 @@ FileOutcome RepairJob::Copy(const Source& source, FileOutcome outcome, bool bRep
                     "the copy could not take its name: " + SystemErrorWords(ec.value()) +
                         (bReplace ? "; the file already there was kept" : ""),
                     true);
+    struct stat published;
+    if (fstat(copy.fd(), &published) == 0)
+        m_published.insert({published.st_dev, published.st_ino});
     outcome.kind = KindOf(plan.verdict);
     outcome.detail = Describe(plan, source.preview.format, source.preview.sources);
     if (outcome.kind == Kind::Repaired)

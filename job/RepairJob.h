@@ -8,7 +8,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 // One listed file, from its source to its final name in the destination
@@ -29,6 +31,7 @@ public:
         Skip,     // keep it and go on with the next file
         No,       // keep it and stop the batch
     };
+    // name: the file's path under the destination.
     using AskToOverwrite = std::function<Answer(const std::string& name)>;
     // Receives the internal log lines: what was replaced, what the system said.
     using Log = std::function<void(const std::string& line)>;
@@ -78,8 +81,13 @@ public:
         m_beforeCopy = std::move(beforeCopy);
     }
 
-    // Copies and repairs one file; the outcome says what became of it.
-    korva::FileOutcome Run(const std::filesystem::path& source);
+    // Copies and repairs one file into the destination at relative (its name,
+    // or its path under the batch's root: missing folders are made); the
+    // outcome says what became of it. A name this job already gave a copy is
+    // never given another (two takes whose names differ only in letter case,
+    // on a destination that does not tell them apart): that file fails.
+    korva::FileOutcome Run(const std::filesystem::path& source,
+                           const std::filesystem::path& relative);
     // The last Run says the batch must stop: the user answered No, or the
     // file could not be copied (a full disk, a source too large, the same file).
     // A source that cannot be opened or read, or whose repair fails, stops nothing.
@@ -109,5 +117,6 @@ private:
     std::function<void(RepairPlan&)> m_beforeCopy;
     bool m_bReplaceAll = false;
     bool m_bStopsBatch = false;
-    std::unique_ptr<uint8_t[]> m_pBuffer; // the copy's buffer, for every file of the batch
+    std::unique_ptr<uint8_t[]> m_pBuffer;          // the copy's buffer, for every file of the batch
+    std::set<std::pair<dev_t, ino_t>> m_published; // the copies this job named
 };

@@ -204,7 +204,7 @@ TEST_P(RepairJobRun, CopiesOnceRepairsAndNamesTheCopyOrSaysWhyNot)
         },
         [](const std::string&) {});
     job.SetBeforeCopy([&](RepairPlan& plan) { s.beforeCopy(s, plan); });
-    const korva::FileOutcome outcome = job.Run(s.source);
+    const korva::FileOutcome outcome = job.Run(s.source, s.source.filename());
 
     EXPECT_EQ(outcome.kind, c.kind) << outcome.detail;
     EXPECT_EQ(job.StopsBatch(), c.bStopsBatch);
