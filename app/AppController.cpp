@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 
@@ -112,6 +113,12 @@ const char* const kResolutionKey = "Resolution";
 const char* const kChannelsKey = "Channels";
 const char* const kDestinationKey = "Destination";
 
+std::string HomeFolder()
+{
+    const char* home = std::getenv("HOME");
+    return home ? home : "";
+}
+
 std::string count(std::size_t n, const char* pszOne, const char* pszMany)
 {
     return std::to_string(n) + " " + (n == 1 ? pszOne : pszMany);
@@ -197,8 +204,23 @@ void AppController::GetFilesForFixin()
 {
     korva::OpenPanelOptions options;
     options.bCanChooseFiles = true;
-    options.bCanChooseDirectories = true;
+    options.bCanChooseDirectories = false;
     options.bAllowsMultipleSelection = true;
+    options.title = "Choose the damaged WAV files";
+    listSources(options);
+}
+
+void AppController::GetFolderForFixin()
+{
+    korva::OpenPanelOptions options;
+    options.bCanChooseFiles = false;
+    options.bCanChooseDirectories = true;
+    options.title = "Choose a card, or a folder of takes";
+    listSources(options);
+}
+
+void AppController::listSources(const korva::OpenPanelOptions& options)
+{
     const auto paths = m_platform.runOpenPanel(options);
     if (paths)
     {
@@ -217,6 +239,13 @@ void AppController::SetPath()
     options.bCanChooseDirectories = true;
     options.bAllowsMultipleSelection = false;
     options.bCanCreateDirectories = true;
+    options.title = "Choose the destination folder";
+    // The last destination while it can take copies, never a source folder.
+    std::error_code ec;
+    options.startFolder = m_bDestinationSet && fs::is_directory(szDestPath, ec) &&
+                                  m_list.DestinationRefusal(szDestPath).empty()
+                              ? szDestPath
+                              : HomeFolder();
     const auto paths = m_platform.runOpenPanel(options);
     if (paths && !paths->empty())
     {
@@ -318,7 +347,7 @@ void AppController::setBatchControlsEnabled(bool bEnabled)
 {
     for (korva::Control* control : std::initializer_list<korva::Control*>{
              ChangeGoState, ChangeBrowseState, ChangeQuitMenuItemState, ChangeSelButtonState,
-             ChangeSRState, ChangeResState, channels})
+             ChangeSelFolderState, ChangeSRState, ChangeResState, channels})
         control->setEnabled(bEnabled);
 }
 

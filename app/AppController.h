@@ -63,7 +63,12 @@ public:
     // control is enabled exactly when a destination is set that no take comes
     // from and no folder chosen holds.
     void GetFilesForFixin();
-    // The destination chooser (one folder), remembered for the next start:
+    // The folder chooser: one folder, a card or part of one, listed as the
+    // file chooser lists a folder among its files.
+    void GetFolderForFixin();
+    // The destination chooser (one folder), opened at the last destination
+    // while it is there and no take comes from it, else at the home folder;
+    // remembered for the next start:
     // then the start control follows the file chooser's rule.
     void SetPath();
     void showDestPathText();
@@ -130,6 +135,7 @@ public:
     korva::Control* ChangeQuitState = nullptr;          // reserved
     korva::Control* ChangeBrowseState = nullptr;        // opens the destination chooser
     korva::Control* ChangeSelButtonState = nullptr;     // opens the file chooser
+    korva::Control* ChangeSelFolderState = nullptr;     // opens the folder chooser
     korva::Control* ChangeSRState = nullptr;            // the sample-rate selection
     korva::Control* ChangeResState = nullptr;           // the resolution selection
     korva::MenuItem* ChangeQuitMenuItemState = nullptr; // the application menu's Quit
@@ -142,6 +148,7 @@ public:
     korva::Button* QuitButton = nullptr;    // "Quit", or "Cancel" during a batch
 
 private:
+    void listSources(const korva::OpenPanelOptions& options);
     void applyStartRule(bool bSideSet);
     void setBatchControlsEnabled(bool bEnabled);
     void finishBatch();

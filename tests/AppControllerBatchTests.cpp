@@ -140,7 +140,7 @@ TEST_F(AppControllerRun, WritesWhatTheFormatColumnShowedThenResetsTheWindowOnThe
     ASSERT_TRUE(go.bEnabled);
     controller->DoPatch();
     for (const TestControl* control :
-         {&go, &browse, &quitItem, &files, &sampleRate, &resolution, &channels})
+         {&go, &browse, &quitItem, &files, &folder, &sampleRate, &resolution, &channels})
         EXPECT_TRUE(control->bEnabled);
     EXPECT_EQ(quitButton.text, "Quit");
     const std::string text = "\nArray empty - nothing to process - no files found.\n";
@@ -235,7 +235,7 @@ TEST_F(AppControllerRun, ACardFolderKeepsItsTreeAndListsOnlyItsTakes)
     writeFile(card / "2024-06-11/SOUND_REPORT.CSV", ascii("Take,Notes\nT01,good\n"));
     writeFile(destination / takes[0], ascii("an older copy"));
     start();
-    chooseFiles({card});
+    choose(Strings{card}, &AppController::GetFolderForFixin);
     chooseDestination(destination);
     EXPECT_EQ(table.column("FileName"), takes);
     platform.alertAnswer = 1; // Yes to All

@@ -385,6 +385,18 @@ private slots:
             "removed?) |  | " +
             QDir::currentPath();
         QCOMPARE(listed(window), (QStringList{"take1.wav" + here, "Take2.WAV" + here}));
+        // korva CARD lists the card's takes by their paths under it, and nothing else.
+        const TempDir card;
+        std::filesystem::create_directory(card / "2024-06-12");
+        writeFile(card / "2024-06-12/SC12_T01.WAV", take(2));
+        writeFile(card / "2024-06-12/._SC12_T01.WAV", {0, 5, 22, 7, 0, 2, 0, 0, 0, 0, 0, 0});
+        writeFile(card / "SOUND_REPORT.CSV", ascii("Take,Notes\n"));
+        window.listFiles(CommandLine({"korva", text(card.path())}).files());
+        const QStringList cardRows = listed(window);
+        QCOMPARE(cardRows.size(), 1);
+        QVERIFY2(cardRows.front().startsWith("2024-06-12/SC12_T01.WAV | ") &&
+                     cardRows.front().endsWith(" | " + text(card / "2024-06-12")),
+                 qPrintable(cardRows.front()));
         QCOMPARE(CommandLine({"korva", "--bogus"}).error(), "Unknown option 'bogus'.");
 
         const QString version = CommandLine({"korva", "--version"}).answer();
