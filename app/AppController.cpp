@@ -6,6 +6,7 @@
 #include <array>
 #include <cctype>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <optional>
 
@@ -112,6 +113,20 @@ const char* const kSampleRateKey = "SampleRate";
 const char* const kResolutionKey = "Resolution";
 const char* const kChannelsKey = "Channels";
 const char* const kDestinationKey = "Destination";
+
+// "1,234,567 bytes, modified 2024-06-11 14:02" (local time).
+std::string sizeAndDate(uint64_t nSize, int64_t nTime)
+{
+    std::string digits = std::to_string(nSize);
+    for (auto i = static_cast<std::ptrdiff_t>(digits.size()) - 3; i > 0; i -= 3)
+        digits.insert(static_cast<std::size_t>(i), ",");
+    const std::time_t time = static_cast<std::time_t>(nTime);
+    std::tm local = {};
+    char date[32] = "";
+    if (localtime_r(&time, &local))
+        std::strftime(date, sizeof date, "%Y-%m-%d %H:%M", &local);
+    return digits + (nSize == 1 ? " byte" : " bytes") + ", modified " + date;
+}
 
 std::string HomeFolder()
 {
@@ -416,7 +431,7 @@ void AppController::startpatching()
                        szDestPath);
     m_job = std::make_unique<RepairJob>(
         szDestPath, FormatChoice{},
-        [this](const std::string& name) { return askToOverwrite(name); },
+        [this](const RepairJob::Question& question) { return askToOverwrite(question); },
         [this](const std::string& line) { m_platform.log(line); });
     int i = 0;
     for (; i < n; ++i)
@@ -529,10 +544,15 @@ void AppController::reportOutcome(int row, const FileOutcome& outcome)
     m_platform.reportFileOutcome(row, outcome);
 }
 
-RepairJob::Answer AppController::askToOverwrite(const std::string& name)
+RepairJob::Answer AppController::askToOverwrite(const RepairJob::Question& question)
 {
     using Answer = RepairJob::Answer;
-    const std::string message = "The file: " + name + " already exists! Overwrite file?";
+    const std::string message =
+        "The file: " + question.name + " already exists! Overwrite file?\n\nIn the destination: " +
+        sizeAndDate(question.nExistingSize, question.nExistingTime) +
+        "\nThe new copy: " + sizeAndDate(question.nNewSize, question.nNewTime) +
+        "\n\nYes replaces it. Yes to All replaces it and every later one without asking. Skip "
+        "keeps it and goes on with the next file. No keeps it and stops the batch.";
     m_platform.beep();
     constexpr Answer kAnswers[] = {Answer::Yes, Answer::YesToAll, Answer::Skip, Answer::No};
     const int nButton =

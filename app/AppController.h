@@ -160,7 +160,7 @@ private:
     const TakeList::Take& takeAt(int row) const;
     void reportOutcome(int row, const korva::FileOutcome& outcome);
     void reportStatus();
-    RepairJob::Answer askToOverwrite(const std::string& name);
+    RepairJob::Answer askToOverwrite(const RepairJob::Question& question);
 
     bool m_bDestinationSet = false;
     // Read by the interface thread while the worker clears them.

@@ -171,7 +171,8 @@ int RepairCommand::run()
     const OverwritePrompt prompt(stop.wakeFd());
     RepairJob job(
         m_destination, *choice,
-        [&](const std::string& name) { return m_existing->answer(name, prompt); },
+        [&](const RepairJob::Question& question)
+        { return m_existing->answer(question.name, prompt); },
         [this](const std::string& line)
         {
             if (m_bVerbose)

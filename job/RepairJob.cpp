@@ -268,7 +268,7 @@ FileOutcome RepairJob::Run(const fs::path& sourcePath, const fs::path& relative)
                         "another file of this batch was copied to that name (the destination "
                         "does not tell upper from lower case): copy this one on its own",
                         false);
-        if (const std::optional<FileOutcome> kept = AskToReplace(outcome))
+        if (const std::optional<FileOutcome> kept = AskToReplace(source, outcome))
             return *kept;
     }
     std::error_code ec;
@@ -283,13 +283,21 @@ FileOutcome RepairJob::Run(const fs::path& sourcePath, const fs::path& relative)
     return Copy(source, outcome, bExists);
 }
 
-std::optional<FileOutcome> RepairJob::AskToReplace(FileOutcome outcome)
+std::optional<FileOutcome> RepairJob::AskToReplace(const Source& source, FileOutcome outcome)
 {
-    const Answer answer = m_bReplaceAll
-                              ? Answer::YesToAll
-                              : m_ask(fs::path(outcome.destinationPath)
-                                          .lexically_relative(m_destination)
-                                          .string());
+    Question question;
+    question.name = source.target.lexically_relative(m_destination).string();
+    struct stat there;
+    if (stat(source.target.c_str(), &there) == 0)
+    {
+        question.nExistingSize = static_cast<uint64_t>(there.st_size);
+        question.nExistingTime = there.st_mtime;
+    }
+    // The copy keeps the source's times; a repair may make it longer.
+    question.nNewSize = KindOf(source.plan.verdict) == Kind::Unchanged ? source.plan.nSourceLength
+                                                                       : source.plan.nLength;
+    question.nNewTime = source.info.st_mtime;
+    const Answer answer = m_bReplaceAll ? Answer::YesToAll : m_ask(question);
     m_bReplaceAll = answer == Answer::YesToAll;
     if (answer == Answer::Skip || answer == Answer::No)
     {
@@ -353,7 +361,7 @@ FileOutcome RepairJob::Copy(const Source& source, FileOutcome outcome, bool bRep
     {
         // Another run made a file of that name since the job looked: it is
         // asked about now, as one found then would have been.
-        if (const std::optional<FileOutcome> kept = AskToReplace(outcome))
+        if (const std::optional<FileOutcome> kept = AskToReplace(source, outcome))
             return *kept;
         bReplace = true;
         bNamed = copy.Publish(source.target, bReplace, ec);

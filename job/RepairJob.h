@@ -31,8 +31,19 @@ public:
         Skip,     // keep it and go on with the next file
         No,       // keep it and stop the batch
     };
-    // name: the file's path under the destination.
-    using AskToOverwrite = std::function<Answer(const std::string& name)>;
+    // What the question puts before the user: the file's path under the
+    // destination, and the size and modification time (seconds since 1970)
+    // of the file standing there against those of the copy that would
+    // replace it.
+    struct Question
+    {
+        std::string name;
+        uint64_t nExistingSize = 0;
+        int64_t nExistingTime = 0;
+        uint64_t nNewSize = 0;
+        int64_t nNewTime = 0;
+    };
+    using AskToOverwrite = std::function<Answer(const Question& question)>;
     // Receives the internal log lines: what was replaced, what the system said.
     using Log = std::function<void(const std::string& line)>;
 
@@ -106,7 +117,8 @@ private:
     korva::FileOutcome Copy(const Source& source, korva::FileOutcome outcome, bool bReplace);
     // Asks whether the file of outcome's name in the destination goes; the
     // outcome of keeping it, or nothing when it goes.
-    std::optional<korva::FileOutcome> AskToReplace(korva::FileOutcome outcome);
+    std::optional<korva::FileOutcome> AskToReplace(const Source& source,
+                                                   korva::FileOutcome outcome);
     korva::FileOutcome Fail(korva::FileOutcome outcome, const std::string& detail,
                             bool bStopsBatch);
 

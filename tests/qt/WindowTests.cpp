@@ -10,7 +10,9 @@
 
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -264,6 +266,8 @@ private slots:
             writeFile(in(source, names[i]), i == 2 ? bwf(48000, 16, tone(2000)) : take(i + 1));
         for (const int i : {1, 2})
             writeFile(in(destination, names[i]), ascii("an older take"));
+        const QString olderTime =
+            QFileInfo(text(in(destination, names[1]))).lastModified().toString("yyyy-MM-dd HH:mm");
 
         ScriptedDialogs dialogs;
         MainWindow window(dialogs);
@@ -324,9 +328,21 @@ private slots:
         child<QPushButton>(window, "goButton")->click();
         QTRY_VERIFY_WITH_TIMEOUT(!window.controller().isPatching(), 30000);
         QTEST(asked, "asked");
-        QCOMPARE(dialogs.alertsShown.first(), "File Exists | The file: take2.wav already exists! "
-                                              "Overwrite file? (plain) | Yes (Return) Yes to All "
-                                              "Skip No (Escape)");
+        // The question keeps its words, says what it would replace with what,
+        // and what each answer does.
+        const auto sizeAndDate = [](const std::filesystem::path& file)
+        {
+            const QFileInfo info(text(file));
+            return QLocale(QLocale::English).toString(info.size()) + " bytes, modified " +
+                   info.lastModified().toString("yyyy-MM-dd HH:mm");
+        };
+        QCOMPARE(dialogs.alertsShown.first(),
+                 "File Exists | The file: take2.wav already exists! Overwrite file?\n\nIn the "
+                 "destination: 13 bytes, modified " +
+                     olderTime + "\nThe new copy: " + sizeAndDate(in(source, names[1])) +
+                     "\n\nYes replaces it. Yes to All replaces it and every later one without "
+                     "asking. Skip keeps it and goes on with the next file. No keeps it and stops "
+                     "the batch. (plain) | Yes (Return) Yes to All Skip No (Escape)");
         // Outcomes fill the Result column as they come: take4's before the batch.
         QCOMPARE(duringFirst,
                  (QStringList{"Cancel"} + rowsWith({results[0], "", "", results[3], ""}) +
