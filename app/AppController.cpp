@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <optional>
 
@@ -112,17 +114,24 @@ const char* const kResolutionKey = "Resolution";
 const char* const kChannelsKey = "Channels";
 const char* const kDestinationKey = "Destination";
 
-std::string joinPath(const std::string& folder, const std::string& name)
+// "1,234,567 bytes, modified 2024-06-11 14:02" (local time).
+std::string sizeAndDate(uint64_t nSize, int64_t nTime)
 {
-    return (fs::path(folder) / name).string();
+    std::string digits = std::to_string(nSize);
+    for (auto i = static_cast<std::ptrdiff_t>(digits.size()) - 3; i > 0; i -= 3)
+        digits.insert(static_cast<std::size_t>(i), ",");
+    const std::time_t time = static_cast<std::time_t>(nTime);
+    std::tm local = {};
+    char date[32] = "";
+    if (localtime_r(&time, &local))
+        std::strftime(date, sizeof date, "%Y-%m-%d %H:%M", &local);
+    return digits + (nSize == 1 ? " byte" : " bytes") + ", modified " + date;
 }
 
-bool hasWavExtension(const std::string& path)
+std::string HomeFolder()
 {
-    std::string extension = fs::path(path).extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension == ".wav";
+    const char* home = std::getenv("HOME");
+    return home ? home : "";
 }
 
 std::string count(std::size_t n, const char* pszOne, const char* pszMany)
@@ -135,8 +144,6 @@ AppController::AppController(korva::PlatformServices& platform)
     : m_choice(firstChoice()), szProgress("Please set the path to save the repaired files.\n"),
       m_platform(platform)
 {
-    fileArray.reserve(12);
-    pathArray.reserve(12);
     readSettings();
 }
 
@@ -214,25 +221,27 @@ void AppController::GetFilesForFixin()
     options.bCanChooseFiles = true;
     options.bCanChooseDirectories = false;
     options.bAllowsMultipleSelection = true;
+    options.title = "Choose the damaged WAV files";
+    listSources(options);
+}
+
+void AppController::GetFolderForFixin()
+{
+    korva::OpenPanelOptions options;
+    options.bCanChooseFiles = false;
+    options.bCanChooseDirectories = true;
+    options.title = "Choose a card, or a folder of takes";
+    listSources(options);
+}
+
+void AppController::listSources(const korva::OpenPanelOptions& options)
+{
     const auto paths = m_platform.runOpenPanel(options);
     if (paths)
     {
         if (!paths->empty())
-        {
-            fileArray.clear();
-            pathArray.clear();
-            m_bSourceSet = false;
-        }
-        for (const std::string& path : *paths)
-        {
-            if (!hasWavExtension(path))
-                continue;
-            const fs::path full(path);
-            szSourcePath = full.parent_path().string();
-            fileArray.push_back(full.filename().string());
-            pathArray.push_back(szSourcePath);
-            m_bSourceSet = true;
-        }
+            m_list = TakeList::Of(std::vector<fs::path>(paths->begin(), paths->end()),
+                                  TakeList::Named::WavOnly);
         previewFormats();
     }
     applyStartRule(m_bDestinationSet);
@@ -245,6 +254,13 @@ void AppController::SetPath()
     options.bCanChooseDirectories = true;
     options.bAllowsMultipleSelection = false;
     options.bCanCreateDirectories = true;
+    options.title = "Choose the destination folder";
+    // The last destination while it can take copies, never a source folder.
+    std::error_code ec;
+    options.startFolder = m_bDestinationSet && fs::is_directory(szDestPath, ec) &&
+                                  m_list.DestinationRefusal(szDestPath).empty()
+                              ? szDestPath
+                              : HomeFolder();
     const auto paths = m_platform.runOpenPanel(options);
     if (paths && !paths->empty())
     {
@@ -255,12 +271,12 @@ void AppController::SetPath()
     }
     // A destination chooser cancelled before any destination was chosen must
     // not enable a batch into an empty destination path.
-    applyStartRule(m_bSourceSet && m_bDestinationSet);
+    applyStartRule(!m_list.takes.empty() && m_bDestinationSet);
 }
 
 void AppController::applyStartRule(bool bSideSet)
 {
-    ChangeGoState->setEnabled(bSideSet && szDestPath != szSourcePath);
+    ChangeGoState->setEnabled(bSideSet && m_list.DestinationRefusal(szDestPath).empty());
     reportStatus();
 }
 
@@ -272,21 +288,21 @@ std::string AppController::statusText() const
         if (m_bCancel)
             return "Stopping after the current file…";
         return nRow < 0 ? "Starting…"
-                        : "Repairing " + fileArray[static_cast<std::size_t>(nRow)] + " (" +
-                              std::to_string(nRow + 1) + " of " + std::to_string(fileArray.size()) +
-                              ")…";
+                        : "Repairing " + takeAt(nRow).relative.string() + " (" +
+                              std::to_string(nRow + 1) + " of " +
+                              std::to_string(m_list.takes.size()) + ")…";
     }
-    if (!m_bSourceSet && !m_bDestinationSet)
+    const bool bSourceSet = !m_list.takes.empty();
+    if (!bSourceSet && !m_bDestinationSet)
         return "Choose the damaged WAV files, then the folder for the repaired copies.";
-    if (!m_bSourceSet)
+    if (!bSourceSet)
         return "Choose the damaged WAV files to repair.";
     if (!m_bDestinationSet)
         return "Choose the folder for the repaired copies.";
-    if (szDestPath == szSourcePath)
-        return "Start is off: the destination is the folder the files come from. Choose another "
-               "folder.";
-    return "Ready: " + count(fileArray.size(), "file", "files") + " to repair into " + szDestPath +
-           ".";
+    if (const std::string refusal = m_list.DestinationRefusal(szDestPath); !refusal.empty())
+        return "Start is off: " + refusal + ". Choose another folder.";
+    return "Ready: " + count(m_list.takes.size(), "file", "files") + " to repair into " +
+           szDestPath + ".";
 }
 
 void AppController::reportStatus()
@@ -306,9 +322,8 @@ void AppController::previewFormats()
 {
     readPopUps();
     formatArray.clear();
-    for (std::size_t i = 0; i < fileArray.size(); ++i)
-        formatArray.push_back(
-            formatCell(RepairJob::PreviewOf(joinPath(pathArray[i], fileArray[i]), m_choice)));
+    for (const TakeList::Take& take : m_list.takes)
+        formatArray.push_back(formatCell(RepairJob::PreviewOf(take.source, m_choice)));
     tableview1->reloadData();
 }
 
@@ -324,7 +339,7 @@ void AppController::showSourceText()
 
 int AppController::numberOfRowsInTableView(const korva::TableView&) const
 {
-    return static_cast<int>(fileArray.size());
+    return static_cast<int>(m_list.takes.size());
 }
 
 std::string AppController::objectValueForTableColumn(const korva::TableView&,
@@ -332,12 +347,12 @@ std::string AppController::objectValueForTableColumn(const korva::TableView&,
                                                      int row) const
 {
     const auto index = static_cast<std::size_t>(row);
-    if (index >= fileArray.size())
+    if (index >= m_list.takes.size())
         return "";
     if (columnIdentifier == "FileName")
-        return fileArray[index];
+        return m_list.takes[index].relative.string();
     if (columnIdentifier == "FilePath")
-        return pathArray[index];
+        return m_list.takes[index].source.parent_path().string();
     if (columnIdentifier == "Format" && index < formatArray.size())
         return formatArray[index];
     return "";
@@ -347,7 +362,7 @@ void AppController::setBatchControlsEnabled(bool bEnabled)
 {
     for (korva::Control* control : std::initializer_list<korva::Control*>{
              ChangeGoState, ChangeBrowseState, ChangeQuitMenuItemState, ChangeSelButtonState,
-             ChangeSRState, ChangeResState, channels})
+             ChangeSelFolderState, ChangeSRState, ChangeResState, channels})
         control->setEnabled(bEnabled);
 }
 
@@ -358,7 +373,7 @@ void AppController::DoPatch()
     m_bCancel = false;
     setBatchControlsEnabled(false);
     QuitButton->setTitle("Cancel");
-    if (fileArray.empty())
+    if (m_list.takes.empty())
     {
         m_bPatching = false;
         szProgress = "\nArray empty - nothing to process - no files found.\n";
@@ -382,15 +397,15 @@ void AppController::DoPatch()
 void AppController::reportUnreadableSources()
 {
     m_unreadableRows.clear();
-    for (std::size_t i = 0; i < fileArray.size(); ++i)
+    for (std::size_t i = 0; i < m_list.takes.size(); ++i)
     {
-        const std::string source = joinPath(pathArray[i], fileArray[i]);
-        const std::optional<std::string> why = RepairJob::WhyUnreadable(source);
+        const TakeList::Take& take = m_list.takes[i];
+        const std::optional<std::string> why = RepairJob::WhyUnreadable(take.source);
         if (!why)
             continue;
         FileOutcome outcome;
-        outcome.sourcePath = source;
-        outcome.destinationPath = joinPath(szDestPath, fileArray[i]);
+        outcome.sourcePath = take.source.string();
+        outcome.destinationPath = (fs::path(szDestPath) / take.relative).string();
         outcome.kind = Kind::Failed;
         outcome.detail = *why;
         m_unreadableRows.insert(static_cast<int>(i));
@@ -405,7 +420,7 @@ void AppController::threadedFunction()
 
 void AppController::startpatching()
 {
-    const int n = static_cast<int>(fileArray.size());
+    const int n = static_cast<int>(m_list.takes.size());
     const double step = 100.0 / n;
     // What an interrupted run left in the destination goes before anything
     // new is written there.
@@ -416,7 +431,7 @@ void AppController::startpatching()
                        szDestPath);
     m_job = std::make_unique<RepairJob>(
         szDestPath, FormatChoice{},
-        [this](const std::string& name) { return askToOverwrite(name); },
+        [this](const RepairJob::Question& question) { return askToOverwrite(question); },
         [this](const std::string& line) { m_platform.log(line); });
     int i = 0;
     for (; i < n; ++i)
@@ -447,9 +462,8 @@ void AppController::startpatching()
         if (!m_unreadableRows.count(i))
         {
             FileOutcome outcome;
-            outcome.sourcePath = joinPath(pathArray[static_cast<std::size_t>(i)],
-                                          fileArray[static_cast<std::size_t>(i)]);
-            outcome.destinationPath = joinPath(szDestPath, fileArray[static_cast<std::size_t>(i)]);
+            outcome.sourcePath = takeAt(i).source.string();
+            outcome.destinationPath = (fs::path(szDestPath) / takeAt(i).relative).string();
             outcome.detail = "the batch stopped before it";
             reportOutcome(i, outcome);
         }
@@ -475,11 +489,9 @@ void AppController::finishBatch()
     m_bPatching = false;
     m_bCancel = false;
     m_nCurrentRow = -1;
-    fileArray.clear();
-    pathArray.clear();
+    m_list = {};
     formatArray.clear();
     tableview1->reloadData();
-    m_bSourceSet = false;
     setBatchControlsEnabled(true);
     ChangeGoState->setEnabled(false);
     QuitButton->setTitle("Quit");
@@ -511,15 +523,19 @@ void AppController::OnCancel()
 
 bool AppController::patchFile(int row)
 {
-    const auto index = static_cast<std::size_t>(row);
-    const std::string& name = fileArray[index];
+    const TakeList::Take& take = takeAt(row);
     m_platform.log("---- PATCHFILE Function ----");
-    const std::string source = joinPath(pathArray[index], name);
-    m_platform.log("Copy file = " + source);
-    m_platform.log("Copying " + source + " to " + joinPath(szDestPath, name));
+    m_platform.log("Copy file = " + take.source.string());
+    m_platform.log("Copying " + take.source.string() + " to " +
+                   (fs::path(szDestPath) / take.relative).string());
     m_job->SetChoice(m_choice);
-    reportOutcome(row, m_job->Run(source));
+    reportOutcome(row, m_job->Run(take.source, take.relative));
     return !m_job->StopsBatch();
+}
+
+const TakeList::Take& AppController::takeAt(int row) const
+{
+    return m_list.takes[static_cast<std::size_t>(row)];
 }
 
 void AppController::reportOutcome(int row, const FileOutcome& outcome)
@@ -528,10 +544,15 @@ void AppController::reportOutcome(int row, const FileOutcome& outcome)
     m_platform.reportFileOutcome(row, outcome);
 }
 
-RepairJob::Answer AppController::askToOverwrite(const std::string& name)
+RepairJob::Answer AppController::askToOverwrite(const RepairJob::Question& question)
 {
     using Answer = RepairJob::Answer;
-    const std::string message = "The file: " + name + " already exists! Overwrite file?";
+    const std::string message =
+        "The file: " + question.name + " already exists! Overwrite file?\n\nIn the destination: " +
+        sizeAndDate(question.nExistingSize, question.nExistingTime) +
+        "\nThe new copy: " + sizeAndDate(question.nNewSize, question.nNewTime) +
+        "\n\nYes replaces it. Yes to All replaces it and every later one without asking. Skip "
+        "keeps it and goes on with the next file. No keeps it and stops the batch.";
     m_platform.beep();
     constexpr Answer kAnswers[] = {Answer::Yes, Answer::YesToAll, Answer::Skip, Answer::No};
     const int nButton =

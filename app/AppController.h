@@ -2,6 +2,7 @@
 
 #include "PlatformServices.h"
 #include "RepairJob.h"
+#include "TakeList.h"
 
 #include <atomic>
 #include <cstdint>
@@ -56,14 +57,19 @@ public:
     bool validateMenuItem(const korva::MenuItem& item) const;
 
     // --- Choosing ---------------------------------------------------------
-    // The file chooser: a confirmed selection replaces the list with its
-    // ".wav" files (any letter case), in the panel's order; then the start
-    // control is enabled exactly when a destination is set and differs from
-    // the folder of the last listed file.
+    // The file chooser (files and folders): a confirmed selection replaces the
+    // list with its ".wav" files (any letter case), in the panel's order, and
+    // the takes in its folders (walked as TakeList says); then the start
+    // control is enabled exactly when a destination is set that no take comes
+    // from and no folder chosen holds.
     void GetFilesForFixin();
-    // The destination chooser (one folder), remembered for the next start:
-    // then the start control is enabled exactly when files are listed, a
-    // destination is set, and the two folders differ as strings.
+    // The folder chooser: one folder, a card or part of one, listed as the
+    // file chooser lists a folder among its files.
+    void GetFolderForFixin();
+    // The destination chooser (one folder), opened at the last destination
+    // while it is there and no take comes from it, else at the home folder;
+    // remembered for the next start:
+    // then the start control follows the file chooser's rule.
     void SetPath();
     void showDestPathText();
     void showSourceText();
@@ -71,13 +77,13 @@ public:
     // while a batch runs.
     void popUpChanged();
 
-    // The file table: "FileName", "FilePath" and "Format" columns, "" for any
-    // other. The format is the one the repair will write, as the file stood
-    // when it was listed or a pop-up last changed: "48000 Hz, 24 bit, stereo
-    // (rate from iXML; depth from the audio; channels from the audio)", "has
-    // its own format chunk", "no bext chunk: left as it is", or why the file
-    // will fail ("cannot tell the sample rate: …; choose the sample rate in the
-    // Sample rate pop-up"); any warning follows (" — warning: …").
+    // The file table: "FileName" (the take's path under the destination,
+    // its name for the files of one folder), "FilePath" (the folder it comes
+    // from) and "Format" columns, "" for any other. The format is the one the repair will write, as
+    // the file stood when it was listed or a pop-up last changed: "48000 Hz, 24 bit, stereo (rate
+    // from iXML; depth from the audio; channels from the audio)", "has its own format chunk", "no
+    // bext chunk: left as it is", or why the file will fail ("cannot tell the sample rate: …;
+    // choose the sample rate in the Sample rate pop-up"); any warning follows (" — warning: …").
     int numberOfRowsInTableView(const korva::TableView& table) const override;
     std::string objectValueForTableColumn(const korva::TableView& table,
                                           std::string_view columnIdentifier,
@@ -129,6 +135,7 @@ public:
     korva::Control* ChangeQuitState = nullptr;          // reserved
     korva::Control* ChangeBrowseState = nullptr;        // opens the destination chooser
     korva::Control* ChangeSelButtonState = nullptr;     // opens the file chooser
+    korva::Control* ChangeSelFolderState = nullptr;     // opens the folder chooser
     korva::Control* ChangeSRState = nullptr;            // the sample-rate selection
     korva::Control* ChangeResState = nullptr;           // the resolution selection
     korva::MenuItem* ChangeQuitMenuItemState = nullptr; // the application menu's Quit
@@ -141,6 +148,7 @@ public:
     korva::Button* QuitButton = nullptr;    // "Quit", or "Cancel" during a batch
 
 private:
+    void listSources(const korva::OpenPanelOptions& options);
     void applyStartRule(bool bSideSet);
     void setBatchControlsEnabled(bool bEnabled);
     void finishBatch();
@@ -149,12 +157,12 @@ private:
     void applyIndexes();
     void previewFormats();
     void reportUnreadableSources();
+    const TakeList::Take& takeAt(int row) const;
     void reportOutcome(int row, const korva::FileOutcome& outcome);
     void reportStatus();
-    RepairJob::Answer askToOverwrite(const std::string& name);
+    RepairJob::Answer askToOverwrite(const RepairJob::Question& question);
 
     bool m_bDestinationSet = false;
-    bool m_bSourceSet = false;
     // Read by the interface thread while the worker clears them.
     std::atomic<bool> m_bPatching = false;
     std::atomic<bool> m_bCancel = false;
@@ -167,10 +175,8 @@ private:
     FormatChoice m_choice;
     std::string szPath; // reserved: shown by showSourceText, never filled
     std::string szDestPath;
-    std::string szSourcePath;
     std::string szProgress;
-    std::vector<std::string> fileArray;
-    std::vector<std::string> pathArray;
+    TakeList m_list; // the rows: each take, and its place under the destination
     std::vector<std::string> formatArray; // the Format column, row by row
 
     // The batch that runs: its job, the rows left out before it started, and

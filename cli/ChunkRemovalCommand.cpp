@@ -92,14 +92,20 @@ ChunkRemovalCommand::ChunkRemovalCommand(CLI::App& app)
     m_destination.addOptions(*m_command, "Folder for the copies, not one they come from");
     m_existing.emplace(*m_command);
     m_command->add_flag("--json", m_bJson, "One JSON object per file instead of a line");
-    m_command->add_option("FILE", m_files, "RIFF files to copy without the chunk; only read")
+    m_command
+        ->add_option("FILE", m_files,
+                     "RIFF files to copy without the chunk, or folders: a card's takes, "
+                     "found by their content through every subfolder; only read")
         ->required();
 }
 
 int ChunkRemovalCommand::run()
 {
-    const std::vector<fs::path> sources(m_files.begin(), m_files.end());
-    if (const std::string refusal = file_commands::FolderRefusal(m_destination, sources);
+    const TakeList list =
+        TakeList::Of(std::vector<fs::path>(m_files.begin(), m_files.end()), TakeList::Named::Any);
+    if (list.takes.empty())
+        return file_commands::UsageError("no WAVE file among the files and folders");
+    if (const std::string refusal = file_commands::FolderRefusal(m_destination, list);
         !refusal.empty())
         return file_commands::UsageError(refusal);
     file_commands::RemoveLeftovers(m_destination.folder);
@@ -108,14 +114,14 @@ int ChunkRemovalCommand::run()
     const StopSignal stop;
     const OverwritePrompt prompt(stop.wakeFd());
     int nStatus = 0;
-    for (const fs::path& source : sources)
+    for (const auto& [source, relative] : list.takes)
     {
         korva::FileOutcome outcome =
             m_bStopped || stop.requested()
                 ? Outcome(Kind::NotProcessed, "the batch stopped before it")
-                : remove(source, prompt);
+                : remove(source, relative, prompt);
         outcome.sourcePath = source.string();
-        outcome.destinationPath = (m_destination.folder / source.filename()).string();
+        outcome.destinationPath = (fs::path(m_destination.folder) / relative).string();
         file_commands::Print(outcome, m_bJson);
         nStatus = std::max(nStatus, file_commands::StatusOf(outcome.kind));
     }
@@ -123,7 +129,7 @@ int ChunkRemovalCommand::run()
 }
 
 // The checks first, on the source: a file the library would refuse is not copied.
-korva::FileOutcome ChunkRemovalCommand::remove(const fs::path& source,
+korva::FileOutcome ChunkRemovalCommand::remove(const fs::path& source, const fs::path& relative,
                                                const OverwritePrompt& prompt)
 {
     if (const auto why = RepairJob::WhyUnreadable(source))
@@ -133,19 +139,22 @@ korva::FileOutcome ChunkRemovalCommand::remove(const fs::path& source,
         deletion != Deletion::Deleted)
         return Outcome(Kind::Failed, Refusal(deletion, source, m_id, file.GetSystemError()));
 
-    const fs::path target = m_destination.folder / source.filename();
+    const fs::path target = fs::path(m_destination.folder) / relative;
     std::error_code ec;
     if (fs::is_directory(target, ec))
         return Outcome(Kind::Failed, "a folder of that name stands in " + m_destination.folder);
     const bool bExists = fs::symlink_status(target, ec).type() != fs::file_type::not_found;
     if (bExists)
     {
-        const RepairJob::Answer answer = m_existing->answer(source.filename(), prompt);
+        const RepairJob::Answer answer = m_existing->answer(relative, prompt);
         m_bStopped = answer == RepairJob::Answer::No;
         if (answer == RepairJob::Answer::Skip || m_bStopped)
             return Outcome(m_bStopped ? Kind::NotProcessed : Kind::Skipped,
                            "the file already there was kept");
     }
+    if (fs::create_directories(target.parent_path(), ec); ec)
+        return Outcome(Kind::Failed, "its folder could not be made in " + m_destination.folder + ": " +
+                                         korva::SystemErrorWords(ec.value()));
     return copyWithout(source, target, bExists);
 }
 

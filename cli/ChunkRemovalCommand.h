@@ -37,7 +37,8 @@ public:
 
 private:
     // Each gives the outcome's kind and detail; run() adds the paths.
-    korva::FileOutcome remove(const std::filesystem::path& source, const OverwritePrompt& prompt);
+    korva::FileOutcome remove(const std::filesystem::path& source,
+                              const std::filesystem::path& relative, const OverwritePrompt& prompt);
     korva::FileOutcome copyWithout(const std::filesystem::path& source,
                                    const std::filesystem::path& target, bool bReplace);
 

@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
-#include <set>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -106,7 +105,7 @@ void Destination::addOptions(CLI::App& command, const std::string& help)
                      "Create DIR, and the folders above it, when it does not exist");
 }
 
-std::string FolderRefusal(const Destination& destination, const std::vector<fs::path>& sources)
+std::string FolderRefusal(const Destination& destination, const TakeList& takes)
 {
     const fs::path folder = destination.folder;
     std::error_code ec;
@@ -121,14 +120,14 @@ std::string FolderRefusal(const Destination& destination, const std::vector<fs::
     }
     if (!fs::is_directory(folder, ec))
         return "the destination is not a folder: " + folder.string();
-    std::set<fs::path> folders; // each once: most files share one
-    for (const fs::path& source : sources)
-        folders.insert(source.parent_path().empty() ? "." : source.parent_path());
-    const bool bSourceFolder = std::any_of(folders.begin(), folders.end(),
-                                           [&](const fs::path& sourceFolder)
-                                           { return fs::equivalent(sourceFolder, folder, ec); });
-    return bSourceFolder ? "the destination is a folder the files come from: " + folder.string()
-                         : "";
+    return takes.DestinationRefusal(folder);
+}
+
+std::size_t PassedOverInFolders(const TakeList& takes)
+{
+    return static_cast<std::size_t>(std::count_if(takes.passedOver.begin(), takes.passedOver.end(),
+                                                  [](const TakeList::PassedOver& file)
+                                                  { return !file.bNamed; }));
 }
 
 void RemoveLeftovers(const fs::path& folder)

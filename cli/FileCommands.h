@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FileOutcome.h"
+#include "TakeList.h"
 
 #include <CLI/CLI.hpp>
 
@@ -28,12 +29,14 @@ struct Destination
     void addOptions(CLI::App& command, const std::string& help);
 };
 
-// Why copies of sources cannot go into the destination, as a usage error: it
+// Why copies of the takes cannot go into the destination, as a usage error: it
 // does not exist (and was not to be made, or could not be), it is no folder,
-// or it is a folder a source comes from (by the folders themselves, so that
-// "." and a link to one count too). "" when they can.
-std::string FolderRefusal(const Destination& destination,
-                          const std::vector<std::filesystem::path>& sources);
+// a folder a take comes from (by the folders themselves, so that "." and a
+// link to one count too), or one inside a folder given. "" when they can.
+std::string FolderRefusal(const Destination& destination, const TakeList& takes);
+
+// How many files the walk of the folders given passed over.
+std::size_t PassedOverInFolders(const TakeList& takes);
 
 // Removes the temporary files that runs no longer going left in folder (a
 // second Ctrl-C, a crash), and says so on standard error.

@@ -1,6 +1,8 @@
 #include "FileReportCommand.h"
 
 #include "FileCommands.h"
+#include "TakeList.h"
+
 #include "FileOutcome.h"
 #include "WavReport.h"
 
@@ -43,14 +45,21 @@ FileReportCommand::FileReportCommand(CLI::App& app)
     m_command = app.add_subcommand("inspect", "Show the chunks and properties of each file and "
                                               "whether it can be repaired");
     m_command->add_flag("--json", m_bJson, "One JSON object per file, one per line");
-    m_command->add_option("FILE", m_files, "Files to inspect")->required();
+    m_command
+        ->add_option("FILE", m_files,
+                     "Files to inspect, or folders: a card's takes, found by their content "
+                     "through every subfolder")
+        ->required();
 }
 
 int FileReportCommand::run() const
 {
     int nStatus = 0;
-    for (const std::string& path : m_files)
+    const TakeList list = TakeList::Of(
+        std::vector<std::filesystem::path>(m_files.begin(), m_files.end()), TakeList::Named::Any);
+    for (const TakeList::Take& take : list.takes)
     {
+        const std::string path = take.source.string();
         const WavReport report = WavReport::Of(path);
         if (!report.error.empty())
         {

@@ -74,14 +74,6 @@ CLI::Validator rateOrAuto()
         "", "");
 }
 
-bool hasWavExtension(const fs::path& path)
-{
-    std::string extension = path.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension == ".wav";
-}
-
 } // namespace
 
 RepairCommand::RepairCommand(CLI::App& app)
@@ -115,21 +107,24 @@ RepairCommand::RepairCommand(CLI::App& app)
                                       "Print only the files that failed, and no summary");
     m_command->add_flag("--verbose", m_bVerbose, "Also print what the job does, on standard error")
         ->excludes(quiet);
-    m_command->add_option("FILE", m_files, "Files to repair; only .wav files are listed")
+    m_command
+        ->add_option("FILE", m_files,
+                     "Files to repair (only .wav files are listed), or folders: a card's "
+                     "takes, found by their content through every subfolder")
         ->required();
 }
 
-std::vector<fs::path> RepairCommand::listedSources() const
+TakeList RepairCommand::listedTakes() const
 {
-    std::vector<fs::path> sources;
-    for (const std::string& argument : m_files)
-    {
-        if (hasWavExtension(argument))
-            sources.emplace_back(argument);
-        else
-            std::cerr << "korva-cli: skipped, not a .wav file: " << argument << '\n';
-    }
-    return sources;
+    TakeList list = TakeList::Of(std::vector<fs::path>(m_files.begin(), m_files.end()),
+                                 TakeList::Named::WavOnly);
+    for (const TakeList::PassedOver& file : list.passedOver)
+        if (file.bNamed)
+            std::cerr << "korva-cli: skipped, " << file.why << ": " << file.path.string() << '\n';
+        else if (m_bVerbose)
+            std::cerr << "korva-cli: passed over, " << file.why << ": " << file.path.string()
+                      << '\n';
+    return list;
 }
 
 void RepairCommand::print(const FileOutcome& outcome) const
@@ -187,10 +182,12 @@ std::optional<FormatChoice> RepairCommand::formatChoice() const
 
 int RepairCommand::run()
 {
-    const std::vector<fs::path> sources = listedSources();
-    if (sources.empty())
-        return file_commands::UsageError("no .wav file among the files");
-    if (const std::string refusal = file_commands::FolderRefusal(m_destination, sources);
+    const TakeList list = listedTakes();
+    if (list.takes.empty())
+        return file_commands::UsageError(list.folders.empty()
+                                             ? "no .wav file among the files"
+                                             : "no WAVE file among the files and folders");
+    if (const std::string refusal = file_commands::FolderRefusal(m_destination, list);
         !refusal.empty())
         return file_commands::UsageError(refusal);
     file_commands::RemoveLeftovers(m_destination.folder);
@@ -205,7 +202,8 @@ int RepairCommand::run()
     const OverwritePrompt prompt(stop.wakeFd());
     RepairJob job(
         m_destination.folder, *choice,
-        [&](const std::string& name) { return m_existing->answer(name, prompt); },
+        [&](const RepairJob::Question& question)
+        { return m_existing->answer(question.name, prompt); },
         [this](const std::string& line)
         {
             if (m_bVerbose)
@@ -215,18 +213,18 @@ int RepairCommand::run()
     std::map<Kind, int> counts;
     int nStatus = 0;
     bool bStopped = false;
-    for (const fs::path& source : sources)
+    for (const TakeList::Take& take : list.takes)
     {
         FileOutcome outcome;
         if (bStopped || stop.requested())
         {
-            outcome.sourcePath = source.string();
-            outcome.destinationPath = (fs::path(m_destination.folder) / source.filename()).string();
+            outcome.sourcePath = take.source.string();
+            outcome.destinationPath = (fs::path(m_destination.folder) / take.relative).string();
             outcome.detail = "the batch stopped before it";
         }
         else
         {
-            outcome = job.Run(source);
+            outcome = job.Run(take.source, take.relative);
             bStopped = job.StopsBatch();
         }
         ++counts[outcome.kind];
@@ -246,6 +244,9 @@ int RepairCommand::run()
         for (const auto& [kind, n] : counts)
             summary +=
                 (summary.empty() ? "" : ", ") + std::to_string(n) + " " + korva::KindWord(kind);
+        if (const std::size_t nFound = file_commands::PassedOverInFolders(list))
+            summary += ", " + std::to_string(nFound) + " passed over (not takes: --verbose " +
+                       "lists them)";
         std::cerr << "korva-cli: " << summary << '\n';
     }
     return stop.requested() ? stop.exitStatus() : nStatus;

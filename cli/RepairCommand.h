@@ -4,6 +4,7 @@
 #include "FileCommands.h"
 #include "FileOutcome.h"
 #include "FormatChoice.h"
+#include "TakeList.h"
 
 #include <CLI/CLI.hpp>
 
@@ -12,9 +13,10 @@
 #include <string>
 #include <vector>
 
-// korva-cli repair: copies each listed .wav file into the destination folder
-// and repairs the copy, one after the other, with the same RepairJob as the
-// window.
+// korva-cli repair: copies each listed .wav file, and each take in the folders
+// listed, into the destination folder (a take found in a folder at its path
+// under the folder given) and repairs the copy, one after the other, with the
+// same RepairJob as the window.
 //
 // Standard output: one line per listed file, tab-separated: what became of it
 // ("repaired", "sizes repaired", "unchanged", "failed", "skipped", "not
@@ -37,7 +39,7 @@ public:
     int run();
 
 private:
-    std::vector<std::filesystem::path> listedSources() const;
+    TakeList listedTakes() const;
     std::optional<FormatChoice> formatChoice() const;
     void print(const korva::FileOutcome& outcome) const;
 

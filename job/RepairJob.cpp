@@ -230,13 +230,13 @@ std::optional<std::string> RepairJob::WhyUnreadable(const fs::path& source)
     return bThere ? "it cannot be read: " + SystemErrorWords(EACCES) : SystemErrorWords(ENOENT);
 }
 
-FileOutcome RepairJob::Run(const fs::path& sourcePath)
+FileOutcome RepairJob::Run(const fs::path& sourcePath, const fs::path& relative)
 {
     m_bStopsBatch = false;
     FileOutcome outcome;
     outcome.sourcePath = sourcePath.string();
     Source source;
-    source.target = m_destination / sourcePath.filename();
+    source.target = m_destination / relative;
     outcome.destinationPath = source.target.string();
 
     // The file classes' limit, for whatever opens the repaired copy by its path.
@@ -263,19 +263,41 @@ FileOutcome RepairJob::Run(const fs::path& sourcePath)
             return Fail(outcome, "it is the source file itself: choose another destination", true);
         if (S_ISDIR(there.st_mode))
             return Fail(outcome, "a folder of that name stands in the destination", true);
-        if (const std::optional<FileOutcome> kept = AskToReplace(outcome))
+        if (m_published.count({there.st_dev, there.st_ino}))
+            return Fail(outcome,
+                        "another file of this batch was copied to that name (the destination "
+                        "does not tell upper from lower case): copy this one on its own",
+                        false);
+        if (const std::optional<FileOutcome> kept = AskToReplace(source, outcome))
             return *kept;
     }
+    std::error_code ec;
+    fs::create_directories(source.target.parent_path(), ec);
+    if (ec)
+        return Fail(outcome,
+                    "its folder could not be made in the destination: " +
+                        SystemErrorWords(ec.value()),
+                    true);
     if (m_beforeCopy)
         m_beforeCopy(source.plan);
     return Copy(source, outcome, bExists);
 }
 
-std::optional<FileOutcome> RepairJob::AskToReplace(FileOutcome outcome)
+std::optional<FileOutcome> RepairJob::AskToReplace(const Source& source, FileOutcome outcome)
 {
-    const Answer answer = m_bReplaceAll
-                              ? Answer::YesToAll
-                              : m_ask(fs::path(outcome.destinationPath).filename().string());
+    Question question;
+    question.name = source.target.lexically_relative(m_destination).string();
+    struct stat there;
+    if (stat(source.target.c_str(), &there) == 0)
+    {
+        question.nExistingSize = static_cast<uint64_t>(there.st_size);
+        question.nExistingTime = there.st_mtime;
+    }
+    // The copy keeps the source's times; a repair may make it longer.
+    question.nNewSize = KindOf(source.plan.verdict) == Kind::Unchanged ? source.plan.nSourceLength
+                                                                       : source.plan.nLength;
+    question.nNewTime = source.info.st_mtime;
+    const Answer answer = m_bReplaceAll ? Answer::YesToAll : m_ask(question);
     m_bReplaceAll = answer == Answer::YesToAll;
     if (answer == Answer::Skip || answer == Answer::No)
     {
@@ -339,7 +361,7 @@ FileOutcome RepairJob::Copy(const Source& source, FileOutcome outcome, bool bRep
     {
         // Another run made a file of that name since the job looked: it is
         // asked about now, as one found then would have been.
-        if (const std::optional<FileOutcome> kept = AskToReplace(outcome))
+        if (const std::optional<FileOutcome> kept = AskToReplace(source, outcome))
             return *kept;
         bReplace = true;
         bNamed = copy.Publish(source.target, bReplace, ec);
@@ -349,6 +371,9 @@ FileOutcome RepairJob::Copy(const Source& source, FileOutcome outcome, bool bRep
                     "the copy could not take its name: " + SystemErrorWords(ec.value()) +
                         (bReplace ? "; the file already there was kept" : ""),
                     true);
+    struct stat published;
+    if (fstat(copy.fd(), &published) == 0)
+        m_published.insert({published.st_dev, published.st_ino});
     outcome.kind = KindOf(plan.verdict);
     outcome.detail = Describe(plan, source.preview.format, source.preview.sources);
     if (outcome.kind == Kind::Repaired)

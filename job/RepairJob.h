@@ -8,7 +8,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 // One listed file, from its source to its final name in the destination
@@ -29,7 +31,19 @@ public:
         Skip,     // keep it and go on with the next file
         No,       // keep it and stop the batch
     };
-    using AskToOverwrite = std::function<Answer(const std::string& name)>;
+    // What the question puts before the user: the file's path under the
+    // destination, and the size and modification time (seconds since 1970)
+    // of the file standing there against those of the copy that would
+    // replace it.
+    struct Question
+    {
+        std::string name;
+        uint64_t nExistingSize = 0;
+        int64_t nExistingTime = 0;
+        uint64_t nNewSize = 0;
+        int64_t nNewTime = 0;
+    };
+    using AskToOverwrite = std::function<Answer(const Question& question)>;
     // Receives the internal log lines: what was replaced, what the system said.
     using Log = std::function<void(const std::string& line)>;
 
@@ -78,8 +92,13 @@ public:
         m_beforeCopy = std::move(beforeCopy);
     }
 
-    // Copies and repairs one file; the outcome says what became of it.
-    korva::FileOutcome Run(const std::filesystem::path& source);
+    // Copies and repairs one file into the destination at relative (its name,
+    // or its path under the batch's root: missing folders are made); the
+    // outcome says what became of it. A name this job already gave a copy is
+    // never given another (two takes whose names differ only in letter case,
+    // on a destination that does not tell them apart): that file fails.
+    korva::FileOutcome Run(const std::filesystem::path& source,
+                           const std::filesystem::path& relative);
     // The last Run says the batch must stop: the user answered No, or the
     // file could not be copied (a full disk, a source too large, the same file).
     // A source that cannot be opened or read, or whose repair fails, stops nothing.
@@ -98,7 +117,8 @@ private:
     korva::FileOutcome Copy(const Source& source, korva::FileOutcome outcome, bool bReplace);
     // Asks whether the file of outcome's name in the destination goes; the
     // outcome of keeping it, or nothing when it goes.
-    std::optional<korva::FileOutcome> AskToReplace(korva::FileOutcome outcome);
+    std::optional<korva::FileOutcome> AskToReplace(const Source& source,
+                                                   korva::FileOutcome outcome);
     korva::FileOutcome Fail(korva::FileOutcome outcome, const std::string& detail,
                             bool bStopsBatch);
 
@@ -109,5 +129,6 @@ private:
     std::function<void(RepairPlan&)> m_beforeCopy;
     bool m_bReplaceAll = false;
     bool m_bStopsBatch = false;
-    std::unique_ptr<uint8_t[]> m_pBuffer; // the copy's buffer, for every file of the batch
+    std::unique_ptr<uint8_t[]> m_pBuffer;          // the copy's buffer, for every file of the batch
+    std::set<std::pair<dev_t, ino_t>> m_published; // the copies this job named
 };

@@ -107,6 +107,8 @@ struct OpenPanelOptions
     bool bCanChooseDirectories = false;
     bool bAllowsMultipleSelection = false;
     bool bCanCreateDirectories = false;
+    std::string title;       // the panel's title, what it is for
+    std::string startFolder; // the folder it opens at; "" for the platform's choice
 };
 
 class PlatformServices
@@ -114,7 +116,7 @@ class PlatformServices
 public:
     virtual ~PlatformServices() = default;
 
-    // A modal open panel with the given options, no start folder and no file.
+    // A modal open panel with the given options, no file selected.
     // The full paths the user confirmed, in the panel's order; nullopt when the
     // user cancelled.
     virtual std::optional<std::vector<std::string>>

@@ -140,7 +140,7 @@ TEST_F(AppControllerRun, WritesWhatTheFormatColumnShowedThenResetsTheWindowOnThe
     ASSERT_TRUE(go.bEnabled);
     controller->DoPatch();
     for (const TestControl* control :
-         {&go, &browse, &quitItem, &files, &sampleRate, &resolution, &channels})
+         {&go, &browse, &quitItem, &files, &folder, &sampleRate, &resolution, &channels})
         EXPECT_TRUE(control->bEnabled);
     EXPECT_EQ(quitButton.text, "Quit");
     const std::string text = "\nArray empty - nothing to process - no files found.\n";
@@ -214,4 +214,41 @@ TEST_F(AppControllerStop, AfterTheCurrentFileWithABeep)
     runBatch();
     EXPECT_EQ(listing(destination).size(), 3u);
     EXPECT_EQ(platform.nBeeps, 1);
+}
+
+// A card chosen as a folder: its two takes of one name, a day apart, each go to
+// their own day folder, though Yes to All answered the one question; its
+// AppleDouble file, a text file named .WAV and its sound report are not listed.
+TEST_F(AppControllerRun, ACardFolderKeepsItsTreeAndListsOnlyItsTakes)
+{
+    using namespace fixture;
+    const fs::path card = source / "CARD";
+    const Strings takes = {"2024-06-11/SC12_T01.WAV", "2024-06-12/SC12_T01.WAV"};
+    for (std::size_t i = 0; i < takes.size(); ++i)
+    {
+        fs::create_directories((card / takes[i]).parent_path());
+        fs::create_directories((destination / takes[i]).parent_path());
+        writeFile(card / takes[i], damagedFile(i + 1));
+    }
+    writeFile(card / "2024-06-12/._SC12_T01.WAV", cat({le32(0x07160500), Bytes(20, 0)}));
+    writeFile(card / "NOTES.WAV", ascii("wind on T02"));
+    writeFile(card / "2024-06-11/SOUND_REPORT.CSV", ascii("Take,Notes\nT01,good\n"));
+    writeFile(destination / takes[0], ascii("an older copy"));
+    start();
+    choose(Strings{card}, &AppController::GetFolderForFixin);
+    chooseDestination(destination);
+    EXPECT_EQ(table.column("FileName"), takes);
+    platform.alertAnswer = 1; // Yes to All
+    runBatch();
+
+    EXPECT_EQ(platform.alerts.size(), 1u);
+    EXPECT_EQ(platform.statuses.back(), "Done: 2 repaired.");
+    Strings copies;
+    for (const auto& entry : fs::recursive_directory_iterator(destination))
+        if (entry.is_regular_file())
+            copies.push_back(fs::relative(entry.path(), destination));
+    std::sort(copies.begin(), copies.end());
+    EXPECT_EQ(copies, takes);
+    for (std::size_t i = 0; i < takes.size(); ++i)
+        EXPECT_EQ(readFile(destination / takes[i]), repairedFile(44100, 24, i + 1));
 }

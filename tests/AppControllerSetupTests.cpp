@@ -1,5 +1,7 @@
 #include "ControllerFixture.h"
 
+#include <cstdlib>
+
 // Each pop-up's items: the old ones at their indexes, new ones behind, "From the file" last.
 const std::string kAuto = "From the file";
 const Strings kRates = {"44.1 kHz",   "48 kHz",     "88.2 kHz", "96 kHz",    "128 kHz",
@@ -98,6 +100,21 @@ TEST_F(AppControllerStart, ChoosersListTheWavFilesInPanelOrderAndKeepThemWhenCan
     chooseDestination(dir.path());
     choose(std::nullopt, &AppController::SetPath);
     EXPECT_EQ(controller->destinationPath(), dir.path());
+    // The destination chooser opens at the home folder, then at the last
+    // destination, but never in the folder the listed files come from.
+    chooseDestination(destination);
+    choose(std::nullopt, &AppController::SetPath);
+    const auto startFolders = [&]
+    {
+        Strings folders;
+        for (const korva::OpenPanelOptions& options : platform.panelOptions)
+            if (options.bCanChooseDirectories)
+                folders.push_back(options.startFolder);
+        return folders;
+    };
+    const std::string home = std::getenv("HOME");
+    EXPECT_EQ(startFolders(), (Strings{home, dir.path(), dir.path(), home}));
+    chooseDestination(dir.path());
 
     for (const bool bStillThere : {true, false})
     {

@@ -43,6 +43,7 @@ public:
         c.ChangeGoState = go.control();
         c.ChangeBrowseState = browse.control();
         c.ChangeSelButtonState = files.control();
+        c.ChangeSelFolderState = folder.control();
         c.ChangeSRState = sampleRate.control();
         c.ChangeResState = resolution.control();
         c.ChangeQuitMenuItemState = &quitItem;
@@ -90,7 +91,7 @@ public:
     }
 
     TestPlatform platform;
-    TestControl go, browse, files, reserved, pathText, table, quitButton, quitItem;
+    TestControl go, browse, files, folder, reserved, pathText, table, quitButton, quitItem;
     TestControl sampleRate, resolution, channels;
     TempDir dir, sourceDir, destinationDir;
     fs::path source = sourceDir.path(), destination = destinationDir.path();

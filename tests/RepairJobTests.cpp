@@ -195,16 +195,16 @@ TEST_P(RepairJobRun, CopiesOnceRepairsAndNamesTheCopyOrSaysWhyNot)
     int nQuestions = 0;
     RepairJob job(
         s.destination, FormatChoice::Of({.nSampleRate = 48000, .nBitsPerSample = 16}),
-        [&](const std::string& name)
+        [&](const RepairJob::Question& question)
         {
-            EXPECT_EQ(name, s.source.filename());
+            EXPECT_EQ(question.name, s.source.filename());
             ++nQuestions;
             s.onQuestion(s);
             return Answer::Yes;
         },
         [](const std::string&) {});
     job.SetBeforeCopy([&](RepairPlan& plan) { s.beforeCopy(s, plan); });
-    const korva::FileOutcome outcome = job.Run(s.source);
+    const korva::FileOutcome outcome = job.Run(s.source, s.source.filename());
 
     EXPECT_EQ(outcome.kind, c.kind) << outcome.detail;
     EXPECT_EQ(job.StopsBatch(), c.bStopsBatch);
@@ -251,3 +251,36 @@ TEST_P(RepairJobRun, CopiesOnceRepairsAndNamesTheCopyOrSaysWhyNot)
 
 INSTANTIATE_TEST_SUITE_P(Outcomes, RepairJobRun, ::testing::ValuesIn(kJobCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Two takes of one batch whose destination names lead to one file (a FAT card
+// folds upper and lower case; here a link folds two folders): the second fails
+// without a question, and the first one's copy stays, even after Yes to All.
+TEST(RepairJobBatch, NeverReplacesACopyItMadeItself)
+{
+    TempDir dir;
+    const fs::path out = dir / "out";
+    fs::create_directories(out / "2024-06-11");
+    fs::create_directory_symlink(out / "2024-06-11", out / "2024-06-12");
+    const std::vector<Bytes> takes = {
+        kDamaged, riff({kBext, Bytes(24, 0), chunk("data", tone(500, 1, 16, false, 2))})};
+    int nQuestions = 0;
+    RepairJob job(
+        out, FormatChoice::Of({.nSampleRate = 48000, .nBitsPerSample = 16}),
+        [&](const RepairJob::Question&) { return ++nQuestions, Answer::YesToAll; },
+        [](const std::string&) {});
+    std::vector<korva::FileOutcome> outcomes;
+    for (const char* day : {"2024-06-11", "2024-06-12"})
+    {
+        const fs::path source = dir / "card" / day / "SC12_T01.WAV";
+        fs::create_directories(source.parent_path());
+        writeFile(source, takes[outcomes.size()]);
+        outcomes.push_back(job.Run(source, fs::path(day) / "SC12_T01.WAV"));
+    }
+    EXPECT_EQ(outcomes[0].kind, Kind::Repaired);
+    EXPECT_EQ(outcomes[1].kind, Kind::Failed);
+    EXPECT_TRUE(
+        outcomes[1].detail.starts_with("another file of this batch was copied to that name"));
+    EXPECT_FALSE(job.StopsBatch());
+    EXPECT_EQ(nQuestions, 0);
+    EXPECT_EQ(readFile(out / "2024-06-11/SC12_T01.WAV"), kRepaired);
+}

@@ -26,8 +26,10 @@ public:
             work();
     }
 
-    std::optional<std::vector<std::string>> runOpenPanel(const korva::OpenPanelOptions&) override
+    std::optional<std::vector<std::string>>
+    runOpenPanel(const korva::OpenPanelOptions& options) override
     {
+        panelOptions.push_back(options);
         return panelAnswers.at(nPanels++);
     }
     int runAlertPanel(const std::string&, const std::string& message,
@@ -81,6 +83,7 @@ public:
     std::map<std::string, std::string> texts;
     // What happened; an alert as its message.
     std::size_t nPanels = 0;
+    std::vector<korva::OpenPanelOptions> panelOptions;
     std::vector<std::string> alerts, logLines, statuses;
     std::vector<double> progress;
     std::vector<int> rows;

@@ -20,9 +20,10 @@ CommandLine::CommandLine(const QStringList& arguments)
                                   QStringLiteral("Print this help."));
     parser.addOption(version);
     parser.addOption(help);
-    parser.addPositionalArgument(QStringLiteral("FILE"),
-                                 QStringLiteral("A damaged WAV file to list at start."),
-                                 QStringLiteral("[FILE…]"));
+    parser.addPositionalArgument(
+        QStringLiteral("FILE"),
+        QStringLiteral("A damaged WAV file, or a card's folder, to list at start."),
+        QStringLiteral("[FILE…]"));
     if (!parser.parse(arguments))
         m_error = parser.errorText();
 

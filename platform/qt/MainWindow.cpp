@@ -42,7 +42,8 @@ const QString kFormatColumn = QStringLiteral("Format");
 MainWindow::MainWindow(Dialogs& dialogs, QWidget* parent)
     : QMainWindow(parent), m_ui(loadForm(this)), m_platform(dialogs, this),
       m_controller(m_platform), m_goControl(m_ui->goButton), m_browseControl(m_ui->browseButton),
-      m_selectFilesControl(m_ui->selectFilesButton), m_sampleRate(m_ui->sampleRateBox),
+      m_selectFilesControl(m_ui->selectFilesButton),
+      m_selectFolderControl(m_ui->selectFolderButton), m_sampleRate(m_ui->sampleRateBox),
       m_resolution(m_ui->resolutionBox), m_channels(m_ui->channelsBox),
       m_quitMenuItem(m_ui->actionQuit, korva::MenuAction::Terminate),
       m_quitButton(m_ui->quitButton), m_pathText(m_ui->pathText), m_fileTable(m_ui->fileTable)
@@ -97,6 +98,7 @@ void MainWindow::connectOutlets()
     m_controller.ChangeQuitState = &m_quitButton;
     m_controller.ChangeBrowseState = &m_browseControl;
     m_controller.ChangeSelButtonState = &m_selectFilesControl;
+    m_controller.ChangeSelFolderState = &m_selectFolderControl;
     m_controller.ChangeSRState = &m_sampleRate;
     m_controller.ChangeResState = &m_resolution;
     m_controller.ChangeQuitMenuItemState = &m_quitMenuItem;
@@ -112,6 +114,12 @@ void MainWindow::connectOutlets()
 void MainWindow::connectActions()
 {
     connect(m_ui->selectFilesButton, &QPushButton::clicked, this, &MainWindow::chooseFiles);
+    connect(m_ui->selectFolderButton, &QPushButton::clicked, this,
+            [this]
+            {
+                m_fileTable.holdRows(false);
+                m_controller.GetFolderForFixin();
+            });
     connect(m_ui->browseButton, &QPushButton::clicked, this, [this] { m_controller.SetPath(); });
     connect(m_ui->goButton, &QPushButton::clicked, this, &MainWindow::startBatch);
     connect(m_ui->quitButton, &QPushButton::clicked, this, &MainWindow::quitOrCancel);

@@ -26,8 +26,8 @@ class MainWindow;
 // controller's status line and the batch's progress, one activity line per
 // file, and each file's outcome in the table's Result column (the detail and
 // any warnings as the cell's tooltip). A batch's rows stay on show, with their
-// outcomes, until the next selection. Files dropped on it are listed as a
-// confirmed file-chooser selection; closing is a quit request (refused with a
+// outcomes, until the next selection. Files and folders dropped on it are
+// listed as a confirmed file-chooser selection; closing is a quit request (refused with a
 // beep during a batch); Help ▸ About Korva shows the version and licence.
 class MainWindow : public QMainWindow
 {
@@ -42,7 +42,8 @@ public:
     QtPlatform& platform() { return m_platform; }
 
     // Lists paths (full paths) as a confirmed file-chooser selection would:
-    // the ".wav" files among them replace the table's rows.
+    // the ".wav" files among them and the takes in its folders replace the
+    // table's rows.
     void listFiles(std::vector<std::string> paths);
 
 protected:
@@ -68,6 +69,7 @@ private:
     QtControl m_goControl;
     QtControl m_browseControl;
     QtControl m_selectFilesControl;
+    QtControl m_selectFolderControl;
     QtPopUpButton m_sampleRate;
     QtPopUpButton m_resolution;
     QtPopUpButton m_channels;

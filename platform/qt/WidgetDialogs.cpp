@@ -14,18 +14,19 @@ WidgetDialogs::openPanel(QWidget* parent, const korva::OpenPanelOptions& options
     {
         dialog.setFileMode(QFileDialog::Directory);
         dialog.setOption(QFileDialog::ShowDirsOnly);
-        dialog.setWindowTitle(QStringLiteral("Choose the destination folder"));
     }
     else
     {
         dialog.setFileMode(options.bAllowsMultipleSelection ? QFileDialog::ExistingFiles
                                                             : QFileDialog::ExistingFile);
-        dialog.setWindowTitle(QStringLiteral("Choose the damaged WAV files"));
         // Both letter cases, as the list takes them; a file named otherwise
         // stays one choice away.
         dialog.setNameFilters(
             {QStringLiteral("WAV files (*.wav *.WAV)"), QStringLiteral("All files (*)")});
     }
+    dialog.setWindowTitle(QString::fromStdString(options.title));
+    if (!options.startFolder.empty())
+        dialog.setDirectory(QString::fromStdString(options.startFolder));
     // A read-only panel offers no "New Folder".
     dialog.setOption(QFileDialog::ReadOnly, !options.bCanCreateDirectories);
     if (dialog.exec() != QDialog::Accepted)

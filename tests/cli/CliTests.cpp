@@ -553,6 +553,10 @@ const UsageCase kUsageCases[] = {
      "the destination is not a folder: src/a.wav"},
     {"DestinationLinksToTheSourceFolder", "repair --dest link --rate 48000 --bits 16 src/a.wav", 2,
      "the destination is a folder the files come from"},
+    {"DestinationInsideAFolderGiven", "repair --dest out --rate 48000 --bits 16 .", 2,
+     "lies inside"},
+    {"NoTakeInTheFolder", "repair --dest src --rate 48000 --bits 16 out", 2,
+     "no WAVE file among the files and folders"},
     {"YesAndNo", "repair --dest out --rate 48000 --bits 16 --yes --no src/a.wav", 2, "excludes"},
     {"OverwriteAndSkip", "repair -d out -r 48000 -b 16 -yn src/a.wav", 2, "excludes"},
     {"FileNameStartsWithADash", "repair --dest out --rate 48000 --bits 16 src/a.wav -take.wav", 2,
@@ -730,6 +734,83 @@ TEST_P(CliBatchStop, AnswersAndFailuresKeepTheOlderCopyAndStopOnlyWhereTheyMust)
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, CliBatchStop, ::testing::ValuesIn(kStopCases), kRowName);
+
+// A recorder's card: two day folders whose take counters both start at T01, a take
+// chkdsk saved as FILE0001.CHK, a macOS AppleDouble file, a text file named .WAV and a
+// sound report. A command given the card works on the three takes, each copy at its
+// path under the card, whatever the answer to a file already there; the rest is passed
+// over, counted, and with --verbose listed.
+struct CardCase
+{
+    const char* name;
+    std::vector<std::string> command; // before --dest OUT CARD
+    std::string kind;                 // the takes' lines start with it
+    bool bRepaired;                   // the copies are repaired, not the chunk removed
+};
+
+const CardCase kCardCases[] = {
+    {"RepairExistingSkip",
+     {"repair", "--rate", "48000", "--bits", "24", "--existing=skip"},
+     "repaired\t",
+     true},
+    {"RepairYesToAll", {"repair", "--rate", "48000", "--bits", "24", "--yes"}, "repaired\t", true},
+    {"RemoveChunk", {"remove-chunk", "bext"}, "removed\t", false},
+};
+
+using CliCard = CliCase<CardCase>;
+
+TEST_P(CliCard, EveryTakeInItsOwnPlaceAndNothingElseCopied)
+{
+    const CardCase& c = GetParam();
+    const fs::path card = src / "CARD";
+    for (const char* day : {"2024-06-11", "2024-06-12"})
+        fs::create_directories(card / day);
+    std::map<std::string, Bytes> pcm, takes; // by path under the card
+    for (const auto& [seed, take] : {std::pair{1u, "2024-06-11/SC12_T01.WAV"},
+                                     {2u, "2024-06-12/SC12_T01.WAV"},
+                                     {3u, "2024-06-12/FILE0001.CHK"}})
+    {
+        pcm[take] = tone(4800, 1, 24, false, seed);
+        addSource(std::string("CARD/") + take, takes[take] = lostFormat(pcm[take]));
+    }
+    const Bytes appleDouble = cat({le32(0x07160500), le32(0x00000200), Bytes(16, 0)});
+    addSource("CARD/2024-06-12/._SC12_T02.WAV", appleDouble);
+    addSource("CARD/NOTES.WAV", ascii("Scene 12: wind on T02\n"));
+    addSource("CARD/2024-06-11/SOUND_REPORT.CSV", ascii("Take,Notes\nT01,good\n"));
+
+    std::vector<std::string> args = c.command;
+    args.insert(args.end(), {"--dest", out, card});
+    if (c.bRepaired)
+        args.insert(args.begin() + 1, "--verbose");
+    const auto result = CliProcess::run(args);
+    EXPECT_EQ(result.status, 0) << result.err;
+
+    std::map<std::string, Bytes> copies;
+    for (const auto& entry : fs::recursive_directory_iterator(out))
+        if (entry.is_regular_file())
+            copies[fs::relative(entry.path(), out)] = readFile(entry.path());
+    std::map<std::string, Bytes> expected;
+    for (const auto& [take, file] : takes)
+    {
+        expected[take] = c.bRepaired ? repaired(file, 48000, 24)
+                                     : riff({Bytes(24, 0), chunk("data", pcm[take], true)});
+        EXPECT_THAT(result.out, HasSubstr(c.kind + (out / take).string() + "\t"));
+    }
+    EXPECT_EQ(copies, expected);
+    if (!c.bRepaired)
+        return;
+    EXPECT_THAT(result.err,
+                HasSubstr("passed over, a macOS AppleDouble file (another file's metadata): " +
+                          (card / "2024-06-12/._SC12_T02.WAV").string()));
+    EXPECT_THAT(result.err,
+                HasSubstr("passed over, not a WAVE file: " + (card / "NOTES.WAV").string()));
+    EXPECT_THAT(result.err, HasSubstr("korva-cli: 3 repaired, 3 passed over"));
+    const fs::path second = out / "2024-06-12/SC12_T01.WAV";
+    EXPECT_EQ(outsideFormats(second), std::vector(3, Format{48000, 24, 1}));
+    EXPECT_TRUE(soxSamples(second) == pcm["2024-06-12/SC12_T01.WAV"]);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cards, CliCard, ::testing::ValuesIn(kCardCases), kRowName);
 
 // --json gives one object per file; files left alone say why; arguments that are not
 // .wav get a line on standard error; --verbose adds the job's own lines there; the

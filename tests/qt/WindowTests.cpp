@@ -10,7 +10,9 @@
 
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -264,6 +266,8 @@ private slots:
             writeFile(in(source, names[i]), i == 2 ? bwf(48000, 16, tone(2000)) : take(i + 1));
         for (const int i : {1, 2})
             writeFile(in(destination, names[i]), ascii("an older take"));
+        const QString olderTime =
+            QFileInfo(text(in(destination, names[1]))).lastModified().toString("yyyy-MM-dd HH:mm");
 
         ScriptedDialogs dialogs;
         MainWindow window(dialogs);
@@ -324,9 +328,21 @@ private slots:
         child<QPushButton>(window, "goButton")->click();
         QTRY_VERIFY_WITH_TIMEOUT(!window.controller().isPatching(), 30000);
         QTEST(asked, "asked");
-        QCOMPARE(dialogs.alertsShown.first(), "File Exists | The file: take2.wav already exists! "
-                                              "Overwrite file? (plain) | Yes (Return) Yes to All "
-                                              "Skip No (Escape)");
+        // The question keeps its words, says what it would replace with what,
+        // and what each answer does.
+        const auto sizeAndDate = [](const std::filesystem::path& file)
+        {
+            const QFileInfo info(text(file));
+            return QLocale(QLocale::English).toString(info.size()) + " bytes, modified " +
+                   info.lastModified().toString("yyyy-MM-dd HH:mm");
+        };
+        QCOMPARE(dialogs.alertsShown.first(),
+                 "File Exists | The file: take2.wav already exists! Overwrite file?\n\nIn the "
+                 "destination: 13 bytes, modified " +
+                     olderTime + "\nThe new copy: " + sizeAndDate(in(source, names[1])) +
+                     "\n\nYes replaces it. Yes to All replaces it and every later one without "
+                     "asking. Skip keeps it and goes on with the next file. No keeps it and stops "
+                     "the batch. (plain) | Yes (Return) Yes to All Skip No (Escape)");
         // Outcomes fill the Result column as they come: take4's before the batch.
         QCOMPARE(duringFirst,
                  (QStringList{"Cancel"} + rowsWith({results[0], "", "", results[3], ""}) +
@@ -385,6 +401,18 @@ private slots:
             "removed?) |  | " +
             QDir::currentPath();
         QCOMPARE(listed(window), (QStringList{"take1.wav" + here, "Take2.WAV" + here}));
+        // korva CARD lists the card's takes by their paths under it, and nothing else.
+        const TempDir card;
+        std::filesystem::create_directory(card / "2024-06-12");
+        writeFile(card / "2024-06-12/SC12_T01.WAV", take(2));
+        writeFile(card / "2024-06-12/._SC12_T01.WAV", {0, 5, 22, 7, 0, 2, 0, 0, 0, 0, 0, 0});
+        writeFile(card / "SOUND_REPORT.CSV", ascii("Take,Notes\n"));
+        window.listFiles(CommandLine({"korva", text(card.path())}).files());
+        const QStringList cardRows = listed(window);
+        QCOMPARE(cardRows.size(), 1);
+        QVERIFY2(cardRows.front().startsWith("2024-06-12/SC12_T01.WAV | ") &&
+                     cardRows.front().endsWith(" | " + text(card / "2024-06-12")),
+                 qPrintable(cardRows.front()));
         QCOMPARE(CommandLine({"korva", "--bogus"}).error(), "Unknown option 'bogus'.");
 
         const QString version = CommandLine({"korva", "--version"}).answer();

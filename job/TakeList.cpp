@@ -1,0 +1,165 @@
+#include "TakeList.h"
+
+#include "FileOutcome.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstring>
+#include <fcntl.h>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace
+{
+constexpr const char* kNotWave = "not a WAVE file";
+
+// The path from the root of the file system, without "." or "..", and
+// without the empty name a trailing slash leaves.
+fs::path Absolute(const fs::path& path)
+{
+    std::error_code ec;
+    fs::path absolute = fs::absolute(path, ec).lexically_normal();
+    if (absolute.has_parent_path() && absolute.filename().empty())
+        absolute = absolute.parent_path();
+    return absolute;
+}
+
+// The deepest folder both a and b lie in (or are).
+fs::path SharedFolder(const fs::path& a, const fs::path& b)
+{
+    fs::path shared;
+    for (auto i = a.begin(), j = b.begin(); i != a.end() && j != b.end() && *i == *j; ++i, ++j)
+        shared /= *i;
+    return shared;
+}
+
+bool EndsInWav(const fs::path& path)
+{
+    std::string extension = path.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension == ".wav";
+}
+
+// Why a file found in a folder is no take; "" when it is one. A file that
+// cannot be read is one when its name says so, so that the job says why it
+// fails instead of it vanishing from the batch.
+std::string WhyNoTake(const fs::path& path)
+{
+    if (path.filename().string().starts_with("._"))
+        return "a macOS AppleDouble file (another file's metadata)";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return EndsInWav(path) ? "" : "it could not be read: " + korva::SystemErrorWords(errno);
+    std::array<char, 12> head = {};
+    const ssize_t nRead = ::read(fd, head.data(), head.size());
+    ::close(fd);
+    if (nRead != static_cast<ssize_t>(head.size()))
+        return kNotWave;
+    const bool bRiff = std::memcmp(head.data(), "RIFF", 4) == 0 ||
+                       std::memcmp(head.data(), "RF64", 4) == 0 ||
+                       std::memcmp(head.data(), "BW64", 4) == 0;
+    return bRiff && std::memcmp(head.data() + 8, "WAVE", 4) == 0 ? "" : kNotWave;
+}
+
+// The files under folder, in name order, each folder's before the next
+// folder's; what cannot be walked goes to passedOver.
+void Walk(const fs::path& folder, std::vector<fs::path>& files,
+          std::vector<TakeList::PassedOver>& passedOver)
+{
+    std::error_code ec;
+    std::vector<fs::directory_entry> entries;
+    for (fs::directory_iterator it(folder, ec); !ec && it != fs::directory_iterator();
+         it.increment(ec))
+        entries.push_back(*it);
+    if (ec)
+        passedOver.push_back(
+            {folder, "a folder that could not be read: " + korva::SystemErrorWords(ec.value())});
+    std::sort(entries.begin(), entries.end());
+    for (const fs::directory_entry& entry : entries)
+    {
+        if (entry.is_symlink(ec) && entry.is_directory(ec))
+            passedOver.push_back({entry.path(), "a link to a folder, not followed"});
+        else if (entry.is_directory(ec))
+            Walk(entry.path(), files, passedOver);
+        else if (entry.is_regular_file(ec))
+            files.push_back(entry.path());
+        else
+            passedOver.push_back({entry.path(), "not a regular file"});
+    }
+}
+
+// The same file reached twice has one key: its device and inode where it
+// can be stat'ed, its absolute path where not.
+std::string Identity(const fs::path& absolute)
+{
+    struct stat info;
+    if (::stat(absolute.c_str(), &info) != 0)
+        return absolute.string();
+    return std::to_string(info.st_dev) + ':' + std::to_string(info.st_ino);
+}
+} // namespace
+
+TakeList TakeList::Of(const std::vector<fs::path>& sources, Named named)
+{
+    TakeList list;
+    // Each file absolute (for its place under the root and its identity) and
+    // as the user would name it (for the outcome's lines).
+    std::vector<std::pair<fs::path, fs::path>> files;
+    for (std::size_t i = 0; i < sources.size(); ++i)
+    {
+        const fs::path absolute = Absolute(sources[i]);
+        std::error_code ec;
+        const bool bFolder = fs::is_directory(absolute, ec);
+        const fs::path folder = bFolder ? absolute : absolute.parent_path();
+        list.root = i == 0 ? folder : SharedFolder(list.root, folder);
+        if (!bFolder)
+        {
+            if (named == Named::Any || EndsInWav(absolute))
+                files.emplace_back(absolute, sources[i]);
+            else
+                list.passedOver.push_back({sources[i], "not a .wav file", true});
+            continue;
+        }
+        list.folders.push_back(absolute);
+        std::vector<fs::path> found;
+        Walk(absolute, found, list.passedOver);
+        for (fs::path& file : found)
+        {
+            if (const std::string why = WhyNoTake(file); !why.empty())
+                list.passedOver.push_back({sources[i] / file.lexically_relative(absolute), why});
+            else
+                files.emplace_back(file, sources[i] / file.lexically_relative(absolute));
+        }
+    }
+    std::set<std::string> taken;
+    for (const auto& [absolute, asNamed] : files)
+        if (taken.insert(Identity(absolute)).second)
+            list.takes.push_back({asNamed, absolute.lexically_relative(list.root)});
+    return list;
+}
+
+std::string TakeList::DestinationRefusal(const fs::path& destination) const
+{
+    std::error_code ec;
+    std::set<fs::path> sourceFolders; // each once: most takes share one
+    for (const Take& take : takes)
+        sourceFolders.insert(Absolute(take.source).parent_path());
+    for (const fs::path& folder : sourceFolders)
+        if (fs::equivalent(folder, destination, ec))
+            return "the destination is a folder the files come from: " + destination.string();
+    const fs::path real = fs::weakly_canonical(destination, ec);
+    for (const fs::path& folder : folders)
+    {
+        const fs::path inside = real.lexically_relative(fs::weakly_canonical(folder, ec));
+        if (!inside.empty() && *inside.begin() != "..")
+            return "the destination " + destination.string() + " lies inside " + folder.string() +
+                   ", a folder given, whose walk would take the copies for takes: choose a "
+                   "folder outside it";
+    }
+    return "";
+}

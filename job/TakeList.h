@@ -1,0 +1,56 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// The takes a batch's sources hold, each with the place its copy takes under
+// the destination, so that a card's tree is kept: a copy goes to the
+// destination plus the take's path relative to the root, the deepest folder
+// that every source given shares (a folder given alone is its own root, so
+// that the files of one folder land flat). Both front ends expand what the
+// user gave with it; it only reads names and, in folders, the first bytes of
+// each file.
+struct TakeList
+{
+    struct Take
+    {
+        std::filesystem::path source;   // as given, or as found under a folder given
+        std::filesystem::path relative; // where its copy goes, under the destination
+    };
+    // A file that is no take, and why in plain words ("a macOS AppleDouble
+    // file", "not a WAVE file", "not a .wav file").
+    struct PassedOver
+    {
+        std::filesystem::path path;
+        std::string why;
+        bool bNamed = false; // named by the user, not found in a folder
+    };
+
+    // What a file named one by one must be to be a take.
+    enum class Named
+    {
+        WavOnly, // its name ends in ".wav" (any letter case)
+        Any,     // whatever it is
+    };
+
+    // sources: files and folders as the user gave them. A folder is walked
+    // through its subfolders (links to folders are not followed), its files
+    // in name order, and a file in it is a take when its content says so (a
+    // RIFF, RF64 or BW64 WAVE file, whatever its name) and its name does not
+    // start with "._"; a file named one by one is a take as named says,
+    // whether or not it can be read, so that the job says why it fails. A file reached twice (a
+    // folder and a file in it, the same folder twice) is taken once; no two takes share a relative
+    // path.
+    static TakeList Of(const std::vector<std::filesystem::path>& sources, Named named);
+
+    // Why copies cannot go into destination, in words for the user: it is a
+    // folder a take comes from, or lies inside a folder given, whose next walk
+    // would take the copies for sources. "" when they can.
+    std::string DestinationRefusal(const std::filesystem::path& destination) const;
+
+    std::filesystem::path root; // absolute; empty when nothing was given
+    std::vector<Take> takes;
+    std::vector<PassedOver> passedOver;
+    std::vector<std::filesystem::path> folders; // the folders given, absolute
+};
