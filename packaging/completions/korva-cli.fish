@@ -16,7 +16,7 @@ complete -c korva-cli -n "not __fish_seen_subcommand_from $commands" -a append \
 complete -c korva-cli -n "not __fish_seen_subcommand_from $commands" -a remove-chunk \
     -d 'Copy files into a folder without a chunk'
 
-set -l repair '__fish_seen_subcommand_from repair'
+set -l repair '__fish_seen_subcommand_from repair inspect'
 set -l folder '__fish_seen_subcommand_from repair remove-chunk'
 set -l existing '__fish_seen_subcommand_from repair extract remove-chunk'
 set -l frames '__fish_seen_subcommand_from extract append'
@@ -32,8 +32,8 @@ complete -c korva-cli -n $repair -s c -l channels -x -a 'auto 1 2 4 6 8' -d 'Cha
 complete -c korva-cli -n $repair -l float -d 'IEEE float samples instead of integer PCM'
 complete -c korva-cli -n $repair -l auto -d "Rate, bits and channels from each file's own evidence"
 complete -c korva-cli -n $repair -l strict -d 'Fail a file whose metadata contradicts the format'
-complete -c korva-cli -n $repair -l quiet -d 'Print only the files that failed'
-complete -c korva-cli -n $repair -l verbose -d 'Also print what the job does'
+complete -c korva-cli -n '__fish_seen_subcommand_from repair' -l quiet -d 'Print only the files that failed'
+complete -c korva-cli -n '__fish_seen_subcommand_from repair' -l verbose -d 'Also print what the job does'
 complete -c korva-cli -n $existing -l existing -x -a 'ask overwrite skip stop' \
     -d 'A file of that name in the destination'
 complete -c korva-cli -n $existing -s y -l yes -d 'Overwrite a file of that name in the destination'
