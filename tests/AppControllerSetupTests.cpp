@@ -45,13 +45,6 @@ const SettingsCase kSettingsCases[] = {
      "its 96 bytes of audio are not whole frames of 10 bytes (48000 Hz, 8 bit, 10 channels): that "
      "cannot be its format"},
     {"FortyEightChannels",
-     9,
-     4,
-     48,
-     {"384 kHz", "32 bit float", "48 channels"},
-     "its 96 bytes of audio are not whole frames of 192 bytes (384000 Hz, 32 bit float, 48 "
-     "channels): that cannot be its format"},
-    {"FortyEightChannels8Bit",
      11,
      2,
      48,
