@@ -16,7 +16,9 @@
 #include <thread>
 #include <unistd.h>
 
+#include "FileOutcome.h"
 #include "Layouts.h"
+#include "RepairJob.h"
 #include "TempDir.h"
 #include "WavBuilder.h"
 
@@ -487,16 +489,21 @@ const EvidenceCase kEvidenceCases[] = {
 
 using CliEvidence = CliCase<EvidenceCase>;
 
+// The row's take: bext, the remains of its format chunk, the audio, its iXML.
+Bytes evidenceTake(const EvidenceCase& c)
+{
+    return riff({chunk("bext", c.bext, true), Bytes(24, 0), chunk("data", c.pcm, true),
+                 c.ixml.empty() ? Bytes{} : chunk("iXML", ascii(c.ixml), true)});
+}
+
 // Each source of evidence alone, agreeing, disagreeing, absent or malformed; a
 // choice against them warns, or with --strict fails. Nothing is guessed.
 TEST_P(CliEvidence, TheFileTellsItsFormatOrSaysWhatIsMissing)
 {
     const EvidenceCase& c = GetParam();
-    const Bytes take = riff({chunk("bext", c.bext, true), Bytes(24, 0), chunk("data", c.pcm, true),
-                             c.ixml.empty() ? Bytes{} : chunk("iXML", ascii(c.ixml), true)});
     std::vector<std::string> args = {"repair", "--dest", out};
     args.insert(args.end(), c.options.begin(), c.options.end());
-    args.push_back(addSource("take.wav", take));
+    args.push_back(addSource("take.wav", evidenceTake(c)));
     const auto result = CliProcess::run(args);
     std::string expected = c.line;
     expected.insert(expected.find('\t') + 1, (out / "take.wav").string() + "\t");
@@ -511,6 +518,100 @@ TEST_P(CliEvidence, TheFileTellsItsFormatOrSaysWhatIsMissing)
 }
 
 INSTANTIATE_TEST_SUITE_P(Evidence, CliEvidence, ::testing::ValuesIn(kEvidenceCases), kRowName);
+
+// A file that inspect, repair and the window's Format column must read alike,
+// with the fixed format it is also tried with.
+struct VerdictCase
+{
+    std::string name;
+    Bytes file;
+    WavFormat fixed;
+};
+void PrintTo(const VerdictCase& c, std::ostream* pOut)
+{
+    *pOut << c.name;
+}
+
+// Every layout row, every evidence row and every seed of the fuzz corpus.
+std::vector<VerdictCase> verdictCases()
+{
+    std::vector<VerdictCase> cases;
+    for (const Layout& layout : Layouts())
+        cases.push_back({"Layout" + layout.name, layout.source, layout.format});
+    const WavFormat cd{.nSampleRate = 44100, .nBitsPerSample = 16};
+    for (const EvidenceCase& c : kEvidenceCases)
+        cases.push_back({"Evidence" + std::string(c.name), evidenceTake(c), cd});
+    for (const Bytes& seed : SeedShapes())
+        cases.push_back({"Seed" + std::to_string(cases.size()), seed, cd});
+    return cases;
+}
+
+using CliVerdict = CliCase<VerdictCase>;
+
+// What becomes of a file in words the three share: "write 48000 Hz, 24 bit, mono"
+// (" with warnings" where the file's metadata names another), "keep" or "refuse".
+std::string writes(const json& format, bool bWarned)
+{
+    const WavFormat f{.nFormatTag = format["format_tag"],
+                      .nChannels = format["channels"],
+                      .nSampleRate = format["sample_rate"],
+                      .nBitsPerSample = format["bits_per_sample"]};
+    return "write " + korva::DescribeFormat(f) + (bWarned ? " with warnings" : "");
+}
+
+// One verdict: inspect, repair and the window's Format column (the job's preview)
+// give every file the same format or the same refusal, with the format left to the
+// file, fixed, and fixed under --strict; inspect's refusal is repair's, word for word.
+TEST_P(CliVerdict, InspectRepairAndTheFormatColumnAgree)
+{
+    const VerdictCase& c = GetParam();
+    const std::string path = addSource("take.wav", c.file);
+    for (const bool bFixed : {false, true})
+        for (const bool bStrict : {false, bFixed})
+        {
+            SCOPED_TRACE(bFixed ? (bStrict ? "fixed, strict" : "fixed") : "from the file");
+            FormatChoice choice = bFixed ? FormatChoice::Of(c.fixed) : FormatChoice{};
+            choice.bStrict = bStrict;
+            const std::vector<std::string> options =
+                !bFixed ? std::vector<std::string>{"--auto"}
+                        : formatArgs({}, c.fixed,
+                                     bStrict ? std::vector<std::string>{"--strict"}
+                                             : std::vector<std::string>{});
+            std::vector<std::string> inspectArgs = {"inspect", "--json"};
+            std::vector<std::string> repairArgs = {"repair", "--dest", out, "--yes", "--json"};
+            for (auto* args : {&inspectArgs, &repairArgs})
+                args->insert(args->end(), options.begin(), options.end()), args->push_back(path);
+            const json report = json::parse(CliProcess::run(inspectArgs).out);
+            const json outcome = json::parse(CliProcess::run(repairArgs).out);
+            const RepairJob::Preview preview = RepairJob::PreviewOf(path, choice);
+
+            const std::string verdict = report["verdict"], status = report["status"];
+            const std::string inspected =
+                verdict.starts_with("fails: ") ? "refuse"
+                : status.starts_with("repairable")
+                    ? writes(report["format_to_write"], status == "repairable_with_warnings")
+                    : "keep";
+            const std::string kind = outcome["kind"];
+            const std::string repaired =
+                kind == "failed"     ? "refuse"
+                : kind == "repaired" ? writes(outcome["format"], !outcome["warnings"].empty())
+                                     : "keep";
+            using Action = RepairJob::Preview::Action;
+            const std::string shown = preview.action == Action::Fail ? "refuse"
+                                      : preview.action == Action::WriteFormat
+                                          ? "write " + korva::DescribeFormat(preview.format) +
+                                                (preview.warnings.empty() ? "" : " with warnings")
+                                          : "keep";
+            EXPECT_EQ(inspected, repaired) << verdict;
+            EXPECT_EQ(shown, repaired) << preview.detail;
+            if (repaired == "refuse")
+            {
+                EXPECT_EQ(verdict, "fails: " + outcome["detail"].get<std::string>());
+            }
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(Tables, CliVerdict, ::testing::ValuesIn(verdictCases()), kRowName);
 
 // Arguments sh runs in the folder of src, out and link (to src); text: of stderr, stdout for 0;
 // the files written under out.
