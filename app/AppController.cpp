@@ -146,27 +146,6 @@ FormatChoice firstChoice()
     return choice;
 }
 
-// The Format column's words for what the repair will make of a file.
-std::string formatCell(const RepairJob::Preview& preview)
-{
-    using Action = RepairJob::Preview::Action;
-    switch (preview.action)
-    {
-    case Action::WriteFormat:
-        return FormatChoice::WithWarnings(
-            korva::DescribeFormat(preview.format) +
-                (preview.sources.empty() ? "" : " (" + preview.sources + ")"),
-            preview.warnings);
-    case Action::KeepFormat:
-        return "has its own format chunk";
-    case Action::LeaveAlone:
-        return preview.detail + ": left as it is";
-    case Action::Fail:
-        break;
-    }
-    return preview.detail;
-}
-
 const char* const kSampleRateKey = "SampleRate";
 const char* const kResolutionKey = "Resolution";
 const char* const kChannelsKey = "Channels";
@@ -379,7 +358,7 @@ void AppController::previewFormats()
         const RepairJob::Preview preview =
             RepairJob::PreviewOf(joinPath(pathArray[i], fileArray[i]), m_choice);
         m_nContradicted += preview.warnings.empty() ? 0 : 1;
-        formatArray.push_back(formatCell(preview));
+        formatArray.push_back(preview.Words());
     }
     tableview1->reloadData();
 }

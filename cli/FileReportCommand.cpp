@@ -195,27 +195,6 @@ std::string durationWords(const WavReport::Frames& frames)
     return text;
 }
 
-// The format the repair writes and where its parts came from; or why it
-// writes none, in the repair's own words.
-std::string formatToWrite(const WavReport& report)
-{
-    using Action = RepairJob::Preview::Action;
-    const RepairJob::Preview& preview = report.preview;
-    switch (preview.action)
-    {
-    case Action::WriteFormat:
-        return FormatChoice::WithWarnings(
-            korva::DescribeFormat(preview.format) +
-                (preview.sources.empty() ? "" : " (" + preview.sources + ")"),
-            preview.warnings);
-    case Action::KeepFormat:
-        return "none: the file keeps its own";
-    case Action::LeaveAlone:
-    case Action::Fail:
-        break;
-    }
-    return "none: " + preview.detail;
-}
 } // namespace
 
 std::string FileReportCommand::textOf(const WavReport& report)
@@ -279,7 +258,7 @@ std::string FileReportCommand::textOf(const WavReport& report)
     for (const Quantity quantity : FormatEvidence::kQuantities)
         out << "    " << std::left << std::setw(13) << (quantityName(quantity) + std::string(":"))
             << fieldWords(quantity, report.evidence->Get(quantity)) << '\n';
-    out << "  format to write: " << formatToWrite(report) << '\n';
+    out << "  format to write: " << report.preview.Words() << '\n';
     out << "  regions:         " << report.nRegions << '\n';
     out << "  cue:             " << yesNo(report.layout.Find("cue ")) << '\n';
     out << "  AFJx:            " << yesNo(report.layout.Find("AFJx")) << '\n';

@@ -225,6 +225,25 @@ void RepairJob::Read(const fs::path& sourcePath, const FormatChoice& choice, Sou
         preview.detail = Describe(plan, preview.format, preview.sources);
 }
 
+std::string RepairJob::Preview::Words() const
+{
+    using Action = Preview::Action;
+    switch (action)
+    {
+    case Action::WriteFormat:
+        return FormatChoice::WithWarnings(korva::DescribeFormat(format) +
+                                              (sources.empty() ? "" : " (" + sources + ")"),
+                                          warnings);
+    case Action::KeepFormat:
+        return "has its own format chunk";
+    case Action::LeaveAlone:
+        return detail + ": left as it is";
+    case Action::Fail:
+        break;
+    }
+    return detail;
+}
+
 std::optional<std::string> RepairJob::WhyUnreadable(const fs::path& source)
 {
     std::error_code ec;

@@ -66,6 +66,12 @@ public:
             NotWholeFrames, // its audio is no whole number of frames of the format
         };
         Refusal refusal = Refusal::Unreadable;
+
+        // What the repair makes of the file in a line, as the window's Format
+        // column and inspect show it: "48000 Hz, 24 bit, stereo (rate from
+        // iXML; ...)" and any warning, "has its own format chunk", "no bext
+        // chunk: left as it is", or why the file fails.
+        std::string Words() const;
     };
     // Reads source as Run does, with choice, and changes, copies and asks
     // nothing; any thread. Run may still fail the file for what only the
