@@ -22,26 +22,85 @@ struct Depth
     bool bFloat;
 };
 
-// Pop-up index to value, shared by the saved settings and the per-file job.
-// Saved indexes stay valid: new values go behind the old ones. Each pop-up's
-// last item, behind its table, is "From the file".
-constexpr std::array<uint32_t, 12> kSampleRates = {44100,  48000,  88200,  96000,  128000, 32000,
-                                                   176400, 192000, 352800, 384000, 47952,  48048};
-constexpr std::array<Depth, 6> kResolutions = {
-    {{16, false}, {24, false}, {8, false}, {32, false}, {32, true}, {64, true}}};
-constexpr std::array<uint16_t, 12> kChannels = {1, 2, 3, 4, 5, 6, 7, 8, 12, 16, 24, 32};
+// A pop-up item's value and the index the settings store for it. The items
+// show in ascending order, but a stored index keeps the value it was saved
+// for: a value added later takes the next index no older item had. Each
+// pop-up's last item, behind its table, is "From the file", stored as kFromTheFile*.
+template <typename T> struct Item
+{
+    T value;
+    int32_t nStored;
+};
+
+constexpr int32_t kRateFromTheFile = 12;
+constexpr std::array<Item<uint32_t>, 12> kSampleRates = {{{32000, 5},
+                                                          {44100, 0},
+                                                          {47952, 10},
+                                                          {48000, 1},
+                                                          {48048, 11},
+                                                          {88200, 2},
+                                                          {96000, 3},
+                                                          {128000, 4},
+                                                          {176400, 6},
+                                                          {192000, 7},
+                                                          {352800, 8},
+                                                          {384000, 9}}};
+constexpr int32_t kDepthFromTheFile = 6;
+constexpr std::array<Item<Depth>, 6> kResolutions = {{{{8, false}, 2},
+                                                      {{16, false}, 0},
+                                                      {{24, false}, 1},
+                                                      {{32, false}, 3},
+                                                      {{32, true}, 4},
+                                                      {{64, true}, 5}}};
+// 1 to 64 channels. The first twelve stored indexes name the counts of
+// kFirstChannels, the thirteenth "From the file"; the other counts follow.
+constexpr int32_t kChannelsFromTheFile = 12;
+constexpr std::array<uint16_t, 12> kFirstChannels = {1, 2, 3, 4, 5, 6, 7, 8, 12, 16, 24, 32};
+constexpr auto kChannels = []
+{
+    std::array<Item<uint16_t>, 64> items{};
+    int32_t nNext = kChannelsFromTheFile + 1;
+    for (uint16_t n = 1; n <= items.size(); ++n)
+    {
+        const auto* first = std::find(kFirstChannels.begin(), kFirstChannels.end(), n);
+        items[n - 1] = {n, first != kFirstChannels.end()
+                               ? static_cast<int32_t>(first - kFirstChannels.begin())
+                               : nNext++};
+    }
+    return items;
+}();
 const char* const kFromTheFile = "From the file";
 
-// The value at a pop-up's index: the table's, or nullopt (from the file) for
-// the item behind the table; an index outside both leaves it as it was.
+// The value stored as nStored: the table's, or nullopt (from the file); a
+// stored index that names no item leaves it as it was.
 template <typename T, std::size_t N>
-void applyIndex(const std::array<T, N>& table, int32_t nIndex, std::optional<T>& value)
+void applyIndex(const std::array<Item<T>, N>& table, int32_t nFromTheFile, int32_t nStored,
+                std::optional<T>& value)
 {
-    const auto n = static_cast<uint32_t>(nIndex);
-    if (n < N)
-        value = table[n];
-    else if (n == N)
+    const auto item = std::find_if(table.begin(), table.end(),
+                                   [&](const Item<T>& i) { return i.nStored == nStored; });
+    if (item != table.end())
+        value = item->value;
+    else if (nStored == nFromTheFile)
         value = std::nullopt;
+}
+
+// A pop-up's place of the item stored as nStored, and back; -1 for none.
+template <typename T, std::size_t N>
+int32_t placeOf(const std::array<Item<T>, N>& table, int32_t nFromTheFile, int32_t nStored)
+{
+    if (nStored == nFromTheFile)
+        return static_cast<int32_t>(N);
+    const auto item = std::find_if(table.begin(), table.end(),
+                                   [&](const Item<T>& i) { return i.nStored == nStored; });
+    return item == table.end() ? -1 : static_cast<int32_t>(item - table.begin());
+}
+
+template <typename T, std::size_t N>
+int32_t storedAt(const std::array<Item<T>, N>& table, int32_t nFromTheFile, int32_t nPlace)
+{
+    const auto n = static_cast<uint32_t>(nPlace);
+    return n < N ? table[n].nStored : n == N ? nFromTheFile : nPlace;
 }
 
 // "44.1 kHz", "47.952 kHz", "192 kHz".
@@ -64,16 +123,17 @@ std::string channelsTitle(uint16_t nChannels)
                             : std::to_string(nChannels) + " channels";
 }
 
-// Replaces a pop-up's items with a table's titles and "From the file".
+// Replaces a pop-up's items with a table's titles and "From the file", and
+// selects the item stored as nStored.
 template <typename T, std::size_t N, typename Title>
-void fillPopUp(korva::PopUpButton& popUp, const std::array<T, N>& table, Title title,
-               int32_t nSelected)
+void fillPopUp(korva::PopUpButton& popUp, const std::array<Item<T>, N>& table, Title title,
+               int32_t nFromTheFile, int32_t nStored)
 {
     popUp.removeAllItems();
-    for (const T& value : table)
-        popUp.addItemWithTitle(title(value));
+    for (const Item<T>& item : table)
+        popUp.addItemWithTitle(title(item.value));
     popUp.addItemWithTitle(kFromTheFile);
-    popUp.selectItemAtIndex(nSelected);
+    popUp.selectItemAtIndex(placeOf(table, nFromTheFile, nStored));
 }
 
 // The choice before the pop-ups are read, and how the window's user settles
@@ -86,27 +146,6 @@ FormatChoice firstChoice()
     choice.depthHint = "choose the bit depth in the Resolution pop-up";
     choice.channelsHint = "choose the channels in the Channels pop-up";
     return choice;
-}
-
-// The Format column's words for what the repair will make of a file.
-std::string formatCell(const RepairJob::Preview& preview)
-{
-    using Action = RepairJob::Preview::Action;
-    switch (preview.action)
-    {
-    case Action::WriteFormat:
-        return FormatChoice::WithWarnings(
-            korva::DescribeFormat(preview.format) +
-                (preview.sources.empty() ? "" : " (" + preview.sources + ")"),
-            preview.warnings);
-    case Action::KeepFormat:
-        return "has its own format chunk";
-    case Action::LeaveAlone:
-        return preview.detail + ": left as it is";
-    case Action::Fail:
-        break;
-    }
-    return preview.detail;
 }
 
 const char* const kSampleRateKey = "SampleRate";
@@ -173,22 +212,22 @@ void AppController::readSettings()
 
 void AppController::applyIndexes()
 {
-    applyIndex(kSampleRates, SampleRateIndex, m_choice.nSampleRate);
+    applyIndex(kSampleRates, kRateFromTheFile, SampleRateIndex, m_choice.nSampleRate);
     std::optional<Depth> depth;
     if (m_choice.nBitsPerSample)
         depth = Depth{*m_choice.nBitsPerSample, m_choice.bFloat};
-    applyIndex(kResolutions, ResolutionIndex, depth);
+    applyIndex(kResolutions, kDepthFromTheFile, ResolutionIndex, depth);
     m_choice.nBitsPerSample = depth ? std::optional(depth->nBits) : std::nullopt;
     m_choice.bFloat = depth && depth->bFloat;
-    applyIndex(kChannels, ChannelsIndex, m_choice.nChannels);
+    applyIndex(kChannels, kChannelsFromTheFile, ChannelsIndex, m_choice.nChannels);
 }
 
 void AppController::awakeFromNib()
 {
     tableview1->setDataSource(this);
-    fillPopUp(*sampleRate, kSampleRates, rateTitle, SampleRateIndex);
-    fillPopUp(*resolution, kResolutions, depthTitle, ResolutionIndex);
-    fillPopUp(*channels, kChannels, channelsTitle, ChannelsIndex);
+    fillPopUp(*sampleRate, kSampleRates, rateTitle, kRateFromTheFile, SampleRateIndex);
+    fillPopUp(*resolution, kResolutions, depthTitle, kDepthFromTheFile, ResolutionIndex);
+    fillPopUp(*channels, kChannels, channelsTitle, kChannelsFromTheFile, ChannelsIndex);
     if (m_bDestinationSet)
         showDestPathText();
     reportStatus();
@@ -301,6 +340,11 @@ std::string AppController::statusText() const
         return "Choose the folder for the repaired copies.";
     if (const std::string refusal = m_list.DestinationRefusal(szDestPath); !refusal.empty())
         return "Start is off: " + refusal + ". Choose another folder.";
+    if (m_nContradicted > 0)
+        return "Ready: " + count(m_list.takes.size(), "file", "files") + "; " +
+               std::to_string(m_nContradicted) +
+               (m_nContradicted == 1 ? " of them says" : " of them say") +
+               " another format than the one chosen: see the Format column";
     return "Ready: " + count(m_list.takes.size(), "file", "files") + " to repair into " +
            szDestPath + ".";
 }
@@ -312,8 +356,10 @@ void AppController::reportStatus()
 
 void AppController::popUpChanged()
 {
-    if (!m_bPatching)
-        previewFormats();
+    if (m_bPatching)
+        return;
+    previewFormats();
+    reportStatus();
 }
 
 // Each listed file read as its job will read it, here on the interface thread
@@ -322,8 +368,13 @@ void AppController::previewFormats()
 {
     readPopUps();
     formatArray.clear();
+    m_nContradicted = 0;
     for (const TakeList::Take& take : m_list.takes)
-        formatArray.push_back(formatCell(RepairJob::PreviewOf(take.source, m_choice)));
+    {
+        const RepairJob::Preview preview = RepairJob::PreviewOf(take.source, m_choice);
+        m_nContradicted += preview.warnings.empty() ? 0 : 1;
+        formatArray.push_back(preview.Words());
+    }
     tableview1->reloadData();
 }
 
@@ -491,6 +542,7 @@ void AppController::finishBatch()
     m_nCurrentRow = -1;
     m_list = {};
     formatArray.clear();
+    m_nContradicted = 0;
     tableview1->reloadData();
     setBatchControlsEnabled(true);
     ChangeGoState->setEnabled(false);
@@ -562,9 +614,9 @@ RepairJob::Answer AppController::askToOverwrite(const RepairJob::Question& quest
 
 void AppController::readPopUps()
 {
-    SampleRateIndex = sampleRate->indexOfSelectedItem();
-    ResolutionIndex = resolution->indexOfSelectedItem();
-    ChannelsIndex = channels->indexOfSelectedItem();
+    SampleRateIndex = storedAt(kSampleRates, kRateFromTheFile, sampleRate->indexOfSelectedItem());
+    ResolutionIndex = storedAt(kResolutions, kDepthFromTheFile, resolution->indexOfSelectedItem());
+    ChannelsIndex = storedAt(kChannels, kChannelsFromTheFile, channels->indexOfSelectedItem());
     applyIndexes();
 }
 

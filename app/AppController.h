@@ -44,10 +44,11 @@ public:
     // source, gives each pop-up its items (whatever it held before goes) and
     // selects the saved indexes; an index that names no item selects none and
     // keeps the value as it was (44100 Hz, 24 bit, mono at first).
-    //   sample rate: 44.1, 48, 88.2, 96, 128, 32, 176.4, 192, 352.8, 384,
-    //                47.952 and 48.048 kHz, From the file
-    //   resolution:  16, 24, 8, 32 bit, 32 and 64 bit float, From the file
-    //   channels:    Mono, Stereo, 3 to 8, 12, 16, 24 and 32 channels, From the file
+    // (ascending; a stored index keeps the value it was saved for):
+    //   sample rate: 32, 44.1, 47.952, 48, 48.048, 88.2, 96, 128, 176.4, 192,
+    //                352.8 and 384 kHz, From the file
+    //   resolution:  8, 16, 24, 32 bit, 32 and 64 bit float, From the file
+    //   channels:    Mono, Stereo, 3 to 64 channels, From the file
     void awakeFromNib();
     // While a batch runs: a beep and nothing else. Otherwise stores the three
     // pop-up selections as "SampleRate", "Resolution" and "Channels" and ends
@@ -126,7 +127,8 @@ public:
     const std::string& progressText() const { return szProgress; }
     const std::string& destinationPath() const { return szDestPath; }
     // The status line for the state the window is in: what to do next, why
-    // Start is off, or how far a batch is. Interface thread.
+    // Start is off, how many listed files say another format than the one
+    // chosen, or how far a batch is. Interface thread.
     std::string statusText() const;
 
     // --- Outlets: connected by the front end before awakeFromNib ----------
@@ -178,6 +180,7 @@ private:
     std::string szProgress;
     TakeList m_list; // the rows: each take, and its place under the destination
     std::vector<std::string> formatArray; // the Format column, row by row
+    std::size_t m_nContradicted = 0;      // rows whose metadata names another format
 
     // The batch that runs: its job, the rows left out before it started, and
     // how many files came to each kind of outcome (worker only, until the end).

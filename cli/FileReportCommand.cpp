@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cinttypes>
 #include <cstdio>
 #include <iomanip>
 #include <iostream>
@@ -15,23 +16,35 @@
 
 namespace
 {
-// A chunk identifier as four readable characters: a byte outside printable
-// ASCII (or a backslash) is shown as \xNN, so damaged headers stay visible.
+// Text from a file on one line: a control byte (CR, LF, tab and the others)
+// and a backslash are escaped, so that every field keeps its line. With
+// bAsciiOnly, as for chunk identifiers, any byte outside printable ASCII too,
+// so that damaged headers stay visible.
+std::string escaped(const std::string& text, bool bAsciiOnly)
+{
+    std::string line;
+    for (const unsigned char c : text)
+    {
+        const char* named = c == '\r' ? "\\r" : c == '\n' ? "\\n" : c == '\t' ? "\\t" : nullptr;
+        if (named != nullptr && !bAsciiOnly)
+            line += named;
+        else if ((c >= 0x20 && c < 0x7F && c != '\\') || (c >= 0x80 && !bAsciiOnly))
+            line += static_cast<char>(c);
+        else if (c == '\\' && !bAsciiOnly)
+            line += "\\\\";
+        else
+        {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            line += hex;
+        }
+    }
+    return line;
+}
+
 std::string readableId(const std::string& id)
 {
-    std::string text;
-    for (const unsigned char c : id)
-    {
-        if (c >= 0x20 && c < 0x7F && c != '\\')
-        {
-            text += static_cast<char>(c);
-            continue;
-        }
-        char escaped[5];
-        std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-        text += escaped;
-    }
-    return text;
+    return escaped(id, true);
 }
 
 const char* yesNo(const void* p)
@@ -43,7 +56,8 @@ const char* yesNo(const void* p)
 FileReportCommand::FileReportCommand(CLI::App& app)
 {
     m_command = app.add_subcommand("inspect", "Show the chunks and properties of each file and "
-                                              "whether it can be repaired");
+                                              "what the repair would make of it");
+    m_format.emplace(*m_command, true);
     m_command->add_flag("--json", m_bJson, "One JSON object per file, one per line");
     m_command
         ->add_option("FILE", m_files,
@@ -54,13 +68,16 @@ FileReportCommand::FileReportCommand(CLI::App& app)
 
 int FileReportCommand::run() const
 {
+    const std::optional<FormatChoice> choice = m_format->choice();
+    if (!choice)
+        return file_commands::kUsageError;
     int nStatus = 0;
     const TakeList list = TakeList::Of(
         std::vector<std::filesystem::path>(m_files.begin(), m_files.end()), TakeList::Named::Any);
     for (const TakeList::Take& take : list.takes)
     {
         const std::string path = take.source.string();
-        const WavReport report = WavReport::Of(path);
+        const WavReport report = WavReport::Of(path, *choice);
         if (!report.error.empty())
         {
             std::cerr << "korva-cli: " << path << ": " << report.error << '\n';
@@ -108,6 +125,22 @@ const char* quantityName(Quantity quantity)
     return "channels";
 }
 
+const char* quantityKey(Quantity quantity)
+{
+    switch (quantity)
+    {
+    case Quantity::SampleRate:
+        return "sample_rate";
+    case Quantity::BitsPerSample:
+        return "bit_depth";
+    case Quantity::IsFloat:
+        return "float";
+    case Quantity::Channels:
+        break;
+    }
+    return "channels";
+}
+
 const char* verdictName(FormatEvidence::Verdict verdict)
 {
     switch (verdict)
@@ -122,8 +155,29 @@ const char* verdictName(FormatEvidence::Verdict verdict)
     return "absent";
 }
 
+// What a finding says: the text it was read from ("F=48000"), or for the
+// audio what its samples read best as ("reads best as 24-bit samples").
+std::string findingText(Quantity quantity, const FormatEvidence::Finding& finding)
+{
+    if (finding.source != FormatEvidence::Source::Audio)
+        return finding.text;
+    const std::string n = std::to_string(finding.nValue);
+    switch (quantity)
+    {
+    case Quantity::BitsPerSample:
+        return "reads best as " + n + "-bit samples";
+    case Quantity::IsFloat:
+        return finding.nValue ? "reads best as float samples" : "reads best as integer samples";
+    case Quantity::Channels:
+        return "reads best as " + (finding.nValue == 1 ? "one channel" : n + " channels");
+    case Quantity::SampleRate:
+        break;
+    }
+    return "reads best at " + n + " Hz";
+}
+
 // "48000 (iXML: <FILE_SAMPLE_RATE>48000</FILE_SAMPLE_RATE>; CodingHistory: F=48000)".
-std::string fieldWords(const FormatEvidence::Field& field)
+std::string fieldWords(Quantity quantity, const FormatEvidence::Field& field)
 {
     std::string words = field.verdict == FormatEvidence::Verdict::Agreed
                             ? std::to_string(field.nValue)
@@ -132,18 +186,24 @@ std::string fieldWords(const FormatEvidence::Field& field)
     for (const auto& finding : field.findings)
         sources += (sources.empty() ? "" : "; ") +
                    std::string(FormatEvidence::SourceName(finding.source)) +
-                   (finding.bRulesOut ? " rules out " : ": ") +
-                   (finding.bRulesOut ? std::to_string(finding.nValue) : finding.text);
+                   (finding.bRulesOut ? " rules out " + std::to_string(finding.nValue)
+                                      : ": " + escaped(findingText(quantity, finding), false));
     return sources.empty() ? words : words + " (" + sources + ")";
 }
 
-uint64_t wholeFrames(const WavReport& report)
+// "0:01:23.456": the frames at their rate.
+std::string durationWords(const WavReport::Frames& frames)
 {
-    const auto* data = report.layout.Find("data");
-    return data == nullptr || !report.format || report.format->nBlockAlign == 0
-               ? 0
-               : data->nPayload / report.format->nBlockAlign;
+    const uint64_t nMilliseconds =
+        frames.nSampleRate == 0 ? 0 : frames.nFrames * 1000 / frames.nSampleRate;
+    char text[40];
+    std::snprintf(text, sizeof text, "%" PRIu64 ":%02u:%02u.%03u", nMilliseconds / 3600000,
+                  static_cast<unsigned>(nMilliseconds / 60000 % 60),
+                  static_cast<unsigned>(nMilliseconds / 1000 % 60),
+                  static_cast<unsigned>(nMilliseconds % 1000));
+    return text;
 }
+
 } // namespace
 
 std::string FileReportCommand::textOf(const WavReport& report)
@@ -178,8 +238,16 @@ std::string FileReportCommand::textOf(const WavReport& report)
     else
         out << "  format:          no fmt chunk\n";
     if (const auto* data = report.layout.Find("data"))
-        out << "  data:            offset " << data->nOffset << ", " << data->nPayload << " bytes, "
-            << wholeFrames(report) << " whole frames\n";
+    {
+        out << "  data:            offset " << data->nOffset << ", " << data->nPayload
+            << " bytes\n";
+        const auto frames = report.frames();
+        out << "  frames:          "
+            << (frames ? std::to_string(frames->nFrames) + " at " +
+                             std::to_string(frames->nSampleRate) + " Hz, " + durationWords(*frames)
+                       : std::string("unknown: no format to count them in"))
+            << '\n';
+    }
     else
         out << "  data:            no data chunk\n";
     if (report.timeReference)
@@ -189,25 +257,22 @@ std::string FileReportCommand::textOf(const WavReport& report)
             << (report.bHasBext ? "none (bext too short)" : "no bext chunk") << '\n';
     if (const auto& bext = report.bextText)
     {
-        out << "  description:     " << bext->description << '\n';
-        out << "  originator:      " << bext->originator << '\n';
-        out << "  origination:     " << bext->originationDate << ' ' << bext->originationTime
-            << '\n';
-        out << "  coding history:  " << bext->codingHistory << '\n';
+        out << "  description:     " << escaped(bext->description, false) << '\n';
+        out << "  originator:      " << escaped(bext->originator, false) << '\n';
+        out << "  origination:     " << escaped(bext->originationDate, false) << ' '
+            << escaped(bext->originationTime, false) << '\n';
+        out << "  coding history:  " << escaped(bext->codingHistory, false) << '\n';
     }
     out << "  evidence:\n";
     for (const Quantity quantity : FormatEvidence::kQuantities)
         out << "    " << std::left << std::setw(13) << (quantityName(quantity) + std::string(":"))
-            << fieldWords(report.evidence->Get(quantity)) << '\n';
-    out << "  auto format:     "
-        << (report.autoFormat.format ? korva::DescribeFormat(*report.autoFormat.format) + " (" +
-                                           report.autoFormat.sources + ")"
-                                     : report.autoFormat.problem)
-        << '\n';
+            << fieldWords(quantity, report.evidence->Get(quantity)) << '\n';
+    out << "  format to write: " << report.preview.Words() << '\n';
     out << "  regions:         " << report.nRegions << '\n';
     out << "  cue:             " << yesNo(report.layout.Find("cue ")) << '\n';
     out << "  AFJx:            " << yesNo(report.layout.Find("AFJx")) << '\n';
     out << "  action:          " << report.action() << '\n';
+    out << "  status:          " << report.status() << '\n';
     out << "  verdict:         " << report.verdict() << '\n';
     return out.str();
 }
@@ -218,9 +283,11 @@ std::string FileReportCommand::jsonOf(const WavReport& report)
     json["path"] = file_commands::Escaped(report.path);
     if (!report.error.empty())
     {
+        json["status"] = report.status();
         json["error"] = report.error;
         return json.dump() + '\n';
     }
+    json["status"] = report.status();
     json["form"] = formName(report.layout.form);
     json["riff"] = report.layout.form != RiffLayout::Form::NotRiff;
     json["length"] = report.layout.nLength;
@@ -246,8 +313,19 @@ std::string FileReportCommand::jsonOf(const WavReport& report)
         json["format"]["damaged"] = true;
     json["data"] = nullptr;
     if (const auto* data = report.layout.Find("data"))
-        json["data"] = {
-            {"offset", data->nOffset}, {"length", data->nPayload}, {"frames", wholeFrames(report)}};
+    {
+        const auto frames = report.frames();
+        json["data"] = {{"offset", data->nOffset},
+                        {"length", data->nPayload},
+                        {"frames", nullptr},
+                        {"duration_seconds", nullptr}};
+        if (frames && frames->nSampleRate > 0)
+        {
+            json["data"]["frames"] = frames->nFrames;
+            json["data"]["duration_seconds"] =
+                static_cast<double>(frames->nFrames) / frames->nSampleRate;
+        }
+    }
     json["bext"] = nullptr;
     if (const auto& bext = report.bextText)
         json["bext"] = {{"description", bext->description},
@@ -263,20 +341,21 @@ std::string FileReportCommand::jsonOf(const WavReport& report)
         for (const auto& finding : field.findings)
             findings.push_back({{"source", FormatEvidence::SourceName(finding.source)},
                                 {"value", finding.nValue},
-                                {"text", finding.text},
+                                {"text", findingText(quantity, finding)},
                                 {"rules_out", finding.bRulesOut}});
-        json["evidence"][quantityName(quantity)] = {{"verdict", verdictName(field.verdict)},
-                                                    {"value", field.nValue},
-                                                    {"findings", findings}};
+        json["evidence"][quantityKey(quantity)] = {{"verdict", verdictName(field.verdict)},
+                                                   {"value", field.nValue},
+                                                   {"findings", findings}};
     }
-    if (const auto& f = report.autoFormat.format)
-        json["auto_format"] = {{"format_tag", f->nFormatTag},
-                               {"channels", f->nChannels},
-                               {"sample_rate", f->nSampleRate},
-                               {"bits_per_sample", f->nBitsPerSample},
-                               {"sources", report.autoFormat.sources}};
-    else
-        json["auto_format"] = {{"problem", report.autoFormat.problem}};
+    json["format_to_write"] = nullptr;
+    if (report.preview.action == RepairJob::Preview::Action::WriteFormat)
+    {
+        const WavFormat& f = report.preview.format;
+        json["format_to_write"] = {
+            {"format_tag", f.nFormatTag},        {"channels", f.nChannels},
+            {"sample_rate", f.nSampleRate},      {"bits_per_sample", f.nBitsPerSample},
+            {"sources", report.preview.sources}, {"warnings", report.preview.warnings}};
+    }
     json["time_reference"] = nullptr;
     if (report.timeReference)
         json["time_reference"] = *report.timeReference;

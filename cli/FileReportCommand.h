@@ -1,17 +1,21 @@
 #pragma once
 
+#include "FormatOptions.h"
+
 #include <CLI/CLI.hpp>
 
+#include <optional>
 #include <string>
 #include <vector>
 
 struct WavReport;
 
 // korva-cli inspect: reports what the file library sees in each file (its
-// chunks, format, data, bext time reference, regions, cue and AFJx chunks)
-// and whether the repair would take it on, as text or as one JSON object per
-// line. Changes nothing. Exit status 0 when every file could be read, 1
-// otherwise, 2 for a usage error.
+// chunks, format, data, bext text, time reference, the evidence of its own
+// format, regions, cue and AFJx chunks) and what the repair makes of it with
+// the same format options (none: every part from the file), as text or as one
+// JSON object per line. Changes nothing. Exit status 0 when every file could
+// be read, 1 otherwise, 2 for a usage error.
 class FileReportCommand
 {
 public:
@@ -27,6 +31,7 @@ private:
     static std::string jsonOf(const WavReport& report);
 
     CLI::App* m_command;
+    std::optional<FormatOptions> m_format;
     std::vector<std::string> m_files;
     bool m_bJson = false;
 };

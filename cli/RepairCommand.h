@@ -3,7 +3,7 @@
 #include "ExistingFilePolicy.h"
 #include "FileCommands.h"
 #include "FileOutcome.h"
-#include "FormatChoice.h"
+#include "FormatOptions.h"
 #include "TakeList.h"
 
 #include <CLI/CLI.hpp>
@@ -26,9 +26,6 @@
 // when a file failed or was not processed, or standard output could not be
 // written; 2 for a usage error; 130 when stopped by Ctrl-C, 143 by SIGTERM,
 // 129 by SIGHUP.
-// How korva-cli's user settles what a file cannot tell: the options to pass.
-FormatChoice WithOptionHints(FormatChoice choice);
-
 class RepairCommand
 {
 public:
@@ -40,18 +37,12 @@ public:
 
 private:
     TakeList listedTakes() const;
-    std::optional<FormatChoice> formatChoice() const;
     void print(const korva::FileOutcome& outcome) const;
 
     CLI::App* m_command;
     std::vector<std::string> m_files;
     file_commands::Destination m_destination;
-    std::string m_rate;           // hertz, or "auto"
-    std::string m_bits;           // a number, or "auto"
-    std::string m_channels = "1"; // a number, or "auto"
-    bool m_bFloat = false;
-    bool m_bAuto = false;
-    bool m_bStrict = false;
+    std::optional<FormatOptions> m_format;
     std::optional<ExistingFilePolicy> m_existing;
     bool m_bJson = false;
     bool m_bQuiet = false;

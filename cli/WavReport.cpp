@@ -1,7 +1,6 @@
 #include "WavReport.h"
 
 #include "ChunkReader.h"
-#include "RepairCommand.h"
 #include "RiffIO.h"
 
 #include <algorithm>
@@ -56,7 +55,7 @@ std::string SizeWords(const RepairPlan& plan, const RiffLayout& layout)
 }
 } // namespace
 
-WavReport WavReport::Of(const std::string& path)
+WavReport WavReport::Of(const std::string& path, const FormatChoice& choice)
 {
     WavReport report;
     report.path = path;
@@ -67,15 +66,12 @@ WavReport WavReport::Of(const std::string& path)
     ChunkReader reader(fd, nLength, kHostIsIntel);
     report.layout = RiffLayout::Read(reader);
 
-    // Without a format to go by, the audio is counted in single bytes: the
-    // verdict does not depend on a format nobody chose. A damaged format chunk
-    // states the file's own.
+    // A damaged format chunk states the file's own format.
     const auto& damaged = report.layout.damagedFormat;
     WavFormat ownFormat;
     ownFormat.nBitsPerSample = 8;
     if (damaged)
         ownFormat = damaged->format;
-    report.plan = RepairPlan::Make(report.layout, ownFormat, kHostIsIntel);
     uint8_t field[16];
     if (const auto* fmt = report.layout.Find("fmt ");
         fmt != nullptr && reader.Read(fmt->PayloadOffset(), field, sizeof field))
@@ -119,18 +115,82 @@ WavReport WavReport::Of(const std::string& path)
         }
     }
     report.evidence = FormatEvidence::Read(reader, report.layout, true);
-    report.autoFormat = WithOptionHints(FormatChoice{}).Apply(*report.evidence);
     if (const auto* regn = report.layout.Find("regn");
         regn != nullptr && regn->nSize >= 4 && reader.Read(regn->PayloadOffset(), field, 4))
         report.nRegions = riff::Get32(field, kHostIsIntel);
     if (reader.Failed())
         report.error = std::strerror(reader.Error());
     ::close(fd);
+    if (!report.error.empty())
+        return report;
+    report.preview = RepairJob::PreviewOf(path, choice);
+    // Without a format to write, the audio is counted in the damaged format
+    // chunk's frames, or in single bytes: the plan then does not depend on a
+    // format nobody settled.
+    const bool bWrites = report.preview.action == RepairJob::Preview::Action::WriteFormat;
+    report.plan =
+        RepairPlan::Make(report.layout, bWrites ? report.preview.format : ownFormat, kHostIsIntel);
     return report;
+}
+
+std::optional<WavReport::Frames> WavReport::frames() const
+{
+    const auto* data = layout.Find("data");
+    std::optional<Frames> frames;
+    if (data == nullptr)
+        return frames;
+    if (preview.action == RepairJob::Preview::Action::WriteFormat)
+        frames = Frames{data->nPayload / preview.format.BlockAlign(), preview.format.nSampleRate};
+    else if (format && format->nBlockAlign > 0)
+        frames = Frames{data->nPayload / format->nBlockAlign, format->nSampleRate};
+    return frames;
+}
+
+std::string WavReport::status() const
+{
+    using Refusal = RepairJob::Preview::Refusal;
+    if (!error.empty())
+        return "unreadable";
+    if (preview.action == RepairJob::Preview::Action::Fail)
+        switch (preview.refusal)
+        {
+        case Refusal::TooLarge:
+            return "too_large";
+        case Refusal::Unsettled:
+            return "unsettled";
+        case Refusal::NotWholeFrames:
+            return "not_whole_frames";
+        case Refusal::Unreadable:
+            return "unreadable";
+        }
+    using Verdict = RepairPlan::Verdict;
+    switch (plan.verdict)
+    {
+    case Verdict::NotRiff:
+        return "not_wav";
+    case Verdict::NoBext:
+        return "no_bext";
+    case Verdict::NoData:
+        return "no_data";
+    case Verdict::Intact:
+        return "intact";
+    case Verdict::SizesUnfinished:
+        return "sizes_unfinished";
+    case Verdict::TooLarge:
+        return "too_large";
+    case Verdict::NotWholeFrames:
+        return "not_whole_frames";
+    case Verdict::FormatMissing:
+    case Verdict::FormatDamaged:
+        break;
+    }
+    return preview.warnings.empty() ? "repairable" : "repairable_with_warnings";
 }
 
 std::string WavReport::verdict() const
 {
+    if (preview.action == RepairJob::Preview::Action::Fail)
+        return "fails: " + preview.detail;
     using Verdict = RepairPlan::Verdict;
     switch (plan.verdict)
     {
@@ -166,12 +226,13 @@ std::string WavReport::verdict() const
                  std::string(plan.bBehindBext ? "behind bext" : "in front of the audio") + " at " +
                  std::to_string(plan.nInsertAt);
     const std::string sizes = SizeWords(plan, layout);
-    return sizes.empty() ? words : words + "; " + sizes;
+    return FormatChoice::WithWarnings(sizes.empty() ? words : words + "; " + sizes,
+                                      preview.warnings);
 }
 
 std::string WavReport::action() const
 {
-    if (!plan.Changes())
+    if (preview.action == RepairJob::Preview::Action::Fail || !plan.Changes())
         return "none";
     std::string words;
     if (plan.bFieldsKept)

@@ -169,9 +169,11 @@ void RepairJob::Read(const fs::path& sourcePath, const FormatChoice& choice, Sou
 {
     using Action = Preview::Action;
     Preview& preview = source.preview;
-    const auto fail = [&](std::string detail, bool bStopsBatch)
+    using Refusal = Preview::Refusal;
+    const auto fail = [&](std::string detail, bool bStopsBatch, Refusal refusal)
     {
         preview.action = Action::Fail;
+        preview.refusal = refusal;
         preview.detail = std::move(detail);
         source.bFailureStopsBatch = bStopsBatch;
     };
@@ -179,14 +181,14 @@ void RepairJob::Read(const fs::path& sourcePath, const FormatChoice& choice, Sou
     // that is gone or cannot be opened fails alone: the batch goes on.
     source.fd = ::open(sourcePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (source.fd < 0 || fstat(source.fd, &source.info) != 0)
-        return fail("it could not be read: " + SystemErrorWords(errno), false);
+        return fail("it could not be read: " + SystemErrorWords(errno), false, Refusal::Unreadable);
     if (!S_ISREG(source.info.st_mode))
-        return fail("it is not a regular file", false);
+        return fail("it is not a regular file", false, Refusal::Unreadable);
     const auto nLength = static_cast<uint64_t>(source.info.st_size);
     ChunkReader reader(source.fd, nLength, kHostIsIntel);
     const RiffLayout layout = RiffLayout::Read(reader);
     if (layout.form != RiffLayout::Form::Rf64 && nLength > riff::kMaxRiffLength)
-        return fail("it is larger than the 4 GiB a RIFF file can hold", true);
+        return fail("it is larger than the 4 GiB a RIFF file can hold", true, Refusal::TooLarge);
     const bool bNeedsFormat = RepairPlan::NeedsFormat(layout);
     if (bNeedsFormat)
     {
@@ -196,22 +198,24 @@ void RepairJob::Read(const fs::path& sourcePath, const FormatChoice& choice, Sou
             evidence = FormatEvidence::Read(reader, layout, true);
         const FormatChoice::Result chosen = choice.Apply(evidence);
         if (!chosen.format)
-            return fail(chosen.problem, false);
+            return fail(chosen.problem, false, Refusal::Unsettled);
         preview.format = *chosen.format;
         preview.sources = chosen.sources;
         preview.warnings = chosen.warnings;
     }
     if (reader.Failed())
-        return fail("it could not be read: " + SystemErrorWords(reader.Error()), false);
+        return fail("it could not be read: " + SystemErrorWords(reader.Error()), false,
+                    Refusal::Unreadable);
     const RepairPlan& plan = source.plan = RepairPlan::Make(layout, preview.format, kHostIsIntel);
     if (plan.verdict == Verdict::NotWholeFrames && bNeedsFormat)
         return fail("its " + std::to_string(plan.nDataDeclared) +
                         " bytes of audio are not whole frames of " +
                         std::to_string(plan.nBlockAlign) + " bytes (" +
                         korva::DescribeFormat(preview.format) + "): that cannot be its format",
-                    false);
+                    false, Refusal::NotWholeFrames);
     if (plan.verdict == Verdict::TooLarge)
-        return fail("repaired, it would pass the 4 GiB a RIFF file can hold", true);
+        return fail("repaired, it would pass the 4 GiB a RIFF file can hold", true,
+                    Refusal::TooLarge);
     const bool bLeftAlone = plan.verdict == Verdict::NotRiff || plan.verdict == Verdict::NoBext ||
                             plan.verdict == Verdict::NoData;
     preview.action = bNeedsFormat ? Action::WriteFormat
@@ -219,6 +223,25 @@ void RepairJob::Read(const fs::path& sourcePath, const FormatChoice& choice, Sou
                                   : Action::KeepFormat;
     if (bLeftAlone)
         preview.detail = Describe(plan, preview.format, preview.sources);
+}
+
+std::string RepairJob::Preview::Words() const
+{
+    using Action = Preview::Action;
+    switch (action)
+    {
+    case Action::WriteFormat:
+        return FormatChoice::WithWarnings(korva::DescribeFormat(format) +
+                                              (sources.empty() ? "" : " (" + sources + ")"),
+                                          warnings);
+    case Action::KeepFormat:
+        return "has its own format chunk";
+    case Action::LeaveAlone:
+        return detail + ": left as it is";
+    case Action::Fail:
+        break;
+    }
+    return detail;
 }
 
 std::optional<std::string> RepairJob::WhyUnreadable(const fs::path& source)

@@ -71,6 +71,21 @@ public:
         std::string sources;               // where the file told its parts ("rate from iXML"),
         std::vector<std::string> warnings; // and what its metadata says against the choice
         std::string detail; // LeaveAlone and Fail: Run's words ("no bext chunk", why it fails)
+        // Fail: the check the file did not pass.
+        enum class Refusal
+        {
+            Unreadable,     // it could not be opened or read, or is no regular file
+            TooLarge,       // it, or its repaired copy, would pass RIFF's 4 GiB limit
+            Unsettled,      // the choice and the file's evidence leave a part open
+            NotWholeFrames, // its audio is no whole number of frames of the format
+        };
+        Refusal refusal = Refusal::Unreadable;
+
+        // What the repair makes of the file in a line, as the window's Format
+        // column and inspect show it: "48000 Hz, 24 bit, stereo (rate from
+        // iXML; ...)" and any warning, "has its own format chunk", "no bext
+        // chunk: left as it is", or why the file fails.
+        std::string Words() const;
     };
     // Reads source as Run does, with choice, and changes, copies and asks
     // nothing; any thread. Run may still fail the file for what only the

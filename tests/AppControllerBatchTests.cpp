@@ -77,8 +77,10 @@ TEST_F(AppControllerRun, WritesWhatTheFormatColumnShowedThenResetsTheWindowOnThe
     chooseFiles(paths);
     chooseDestination(destination);
     sampleRate.selectItemAtIndex(12);
-    channels.selectItemAtIndex(12);
+    channels.selectItemAtIndex(64);
     controller->popUpChanged();
+    EXPECT_EQ(platform.statuses.back(), "Ready: 6 files; 1 of them says another format than the "
+                                        "one chosen: see the Format column");
     const Strings formats = {
         "has its own format chunk",
         "96000 Hz, 24 bit, stereo (rate from iXML; channels from iXML)",

@@ -2,16 +2,21 @@
 
 #include <cstdlib>
 
-// Each pop-up's items: the old ones at their indexes, new ones behind, "From the file" last.
+// Each pop-up's items in ascending order, "From the file" last.
 const std::string kAuto = "From the file";
-const Strings kRates = {"44.1 kHz",   "48 kHz",     "88.2 kHz", "96 kHz",    "128 kHz",
-                        "32 kHz",     "176.4 kHz",  "192 kHz",  "352.8 kHz", "384 kHz",
-                        "47.952 kHz", "48.048 kHz", kAuto};
-const Strings kResolutions = {"16 bit",       "24 bit",       "8 bit", "32 bit",
+const Strings kRates = {"32 kHz",    "44.1 kHz", "47.952 kHz", "48 kHz",    "48.048 kHz",
+                        "88.2 kHz",  "96 kHz",   "128 kHz",    "176.4 kHz", "192 kHz",
+                        "352.8 kHz", "384 kHz",  kAuto};
+const Strings kResolutions = {"8 bit",        "16 bit",       "24 bit", "32 bit",
                               "32 bit float", "64 bit float", kAuto};
-const Strings kChannels = {"Mono",        "Stereo",      "3 channels", "4 channels",  "5 channels",
-                           "6 channels",  "7 channels",  "8 channels", "12 channels", "16 channels",
-                           "24 channels", "32 channels", kAuto};
+const Strings kChannels = []
+{
+    Strings items = {"Mono", "Stereo"};
+    for (int n = 3; n <= 64; ++n)
+        items.push_back(std::to_string(n) + " channels");
+    items.push_back(kAuto);
+    return items;
+}();
 
 struct SettingsCase
 {
@@ -25,9 +30,29 @@ const SettingsCase kSettingsCases[] = {
     {"FirstRun", {}, {}, {}, {"44.1 kHz", "24 bit", "Mono"}, "44100 Hz, 24 bit, mono"},
     // Settings stored before the Channels pop-up.
     {"OldIndexesKept", 4, 1, {}, {"128 kHz", "24 bit", "Mono"}, "128000 Hz, 24 bit, mono"},
-    // Items behind the old ones.
+    // Indexes stored for values added later keep naming them, wherever they now show.
     {"New", 10, 5, 1, {"47.952 kHz", "64 bit float", "Stereo"}, "47952 Hz, 64 bit float, stereo"},
-    {"OutsideTheTablesKeepTheValues", -1, 7, 13, {"", "", ""}, "44100 Hz, 24 bit, mono"},
+    {"OldAndNewIndexesBeyondEight",
+     5,
+     2,
+     8,
+     {"32 kHz", "8 bit", "12 channels"},
+     "32000 Hz, 8 bit, 12 channels"},
+    // The take's 96 bytes are no whole frames of 10 channels: the column says so.
+    {"ChannelCountsAddedBehindFromTheFile",
+     1,
+     2,
+     14,
+     {"48 kHz", "8 bit", "10 channels"},
+     "its 96 bytes of audio are not whole frames of 10 bytes (48000 Hz, 8 bit, 10 channels): that "
+     "cannot be its format"},
+    {"FortyEightChannels",
+     11,
+     2,
+     48,
+     {"48.048 kHz", "8 bit", "48 channels"},
+     "48048 Hz, 8 bit, 48 channels"},
+    {"OutsideTheTablesKeepTheValues", -1, 7, 65, {"", "", ""}, "44100 Hz, 24 bit, mono"},
 };
 
 // Steps: "files F|none" (F: a.wav in source; none: a .txt), "dest D|F|cancel".

@@ -18,7 +18,7 @@ complete -c korva-cli -n "not __fish_seen_subcommand_from $commands" -a remove-c
 complete -c korva-cli -n "not __fish_seen_subcommand_from $commands" -a rescue \
     -d 'Write the takes a power cut left unfinished on a card into a folder'
 
-set -l repair '__fish_seen_subcommand_from repair'
+set -l repair '__fish_seen_subcommand_from repair inspect'
 set -l folder '__fish_seen_subcommand_from repair remove-chunk rescue'
 set -l rescue '__fish_seen_subcommand_from rescue'
 set -l existing '__fish_seen_subcommand_from repair extract remove-chunk'
@@ -36,7 +36,7 @@ complete -c korva-cli -n $repair -l float -d 'IEEE float samples instead of inte
 complete -c korva-cli -n $repair -l auto -d "Rate, bits and channels from each file's own evidence"
 complete -c korva-cli -n $repair -l strict -d 'Fail a file whose metadata contradicts the format'
 complete -c korva-cli -n '__fish_seen_subcommand_from repair rescue' -l quiet -d 'Print only the files that failed'
-complete -c korva-cli -n $repair -l verbose -d 'Also print what the job does'
+complete -c korva-cli -n '__fish_seen_subcommand_from repair' -l verbose -d 'Also print what the job does'
 complete -c korva-cli -n $existing -l existing -x -a 'ask overwrite skip stop' \
     -d 'A file of that name in the destination'
 complete -c korva-cli -n $existing -s y -l yes -d 'Overwrite a file of that name in the destination'

@@ -19,7 +19,9 @@
 #include <unistd.h>
 
 #include "FatCard.h"
+#include "FileOutcome.h"
 #include "Layouts.h"
+#include "RepairJob.h"
 #include "TempDir.h"
 #include "WavBuilder.h"
 
@@ -204,14 +206,21 @@ protected:
         return path;
     }
 
+    // command's arguments that choose format f, then rest.
+    static std::vector<std::string> formatArgs(std::vector<std::string> command, const WavFormat& f,
+                                               std::vector<std::string> rest)
+    {
+        command.insert(command.end(), {"--rate", std::to_string(f.nSampleRate), "--bits",
+                                       std::to_string(f.nBitsPerSample), "--channels",
+                                       std::to_string(f.nChannels)});
+        if (f.IsFloat())
+            command.push_back("--float");
+        command.insert(command.end(), rest.begin(), rest.end());
+        return command;
+    }
     std::vector<std::string> repairArgs(const WavFormat& f, std::vector<std::string> rest) const
     {
-        rest.insert(rest.begin(),
-                    {"repair", "--dest", out, "--rate", std::to_string(f.nSampleRate), "--bits",
-                     std::to_string(f.nBitsPerSample), "--channels", std::to_string(f.nChannels)});
-        if (f.IsFloat())
-            rest.push_back("--float");
-        return rest;
+        return formatArgs({"repair", "--dest", out}, f, std::move(rest));
     }
 
     static Files filesIn(const fs::path& folder)
@@ -293,7 +302,8 @@ TEST_P(CliLayout, InspectSaysWhatRepairDoesAndDecodersReadTheOriginalAudio)
 {
     const Layout& c = GetParam();
     const std::string path = addSource("take.wav", c.source);
-    const json report = json::parse(CliProcess::run({"inspect", "--json", path}).out);
+    const json report =
+        json::parse(CliProcess::run(formatArgs({"inspect", "--json"}, c.format, {path})).out);
     EXPECT_EQ(report["verdict"], c.verdict);
 
     const auto result = CliProcess::run(repairArgs(c.format, {path}));
@@ -488,16 +498,21 @@ const EvidenceCase kEvidenceCases[] = {
 
 using CliEvidence = CliCase<EvidenceCase>;
 
+// The row's take: bext, the remains of its format chunk, the audio, its iXML.
+Bytes evidenceTake(const EvidenceCase& c)
+{
+    return riff({chunk("bext", c.bext, true), Bytes(24, 0), chunk("data", c.pcm, true),
+                 c.ixml.empty() ? Bytes{} : chunk("iXML", ascii(c.ixml), true)});
+}
+
 // Each source of evidence alone, agreeing, disagreeing, absent or malformed; a
 // choice against them warns, or with --strict fails. Nothing is guessed.
 TEST_P(CliEvidence, TheFileTellsItsFormatOrSaysWhatIsMissing)
 {
     const EvidenceCase& c = GetParam();
-    const Bytes take = riff({chunk("bext", c.bext, true), Bytes(24, 0), chunk("data", c.pcm, true),
-                             c.ixml.empty() ? Bytes{} : chunk("iXML", ascii(c.ixml), true)});
     std::vector<std::string> args = {"repair", "--dest", out};
     args.insert(args.end(), c.options.begin(), c.options.end());
-    args.push_back(addSource("take.wav", take));
+    args.push_back(addSource("take.wav", evidenceTake(c)));
     const auto result = CliProcess::run(args);
     std::string expected = c.line;
     expected.insert(expected.find('\t') + 1, (out / "take.wav").string() + "\t");
@@ -512,6 +527,100 @@ TEST_P(CliEvidence, TheFileTellsItsFormatOrSaysWhatIsMissing)
 }
 
 INSTANTIATE_TEST_SUITE_P(Evidence, CliEvidence, ::testing::ValuesIn(kEvidenceCases), kRowName);
+
+// A file that inspect, repair and the window's Format column must read alike,
+// with the fixed format it is also tried with.
+struct VerdictCase
+{
+    std::string name;
+    Bytes file;
+    WavFormat fixed;
+};
+void PrintTo(const VerdictCase& c, std::ostream* pOut)
+{
+    *pOut << c.name;
+}
+
+// Every layout row, every evidence row and every seed of the fuzz corpus.
+std::vector<VerdictCase> verdictCases()
+{
+    std::vector<VerdictCase> cases;
+    for (const Layout& layout : Layouts())
+        cases.push_back({"Layout" + layout.name, layout.source, layout.format});
+    const WavFormat cd{.nSampleRate = 44100, .nBitsPerSample = 16};
+    for (const EvidenceCase& c : kEvidenceCases)
+        cases.push_back({"Evidence" + std::string(c.name), evidenceTake(c), cd});
+    for (const Bytes& seed : SeedShapes())
+        cases.push_back({"Seed" + std::to_string(cases.size()), seed, cd});
+    return cases;
+}
+
+using CliVerdict = CliCase<VerdictCase>;
+
+// What becomes of a file in words the three share: "write 48000 Hz, 24 bit, mono"
+// (" with warnings" where the file's metadata names another), "keep" or "refuse".
+std::string writes(const json& format, bool bWarned)
+{
+    const WavFormat f{.nFormatTag = format["format_tag"],
+                      .nChannels = format["channels"],
+                      .nSampleRate = format["sample_rate"],
+                      .nBitsPerSample = format["bits_per_sample"]};
+    return "write " + korva::DescribeFormat(f) + (bWarned ? " with warnings" : "");
+}
+
+// One verdict: inspect, repair and the window's Format column (the job's preview)
+// give every file the same format or the same refusal, with the format left to the
+// file, fixed, and fixed under --strict; inspect's refusal is repair's, word for word.
+TEST_P(CliVerdict, InspectRepairAndTheFormatColumnAgree)
+{
+    const VerdictCase& c = GetParam();
+    const std::string path = addSource("take.wav", c.file);
+    for (const bool bFixed : {false, true})
+        for (const bool bStrict : {false, bFixed})
+        {
+            SCOPED_TRACE(bFixed ? (bStrict ? "fixed, strict" : "fixed") : "from the file");
+            FormatChoice choice = bFixed ? FormatChoice::Of(c.fixed) : FormatChoice{};
+            choice.bStrict = bStrict;
+            const std::vector<std::string> options =
+                !bFixed ? std::vector<std::string>{"--auto"}
+                        : formatArgs({}, c.fixed,
+                                     bStrict ? std::vector<std::string>{"--strict"}
+                                             : std::vector<std::string>{});
+            std::vector<std::string> inspectArgs = {"inspect", "--json"};
+            std::vector<std::string> repairArgs = {"repair", "--dest", out, "--yes", "--json"};
+            for (auto* args : {&inspectArgs, &repairArgs})
+                args->insert(args->end(), options.begin(), options.end()), args->push_back(path);
+            const json report = json::parse(CliProcess::run(inspectArgs).out);
+            const json outcome = json::parse(CliProcess::run(repairArgs).out);
+            const RepairJob::Preview preview = RepairJob::PreviewOf(path, choice);
+
+            const std::string verdict = report["verdict"], status = report["status"];
+            const std::string inspected =
+                verdict.starts_with("fails: ") ? "refuse"
+                : status.starts_with("repairable")
+                    ? writes(report["format_to_write"], status == "repairable_with_warnings")
+                    : "keep";
+            const std::string kind = outcome["kind"];
+            const std::string repaired =
+                kind == "failed"     ? "refuse"
+                : kind == "repaired" ? writes(outcome["format"], !outcome["warnings"].empty())
+                                     : "keep";
+            using Action = RepairJob::Preview::Action;
+            const std::string shown = preview.action == Action::Fail ? "refuse"
+                                      : preview.action == Action::WriteFormat
+                                          ? "write " + korva::DescribeFormat(preview.format) +
+                                                (preview.warnings.empty() ? "" : " with warnings")
+                                          : "keep";
+            EXPECT_EQ(inspected, repaired) << verdict;
+            EXPECT_EQ(shown, repaired) << preview.detail;
+            if (repaired == "refuse")
+            {
+                EXPECT_EQ(verdict, "fails: " + outcome["detail"].get<std::string>());
+            }
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(Tables, CliVerdict, ::testing::ValuesIn(verdictCases()), kRowName);
 
 // Arguments sh runs in the folder of src, out and link (to src); text: of stderr, stdout for 0;
 // the files written under out.
@@ -607,22 +716,59 @@ INSTANTIATE_TEST_SUITE_P(Errors, CliUsage, ::testing::ValuesIn(kUsageCases), kRo
 using CliFileReport = CliCase<std::tuple<const char*, Bytes, const char*>>;
 const Bytes kBextOf12345678 = chunk("bext", bextBody(0x12345678, 9));
 // time_reference 305419896 is 0x12345678; the high word 9 is not read.
+// A bext whose description spans two lines and whose CodingHistory tells the format.
+Bytes bextTelling(std::string_view history)
+{
+    Bytes body = bextEvidence("", 0, history);
+    const std::string_view description = "Scene 12\r\nTake 3\\b";
+    std::copy(description.begin(), description.end(), body.begin());
+    return chunk("bext", body, true);
+}
+
 const CliFileReport::ParamType kReportCases[] = {
-    {"RepairableWithZeroedFmt", riff({kBextOf12345678, Bytes(24, 0), chunk("data", samples(6))}),
-     R"({"form": "RIFF", "length": 660, "format": null, "time_reference": 305419896,
-         "chunks": [{"id": "bext", "offset": 12, "size": 602, "hole": false},
-                    {"id": "\\x00\\x00\\x00\\x00", "offset": 622, "size": 24, "hole": true},
-                    {"id": "data", "offset": 646, "size": 6, "hole": false}],
-         "data": {"offset": 646, "length": 6, "frames": 0},
-         "action": "write a format chunk with a 16-byte body at 622, set the RIFF size to 652",
-         "verdict": "repairable: format chunk missing, remains of 24 bytes at 622"})"},
+    {"RepairableWithZeroedFmt",
+     riff(
+         {bextTelling("A=PCM,F=48000,W=16,M=stereo\r\n"), Bytes(24, 0), chunk("data", samples(8))}),
+     R"({"status": "repairable", "form": "RIFF", "length": 692, "format": null,
+         "chunks": [{"id": "bext", "offset": 12, "size": 631, "hole": false},
+                    {"id": "\\x00\\x00\\x00\\x00", "offset": 651, "size": 25, "hole": true},
+                    {"id": "data", "offset": 676, "size": 8, "hole": false}],
+         "data": {"offset": 676, "length": 8, "frames": 2, "duration_seconds": 4.1666666666666665e-05},
+         "bext": {"description": "Scene 12\r\nTake 3\\b", "originator": "", "origination_date": "",
+                  "origination_time": "", "coding_history": "A=PCM,F=48000,W=16,M=stereo"},
+         "format_to_write": {"format_tag": 1, "channels": 2, "sample_rate": 48000, "bits_per_sample": 16,
+                             "sources": "rate from CodingHistory; depth from CodingHistory; channels from CodingHistory",
+                             "warnings": []},
+         "action": "write a format chunk with a 16-byte body at 652, set the RIFF size to 684",
+         "verdict": "repairable: format chunk missing, remains of 25 bytes at 651"})"},
+    // The audio's length rules out what CodingHistory says: inspect says what repair will.
+    {"UnsettledWithZeroedFmt",
+     riff(
+         {bextTelling("A=PCM,F=48000,W=24,M=stereo\r\n"), Bytes(24, 0), chunk("data", samples(8))}),
+     R"j({"status": "unsettled", "format_to_write": null, "action": "none",
+         "data": {"offset": 676, "length": 8, "frames": null, "duration_seconds": null},
+         "evidence": {"sample_rate": {"verdict": "agreed", "value": 48000,
+                                      "findings": [{"source": "CodingHistory", "value": 48000,
+                                                    "text": "F=48000", "rules_out": false}]}},
+         "verdict": "fails: cannot tell the bit depth: CodingHistory says 24 bit and the data length rules out 24 bit; pass --bits (and --float for float samples)"})j"},
+    // The audio's reading in plain words.
+    {"AudioTellsDepthAndChannels",
+     riff({chunk("bext", bextBody(0)), Bytes(24, 0), chunk("data", tone(40000, 2, 24))}),
+     R"({"status": "unsettled",
+         "evidence": {"bit_depth": {"verdict": "agreed", "value": 24,
+                                    "findings": [{"source": "the audio", "value": 24, "rules_out": false,
+                                                  "text": "reads best as 24-bit samples"}]},
+                      "channels": {"verdict": "agreed", "value": 2,
+                                   "findings": [{"source": "the audio", "value": 2, "rules_out": false,
+                                                 "text": "reads best as 2 channels"}]}}})"},
     {"IntactWithRegionsCueAndAfjx",
      riff({chunk("fmt ", fmtPcm(1, 96000, 24)), kBextOf12345678,
            chunk("regn", cat({le32(3), Bytes(8, 0)})), chunk("cue ", le32(0)),
            chunk("AFJx", {1, 2}), chunk("data", samples(7), true)}),
-     R"({"format": {"format_tag": 1, "channels": 1, "sample_rate": 96000,
+     R"({"status": "intact", "time_reference": 305419896,
+         "format": {"format_tag": 1, "channels": 1, "sample_rate": 96000,
                     "bytes_per_second": 288000, "block_align": 3, "bits_per_sample": 24},
-         "data": {"offset": 688, "length": 7, "frames": 2},
+         "data": {"offset": 688, "length": 7, "frames": 2, "duration_seconds": 2.0833333333333333e-05},
          "regions": 3, "cue": true, "afjx": true, "action": "none", "verdict": "intact"})"},
     {"DamagedFormatChunk",
      riff({kBextOf12345678,
@@ -638,22 +784,23 @@ const CliFileReport::ParamType kReportCases[] = {
          "action": "mend the format chunk at 622: set its size to 16, put in its bits field, insert 2 bytes, set the RIFF size to 658",
          "verdict": "repairable: format chunk damaged at 622: its size says 14, its body holds 14 bytes"})"},
     {"NoBext", riff({Bytes(24, 0), chunk("data", samples(4))}),
-     R"({"bext": null, "time_reference": null, "regions": 0, "cue": false, "afjx": false,
-         "verdict": "no bext chunk: not repairable"})"},
+     R"({"status": "no_bext", "bext": null, "time_reference": null, "regions": 0, "cue": false,
+         "afjx": false, "format_to_write": null, "verdict": "no bext chunk: not repairable"})"},
     {"ShortBextHasNoTimeReference", riff({chunk("bext", bextBody(1, 0, 64)), chunk("data", {})}),
      R"({"bext": {"description": "Korva test take", "originator": "", "origination_date": "",
                   "origination_time": "", "coding_history": ""}, "time_reference": null,
-         "verdict": "repairable: format chunk missing, no remains; a new one goes behind bext at 84"})"},
+         "status": "unsettled",
+         "verdict": "fails: cannot tell the sample rate: no iXML, CodingHistory or time reference gives it; pass --rate"})"},
     {"DataSizeRunsPastTheEnd", riff({kBextOf12345678, chunkDeclared("data", 1000, samples(4))}),
      R"({"chunks": [{"id": "bext", "offset": 12, "size": 602, "hole": false},
-                   {"id": "data", "offset": 622, "size": 1000, "present": 4, "hole": false}],
-         "verdict": "repairable: format chunk missing, no remains; a new one goes behind bext at 622; data size 1000, 4 bytes of audio follow"})"},
+                   {"id": "data", "offset": 622, "size": 1000, "present": 4, "hole": false}]})"},
     {"Rf64",
      cat({ascii("RF64"), le32(0xFFFFFFFF), ascii("WAVEds64"), le32(28), le32(658), le32(0), le32(0),
           le32(0), le32(0), le32(0), le32(0), kBextOf12345678, chunk("data", {})}),
-     R"({"form": "RF64", "riff": true, "verdict": "repairable: format chunk missing, no remains; a new one goes behind bext at 658"})"},
+     R"({"form": "RF64", "riff": true, "status": "unsettled"})"},
     {"NotRiff", cat({ascii("RIFX"), le32(4), ascii("WAVE")}),
-     R"({"form": "not RIFF", "riff": false, "length": 12, "chunks": [], "verdict": "not a RIFF file"})"},
+     R"({"status": "not_wav", "form": "not RIFF", "riff": false, "length": 12, "chunks": [],
+         "format_to_write": null, "action": "none", "verdict": "not a RIFF file"})"},
 };
 
 // a.wav, b.wav and c.wav repaired into a folder with an older b.wav; the option answers
@@ -868,13 +1015,39 @@ TEST_P(CliFileReport, JsonParsesBackToTheFileAndTheTextSaysTheSame)
     EXPECT_EQ(result.err, "korva-cli: " + missing + ": no such file\n");
     const auto end = result.out.find('\n');
     EXPECT_EQ(result.out.substr(end),
-              "\n{\"path\":\"" + missing + "\",\"error\":\"no such file\"}\n");
+              "\n{\"path\":\"" + missing +
+                  "\",\"status\":\"unreadable\",\"error\":\"no such file\"}\n");
     const json report = json::parse(result.out.substr(0, end));
     json expected = json::parse(fields);
     expected["path"] = path;
-    for (const auto& [key, value] : expected.items())
-        EXPECT_EQ(report[key], value) << key;
+    // The keys the row names, into objects: the evidence of one quantity, say.
+    const auto expectFields = [](const json& actual, const json& wanted, const std::string& at,
+                                 const auto& self) -> void
+    {
+        for (const auto& [key, value] : wanted.items())
+        {
+            const json field = actual.value(key, json());
+            if (value.is_object() && field.is_object())
+                self(field, value, at + key + ".", self);
+            else
+                EXPECT_EQ(field, value) << at + key;
+        }
+    };
+    expectFields(report, expected, "", expectFields);
     const std::string text = CliProcess::run({"inspect", path}).out;
+    // Every field keeps its line, whatever text the file holds.
+    std::istringstream lines(text);
+    std::string line;
+    for (std::getline(lines, line); std::getline(lines, line);)
+        EXPECT_THAT(line, ::testing::StartsWith("  "));
+    if (const json& data = report["data"]; !data.is_null())
+    {
+        EXPECT_THAT(text, HasSubstr("\n  frames:          " +
+                                    (data["frames"].is_null() ? "unknown"
+                                                              : data["frames"].dump() + " at ")));
+    }
+    EXPECT_THAT(text,
+                HasSubstr("\n  status:          " + report["status"].get<std::string>() + "\n"));
     for (const auto& chunk : report["chunks"])
         EXPECT_THAT(text,
                     HasSubstr(chunk["hole"]

@@ -193,9 +193,9 @@ private slots:
             MainWindow window(dialogs);
             window.show();
             QVERIFY(QTest::qWaitForWindowActive(&window));
-            child<QComboBox>(window, "sampleRateBox")->setCurrentIndex(4);
-            child<QComboBox>(window, "resolutionBox")->setCurrentIndex(0);
-            child<QComboBox>(window, "channelsBox")->setCurrentIndex(12);
+            child<QComboBox>(window, "sampleRateBox")->setCurrentIndex(7);
+            child<QComboBox>(window, "resolutionBox")->setCurrentIndex(1);
+            child<QComboBox>(window, "channelsBox")->setCurrentIndex(64);
             QTimer::singleShot(0, &window,
                                [&]
                                {
@@ -211,10 +211,15 @@ private slots:
             QCOMPARE(QApplication::exec(), 0);
             QVERIFY(!window.isVisible());
         }
+        // The stored indexes keep the meaning they always had, whatever place an item takes.
+        QCOMPARE(stored().value("SampleRate").toString() + ' ' +
+                     stored().value("Resolution").toString() + ' ' +
+                     stored().value("Channels").toString(),
+                 "4 0 12");
         MainWindow next(dialogs);
-        QCOMPARE(popUp(next, "sampleRateBox"), "128 kHz (5 of 13)");
-        QCOMPARE(popUp(next, "resolutionBox"), "16 bit (1 of 7)");
-        QCOMPARE(popUp(next, "channelsBox"), "From the file (13 of 13)");
+        QCOMPARE(popUp(next, "sampleRateBox"), "128 kHz (8 of 13)");
+        QCOMPARE(popUp(next, "resolutionBox"), "16 bit (2 of 7)");
+        QCOMPARE(popUp(next, "channelsBox"), "From the file (65 of 65)");
     }
 
     // Five takes at 48 kHz, 16 bit, mono: take1's CodingHistory says 44.1 kHz,
@@ -272,15 +277,15 @@ private slots:
         ScriptedDialogs dialogs;
         MainWindow window(dialogs);
         QSignalSpy beeps(&window.platform(), &QtPlatform::beeped);
-        child<QComboBox>(window, "sampleRateBox")->setCurrentIndex(1);
-        child<QComboBox>(window, "resolutionBox")->setCurrentIndex(0);
+        child<QComboBox>(window, "sampleRateBox")->setCurrentIndex(3);
+        child<QComboBox>(window, "resolutionBox")->setCurrentIndex(1);
         dialogs.panelAnswers = {{}, {destination.path()}};
         for (const QString& name : names)
             dialogs.panelAnswers[0].push_back(in(source, name));
         child<QPushButton>(window, "selectFilesButton")->click();
         child<QPushButton>(window, "browseButton")->click();
-        QCOMPARE(status(window),
-                 "Ready: 5 files to repair into " + text(destination.path()) + ". 0%");
+        QCOMPARE(status(window), "Ready: 5 files; 1 of them says another format than the one "
+                                 "chosen: see the Format column 0%");
         // Several files, then a folder, which the panel may create.
         QVERIFY(dialogs.panelsShown[0].bAllowsMultipleSelection &&
                 dialogs.panelsShown[1].bCanCreateDirectories);
