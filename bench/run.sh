@@ -34,7 +34,7 @@ for tool in "${tools[@]}"; do
 done
 rm -rf "$data"
 mkdir -p "$data"
-trap 'umount "$data/xfs" "$data/btrfs" 2>/dev/null; rm -rf "$data"' EXIT
+trap 'umount "$data/xfs" "$data/btrfs" 2>/dev/null || :; rm -rf "$data"' EXIT
 
 now() { date +%s%N; }
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
@@ -228,7 +228,8 @@ shared() {
                 rm -rf "$mnt/out"
             done
         done
-        ratio "$fs: $label, ${kind/insert/chunk inserted}" "" \
+        kind=${kind/insert/chunk inserted}
+        ratio "$fs: $label, ${kind/remains/written over remains}" "" \
             "$(printf '%s\n' "${korva[@]}" | median)" "$(printf '%s\n' "${copy[@]}" | median)"
         awk -v k="$space_k" -v c="$space_c" 'BEGIN { printf "%-46s %8.1f MiB %6.1f MiB new space\n", "", k / 1048576, c / 1048576 }'
         rm -rf "$mnt/src"
