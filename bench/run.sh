@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# bench/run.sh BUILD_DIR [ROUNDS]
+# bench/run.sh BUILD_DIR [ROUNDS] [shared]   (shared: only the rows on XFS and btrfs)
 # Times korva-cli repair against cp of the same files, side by side in one run:
 # the two alternate (korva first in odd rounds, cp first in even ones) for
 # ROUNDS (5) rounds, each into a fresh destination folder and after a sync,
@@ -14,21 +14,27 @@
 # repair that inserts, and 5000 files through the window against korva-cli
 # (its time, and the longest the window's interface thread is kept from its
 # event loop).
+# On loop-mounted XFS and btrfs images, whose files share blocks, the large
+# takes again: time and the new space each side used (df before and after a
+# sync); skipped with the reason where no image can be made or mounted.
 # Needs about 12 GB free under BUILD_DIR/bench-data (or KORVA_BENCH_DIR).
 set -euo pipefail
 
 build=$(cd "${1:?usage: $0 BUILD_DIR [ROUNDS]}" && pwd)
 rounds=${2:-5}
+only=${3:-}
 cli=$build/cli/korva-cli
 files=$build/bench/korva-bench-files
 data=${KORVA_BENCH_DIR:-$build/bench-data}
 window=$build/bench/korva-bench-window
-for tool in "$cli" "$files" "$window" /usr/bin/time strace; do
+tools=("$cli" "$files")
+[ "$only" = shared ] || tools+=("$window" /usr/bin/time strace)
+for tool in "${tools[@]}"; do
     command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 1; }
 done
 rm -rf "$data"
 mkdir -p "$data"
-trap 'rm -rf "$data"' EXIT
+trap 'umount "$data/xfs" "$data/btrfs" 2>/dev/null || :; rm -rf "$data"' EXIT
 
 now() { date +%s%N; }
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
@@ -179,9 +185,67 @@ peak_memory() {
     rm -rf "$src" "$dst"
 }
 
+# shared FSTYPE: korva-cli against cp on a loop-mounted image of that file
+# system (both sides' sources and copies on it): the medians of the times, and
+# the space each side's copies took in the last round. cp (coreutils 9) clones
+# where the file system can.
+shared() {
+    local fs=$1 image=$data/$1.img mnt=$data/$1 row count bytes kind side t before
+    truncate -s 12G "$image"
+    if ! "mkfs.$fs" -q "$image" >/dev/null 2>&1; then
+        echo "$fs rows skipped: mkfs.$fs cannot make an image here (xfsprogs, btrfs-progs)"
+        rm -f "$image"
+        return
+    fi
+    mkdir -p "$mnt"
+    if ! mount -o loop "$image" "$mnt" 2>/dev/null; then
+        echo "$fs rows skipped: a loop image cannot be mounted here (needs root and loop devices)"
+        rm -f "$image"
+        return
+    fi
+    used() { sync && df --output=used -B1 "$mnt" | tail -1; }
+    for row in "20 50000000 remains 20 x 50 MB" "20 50000000 insert 20 x 50 MB" \
+        "1 1073741824 remains 1 GiB" "1 1073741824 insert 1 GiB"; do
+        read -r count bytes kind label <<<"$row"
+        mkdir -p "$mnt/src"
+        "$files" make "$mnt/src" "$count" "$bytes" "$kind"
+        local korva=() copy=() space_k=0 space_c=0
+        for ((r = 0; r < rounds; r++)); do
+            for side in $( ((r % 2 == 0)) && echo "korva cp" || echo "cp korva"); do
+                mkdir "$mnt/out"
+                before=$(used)
+                t=$(now)
+                if [ "$side" = korva ]; then
+                    "$cli" repair --dest "$mnt/out" --rate 48000 --bits 24 --yes "$mnt"/src/*.wav >/dev/null 2>&1
+                    korva+=($(($(now) - t)))
+                    space_k=$(($(used) - before))
+                else
+                    cp -t "$mnt/out" "$mnt"/src/*.wav
+                    sync -f "$mnt/out"
+                    copy+=($(($(now) - t)))
+                    space_c=$(($(used) - before))
+                fi
+                rm -rf "$mnt/out"
+            done
+        done
+        kind=${kind/insert/chunk inserted}
+        ratio "$fs: $label, ${kind/remains/written over remains}" "" \
+            "$(printf '%s\n' "${korva[@]}" | median)" "$(printf '%s\n' "${copy[@]}" | median)"
+        awk -v k="$space_k" -v c="$space_c" 'BEGIN { printf "%-46s %8.1f MiB %6.1f MiB new space\n", "", k / 1048576, c / 1048576 }'
+        rm -rf "$mnt/src"
+    done
+    umount "$mnt"
+    rm -f "$image"
+}
+
 echo "korva benchmark: $rounds rounds, medians; $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "data in $data ($(df -h --output=source,fstype "$data" | tail -1 | tr -s ' '))"
 printf '%-46s %10s %10s\n' "" "korva" "cp"
+if [ "$only" = shared ]; then
+    shared xfs
+    shared btrfs
+    exit 0
+fi
 batch "20 x 50 MB, written over remains" 1.05 20 50000000 remains
 batch "20 x 50 MB, chunk inserted" 1.2 20 50000000 insert
 batch "1 GiB, written over remains" 1.05 1 $((1 << 30)) remains
@@ -196,3 +260,5 @@ syscalls
 delete_head
 peak_memory
 window
+shared xfs
+shared btrfs

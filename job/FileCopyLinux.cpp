@@ -1,24 +1,40 @@
 // Linux: copy_file_range, which copies inside the kernel and, on file systems
-// that can, shares the blocks instead. Only between equal offsets: a copy that
-// shifts the bytes is not block-aligned, and ext4 then falls back to a copy
-// through the page cache that is slower than reading and writing.
+// that can (XFS, btrfs), shares the blocks instead. Only between offsets at
+// the same place in a block: a copy that shifts the bytes otherwise is not
+// block-aligned, and ext4 then falls back to a copy through the page cache
+// that is slower than reading and writing.
 #include "FileCopy.h"
 
 #include "RiffIO.h"
+#include "TemporaryCopy.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace file_copy
 {
 riff::Moved Copy(int in, uint64_t nFrom, int out, uint64_t nTo, uint64_t nLength, uint8_t* pBuffer,
                  std::size_t nBufferSize)
 {
-    if (nFrom != nTo)
+    struct stat info;
+    const uint64_t nBlock =
+        fstat(out, &info) == 0 && info.st_blksize > 0 ? static_cast<uint64_t>(info.st_blksize) : 0;
+    const uint64_t nShift = nTo > nFrom ? nTo - nFrom : nFrom - nTo;
+    if (nBlock == 0 || nShift % nBlock != 0)
         return riff::MoveBytes(in, nFrom, out, nTo, nLength, pBuffer, nBufferSize);
-    auto nIn = static_cast<off_t>(nFrom), nOut = static_cast<off_t>(nTo);
-    for (uint64_t nDone = 0; nDone < nLength;)
+    // The kernel shares only whole blocks from a boundary: the bytes in front
+    // of the first one are written.
+    const uint64_t nHead = std::min(nLength, (nBlock - nTo % nBlock) % nBlock);
+    const riff::Moved head = riff::MoveBytes(in, nFrom, out, nTo, nHead, pBuffer, nBufferSize);
+    if (head != riff::Moved::All)
+        return head;
+    auto nIn = static_cast<off_t>(nFrom + nHead), nOut = static_cast<off_t>(nTo + nHead);
+    for (uint64_t nDone = nHead; nDone < nLength;)
     {
         const auto nChunk = static_cast<std::size_t>(std::min<uint64_t>(nLength - nDone, 1u << 30));
         const ssize_t n = copy_file_range(in, &nIn, out, &nOut, nChunk, 0);
@@ -34,6 +50,32 @@ riff::Moved Copy(int in, uint64_t nFrom, int out, uint64_t nTo, uint64_t nLength
         nDone += static_cast<uint64_t>(n);
     }
     return riff::Moved::All;
+}
+
+uint64_t SharedBlockSize(const std::filesystem::path& folder)
+{
+    std::error_code ec;
+    TemporaryCopy from(folder, ec);
+    if (ec)
+        return 0;
+    TemporaryCopy to(folder, ec);
+    struct stat info;
+    if (ec || fstat(to.fd(), &info) != 0 || info.st_blksize <= 0)
+        return 0;
+    // The middle one of three blocks: a clone that ends at the end of its
+    // source may end off a boundary, and so would pass with a size that is
+    // not the file system's.
+    const auto nBlock = static_cast<uint64_t>(info.st_blksize);
+    const std::vector<uint8_t> blocks(3 * nBlock, 0x5A);
+    file_clone_range range = {};
+    range.src_fd = from.fd();
+    range.src_offset = nBlock;
+    range.src_length = nBlock;
+    range.dest_offset = nBlock;
+    if (!riff::WriteAt(from.fd(), 0, blocks.data(), blocks.size()) ||
+        ioctl(to.fd(), FICLONERANGE, &range) != 0)
+        return 0;
+    return nBlock;
 }
 
 const char* Method()

@@ -1,5 +1,8 @@
-// macOS: fcopyfile copies a whole file's data inside the kernel (and clones it
-// on APFS); anything less than a whole file goes through the buffer.
+// macOS: fcopyfile clones a whole file where the volume can (APFS) and copies
+// its data inside the kernel where it cannot; anything less than a whole file
+// goes through the buffer. The clone brings the source's permissions, times
+// and extended attributes along, as cp does; the job sets permissions and
+// times afterwards as it does for every copy.
 #include "FileCopy.h"
 
 #include "RiffIO.h"
@@ -17,9 +20,17 @@ riff::Moved Copy(int in, uint64_t nFrom, int out, uint64_t nTo, uint64_t nLength
     // fcopyfile works from the descriptors' offsets: both start at 0.
     if (nFrom == 0 && nTo == 0 && fstat(in, &info) == 0 &&
         static_cast<uint64_t>(info.st_size) == nLength && lseek(in, 0, SEEK_SET) == 0 &&
-        lseek(out, 0, SEEK_SET) == 0 && fcopyfile(in, out, nullptr, COPYFILE_DATA) == 0)
+        lseek(out, 0, SEEK_SET) == 0 &&
+        (fcopyfile(in, out, nullptr, COPYFILE_CLONE) == 0 ||
+         fcopyfile(in, out, nullptr, COPYFILE_DATA) == 0))
         return riff::Moved::All;
     return riff::MoveBytes(in, nFrom, out, nTo, nLength, pBuffer, nBufferSize);
+}
+
+// A clone of part of a file is Linux's; here only whole files are cloned.
+uint64_t SharedBlockSize(const std::filesystem::path&)
+{
+    return 0;
 }
 
 const char* Method()

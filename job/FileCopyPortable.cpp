@@ -12,6 +12,11 @@ riff::Moved Copy(int in, uint64_t nFrom, int out, uint64_t nTo, uint64_t nLength
     return riff::MoveBytes(in, nFrom, out, nTo, nLength, pBuffer, nBufferSize);
 }
 
+uint64_t SharedBlockSize(const std::filesystem::path&)
+{
+    return 0;
+}
+
 const char* Method()
 {
     return "read/write";

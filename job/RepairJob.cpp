@@ -159,13 +159,14 @@ FileOutcome RepairJob::Fail(FileOutcome outcome, const std::string& detail, bool
 RepairJob::Preview RepairJob::PreviewOf(const fs::path& source, const FormatChoice& choice)
 {
     Source read;
-    Read(source, choice, read);
+    Read(source, choice, 0, read);
     return read.preview;
 }
 
 // The checks and the one read of the source that decide what becomes of it,
 // before anything is written or asked.
-void RepairJob::Read(const fs::path& sourcePath, const FormatChoice& choice, Source& source)
+void RepairJob::Read(const fs::path& sourcePath, const FormatChoice& choice, uint64_t nShareBlock,
+                     Source& source)
 {
     using Action = Preview::Action;
     Preview& preview = source.preview;
@@ -206,7 +207,8 @@ void RepairJob::Read(const fs::path& sourcePath, const FormatChoice& choice, Sou
     if (reader.Failed())
         return fail("it could not be read: " + SystemErrorWords(reader.Error()), false,
                     Refusal::Unreadable);
-    const RepairPlan& plan = source.plan = RepairPlan::Make(layout, preview.format, kHostIsIntel);
+    const RepairPlan& plan = source.plan =
+        RepairPlan::Make(layout, preview.format, kHostIsIntel, nShareBlock);
     if (plan.verdict == Verdict::NotWholeFrames && bNeedsFormat)
         return fail("its " + std::to_string(plan.nDataDeclared) +
                         " bytes of audio are not whole frames of " +
@@ -271,7 +273,15 @@ FileOutcome RepairJob::Run(const fs::path& sourcePath, const fs::path& relative)
                     true);
     if (!m_pBuffer)
         return Fail(outcome, "there is not enough memory to copy it", true);
-    Read(sourcePath, m_choice, source);
+    if (!m_nShareBlock)
+    {
+        m_nShareBlock = file_copy::SharedBlockSize(m_destination);
+        if (*m_nShareBlock > 0)
+            m_log("The destination shares blocks of " + std::to_string(*m_nShareBlock) +
+                  " bytes: a format chunk inserted comes with JUNK up to a whole block, and the "
+                  "audio behind it is cloned");
+    }
+    Read(sourcePath, m_choice, *m_nShareBlock, source);
     if (source.preview.action == Preview::Action::Fail)
         return Fail(outcome, source.preview.detail, source.bFailureStopsBatch);
     outcome.warnings = source.preview.warnings;

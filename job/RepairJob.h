@@ -127,8 +127,9 @@ public:
 
 private:
     struct Source;
+    // nShareBlock: as RepairPlan::Make takes it.
     static void Read(const std::filesystem::path& sourcePath, const FormatChoice& choice,
-                     Source& source);
+                     uint64_t nShareBlock, Source& source);
     korva::FileOutcome Copy(const Source& source, korva::FileOutcome outcome, bool bReplace);
     // Asks whether the file of outcome's name in the destination goes; the
     // outcome of keeping it, or nothing when it goes.
@@ -144,6 +145,9 @@ private:
     std::function<void(RepairPlan&)> m_beforeCopy;
     bool m_bReplaceAll = false;
     bool m_bStopsBatch = false;
+    // The block size by which copies in the destination can share blocks with
+    // their sources (0: they cannot), tried once, at the batch's first file.
+    std::optional<uint64_t> m_nShareBlock;
     std::unique_ptr<uint8_t[]> m_pBuffer;          // the copy's buffer, for every file of the batch
     std::set<std::pair<dev_t, ino_t>> m_published; // the copies this job named
 };

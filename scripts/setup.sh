@@ -24,6 +24,7 @@ packages=(
     libtsk-dev dosfstools
     clang libclang-rt-14-dev time
     dpkg-dev file lintian desktop-file-utils appstream
+    xfsprogs btrfs-progs e2fsprogs
 )
 
 install_missing() {

@@ -110,11 +110,35 @@ void MendFormat(const RiffLayout::DamagedFormat& damaged, const Entry& entry,
     }
 }
 
+// A new plain format chunk put in at source offset nAt. Where the copy can
+// share blocks, a JUNK chunk behind it makes everything inserted so far a whole
+// number of blocks, so that the bytes behind keep their place in a block and
+// the copy can share them instead of writing them. An odd number of bytes
+// inserted in front (a missing pad byte) cannot be made whole by chunks, which
+// are even: the plain chunk then goes in alone.
+void InsertFormat(uint64_t nAt, const WavFormat& format, uint64_t nShareBlock, Builder& build,
+                  RepairPlan& plan)
+{
+    uint64_t nRoom = kPlainChunk;
+    if (nShareBlock > 0 && plan.nInserted % 2 == 0)
+    {
+        const uint64_t nLeast = plan.nInserted + kPlainChunk + kChunkHeader;
+        nRoom = (nLeast + nShareBlock - 1) / nShareBlock * nShareBlock - plan.nInserted;
+    }
+    plan.nInsertAt = nAt;
+    plan.nFormatOffset = build.Insert(nAt, nRoom);
+    plan.nFormatBody = kPlainBody;
+    build.Patch(plan.nFormatOffset, RepairPlan::FormatChunk(format, kPlainBody, build.Intel()));
+    if (nRoom > kPlainChunk)
+        build.Patch(plan.nFormatOffset + kPlainChunk,
+                    JunkHeader(nRoom - kPlainChunk - kChunkHeader, build.Intel()));
+}
+
 // Everything in front of the audio: pad bytes behind odd sizes, the lost
 // format chunk's remains filled (or a new chunk inserted) or the damaged one
 // mended, other holes made JUNK. Nothing is left that a reader would stumble on.
 void MendFront(const RiffLayout& layout, std::size_t nData, const WavFormat* pFormat,
-               Builder& build, RepairPlan& plan)
+               uint64_t nShareBlock, Builder& build, RepairPlan& plan)
 {
     std::vector<Entry> front(layout.entries.begin(),
                              layout.entries.begin() + static_cast<std::ptrdiff_t>(nData));
@@ -148,12 +172,8 @@ void MendFront(const RiffLayout& layout, std::size_t nData, const WavFormat* pFo
             }
             if (bInsertBehindBext && i == nBext)
             {
-                plan.nInsertAt = entry.End();
                 plan.bBehindBext = true;
-                plan.nFormatOffset = build.Insert(entry.End(), kPlainChunk);
-                plan.nFormatBody = kPlainBody;
-                build.Patch(plan.nFormatOffset,
-                            RepairPlan::FormatChunk(*pFormat, kPlainBody, build.Intel()));
+                InsertFormat(entry.End(), *pFormat, nShareBlock, build, plan);
                 bFormatPlaced = true;
             }
             continue;
@@ -196,13 +216,7 @@ void MendFront(const RiffLayout& layout, std::size_t nData, const WavFormat* pFo
         build.Patch(nJunkAt, JunkHeader(nRoom - kChunkHeader, build.Intel()));
     }
     if (!bFormatPlaced)
-    {
-        plan.nInsertAt = layout.entries[nData].nOffset;
-        plan.nFormatOffset = build.Insert(plan.nInsertAt, kPlainChunk);
-        plan.nFormatBody = kPlainBody;
-        build.Patch(plan.nFormatOffset,
-                    RepairPlan::FormatChunk(*pFormat, kPlainBody, build.Intel()));
-    }
+        InsertFormat(layout.entries[nData].nOffset, *pFormat, nShareBlock, build, plan);
 }
 
 // An unfinished data chunk ends with the last whole frame before the next
@@ -283,7 +297,8 @@ bool RepairPlan::NeedsFormat(const RiffLayout& layout)
            layout.Find("data") != nullptr;
 }
 
-RepairPlan RepairPlan::Make(const RiffLayout& layout, const WavFormat& format, bool bIntel)
+RepairPlan RepairPlan::Make(const RiffLayout& layout, const WavFormat& format, bool bIntel,
+                            uint64_t nShareBlock)
 {
     RepairPlan plan;
     plan.nSourceLength = plan.nLength = layout.nLength;
@@ -333,7 +348,7 @@ RepairPlan RepairPlan::Make(const RiffLayout& layout, const WavFormat& format, b
         return plan;
 
     Builder build(plan, bIntel);
-    MendFront(layout, nData, bHasFormat ? nullptr : &format, build, plan);
+    MendFront(layout, nData, bHasFormat ? nullptr : &format, nShareBlock, build, plan);
     if (plan.bDataSizeUnfinished)
         FinishData(layout, nData, build, plan);
     for (const Edit& edit : plan.edits)

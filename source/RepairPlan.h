@@ -57,7 +57,11 @@ public:
     static bool NeedsFormat(const RiffLayout& layout);
     // The plan for a file with this layout. format is what a new format chunk
     // states; where the file keeps its own, the audio's frames are that one's.
-    static RepairPlan Make(const RiffLayout& layout, const WavFormat& format, bool bIntelByteOrder);
+    // nShareBlock: the block size by which the copy can share blocks with the
+    // source, 0 where it cannot. A new chunk inserted then comes with a JUNK
+    // chunk that makes everything behind move by a whole number of blocks.
+    static RepairPlan Make(const RiffLayout& layout, const WavFormat& format, bool bIntelByteOrder,
+                           uint64_t nShareBlock = 0);
     // What is wrong with a repaired file's layout, in plain words; "" when
     // nothing is: one format chunk and no hole in front of the audio, pad bytes
     // behind odd sizes there, whole frames of audio inside the file, and a RIFF

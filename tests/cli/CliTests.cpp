@@ -357,6 +357,132 @@ TEST_P(CliLayout, InspectSaysWhatRepairDoesAndDecodersReadTheOriginalAudio)
 
 INSTANTIATE_TEST_SUITE_P(Layouts, CliLayout, ::testing::ValuesIn(Layouts()), kRowName);
 
+// CliBatch with its sources and copies on an XFS image made and mounted for the
+// test: a file system whose files share blocks, of 4096 bytes.
+template <typename Row> class CliOnXfs : public CliCase<Row>
+{
+protected:
+    static constexpr std::size_t kBlock = 4096;
+
+    void SetUp() override
+    {
+        const fs::path image = m_images / "xfs.img";
+        writeFile(image, {});
+        fs::resize_file(image, 320 << 20); // XFS's least is 300 MiB; sparse
+        if (CliProcess::run({"-q", image}, "mkfs.xfs").status != 0)
+            GTEST_SKIP() << "mkfs.xfs (xfsprogs) cannot make an XFS image here";
+        if (CliProcess::run({"-o", "loop", image, this->dir.path()}, "mount").status != 0)
+            GTEST_SKIP() << "an XFS image cannot be mounted here (needs root and loop devices)";
+        m_bMounted = true;
+        CliBatch::SetUp();
+    }
+    void TearDown() override
+    {
+        if (!m_bMounted)
+            return;
+        CliBatch::TearDown();
+        EXPECT_EQ(CliProcess::run({this->dir.path()}, "umount").status, 0);
+    }
+
+    // What a destination that shares blocks makes of a file repaired as
+    // repaired (from source) with a format chunk inserted: a JUNK chunk behind
+    // the chunk fills the rest of its block, so the audio keeps its place in
+    // a block. A pad byte put in as well is an odd count no chunk can make
+    // whole: the plain chunk then stays alone.
+    static Bytes BlockAligned(Bytes repaired, const Bytes& source)
+    {
+        const std::size_t nInserted = repaired.size() - source.size();
+        if (nInserted % 2 == 1)
+            return repaired;
+        const std::string_view id = "fmt ";
+        const auto fmt = std::search(repaired.begin(), repaired.end(), id.begin(), id.end());
+        const Bytes junk = chunk("JUNK", Bytes(kBlock - nInserted - 8, 0));
+        repaired.insert(fmt + 24, junk.begin(), junk.end());
+        putLe32(repaired, 4, static_cast<uint32_t>(repaired.size() - 8));
+        return repaired;
+    }
+
+private:
+    TempDir m_images;
+    bool m_bMounted = false;
+};
+
+std::vector<Layout> InsertionLayouts()
+{
+    std::vector<Layout> rows;
+    std::ranges::copy_if(Layouts(), std::back_inserter(rows),
+                         [](const Layout& row)
+                         { return row.outcome == KorvaWavFile::RepairOutcome::Inserted; });
+    return rows;
+}
+
+using CliLayoutOnXfs = CliOnXfs<Layout>;
+
+// Every layout whose repair inserts a format chunk, copied to a destination
+// that shares blocks: the chunk comes with JUNK up to a whole block, and three
+// outside decoders read the original audio.
+TEST_P(CliLayoutOnXfs, AnInsertedFormatChunkFillsItsBlockWithJunk)
+{
+    const Layout& c = GetParam();
+    const auto result = CliProcess::run(repairArgs(c.format, {addSource("take.wav", c.source)}));
+    const fs::path copy = out / "take.wav";
+    EXPECT_EQ(result.status, 0) << result.err;
+    ASSERT_TRUE(readFile(copy) == BlockAligned(c.repaired, c.source)) << result.out;
+    EXPECT_EQ(
+        outsideFormats(copy),
+        std::vector(3, Format{c.format.nSampleRate, c.format.nBitsPerSample, c.format.nChannels}));
+    EXPECT_TRUE(soxSamples(copy) == c.pcm);
+}
+
+INSTANTIATE_TEST_SUITE_P(Insertions, CliLayoutOnXfs, ::testing::ValuesIn(InsertionLayouts()),
+                         kRowName);
+
+// The bytes of a file's extents that it shares with another, as filefrag
+// reads them through FIEMAP.
+uint64_t SharedBytes(const fs::path& file)
+{
+    const std::string extents = CliProcess::run({"-v", "-b1", file}, "filefrag").out;
+    uint64_t nShared = 0;
+    std::istringstream lines(extents);
+    for (std::string line; std::getline(lines, line);)
+    {
+        // "   0:        0..    4095:    1234..    5329:   4096:   ...   shared"
+        unsigned nIndex = 0;
+        unsigned long long nFirst = 0, nLast = 0;
+        if (line.find("shared") != std::string::npos &&
+            std::sscanf(line.c_str(), " %u: %llu.. %llu:", &nIndex, &nFirst, &nLast) == 3)
+            nShared += nLast - nFirst + 1;
+    }
+    return nShared;
+}
+
+using CliTakeOnXfs = CliOnXfs<std::tuple<const char*, bool>>; // name, the source's remains
+
+// A take of several megabytes: written over its remains the copy shares every
+// block with the source; with a chunk inserted behind bext, every block behind
+// the first boundary past bext. The bytes are the repaired take's either way.
+TEST_P(CliTakeOnXfs, TheCopySharesTheAudiosBlocksWithTheSource)
+{
+    const bool bRemains = std::get<1>(GetParam());
+    const Bytes pcm = tone(1 << 20, 1, 24);
+    const Bytes source = lostFormat(pcm, bRemains);
+    const std::string path = addSource("take.wav", source);
+    const auto result = CliProcess::run(repairArgs({.nBitsPerSample = 24}, {path}));
+    EXPECT_EQ(result.status, 0) << result.err;
+    const Bytes fixed = repaired(source, 48000, 24);
+    const fs::path copy = out / "take.wav";
+    ASSERT_TRUE(readFile(copy) == (bRemains ? fixed : BlockAligned(fixed, source)));
+    EXPECT_TRUE(soxSamples(copy) == pcm);
+    const uint64_t nShareable = source.size() / kBlock * kBlock - kBlock; // all but the first
+    EXPECT_GE(SharedBytes(copy), nShareable);
+    EXPECT_GE(SharedBytes(path), nShareable);
+}
+
+INSTANTIATE_TEST_SUITE_P(Takes, CliTakeOnXfs,
+                         ::testing::Values(std::tuple{"WrittenOverRemains", true},
+                                           std::tuple{"InsertedBehindBext", false}),
+                         kRowName);
+
 // Rates, depths (integer and float) and channel counts a recorder writes: the copy
 // states them, three outside decoders read them and sox decodes the original audio.
 using CliFormat = CliCase<std::tuple<const char*, WavFormat>>;
