@@ -1,5 +1,6 @@
 #include "FileCommands.h"
 
+#include "FormatChoice.h"
 #include "TemporaryCopy.h"
 
 #include <nlohmann/json.hpp>
@@ -62,7 +63,7 @@ void Print(const korva::FileOutcome& outcome, bool bJson)
     }
     else
         line = std::string(korva::KindWord(outcome.kind)) + '\t' + outcome.destinationPath + '\t' +
-               outcome.detail;
+               FormatChoice::WithWarnings(outcome.detail, outcome.warnings);
     std::cout << line << std::endl;
 }
 

@@ -27,7 +27,8 @@ std::string FolderRefusal(const std::filesystem::path& folder,
 void RemoveLeftovers(const std::filesystem::path& folder);
 
 // One file's outcome on standard output in one write, so that a script reading
-// the pipe sees each file as soon as it is done: "KIND\tDESTINATION\tDETAIL",
+// the pipe sees each file as soon as it is done: "KIND\tDESTINATION\tDETAIL"
+// (the detail followed by " — warning: " and each warning),
 // or with bJson an object on a line: source, destination, kind, detail, the
 // format written (or null) and the warnings (bytes of a path that are not
 // UTF-8 replaced).

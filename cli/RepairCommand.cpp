@@ -53,27 +53,31 @@ RepairCommand::RepairCommand(CLI::App& app)
         ->type_name("DIR");
     m_command
         ->add_option("--rate", m_rate,
-                     "Sample rate written into the fmt chunk, 1000 to 768000, or auto: the file's")
+                     "Sample rate written into the fmt chunk, 1000 to 768000; default (auto): "
+                     "the file's")
         ->type_name("HZ")
         ->check(numberOrAuto("a whole number of hertz", 1000, 768000));
     m_command
         ->add_option("--bits", m_bits,
-                     "Bits per sample: 8, 16, 24 or 32; 32 or 64 with --float; or auto: the file's")
+                     "Bits per sample: 8, 16, 24 or 32; 32 or 64 with --float; default (auto): "
+                     "the file's")
         ->type_name("N")
         ->check(numberOrAuto("8, 16, 24, 32 or 64 bits", 8, 64));
-    m_command->add_option("--channels", m_channels, "Channels, 1 to 64 (default 1), or auto")
+    m_command->add_option("--channels", m_channels, "Channels, 1 to 64; default (auto): the file's")
         ->type_name("N")
         ->check(numberOrAuto("a number of channels", 1, 64));
-    m_command->add_flag("--float", m_bFloat, "IEEE float samples instead of integer PCM");
-    m_command->add_flag("--auto", m_bAuto,
-                        "Rate, bits and channels from each file's own evidence (iXML, "
-                        "CodingHistory, time reference, the audio)");
+    m_command->add_flag("--float", m_bFloat,
+                        "IEEE float samples instead of integer PCM; without --bits, at the "
+                        "file's depth (32 or 64)");
+    m_command->add_flag("--auto")->description(
+        "What the default does: each part no option gives from the file's own evidence (iXML, "
+        "CodingHistory, time reference, the audio)");
     m_command->add_flag("--strict", m_bStrict,
                         "Fail a file whose metadata contradicts the chosen format");
     m_existing.emplace(*m_command);
     m_command->add_flag("--json", m_bJson, "One JSON object per file instead of a line");
-    auto* quiet = m_command->add_flag("--quiet", m_bQuiet,
-                                      "Print only the files that failed, and no summary");
+    auto* quiet = m_command->add_flag(
+        "--quiet", m_bQuiet, "Print only the files that failed or have warnings, and no summary");
     m_command->add_flag("--verbose", m_bVerbose, "Also print what the job does, on standard error")
         ->excludes(quiet);
     m_command->add_option("FILE", m_files, "Files to repair; only .wav files are listed")
@@ -95,12 +99,9 @@ std::vector<fs::path> RepairCommand::listedSources() const
 
 void RepairCommand::print(const FileOutcome& outcome) const
 {
-    if (m_bQuiet && outcome.kind != Kind::Failed)
+    if (m_bQuiet && outcome.kind != Kind::Failed && outcome.warnings.empty())
         return;
     file_commands::Print(outcome, m_bJson);
-    for (const std::string& warning : outcome.warnings)
-        std::cerr << "korva-cli: " << fs::path(outcome.sourcePath).filename().string() << ": "
-                  << warning << '\n';
 }
 
 FormatChoice WithOptionHints(FormatChoice choice)
@@ -111,19 +112,13 @@ FormatChoice WithOptionHints(FormatChoice choice)
     return choice;
 }
 
-// The format as the options give it; nothing, after a message, when they
-// leave a part open or ask for a depth that cannot be.
+// The format as the options give it, each part they leave open to the file;
+// nothing, after a message, when they ask for a depth that cannot be.
 std::optional<FormatChoice> RepairCommand::formatChoice() const
 {
     FormatChoice choice;
-    const auto part = [this](const std::string& value) -> std::optional<uint32_t>
-    { return m_bAuto || value == "auto" ? std::nullopt : std::optional(std::stoul(value)); };
-    for (const auto& [value, option] : {std::pair{m_rate, "--rate"}, {m_bits, "--bits"}})
-        if (value.empty() && !m_bAuto)
-        {
-            std::cerr << "korva-cli: " << option << " is needed, or --auto\n";
-            return std::nullopt;
-        }
+    const auto part = [](const std::string& value) -> std::optional<uint32_t>
+    { return value.empty() || value == "auto" ? std::nullopt : std::optional(std::stoul(value)); };
     if (const auto rate = part(m_rate))
         choice.nSampleRate = *rate;
     if (const auto bits = part(m_bits))
@@ -138,8 +133,8 @@ std::optional<FormatChoice> RepairCommand::formatChoice() const
             return std::nullopt;
         }
         choice.nBitsPerSample = static_cast<uint16_t>(*bits);
-        choice.bFloat = m_bFloat;
     }
+    choice.bFloat = m_bFloat;
     if (const auto channels = part(m_channels))
         choice.nChannels = static_cast<uint16_t>(*channels);
     choice.bStrict = m_bStrict;

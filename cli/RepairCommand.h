@@ -16,10 +16,11 @@
 // window.
 //
 // Standard output: one line per listed file, tab-separated: what became of it
-// ("repaired", "sizes repaired", "unchanged", "failed", "skipped", "not
-// processed"), the destination path, the detail; or with --json one object
-// per file. Standard error: questions, notices and the summary. Exit status:
-// 0 when every file was repaired, left unchanged or skipped; 1 when a file
+// ("repaired", "repaired with warnings", "sizes repaired", "unchanged",
+// "failed", "skipped", "not processed"), the destination path, the detail
+// and its warnings; or with --json one object per file. Standard error:
+// questions, notices and the summary. Exit status: 0 when every file was
+// repaired (with warnings or not), left unchanged or skipped; 1 when a file
 // failed or was not processed; 2 for a usage error; 130 when stopped by Ctrl-C.
 // How korva-cli's user settles what a file cannot tell: the options to pass.
 FormatChoice WithOptionHints(FormatChoice choice);
@@ -41,11 +42,10 @@ private:
     CLI::App* m_command;
     std::vector<std::string> m_files;
     std::string m_destination;
-    std::string m_rate;           // a number, or "auto"
-    std::string m_bits;           // a number, or "auto"
-    std::string m_channels = "1"; // a number, or "auto"
+    std::string m_rate;     // a number, or "auto" (also when not given)
+    std::string m_bits;     // a number, or "auto" (also when not given)
+    std::string m_channels; // a number, or "auto" (also when not given)
     bool m_bFloat = false;
-    bool m_bAuto = false;
     bool m_bStrict = false;
     std::optional<ExistingFilePolicy> m_existing;
     bool m_bJson = false;
