@@ -414,11 +414,15 @@ constexpr WavFormat kStereoFloat = {
 constexpr WavFormat kStereo24Bit = {.nChannels = 2, .nSampleRate = 48000, .nBitsPerSample = 24};
 const Bytes kFloatHistory = bextEvidence("", 0, "A=PCM,F=48000,W=32,M=stereo\r\n");
 const Bytes kStereo24History = bextEvidence("", 0, "A=PCM,F=48000,W=24,M=stereo\r\n");
-// 8001 stereo 24-bit frames and 4 bytes of one more.
-const std::string kPartialSizes =
-    ", data size cut to 48006 bytes (4 bytes of a partial last frame left out): ";
-const std::string kPartialWarning = " — warning: its data size of 48010 bytes is no whole number "
-                                    "of 6-byte frames: its partial last frame is left out";
+// The line of 8001 stereo 24-bit frames and nPartial bytes of one more: cut to the whole frames.
+std::string partialFrameLine(std::size_t nPartial, const std::string& sources)
+{
+    return "repaired with warnings\t" + kOverRemains + ", data size cut to 48006 bytes (" +
+           std::to_string(nPartial) +
+           " bytes of a partial last frame left out): 48000 Hz, 24 bit, stereo" + sources +
+           " — warning: its data size of " + std::to_string(48006 + nPartial) +
+           " bytes is no whole number of 6-byte frames: its partial last frame is left out";
+}
 const EvidenceCase kEvidenceCases[] = {
     {"IXmlAlone", bextBody(0), ixmlOf("96000", "24", "2"), kAuto,
      kWritten + "96000 Hz, 24 bit, stereo (rate from iXML; depth from iXML; channels from iXML)",
@@ -532,20 +536,27 @@ const EvidenceCase kEvidenceCases[] = {
      bextBody(0),
      ixmlOf("48000", "24", "2"),
      {"--rate", "48000", "--bits", "24", "--channels", "2"},
-     "repaired with warnings\t" + kOverRemains + kPartialSizes + "48000 Hz, 24 bit, stereo" +
-         kPartialWarning,
+     partialFrameLine(4, ""),
      {},
      kStereo24Bit,
      8001,
      4},
+    // The odd size's pad byte goes with the partial frame.
+    {"PartialFrameBeforeAPadByte",
+     bextBody(0),
+     ixmlOf("48000", "24", "2"),
+     {"--rate", "48000", "--bits", "24", "--channels", "2"},
+     partialFrameLine(3, ""),
+     {},
+     kStereo24Bit,
+     8001,
+     3},
     {"PartialFrameOfAnAgreedFormat",
      kStereo24History,
      ixmlOf("48000", "24", "2"),
      kNoOption,
-     "repaired with warnings\t" + kOverRemains + kPartialSizes +
-         "48000 Hz, 24 bit, stereo (rate from CodingHistory and iXML; depth from CodingHistory, "
-         "iXML and the audio; channels from CodingHistory, iXML and the audio)" +
-         kPartialWarning,
+     partialFrameLine(4, " (rate from CodingHistory and iXML; depth from CodingHistory, iXML and "
+                         "the audio; channels from CodingHistory, iXML and the audio)"),
      {},
      kStereo24Bit,
      8001,
@@ -714,8 +725,8 @@ const CliFileReport::ParamType kReportCases[] = {
 };
 
 // a.wav, b.wav and c.wav repaired into a folder with an older b.wav; the option answers
-// the question (none: no terminal, so No); b.wav may be large (sparse), hold odd audio, or
-// meet a full tmpfs or a file size limit.
+// the question (none: no terminal, so No); b.wav may be large (sparse), hold audio that
+// ends in a partial frame (failed by --strict), or meet a full tmpfs or a file size limit.
 struct StopCase
 {
     const char* name;
@@ -760,6 +771,8 @@ TEST_P(CliBatchStop, AnswersAndFailuresKeepTheOlderCopyAndStopOnlyWhereTheyMust)
     std::vector<std::string> args = repairArgs(
         {.nSampleRate = 48000, .nBitsPerSample = 24},
         {addSource("a.wav", damaged), addSource("b.wav", b, c.nSize), addSource("c.wav", damaged)});
+    if (c.bOddAudio)
+        args.push_back("--strict");
     if (*c.option)
         args.push_back(c.option);
     const auto result = CliProcess(args, c.nFileSizeLimit).finish();
