@@ -608,11 +608,16 @@ TEST_P(CliEvidence, TheFileTellsItsFormatOrSaysWhatIsMissing)
     const fs::path copy = out / "take.wav";
     pcm.resize(pcm.size() - c.nPartial);
     EXPECT_TRUE(soxSamples(copy, f.IsFloat()) == pcm);
-    if (c.voiced)
-    {
-        EXPECT_EQ(outsideFormats(copy),
-                  std::vector(3, Format{f.nSampleRate, f.nBitsPerSample, f.nChannels}));
-    }
+    if (!c.voiced)
+        return;
+    EXPECT_EQ(outsideFormats(copy),
+              std::vector(3, Format{f.nSampleRate, f.nBitsPerSample, f.nChannels}));
+    // Byte for byte: the format chunk over the remains, the whole frames, iXML behind them.
+    Bytes fmt = fmtPcm(f.nChannels, f.nSampleRate, f.nBitsPerSample);
+    fmt[0] = static_cast<uint8_t>(f.nFormatTag);
+    EXPECT_TRUE(readFile(copy) ==
+                riff({chunk("bext", c.bext, true), chunk("fmt ", fmt), chunk("data", pcm, true),
+                      c.ixml.empty() ? Bytes{} : chunk("iXML", ascii(c.ixml), true)}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Evidence, CliEvidence, ::testing::ValuesIn(kEvidenceCases), kRowName);
