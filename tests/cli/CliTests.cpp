@@ -414,6 +414,9 @@ constexpr WavFormat kStereoFloat = {
 constexpr WavFormat kStereo24Bit = {.nChannels = 2, .nSampleRate = 48000, .nBitsPerSample = 24};
 const Bytes kFloatHistory = bextEvidence("", 0, "A=PCM,F=48000,W=32,M=stereo\r\n");
 const Bytes kStereo24History = bextEvidence("", 0, "A=PCM,F=48000,W=24,M=stereo\r\n");
+const std::string kStereo24IXml = ixmlOf("48000", "24", "2");
+const std::vector<std::string> kStereo24Told = {"--rate", "48000",      "--bits",
+                                                "24",     "--channels", "2"};
 // The line of 8001 stereo 24-bit frames and nPartial bytes of one more: cut to the whole frames.
 std::string partialFrameLine(std::size_t nPartial, const std::string& sources)
 {
@@ -534,8 +537,8 @@ const EvidenceCase kEvidenceCases[] = {
     // A finished data size with a partial last frame, iXML behind it.
     {"PartialFrameOfAChosenFormat",
      bextBody(0),
-     ixmlOf("48000", "24", "2"),
-     {"--rate", "48000", "--bits", "24", "--channels", "2"},
+     kStereo24IXml,
+     kStereo24Told,
      partialFrameLine(4, ""),
      {},
      kStereo24Bit,
@@ -544,8 +547,8 @@ const EvidenceCase kEvidenceCases[] = {
     // The odd size's pad byte goes with the partial frame.
     {"PartialFrameBeforeAPadByte",
      bextBody(0),
-     ixmlOf("48000", "24", "2"),
-     {"--rate", "48000", "--bits", "24", "--channels", "2"},
+     kStereo24IXml,
+     kStereo24Told,
      partialFrameLine(3, ""),
      {},
      kStereo24Bit,
@@ -553,7 +556,7 @@ const EvidenceCase kEvidenceCases[] = {
      3},
     {"PartialFrameOfAnAgreedFormat",
      kStereo24History,
-     ixmlOf("48000", "24", "2"),
+     kStereo24IXml,
      kNoOption,
      partialFrameLine(4, " (rate from CodingHistory and iXML; depth from CodingHistory, iXML and "
                          "the audio; channels from CodingHistory, iXML and the audio)"),
@@ -563,7 +566,7 @@ const EvidenceCase kEvidenceCases[] = {
      4},
     {"PartialFrameStrict",
      kStereo24History,
-     ixmlOf("48000", "24", "2"),
+     kStereo24IXml,
      {"--strict"},
      "failed\tits 48010 bytes of audio are not whole frames of 6 bytes (48000 Hz, 24 bit, "
      "stereo): that cannot be its format",
