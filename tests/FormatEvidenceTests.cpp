@@ -78,7 +78,7 @@ TEST(FormatEvidence, EverySourceIsReportedWithItsTextAndTheVerdictFollowsAgreeme
                       {BitsPerSample, "agreed 24: damaged 24 'block align 6 of 2 channels, no bits "
                                       "field', history 16 'W=16', length !24 'data length 600002', "
                                       "length !16 'data length 600002'"},
-                      {IsFloat, "agreed 0: damaged 0 'format tag 1', history 0 'A=PCM'"},
+                      {IsFloat, "agreed 0: damaged 0 'format tag 1'"},
                       {Channels, "agreed 2: damaged 2 'channels 2', history 2 'M=stereo'"}},
          .damaged =
              RiffLayout::DamagedFormat{
