@@ -65,7 +65,7 @@ batch() {
             t=$(now)
             if [ "$side" = korva ]; then
                 find "$src" -name '*.wav' -print0 |
-                    xargs -0 "$cli" repair --dest "$data/k$r" --rate 48000 --bits 24 --yes >/dev/null 2>&1
+                    xargs -0 "$cli" repair --dest "$data/k$r" --rate 48000 --bits 24 --channels 1 --yes >/dev/null 2>&1
                 korva+=($(($(now) - t)))
             else
                 find "$src" -name '*.wav' -print0 | xargs -0 cp -t "$data/c$r"
@@ -141,7 +141,7 @@ syscalls() {
     local src=$data/src
     rm -rf "$src" && mkdir -p "$src" "$data/ks" "$data/cs"
     "$files" make "$src" 200 100000 remains
-    strace -c -f -o "$data/korva.strace" "$cli" repair --dest "$data/ks" --rate 48000 --bits 24 \
+    strace -c -f -o "$data/korva.strace" "$cli" repair --dest "$data/ks" --rate 48000 --bits 24 --channels 1 \
         --yes "$src"/*.wav >/dev/null 2>&1
     strace -c -f -o "$data/cp.strace" cp -t "$data/cs" "$src"/*.wav
     local k c
@@ -178,7 +178,7 @@ peak_memory() {
     rm -rf "$src" "$dst" && mkdir -p "$src" "$dst"
     "$files" make "$src" 1 $((1 << 30)) insert
     local kib
-    kib=$(/usr/bin/time -v "$cli" repair --dest "$dst" --rate 48000 --bits 24 --yes "$src/take0.wav" \
+    kib=$(/usr/bin/time -v "$cli" repair --dest "$dst" --rate 48000 --bits 24 --channels 1 --yes "$src/take0.wav" \
         2>&1 >/dev/null | awk -F': ' '/Maximum resident set size/ { print $2 }')
     awk -v k="$kib" 'BEGIN { printf "%-46s %8.1f MiB                     (target <= 16 MiB) %s\n",
         "peak memory, korva-cli repair of 1 GiB", k / 1024, (k <= 16 * 1024) ? "met" : "MISSED" }'

@@ -1,5 +1,6 @@
 #include "FileCommands.h"
 
+#include "FormatChoice.h"
 #include "TemporaryCopy.h"
 
 #include <nlohmann/json.hpp>
@@ -162,7 +163,8 @@ void Print(const korva::FileOutcome& outcome, bool bJson)
     }
     else
         line = std::string(korva::KindWord(outcome.kind)) + '\t' +
-               Escaped(outcome.destinationPath) + '\t' + Escaped(outcome.detail);
+               Escaped(outcome.destinationPath) + '\t' +
+               Escaped(FormatChoice::WithWarnings(outcome.detail, outcome.warnings));
     Write(line + '\n');
 }
 

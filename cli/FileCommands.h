@@ -56,7 +56,8 @@ void Write(std::string_view text);
 int OutputStatus(int nStatus);
 
 // One file's outcome on standard output in one write, so that a script reading
-// the pipe sees each file as soon as it is done: "KIND\tDESTINATION\tDETAIL",
+// the pipe sees each file as soon as it is done: "KIND\tDESTINATION\tDETAIL"
+// (the detail followed by " — warning: " and each warning),
 // or with bJson an object on a line: source, destination, kind, detail, the
 // format written (or null) and the warnings. Paths, detail and warnings are
 // Escaped in both forms.

@@ -57,7 +57,7 @@ FileReportCommand::FileReportCommand(CLI::App& app)
 {
     m_command = app.add_subcommand("inspect", "Show the chunks and properties of each file and "
                                               "what the repair would make of it");
-    m_format.emplace(*m_command, true);
+    m_format.emplace(*m_command);
     m_command->add_flag("--json", m_bJson, "One JSON object per file, one per line");
     m_command
         ->add_option("FILE", m_files,

@@ -66,30 +66,30 @@ CLI::Validator rateOrAuto()
 }
 } // namespace
 
-FormatOptions::FormatOptions(CLI::App& command, bool bAutoUnlessTold)
-    : m_bAutoUnlessTold(bAutoUnlessTold), m_channels(bAutoUnlessTold ? "" : "1")
+FormatOptions::FormatOptions(CLI::App& command)
 {
     command
         .add_option("-r,--rate", m_rate,
                     "Sample rate written into the fmt chunk, 1000 to 768000 (or in kHz: 48k, "
-                    "44.1k), or auto: the file's")
+                    "44.1k); default (auto): the file's")
         ->type_name("HZ")
         ->transform(rateOrAuto());
     command
         .add_option("-b,--bits", m_bits,
-                    "Bits per sample: 8, 16, 24 or 32; 32 or 64 with --float; or auto: the file's")
+                    "Bits per sample: 8, 16, 24 or 32; 32 or 64 with --float; default (auto): "
+                    "the file's")
         ->type_name("N")
         ->check(numberOrAuto("8, 16, 24, 32 or 64 bits", 8, 64));
     command
-        .add_option("-c,--channels", m_channels,
-                    bAutoUnlessTold ? "Channels, 1 to 64, or auto (the default)"
-                                    : "Channels, 1 to 64 (default 1), or auto")
+        .add_option("-c,--channels", m_channels, "Channels, 1 to 64; default (auto): the file's")
         ->type_name("N")
         ->check(numberOrAuto("a number of channels", 1, 64));
-    command.add_flag("--float", m_bFloat, "IEEE float samples instead of integer PCM");
-    command.add_flag("--auto", m_bAuto,
-                     "Rate, bits and channels from each file's own evidence (iXML, "
-                     "CodingHistory, time reference, the audio)");
+    command.add_flag("--float", m_bFloat,
+                     "IEEE float samples instead of integer PCM; without --bits, at the file's "
+                     "depth (32 or 64)");
+    command.add_flag("--auto")->description(
+        "What the default does: each part no option gives from the file's own evidence (iXML, "
+        "CodingHistory, time reference, the audio)");
     command.add_flag("--strict", m_bStrict,
                      "Fail a file whose metadata contradicts the chosen format");
 }
@@ -105,17 +105,8 @@ FormatChoice WithOptionHints(FormatChoice choice)
 std::optional<FormatChoice> FormatOptions::choice() const
 {
     FormatChoice choice;
-    const auto part = [this](const std::string& value) -> std::optional<uint32_t>
-    {
-        return m_bAuto || value.empty() || value == "auto" ? std::nullopt
-                                                           : std::optional(std::stoul(value));
-    };
-    for (const auto& [value, option] : {std::pair{m_rate, "--rate"}, {m_bits, "--bits"}})
-        if (value.empty() && !m_bAuto && !m_bAutoUnlessTold)
-        {
-            std::cerr << "korva-cli: " << option << " is needed, or --auto\n";
-            return std::nullopt;
-        }
+    const auto part = [](const std::string& value) -> std::optional<uint32_t>
+    { return value.empty() || value == "auto" ? std::nullopt : std::optional(std::stoul(value)); };
     if (const auto rate = part(m_rate))
         choice.nSampleRate = *rate;
     if (const auto bits = part(m_bits))
@@ -130,8 +121,8 @@ std::optional<FormatChoice> FormatOptions::choice() const
             return std::nullopt;
         }
         choice.nBitsPerSample = static_cast<uint16_t>(*bits);
-        choice.bFloat = m_bFloat;
     }
+    choice.bFloat = m_bFloat;
     if (const auto channels = part(m_channels))
         choice.nChannels = static_cast<uint16_t>(*channels);
     choice.bStrict = m_bStrict;

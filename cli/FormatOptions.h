@@ -14,22 +14,19 @@
 class FormatOptions
 {
 public:
-    // Adds the options to command. bAutoUnlessTold: a part no option names is
-    // the file's; otherwise --rate and --bits are needed (or --auto), and the
-    // channels default to 1.
-    FormatOptions(CLI::App& command, bool bAutoUnlessTold);
+    // Adds the options to command. A part no option names is the file's own;
+    // a part an option names wins over the file, --auto included.
+    explicit FormatOptions(CLI::App& command);
 
     // The choice the options make; nothing, after a message on standard
-    // error, when they leave a part open or ask for a depth that cannot be.
+    // error, when they ask for a depth that cannot be.
     std::optional<FormatChoice> choice() const;
 
 private:
-    bool m_bAutoUnlessTold;
-    std::string m_rate;     // hertz, or "auto"
-    std::string m_bits;     // a number, or "auto"
-    std::string m_channels; // a number, or "auto"
+    std::string m_rate;     // hertz, or "auto" (also when not given)
+    std::string m_bits;     // a number, or "auto" (also when not given)
+    std::string m_channels; // a number, or "auto" (also when not given)
     bool m_bFloat = false;
-    bool m_bAuto = false;
     bool m_bStrict = false;
 };
 

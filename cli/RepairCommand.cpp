@@ -18,11 +18,11 @@ RepairCommand::RepairCommand(CLI::App& app)
     m_command = app.add_subcommand("repair", "Copy each file into DIR and repair the copy: a PCM "
                                              "fmt chunk where the lost one stood");
     m_destination.addOptions(*m_command, "Folder for the repaired copies");
-    m_format.emplace(*m_command, false);
+    m_format.emplace(*m_command);
     m_existing.emplace(*m_command);
     m_command->add_flag("--json", m_bJson, "One JSON object per file instead of a line");
-    auto* quiet = m_command->add_flag("--quiet", m_bQuiet,
-                                      "Print only the files that failed, and no summary");
+    auto* quiet = m_command->add_flag(
+        "--quiet", m_bQuiet, "Print only the files that failed or have warnings, and no summary");
     m_command->add_flag("--verbose", m_bVerbose, "Also print what the job does, on standard error")
         ->excludes(quiet);
     m_command
@@ -47,12 +47,9 @@ TakeList RepairCommand::listedTakes() const
 
 void RepairCommand::print(const FileOutcome& outcome) const
 {
-    if (m_bQuiet && outcome.kind != Kind::Failed)
+    if (m_bQuiet && outcome.kind != Kind::Failed && outcome.warnings.empty())
         return;
     file_commands::Print(outcome, m_bJson);
-    for (const std::string& warning : outcome.warnings)
-        std::cerr << "korva-cli: " << fs::path(outcome.sourcePath).filename().string() << ": "
-                  << warning << '\n';
 }
 
 int RepairCommand::run()

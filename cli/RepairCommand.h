@@ -19,13 +19,13 @@
 // same RepairJob as the window.
 //
 // Standard output: one line per listed file, tab-separated: what became of it
-// ("repaired", "sizes repaired", "unchanged", "failed", "skipped", "not
-// processed"), the destination path, the detail, both escaped; or with --json
-// one object per file. Standard error: questions, notices and the summary.
-// Exit status: 0 when every file was repaired, left unchanged or skipped; 1
-// when a file failed or was not processed, or standard output could not be
-// written; 2 for a usage error; 130 when stopped by Ctrl-C, 143 by SIGTERM,
-// 129 by SIGHUP.
+// ("repaired", "repaired with warnings", "sizes repaired", "unchanged",
+// "failed", "skipped", "not processed"), the destination path, the detail and
+// its warnings, escaped; or with --json one object per file. Standard error:
+// questions, notices and the summary. Exit status: 0 when every file was
+// repaired (with warnings or not), left unchanged or skipped; 1 when a file
+// failed or was not processed, or standard output could not be written; 2 for
+// a usage error; 130 when stopped by Ctrl-C, 143 by SIGTERM, 129 by SIGHUP.
 class RepairCommand
 {
 public:

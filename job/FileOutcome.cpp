@@ -11,6 +11,8 @@ const char* KindWord(FileOutcome::Kind kind)
     {
     case FileOutcome::Kind::Repaired:
         return "repaired";
+    case FileOutcome::Kind::RepairedWithWarnings:
+        return "repaired with warnings";
     case FileOutcome::Kind::SizesRepaired:
         return "sizes repaired";
     case FileOutcome::Kind::Unchanged:

@@ -13,18 +13,20 @@ struct FileOutcome
 {
     enum class Kind
     {
-        Repaired,      // the copy stands in the destination with a new format chunk
-        SizesRepaired, // the copy stands there with the sizes its recorder never finished
-        Unchanged,     // the copy stands there byte for byte as the source
-        Failed,        // no new copy stands there; detail says why
-        Skipped,       // the user kept the file already in the destination
-        NotProcessed,  // never reached: the batch stopped first
-        Extracted,     // korva-cli's other commands: frames written into a new file,
-        Appended,      // frames added to an existing one,
-        ChunkRemoved,  // a copy made without a chunk
-        Rescued,       // rescue: a lost take written with its sizes finished,
-        Intact,        // a take the card still holds whole (copied as it is with --all),
-        Listed,        // a take found but not written; detail says why
+        Repaired,             // the copy stands in the destination with a new format chunk
+        RepairedWithWarnings, // so does it, but the file's own evidence says otherwise of
+                              // the format written, or audio was left out: see warnings
+        SizesRepaired,        // the copy stands there with the sizes its recorder never finished
+        Unchanged,            // the copy stands there byte for byte as the source
+        Failed,               // no new copy stands there; detail says why
+        Skipped,              // the user kept the file already in the destination
+        NotProcessed,         // never reached: the batch stopped first
+        Extracted,            // korva-cli's other commands: frames written into a new file,
+        Appended,             // frames added to an existing one,
+        ChunkRemoved,         // a copy made without a chunk
+        Rescued,              // rescue: a lost take written with its sizes finished,
+        Intact,               // a take the card still holds whole (copied as it is with --all),
+        Listed,               // a take found but not written; detail says why
     };
     std::string sourcePath;
     std::string destinationPath;
@@ -34,8 +36,9 @@ struct FileOutcome
     std::vector<std::string> warnings; // what the user should know though the file was repaired
 };
 
-// "repaired", "sizes repaired", "unchanged", "failed", "skipped", "not processed",
-// "extracted", "appended", "removed", "rescued", "intact" or "listed".
+// "repaired", "repaired with warnings", "sizes repaired", "unchanged", "failed",
+// "skipped", "not processed", "extracted", "appended", "removed", "rescued",
+// "intact" or "listed".
 const char* KindWord(FileOutcome::Kind kind);
 // What the system's error number means to the user, in plain words; for 0 (a
 // read that came up short) "the file ended early".

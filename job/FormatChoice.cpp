@@ -78,6 +78,15 @@ const char* Name(Quantity quantity)
     }
     return "the channel count";
 }
+
+// Whether samples in containers of this depth are float: 8 to 24 bits are
+// integer and 64 float; only 32 leaves it open.
+std::optional<bool> FloatOfDepth(uint32_t nContainerBits)
+{
+    if (nContainerBits == 32)
+        return std::nullopt;
+    return nContainerBits == 64;
+}
 } // namespace
 
 FormatChoice FormatChoice::Of(const WavFormat& format)
@@ -101,10 +110,10 @@ bool FormatChoice::SettledWithoutAudio(const FormatEvidence& evidence) const
 {
     const auto settled = [&](Quantity quantity)
     { return evidence.Get(quantity).verdict == Verdict::Agreed; };
-    // Only 32-bit samples leave integer or float open.
     const FormatEvidence::Field& bits = evidence.Get(Quantity::BitsPerSample);
     const bool bDepthSettled = settled(Quantity::BitsPerSample) &&
-                               ((bits.nValue + 7) / 8 != 4 || settled(Quantity::IsFloat));
+                               (bFloat || FloatOfDepth((bits.nValue + 7) / 8 * 8).has_value() ||
+                                settled(Quantity::IsFloat));
     return (nBitsPerSample || bDepthSettled) && (nChannels || settled(Quantity::Channels));
 }
 
@@ -163,12 +172,18 @@ FormatChoice::Result FormatChoice::Apply(const FormatEvidence& evidence) const
         format.nBitsPerSample = static_cast<uint16_t>((*bits + 7) / 8 * 8);
         std::string source = "depth from " + Namers(evidence.Get(Quantity::BitsPerSample));
         const FormatEvidence::Field& isFloat = evidence.Get(Quantity::IsFloat);
-        // Only 32 bits are both: 8 to 24 are integer, 64 is float.
-        std::optional<uint32_t> bFloatFromFile =
-            format.nBitsPerSample == 64   ? std::optional<uint32_t>(1)
-            : format.nBitsPerSample != 32 ? std::optional<uint32_t>(0)
-                                          : std::nullopt;
-        if (!bFloatFromFile)
+        std::optional<uint32_t> bFloatFromFile;
+        if (const std::optional<bool> bOfDepth = FloatOfDepth(format.nBitsPerSample))
+        {
+            bFloatFromFile = *bOfDepth;
+            if (bFloat && !*bOfDepth && result.problem.empty())
+                result.problem = "float samples were chosen, but the file's depth is " +
+                                 std::to_string(*bits) + " bit, which float samples never have; " +
+                                 depthHint;
+        }
+        else if (bFloat)
+            bFloatFromFile = 1, check(Quantity::IsFloat, 1);
+        else
         {
             bFloatFromFile = fromFile(Quantity::IsFloat, depthHint,
                                       "nothing tells integer from float 32-bit samples");
@@ -194,6 +209,8 @@ FormatChoice::Result FormatChoice::Apply(const FormatEvidence& evidence) const
     if (!result.problem.empty())
         return result;
     result.format = format;
+    result.bFrameSettled = (nBitsPerSample || evidence.Confirmed(Quantity::BitsPerSample)) &&
+                           (nChannels || evidence.Confirmed(Quantity::Channels));
     std::string text;
     for (const std::string& source : sources)
         text += (text.empty() ? "" : "; ") + source;

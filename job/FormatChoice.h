@@ -15,9 +15,11 @@
 struct FormatChoice
 {
     std::optional<uint32_t> nSampleRate;    // nullopt: from the file
-    std::optional<uint16_t> nBitsPerSample; // nullopt: from the file, with float or integer
-    bool bFloat = false;                    // with a chosen depth: IEEE float samples
-    std::optional<uint16_t> nChannels;      // nullopt: from the file
+    std::optional<uint16_t> nBitsPerSample; // nullopt: from the file
+    // IEEE float samples. With a chosen depth, false is integer; with the depth
+    // from the file, false leaves integer or float to the file too.
+    bool bFloat = false;
+    std::optional<uint16_t> nChannels; // nullopt: from the file
     // A choice the file's metadata contradicts fails the file instead of a warning.
     bool bStrict = false;
     // How the front end's user settles each part the file cannot tell: "pass --rate".
@@ -31,6 +33,10 @@ struct FormatChoice
         std::string problem;
         std::string sources; // "rate from iXML and CodingHistory; depth from the audio"
         std::vector<std::string> warnings;
+        // The frame is told, not inferred: its depth and channels each chosen,
+        // or named alike by the file's metadata and its audio. Only then may a
+        // partial last frame be left out of a finished data size.
+        bool bFrameSettled = false;
     };
 
     // Whether every part left to the file is settled without the audio.

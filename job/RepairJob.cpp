@@ -93,6 +93,9 @@ std::string Describe(const RepairPlan& plan, const WavFormat& format, const std:
     if (plan.bDataSizeUnfinished)
         words += ", unfinished data size finished at " + std::to_string(plan.nDataSize) + " bytes" +
                  PartialFrame(plan);
+    else if (plan.nPartialBytes > 0)
+        words +=
+            ", data size cut to " + std::to_string(plan.nDataSize) + " bytes" + PartialFrame(plan);
     return words + ": " + korva::DescribeFormat(format) +
            (sources.empty() ? "" : " (" + sources + ")");
 }
@@ -191,6 +194,7 @@ void RepairJob::Read(const fs::path& sourcePath, const FormatChoice& choice, uin
     if (layout.form != RiffLayout::Form::Rf64 && nLength > riff::kMaxRiffLength)
         return fail("it is larger than the 4 GiB a RIFF file can hold", true, Refusal::TooLarge);
     const bool bNeedsFormat = RepairPlan::NeedsFormat(layout);
+    bool bFrameSettled = false;
     if (bNeedsFormat)
     {
         // The audio is read only where the metadata leaves a part open.
@@ -203,12 +207,15 @@ void RepairJob::Read(const fs::path& sourcePath, const FormatChoice& choice, uin
         preview.format = *chosen.format;
         preview.sources = chosen.sources;
         preview.warnings = chosen.warnings;
+        bFrameSettled = chosen.bFrameSettled;
     }
     if (reader.Failed())
         return fail("it could not be read: " + SystemErrorWords(reader.Error()), false,
                     Refusal::Unreadable);
-    const RepairPlan& plan = source.plan =
-        RepairPlan::Make(layout, preview.format, kHostIsIntel, nShareBlock);
+    // A partial last frame is left out only of audio whose frame is known for
+    // certain: otherwise it says that the format is not the file's.
+    const RepairPlan& plan = source.plan = RepairPlan::Make(
+        layout, preview.format, kHostIsIntel, nShareBlock, bFrameSettled && !choice.bStrict);
     if (plan.verdict == Verdict::NotWholeFrames && bNeedsFormat)
         return fail("its " + std::to_string(plan.nDataDeclared) +
                         " bytes of audio are not whole frames of " +
@@ -218,6 +225,11 @@ void RepairJob::Read(const fs::path& sourcePath, const FormatChoice& choice, uin
     if (plan.verdict == Verdict::TooLarge)
         return fail("repaired, it would pass the 4 GiB a RIFF file can hold", true,
                     Refusal::TooLarge);
+    if (plan.nPartialBytes > 0 && !plan.bDataSizeUnfinished)
+        preview.warnings.push_back("its data size of " + std::to_string(plan.nDataDeclared) +
+                                   " bytes is no whole number of " +
+                                   std::to_string(plan.nBlockAlign) +
+                                   "-byte frames: its partial last frame is left out");
     const bool bLeftAlone = plan.verdict == Verdict::NotRiff || plan.verdict == Verdict::NoBext ||
                             plan.verdict == Verdict::NoData;
     preview.action = bNeedsFormat ? Action::WriteFormat
@@ -410,7 +422,11 @@ FileOutcome RepairJob::Copy(const Source& source, FileOutcome outcome, bool bRep
     outcome.kind = KindOf(plan.verdict);
     outcome.detail = Describe(plan, source.preview.format, source.preview.sources);
     if (outcome.kind == Kind::Repaired)
+    {
         outcome.format = source.preview.format;
+        if (!outcome.warnings.empty())
+            outcome.kind = Kind::RepairedWithWarnings;
+    }
     return outcome;
 }
 

@@ -220,7 +220,8 @@ FormatEvidence::FormatEvidence(const Input& input)
     ReadBext(input.bext);
     ReadIXml(input.ixml);
     ReadAudio(input.audio);
-    if (input.bDataLengthTrusted)
+    if (input.bDataLengthTrusted &&
+        !(Confirmed(Quantity::BitsPerSample) && Confirmed(Quantity::Channels)))
         ReadDataLength(input.nDataLength);
     for (Field& field : m_fields)
         Decide(field);
@@ -261,6 +262,17 @@ const char* FormatEvidence::SourceName(Source source)
         break;
     }
     return "the data length";
+}
+
+bool FormatEvidence::Confirmed(Quantity quantity) const
+{
+    const std::vector<Finding>& findings = Get(quantity).findings;
+    const auto by = [&](auto test) { return std::any_of(findings.begin(), findings.end(), test); };
+    return by([](const Finding& f) { return f.source == Source::Audio; }) &&
+           by([](const Finding& f)
+              { return f.source != Source::Audio && f.source != Source::DataLength; }) &&
+           !by([&](const Finding& f)
+               { return f.bRulesOut || f.nValue != findings.front().nValue; });
 }
 
 void FormatEvidence::Add(Quantity quantity, Source source, uint32_t nValue, std::string text,
@@ -350,11 +362,10 @@ void FormatEvidence::ReadCodingHistory(std::string_view history)
                                         [cKey](const Item& i) { return i.cKey == cKey; });
         return found == items.end() ? nullptr : &*found;
     };
+    // A=PCM says linear PCM, which float samples are too: it names no encoding.
     const Item* algorithm = item('a');
     if (algorithm && EqualsIgnoringCase(Trim(algorithm->value), "ANALOGUE"))
         return;
-    if (algorithm && EqualsIgnoringCase(Trim(algorithm->value), "PCM"))
-        Add(Quantity::IsFloat, Source::CodingHistory, 0, std::string(algorithm->text));
     const std::pair<char, Quantity> numbers[] = {{'f', Quantity::SampleRate},
                                                  {'w', Quantity::BitsPerSample}};
     for (const auto& [cKey, quantity] : numbers)

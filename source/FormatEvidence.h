@@ -51,7 +51,7 @@ public:
     {
         SampleRate,    // in Hz
         BitsPerSample, // as a source states it: a CodingHistory word length of 20 stays 20
-        IsFloat,       // 1: IEEE float, 0: integer
+        IsFloat,       // 1: IEEE float, 0: integer; not named by A=PCM
         Channels,
     };
     static constexpr std::array kQuantities = {Quantity::SampleRate, Quantity::BitsPerSample,
@@ -60,12 +60,13 @@ public:
     enum class Source
     {
         DamagedFormat, // a damaged format chunk's fields: it names every part
-        CodingHistory, // the last line of the bext CodingHistory (A=PCM, F=, W=, M=)
+        CodingHistory, // the last line of the bext CodingHistory (F=, W=, M=)
         TimeReference, // the bext time reference over the seconds of its origination time,
                        // from 00:16:40 on (earlier, whole seconds are too coarse)
         IXml,          // SPEED/FILE_SAMPLE_RATE, SPEED/AUDIO_BIT_DEPTH, TRACK_LIST/TRACK_COUNT
         Audio,         // AudioProbe on the first bytes of the data chunk
-        DataLength,    // which frame sizes divide a trusted data length, given the rest
+        DataLength,    // which frame sizes divide a trusted data length, given the rest;
+                       // not read when the metadata and the audio tell the frame alike
     };
 
     struct Finding
@@ -108,6 +109,10 @@ public:
     {
         return m_fields[static_cast<std::size_t>(quantity)];
     }
+    // Whether the metadata and the audio both name the quantity, and every
+    // finding names the same value: then a data length that is no whole
+    // number of such frames ends in a partial frame, and rules nothing out.
+    bool Confirmed(Quantity quantity) const;
 
 private:
     Field& At(Quantity quantity) { return m_fields[static_cast<std::size_t>(quantity)]; }

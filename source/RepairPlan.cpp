@@ -220,30 +220,33 @@ void MendFront(const RiffLayout& layout, std::size_t nData, const WavFormat* pFo
 }
 
 // An unfinished data chunk ends with the last whole frame before the next
-// live chunk or the end of the file; a partial frame's bytes stay out.
+// live chunk or the end of the file, and a finished one with the last whole
+// frame inside its size; a partial frame's bytes, and the pad byte behind
+// them, stay out.
 void FinishData(const RiffLayout& layout, std::size_t nData, Builder& build, RepairPlan& plan)
 {
     const Entry& data = layout.entries[nData];
     const uint64_t nWhole = data.nPayload / plan.nBlockAlign * plan.nBlockAlign;
     const uint64_t nPartial = data.nPayload - nWhole;
+    const uint64_t nTail = nPartial + (data.bPad ? 1 : 0);
     const uint64_t nWholeEnd = data.PayloadOffset() + nWhole;
     const bool bFollowed = nData + 1 < layout.entries.size();
     plan.nDataSize = nWhole;
     plan.nPartialBytes = nPartial;
     if (bFollowed && nWhole % 2 == 1)
     {
-        // A chunk follows: an odd size needs its pad byte, from the partial frame if there is one.
-        if (nPartial == 0)
+        // A chunk follows: an odd size needs its pad byte, from the tail if there is one.
+        if (nTail == 0)
             build.Insert(nWholeEnd, 1);
         else
         {
             build.Patch(build.Shaped(nWholeEnd), {0});
-            if (nPartial > 1)
-                build.Drop(nWholeEnd + 1, nPartial - 1);
+            if (nTail > 1)
+                build.Drop(nWholeEnd + 1, nTail - 1);
         }
     }
-    else if (nPartial > 0)
-        build.Drop(nWholeEnd, nPartial);
+    else if (nTail > 0)
+        build.Drop(nWholeEnd, nTail);
     const bool bRf64 = layout.form == RiffLayout::Form::Rf64;
     build.Patch(build.Shaped(data.nOffset + 4),
                 Bytes32(bRf64 ? kUnsetSize : static_cast<uint32_t>(nWhole), build.Intel()));
@@ -298,7 +301,7 @@ bool RepairPlan::NeedsFormat(const RiffLayout& layout)
 }
 
 RepairPlan RepairPlan::Make(const RiffLayout& layout, const WavFormat& format, bool bIntel,
-                            uint64_t nShareBlock)
+                            uint64_t nShareBlock, bool bLeaveOutPartialFrame)
 {
     RepairPlan plan;
     plan.nSourceLength = plan.nLength = layout.nLength;
@@ -341,15 +344,17 @@ RepairPlan RepairPlan::Make(const RiffLayout& layout, const WavFormat& format, b
     const bool bChanges = plan.verdict == Verdict::SizesUnfinished ||
                           plan.verdict == Verdict::FormatMissing ||
                           plan.verdict == Verdict::FormatDamaged;
-    if (bChanges && (plan.nBlockAlign == 0 ||
-                     (!plan.bDataSizeUnfinished && plan.nDataDeclared % plan.nBlockAlign != 0)))
+    const bool bPartialFrame = bChanges && plan.nBlockAlign != 0 && !plan.bDataSizeUnfinished &&
+                               plan.nDataDeclared % plan.nBlockAlign != 0;
+    if (bChanges && (plan.nBlockAlign == 0 || (bPartialFrame && !bLeaveOutPartialFrame)))
         plan.verdict = Verdict::NotWholeFrames;
     if (!bChanges || plan.verdict == Verdict::NotWholeFrames)
         return plan;
 
     Builder build(plan, bIntel);
     MendFront(layout, nData, bHasFormat ? nullptr : &format, nShareBlock, build, plan);
-    if (plan.bDataSizeUnfinished)
+    const bool bFinishData = plan.bDataSizeUnfinished || bPartialFrame;
+    if (bFinishData)
         FinishData(layout, nData, build, plan);
     for (const Edit& edit : plan.edits)
         plan.nLength = plan.nLength + edit.nInsert - edit.nDrop;
@@ -358,7 +363,7 @@ RepairPlan RepairPlan::Make(const RiffLayout& layout, const WavFormat& format, b
     {
         if (layout.nDs64RiffSize != plan.nLength - 8)
             build.Patch(kDs64RiffSize, Bytes64(plan.nLength - 8, bIntel));
-        if (plan.bDataSizeUnfinished)
+        if (bFinishData)
         {
             build.Patch(kDs64DataSize, Bytes64(plan.nDataSize, bIntel));
             build.Patch(kDs64SampleCount, Bytes64(plan.nDataSize / plan.nBlockAlign, bIntel));

@@ -60,8 +60,12 @@ public:
     // nShareBlock: the block size by which the copy can share blocks with the
     // source, 0 where it cannot. A new chunk inserted then comes with a JUNK
     // chunk that makes everything behind move by a whole number of blocks.
+    // A finished data size that is no whole number of frames makes the verdict
+    // NotWholeFrames, unless bLeaveOutPartialFrame, when the format is known
+    // for certain: the last frame's bytes then stay out, as they do for an
+    // unfinished size.
     static RepairPlan Make(const RiffLayout& layout, const WavFormat& format, bool bIntelByteOrder,
-                           uint64_t nShareBlock = 0);
+                           uint64_t nShareBlock = 0, bool bLeaveOutPartialFrame = false);
     // What is wrong with a repaired file's layout, in plain words; "" when
     // nothing is: one format chunk and no hole in front of the audio, pad bytes
     // behind odd sizes there, whole frames of audio inside the file, and a RIFF
@@ -96,7 +100,7 @@ public:
     uint64_t nDataDeclared = 0;  // the size its header declares
     uint64_t nDataPresent = 0;   // the audio bytes that follow it
     uint64_t nDataSize = 0;      // its size in the repaired file
-    uint64_t nPartialBytes = 0;  // bytes of a partial last frame left out
+    uint64_t nPartialBytes = 0;  // bytes of a partial last frame left out, of either size
     uint16_t nBlockAlign = 0;    // of the frames the audio is counted in
     bool bDataSizeUnfinished = false;
     bool bRiffSizeUnfinished = false;

@@ -111,8 +111,8 @@ TEST_F(AppControllerRun, WritesWhatTheFormatColumnShowedThenResetsTheWindowOnThe
         << "disabled once the batch runs, enabled again only after the flags were cleared";
     EXPECT_TRUE(table.column("FileName").empty());
 
-    EXPECT_EQ(platform.kinds,
-              (std::vector<Kind>{Unchanged, Repaired, Repaired, Failed, Unchanged, Failed}));
+    EXPECT_EQ(platform.kinds, (std::vector<Kind>{Unchanged, Repaired, Kind::RepairedWithWarnings,
+                                                 Failed, Unchanged, Failed}));
     for (const std::size_t i : {3, 5})
         EXPECT_EQ(platform.outcomes[i].detail, formats[i]);
     EXPECT_EQ(platform.outcomes[1].detail, "format chunk written over the remains of the lost one "
@@ -133,7 +133,8 @@ TEST_F(AppControllerRun, WritesWhatTheFormatColumnShowedThenResetsTheWindowOnThe
     for (std::size_t i = 0; i < progress.size(); ++i)
         EXPECT_DOUBLE_EQ(platform.progress[i], progress[i]) << "after file " << i;
     EXPECT_EQ(platform.progress.back(), 100.0) << "the last value is exactly 100";
-    EXPECT_EQ(platform.statuses.back(), "Done: 2 repaired, 2 unchanged, 2 failed.");
+    EXPECT_EQ(platform.statuses.back(),
+              "Done: 1 repaired, 1 repaired with warnings, 2 unchanged, 2 failed.");
 
     // A cancelled file chooser leaves the list empty and the start control
     // enabled: the next batch restores every control at once, with no thread.

@@ -78,7 +78,7 @@ TEST(FormatEvidence, EverySourceIsReportedWithItsTextAndTheVerdictFollowsAgreeme
                       {BitsPerSample, "agreed 24: damaged 24 'block align 6 of 2 channels, no bits "
                                       "field', history 16 'W=16', length !24 'data length 600002', "
                                       "length !16 'data length 600002'"},
-                      {IsFloat, "agreed 0: damaged 0 'format tag 1', history 0 'A=PCM'"},
+                      {IsFloat, "agreed 0: damaged 0 'format tag 1'"},
                       {Channels, "agreed 2: damaged 2 'channels 2', history 2 'M=stereo'"}},
          .damaged =
              RiffLayout::DamagedFormat{
@@ -91,13 +91,11 @@ TEST(FormatEvidence, EverySourceIsReportedWithItsTextAndTheVerdictFollowsAgreeme
                               " M = 2 , W = 24 ,A = PCM, F = 96000, T=Nagra VI\r\n\0\0"sv),
          .expected = {{SampleRate, "agreed 96000: history 96000 'F = 96000'"},
                       {BitsPerSample, "agreed 24: history 24 'W = 24'"},
-                      {IsFloat, "agreed 0: history 0 'A = PCM'"},
                       {Channels, "agreed 2: history 2 'M = 2'"}}},
         {.name = "an analogue last line is history",
          .bext = bextEvidence("", 0, "A=PCM,F=48000,W=24,M=mono\r\nA=ANALOGUE,M=mono,T=tape\r\n")},
         {.name = "malformed values and multitrack name nothing",
-         .bext = bextEvidence("", 0, "A=PCM,F=48k,W=,M=multitrack,garbage,T=x=y"),
-         .expected = {{IsFloat, "agreed 0: history 0 'A=PCM'"}}},
+         .bext = bextEvidence("", 0, "A=PCM,F=48k,W=,M=multitrack,garbage,T=x=y")},
         {.name = "commented out, unclosed and cut-off iXML elements",
          .ixml = "<BWFXML><!-- <SPEED><FILE_SAMPLE_RATE>96000</FILE_SAMPLE_RATE></SPEED> -->"
                  "<SPEED><FILE_SAMPLE_RATE>48000<AUDIO_BIT_DEPTH > 24 </AUDIO_BIT_DEPTH ></SPEED>"
@@ -121,7 +119,7 @@ TEST(FormatEvidence, EverySourceIsReportedWithItsTextAndTheVerdictFollowsAgreeme
          .bTrusted = true,
          .expected = {{BitsPerSample,
                        "conflict: history 24 'W=24', length !24 'data length 600002'"},
-                      {IsFloat, "agreed 0: history 0 'A=PCM'"},
+                      {IsFloat, "agreed 0: length 0 'data length 600002'"},
                       {Channels, "agreed 2: history 2 'M=stereo'"}}},
         {.name = "a trusted length rules out a channel count, whatever the depth",
          .bext = bextEvidence("", 0, "W=24,M=stereo"),
@@ -148,7 +146,6 @@ TEST(FormatEvidence, EverySourceIsReportedWithItsTextAndTheVerdictFollowsAgreeme
          .nDataLength = 3 * 1009,
          .bTrusted = true,
          .expected = {{BitsPerSample, "agreed 24: history 24 'W=24'"},
-                      {IsFloat, "agreed 0: history 0 'A=PCM'"},
                       {Channels, "agreed 1: length 1 'data length 3027'"}}},
     };
     for (const Row& row : rows)
@@ -294,47 +291,105 @@ TEST_F(LabelledSet, ProbeIsNeverConfidentlyWrongAndOftenRight)
                 nRightChannels);
     EXPECT_GE(nRightEncodings, 64);
     EXPECT_GE(nRightChannels, 36);
+
+    // The first channel twice: dual-mono, never one channel at twice the rate.
+    Tally encodings{}, channels{};
+    for (const auto& [key, eight] : s_audio)
+    {
+        const auto& [kind, encoding] = key;
+        const std::size_t nSample = AudioProbe::BitsPerSample(encoding) / 8;
+        const Bytes mono = Channels(eight, encoding, 1);
+        Bytes dual;
+        for (std::size_t at = 0; at < mono.size(); at += nSample)
+            for (int copy = 0; copy < 2; ++copy)
+                dual.insert(dual.end(), mono.begin() + at, mono.begin() + at + nSample);
+        const AudioProbe::Result result = AudioProbe::Probe(dual);
+        count(encodings, result.encoding.has_value(), result.encoding == encoding);
+        count(channels, result.channels.has_value(), result.channels == 2);
+        EXPECT_TRUE(result.encoding.value_or(encoding) == encoding &&
+                    result.channels.value_or(2) == 2)
+            << "dual-mono " << kind << ", encoding " << static_cast<int>(encoding);
+    }
+    std::printf("%-13s %2d / %2d / %d %9s %2d / %2d / %d\n", "dual-mono", encodings[0],
+                encodings[1], encodings[2], "", channels[0], channels[1], channels[2]);
 }
 
 // What the probe settles stands beside the metadata as a finding of its own,
-// and narrows what the data length is measured against.
+// tells float from integer, and narrows what the data length is measured
+// against; a frame the metadata and the audio agree on is not measured.
 TEST_F(LabelledSet, AudioFindingsStandBesideTheMetadata)
 {
-    const Bytes stereo = Channels(s_audio.at({"speech", Encoding::Int16}), Encoding::Int16, 2);
-    const Bytes bext = bextEvidence("", 0, "A=PCM,F=48000,W=16,M=mono");
-    const std::string reading = "'cheapest reading: 16-bit integer, 2 channels, N bits per byte'";
     const std::string rate = "agreed 48000: history 48000 'F=48000'";
+    const auto reading = [](const char* encoding)
+    { return "'cheapest reading: "s + encoding + ", 2 channels, N bits per byte'"; };
+    const std::string int16 = reading("16-bit integer"), float32 = reading("32-bit float"),
+                      int24 = reading("24-bit integer");
     const struct Row
     {
         const char* name;
-        std::size_t nAudioBytes;
+        Encoding encoding;
+        std::string_view history;
+        std::size_t nAudioBytes = SIZE_MAX;
         uint64_t nExtraLength = 0;
         std::map<Quantity, std::string> expected;
     } rows[] = {
         {.name = "settled, though no 16-bit stereo frame divides the length",
-         .nAudioBytes = stereo.size(),
+         .encoding = Encoding::Int16,
+         .history = "A=PCM,F=48000,W=16,M=mono",
          .nExtraLength = 2,
          .expected = {{SampleRate, rate},
-                      {BitsPerSample, "agreed 16: history 16 'W=16', audio 16 " + reading},
-                      {IsFloat, "agreed 0: history 0 'A=PCM', audio 0 " + reading},
-                      {Quantity::Channels, "conflict: history 1 'M=mono', audio 2 " + reading +
-                                               ", length !2 'data length " +
-                                               std::to_string(stereo.size() + 2) + "'"}}},
+                      {BitsPerSample, "agreed 16: history 16 'W=16', audio 16 " + int16},
+                      {IsFloat, "agreed 0: audio 0 " + int16},
+                      {Quantity::Channels, "conflict: history 1 'M=mono', audio 2 " + int16 +
+                                               ", length !2 'data length LENGTH'"}}},
         {.name = "too little audio to tell",
+         .encoding = Encoding::Int16,
+         .history = "A=PCM,F=48000,W=16,M=mono",
          .nAudioBytes = 1000,
          .expected = {{SampleRate, rate},
                       {BitsPerSample, "agreed 16: history 16 'W=16'"},
-                      {IsFloat, "agreed 0: history 0 'A=PCM'"},
                       {Quantity::Channels, "agreed 1: history 1 'M=mono'"}}},
+        {.name = "A=PCM names no encoding: float audio is float",
+         .encoding = Encoding::Float32,
+         .history = "A=PCM,F=48000,W=32,M=stereo",
+         .expected = {{SampleRate, rate},
+                      {BitsPerSample, "agreed 32: history 32 'W=32', audio 32 " + float32},
+                      {IsFloat, "agreed 1: audio 1 " + float32},
+                      {Quantity::Channels, "agreed 2: history 2 'M=stereo', audio 2 " + float32}}},
+        {.name = "a partial last frame behind frames the metadata and the audio agree on",
+         .encoding = Encoding::Int24,
+         .history = "A=PCM,F=48000,W=24,M=stereo",
+         .nExtraLength = 4,
+         .expected = {{SampleRate, rate},
+                      {BitsPerSample, "agreed 24: history 24 'W=24', audio 24 " + int24},
+                      {IsFloat, "agreed 0: audio 0 " + int24},
+                      {Quantity::Channels, "agreed 2: history 2 'M=stereo', audio 2 " + int24}}},
+        {.name = "the same frame named by the metadata alone",
+         .encoding = Encoding::Int24,
+         .history = "A=PCM,F=48000,W=24,M=stereo",
+         .nAudioBytes = 1000,
+         .nExtraLength = 4,
+         .expected = {{SampleRate, rate},
+                      {BitsPerSample, "conflict: history 24 'W=24', length !24 'data length "
+                                      "LENGTH'"},
+                      {IsFloat, "agreed 0: length 0 'data length LENGTH'"},
+                      {Quantity::Channels, "agreed 2: history 2 'M=stereo'"}}},
     };
     for (const Row& row : rows)
     {
         SCOPED_TRACE(row.name);
-        ExpectFields(FormatEvidence({.bext = bext,
-                                     .nDataLength = stereo.size() + row.nExtraLength,
+        const Bytes stereo = Channels(s_audio.at({"speech", row.encoding}), row.encoding, 2);
+        const uint64_t nLength = stereo.size() + row.nExtraLength;
+        std::map<Quantity, std::string> expected = row.expected;
+        for (auto& [quantity, text] : expected)
+            if (const auto at = text.find("LENGTH"); at != std::string::npos)
+                text.replace(at, 6, std::to_string(nLength));
+        ExpectFields(FormatEvidence({.bext = bextEvidence("", 0, row.history),
+                                     .nDataLength = nLength,
                                      .bDataLengthTrusted = true,
-                                     .audio = std::span(stereo).first(row.nAudioBytes)}),
-                     row.expected);
+                                     .audio = std::span(stereo).first(
+                                         std::min(row.nAudioBytes, stereo.size()))}),
+                     expected);
     }
 }
 } // namespace

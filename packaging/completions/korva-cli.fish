@@ -33,7 +33,7 @@ complete -c korva-cli -n $repair -s r -l rate -x \
 complete -c korva-cli -n $repair -s b -l bits -x -a 'auto 8 16 24 32 64' -d 'Bits per sample'
 complete -c korva-cli -n $repair -s c -l channels -x -a 'auto 1 2 4 6 8' -d 'Channels'
 complete -c korva-cli -n $repair -l float -d 'IEEE float samples instead of integer PCM'
-complete -c korva-cli -n $repair -l auto -d "Rate, bits and channels from each file's own evidence"
+complete -c korva-cli -n $repair -l auto -d "Each part no option gives from the file's own evidence (the default)"
 complete -c korva-cli -n $repair -l strict -d 'Fail a file whose metadata contradicts the format'
 complete -c korva-cli -n '__fish_seen_subcommand_from repair rescue' -l quiet -d 'Print only the files that failed'
 complete -c korva-cli -n '__fish_seen_subcommand_from repair' -l verbose -d 'Also print what the job does'

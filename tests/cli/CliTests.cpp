@@ -315,6 +315,9 @@ TEST_P(CliLayout, InspectSaysWhatRepairDoesAndDecodersReadTheOriginalAudio)
                 ::testing::StartsWith(c.repaired.empty() ? "unchanged\t"
                                       : c.outcome == KorvaWavFile::RepairOutcome::SizesRepaired
                                           ? "sizes repaired\t"
+                                      // a line that warns never says plainly "repaired"
+                                      : result.out.find(" — warning: ") != std::string::npos
+                                          ? "repaired with warnings\t"
                                           : "repaired\t"));
     if (c.repaired.empty())
         return;
@@ -351,7 +354,7 @@ TEST_P(CliLayout, InspectSaysWhatRepairDoesAndDecodersReadTheOriginalAudio)
     EXPECT_FALSE(fs::exists(copy));
     const auto contrary = CliProcess::run(repairArgs(chosen, {path}));
     EXPECT_THAT(contrary.out, HasSubstr("written over as chosen: "));
-    EXPECT_THAT(contrary.err, HasSubstr(warning));
+    EXPECT_THAT(contrary.out, HasSubstr(warning));
     decodersRead(chosen);
 }
 
@@ -550,7 +553,9 @@ TEST_P(CliFormat, OutsideDecodersReadTheChosenFormatAndTheOriginalAudio)
 
 INSTANTIATE_TEST_SUITE_P(Formats, CliFormat, ::testing::ValuesIn(kFormatCases), kRowName);
 
-// A damaged take's evidence and the options: korva-cli's line (no destination), its warning.
+// A damaged take's evidence and the options: korva-cli's line (no destination).
+// The audio is pcm, or the alsa voices in a format, nFrames of them and nPartial
+// bytes of one more.
 struct EvidenceCase
 {
     const char* name;
@@ -558,28 +563,49 @@ struct EvidenceCase
     std::string ixml; // "": none
     std::vector<std::string> options;
     std::string line;
-    const char* warning = nullptr;
     Bytes pcm = tone(1000, 1, 16);
+    std::optional<WavFormat> voiced = {};
+    std::size_t nFrames = 4801;
+    std::size_t nPartial = 0;
 };
 
 const std::vector<std::string> kAuto = {"--auto"};
+const std::vector<std::string> kNoOption = {};
 // @: where the remains begin, right behind the bext chunk (its pad byte, zero like
 // them, is taken for remains).
-const std::string kWritten =
-    "repaired\tformat chunk written over the remains of the lost one at @: ";
+const std::string kOverRemains = "format chunk written over the remains of the lost one at @";
+const std::string kWritten = "repaired\t" + kOverRemains + ": ";
+const std::string kWarned = "repaired with warnings\t" + kOverRemains + ": ";
 const std::string kFromHistory =
     "(rate from CodingHistory; depth from CodingHistory; channels from CodingHistory)";
+constexpr WavFormat kStereoFloat = {
+    .nFormatTag = WavFormat::kFloat, .nChannels = 2, .nSampleRate = 48000, .nBitsPerSample = 32};
+constexpr WavFormat kStereo24Bit = {.nChannels = 2, .nSampleRate = 48000, .nBitsPerSample = 24};
+const Bytes kFloatHistory = bextEvidence("", 0, "A=PCM,F=48000,W=32,M=stereo\r\n");
+const Bytes kStereo24History = bextEvidence("", 0, "A=PCM,F=48000,W=24,M=stereo\r\n");
+const std::string kStereo24IXml = ixmlOf("48000", "24", "2");
+const std::vector<std::string> kStereo24Told = {"--rate", "48000",      "--bits",
+                                                "24",     "--channels", "2"};
+// The line of 8001 stereo 24-bit frames and nPartial bytes of one more: cut to the whole frames.
+std::string partialFrameLine(std::size_t nPartial, const std::string& sources)
+{
+    return "repaired with warnings\t" + kOverRemains + ", data size cut to 48006 bytes (" +
+           std::to_string(nPartial) +
+           " bytes of a partial last frame left out): 48000 Hz, 24 bit, stereo" + sources +
+           " — warning: its data size of " + std::to_string(48006 + nPartial) +
+           " bytes is no whole number of 6-byte frames: its partial last frame is left out";
+}
 const EvidenceCase kEvidenceCases[] = {
     {"IXmlAlone", bextBody(0), ixmlOf("96000", "24", "2"), kAuto,
      kWritten + "96000 Hz, 24 bit, stereo (rate from iXML; depth from iXML; channels from iXML)",
-     nullptr, tone(1000, 2, 24)},
+     tone(1000, 2, 24)},
     {"CodingHistoryAloneItsLastLine",
      bextEvidence("", 0, "A=ANALOGUE,M=stereo\r\nA=PCM,F=48000,W=16,M=mono,T=Korva\r\n"), "", kAuto,
      kWritten + "48000 Hz, 16 bit, mono " + kFromHistory},
     {"TimeReferenceForTheRate",
      bextEvidence("12:00:00", 2073600000, ""),
      "",
-     {"--rate", "auto", "--bits", "16"},
+     {"--rate", "auto", "--bits", "16", "--channels", "1"},
      kWritten + "48000 Hz, 16 bit, mono (rate from time reference)"},
     {"AgreeingSources", bextEvidence("12:00:00", 2073600000, "A=PCM,F=48000,W=16,M=mono\r\n"),
      ixmlOf("48000", "16", "1"), kAuto,
@@ -589,56 +615,180 @@ const EvidenceCase kEvidenceCases[] = {
      ixmlOf("48000", "16", "1"), kAuto,
      "failed\tcannot tell the sample rate: CodingHistory says 96000 Hz and iXML says 48000 Hz; "
      "pass --rate"},
-    {"NothingToGoBy", bextBody(0), "", kAuto,
+    {"NothingToGoBy", bextBody(0), "", kNoOption,
      "failed\tcannot tell the sample rate: no iXML, CodingHistory or time reference gives it; "
      "pass --rate"},
     {"DepthAndChannelsFromTheAudio", bextBody(0),
      "<BWFXML><SPEED><FILE_SAMPLE_RATE>48000</FILE_SAMPLE_RATE></SPEED></BWFXML>", kAuto,
      kWritten + "48000 Hz, 24 bit, stereo (rate from iXML; depth from the audio; channels from the "
                 "audio)",
-     nullptr, tone(40000, 2, 24)},
+     tone(40000, 2, 24)},
     {"ChoiceAgainstTheMetadata",
      bextBody(0),
      ixmlOf("48000", "16", "1"),
      {"--rate", "44100", "--bits", "16"},
-     kWritten + "44100 Hz, 16 bit, mono",
-     "written as 44100 Hz; iXML says 48000 Hz"},
+     kWarned + "44100 Hz, 16 bit, mono (channels from iXML) — warning: written as 44100 Hz; iXML "
+               "says 48000 Hz"},
     {"RateInKilohertzShortOptions",
      bextBody(0),
      "",
      {"-r", "44.1k", "-b", "24", "-c", "2"},
      kWritten + "44100 Hz, 24 bit, stereo",
-     nullptr,
      tone(1000, 2, 24)},
     {"RateInWholeKilohertz",
      bextBody(0),
      "",
-     {"-r", "48K", "-b", "16"},
+     {"-r", "48K", "-b", "16", "-c", "1"},
      kWritten + "48000 Hz, 16 bit, mono"},
     {"StrictRefuses",
      bextBody(0),
      ixmlOf("48000", "16", "1"),
      {"--rate", "44100", "--bits", "16", "--strict"},
      "failed\tthe chosen format contradicts the file: written as 44100 Hz; iXML says 48000 Hz"},
+    // A=PCM names no encoding: the audio tells float from integer.
+    {"FloatTakeWithPcmHistory",
+     kFloatHistory,
+     ixmlOf("48000", "32", "2"),
+     kNoOption,
+     kWritten + "48000 Hz, 32 bit float, stereo (rate from CodingHistory and iXML; depth from "
+                "CodingHistory, iXML and the audio, float or integer from the audio; channels "
+                "from CodingHistory and iXML)",
+     {},
+     kStereoFloat},
+    {"FloatTakeTooShortToHear",
+     kFloatHistory,
+     "",
+     kNoOption,
+     "failed\tcannot tell whether the samples are integer or float: nothing tells integer from "
+     "float 32-bit samples; pass --bits (and --float for float samples)",
+     {},
+     kStereoFloat,
+     2000},
+    {"FloatChosenDepthFromTheFile",
+     kFloatHistory,
+     "",
+     {"--auto", "--float"},
+     kWritten + "48000 Hz, 32 bit float, stereo (rate from CodingHistory; depth from "
+                "CodingHistory; channels from CodingHistory)",
+     {},
+     kStereoFloat,
+     2000},
+    {"FloatDepthChosenRateAndChannelsFromTheFile",
+     bextBody(0),
+     ixmlOf("48000", "", "2"),
+     {"--auto", "--bits", "32", "--float"},
+     kWritten + "48000 Hz, 32 bit float, stereo (rate from iXML; channels from iXML)",
+     {},
+     kStereoFloat,
+     2000},
+    // An explicit part wins over auto, and over metadata that says otherwise.
+    {"ChosenDepthWinsOverAuto",
+     bextEvidence("", 0, "A=PCM,F=48000,W=24,M=mono\r\n"),
+     "",
+     {"--bits", "16", "--auto"},
+     kWarned + "48000 Hz, 16 bit, mono (rate from CodingHistory; channels from CodingHistory) — "
+               "warning: written as 16 bit; CodingHistory says 24 bit",
+     {},
+     WavFormat{.nSampleRate = 48000, .nBitsPerSample = 16}},
+    {"ChosenRateAndChannelsWinOverAuto",
+     bextBody(0),
+     ixmlOf("48000", "16", "1"),
+     {"--auto", "--rate", "44100", "--channels", "2"},
+     kWarned + "44100 Hz, 16 bit, stereo (depth from iXML) — warning: written as 44100 Hz; iXML "
+               "says 48000 Hz — warning: written as 2 channels; iXML says mono",
+     {},
+     WavFormat{.nChannels = 2, .nSampleRate = 44100, .nBitsPerSample = 16}},
+    // A card's takes with rate and depth given: each keeps its own channels.
+    {"StereoCardTake",
+     kStereo24History,
+     "",
+     {"--rate", "48000", "--bits", "24"},
+     kWritten + "48000 Hz, 24 bit, stereo (channels from CodingHistory)",
+     {},
+     kStereo24Bit},
+    {"FourChannelCardTake",
+     bextBody(0),
+     ixmlOf("48000", "24", "4"),
+     kNoOption,
+     kWritten +
+         "48000 Hz, 24 bit, 4 channels (rate from iXML; depth from iXML; channels from iXML)",
+     {},
+     WavFormat{.nChannels = 4, .nSampleRate = 48000, .nBitsPerSample = 24}},
+    // A finished data size with a partial last frame, iXML behind it.
+    {"PartialFrameOfAChosenFormat",
+     bextBody(0),
+     kStereo24IXml,
+     kStereo24Told,
+     partialFrameLine(4, ""),
+     {},
+     kStereo24Bit,
+     8001,
+     4},
+    // The odd size's pad byte goes with the partial frame.
+    {"PartialFrameBeforeAPadByte",
+     bextBody(0),
+     kStereo24IXml,
+     kStereo24Told,
+     partialFrameLine(3, ""),
+     {},
+     kStereo24Bit,
+     8001,
+     3},
+    {"PartialFrameOfAnAgreedFormat",
+     kStereo24History,
+     kStereo24IXml,
+     kNoOption,
+     partialFrameLine(4, " (rate from CodingHistory and iXML; depth from CodingHistory, iXML and "
+                         "the audio; channels from CodingHistory, iXML and the audio)"),
+     {},
+     kStereo24Bit,
+     8001,
+     4},
+    {"PartialFrameStrict",
+     kStereo24History,
+     kStereo24IXml,
+     {"--strict"},
+     "failed\tits 48010 bytes of audio are not whole frames of 6 bytes (48000 Hz, 24 bit, "
+     "stereo): that cannot be its format",
+     {},
+     kStereo24Bit,
+     8001,
+     4},
 };
 
 using CliEvidence = CliCase<EvidenceCase>;
 
-// The row's take: bext, the remains of its format chunk, the audio, its iXML.
-Bytes evidenceTake(const EvidenceCase& c)
+// The row's audio: its pcm, or the voices in its format, cut to nFrames and nPartial bytes.
+Bytes evidencePcm(const EvidenceCase& c)
 {
-    return riff({chunk("bext", c.bext, true), Bytes(24, 0), chunk("data", c.pcm, true),
+    if (!c.voiced)
+        return c.pcm;
+    Bytes pcm = voices(*c.voiced, c.nFrames + 1);
+    pcm.resize(c.nFrames * c.voiced->BlockAlign() + c.nPartial);
+    return pcm;
+}
+
+// The row's take: bext, the remains of its format chunk, the audio, its iXML.
+Bytes evidenceTake(const EvidenceCase& c, const Bytes& pcm)
+{
+    return riff({chunk("bext", c.bext, true), Bytes(24, 0), chunk("data", pcm, true),
                  c.ixml.empty() ? Bytes{} : chunk("iXML", ascii(c.ixml), true)});
 }
 
 // Each source of evidence alone, agreeing, disagreeing, absent or malformed; a
-// choice against them warns, or with --strict fails. Nothing is guessed.
+// choice against them warns, or with --strict fails. Nothing is guessed. A
+// repaired copy is read by the outside decoders with the original audio, and
+// the summary counts the line's kind.
 TEST_P(CliEvidence, TheFileTellsItsFormatOrSaysWhatIsMissing)
 {
     const EvidenceCase& c = GetParam();
+    const WavFormat f = c.voiced.value_or(WavFormat{});
+    Bytes pcm = evidencePcm(c);
+    ASSERT_EQ(pcm.size(), c.voiced ? c.nFrames * f.BlockAlign() + c.nPartial : c.pcm.size())
+        << "sox could not render";
     std::vector<std::string> args = {"repair", "--dest", out};
     args.insert(args.end(), c.options.begin(), c.options.end());
-    args.push_back(addSource("take.wav", evidenceTake(c)));
+    args.push_back(addSource("take.wav", evidenceTake(c, pcm)));
     const auto result = CliProcess::run(args);
     std::string expected = c.line;
     expected.insert(expected.find('\t') + 1, (out / "take.wav").string() + "\t");
@@ -646,10 +796,22 @@ TEST_P(CliEvidence, TheFileTellsItsFormatOrSaysWhatIsMissing)
         expected.replace(at, 1, std::to_string(20 + c.bext.size())); // a pad byte joins the remains
     EXPECT_EQ(result.out, expected + "\n");
     EXPECT_EQ(result.status, c.line.starts_with("failed") ? 1 : 0) << result.err;
-    EXPECT_EQ(result.err.find(c.warning ? c.warning : "written as") != std::string::npos,
-              c.warning != nullptr)
-        << result.err;
-    EXPECT_TRUE(!c.line.starts_with("repaired") || soxSamples(out / "take.wav") == c.pcm);
+    EXPECT_THAT(result.err, HasSubstr("korva-cli: 1 " + c.line.substr(0, c.line.find('\t'))));
+    if (!c.line.starts_with("repaired"))
+        return;
+    const fs::path copy = out / "take.wav";
+    pcm.resize(pcm.size() - c.nPartial);
+    EXPECT_TRUE(soxSamples(copy, f.IsFloat()) == pcm);
+    if (!c.voiced)
+        return;
+    EXPECT_EQ(outsideFormats(copy),
+              std::vector(3, Format{f.nSampleRate, f.nBitsPerSample, f.nChannels}));
+    // Byte for byte: the format chunk over the remains, the whole frames, iXML behind them.
+    Bytes fmt = fmtPcm(f.nChannels, f.nSampleRate, f.nBitsPerSample);
+    fmt[0] = static_cast<uint8_t>(f.nFormatTag);
+    EXPECT_TRUE(readFile(copy) ==
+                riff({chunk("bext", c.bext, true), chunk("fmt ", fmt), chunk("data", pcm, true),
+                      c.ixml.empty() ? Bytes{} : chunk("iXML", ascii(c.ixml), true)}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Evidence, CliEvidence, ::testing::ValuesIn(kEvidenceCases), kRowName);
@@ -675,7 +837,7 @@ std::vector<VerdictCase> verdictCases()
         cases.push_back({"Layout" + layout.name, layout.source, layout.format});
     const WavFormat cd{.nSampleRate = 44100, .nBitsPerSample = 16};
     for (const EvidenceCase& c : kEvidenceCases)
-        cases.push_back({"Evidence" + std::string(c.name), evidenceTake(c), cd});
+        cases.push_back({"Evidence" + std::string(c.name), evidenceTake(c, evidencePcm(c)), cd});
     for (const Bytes& seed : SeedShapes())
         cases.push_back({"Seed" + std::to_string(cases.size()), seed, cd});
     return cases;
@@ -778,7 +940,6 @@ const UsageCase kUsageCases[] = {
     {"DepthOutOfRange", "repair --dest out --rate 48000 --bits 4 src/a.wav", 2, "not '4'"},
     {"ChannelsOutOfRange", "repair --dest out --rate 48000 --bits 16 --channels 65 src/a.wav", 2,
      "not '65'"},
-    {"RateMissing", "repair --dest out --bits 16 src/a.wav", 2, "--rate is needed, or --auto"},
     {"NoWavAmongTheFiles", "repair --dest out --rate 48000 --bits 16 src/b.txt", 2, "no .wav file"},
     {"DestinationDoesNotExist", "repair --dest out/none --rate 48000 --bits 16 src/a.wav", 2,
      "the destination folder does not exist: out/none; create it, or pass --parents"},
@@ -931,7 +1092,8 @@ const CliFileReport::ParamType kReportCases[] = {
 
 // a.wav, b.wav and c.wav repaired into a folder with an older b.wav; the option answers
 // the question (none: no terminal, so No, unless typed at one); b.wav may be large (sparse), hold
-// odd audio, or meet a full tmpfs or a file size limit.
+// audio that ends in a partial frame (failed by --strict), or meet a full tmpfs or a file size
+// limit.
 struct StopCase
 {
     const char* name;
@@ -982,6 +1144,8 @@ TEST_P(CliBatchStop, AnswersAndFailuresKeepTheOlderCopyAndStopOnlyWhereTheyMust)
     std::vector<std::string> args = repairArgs(
         {.nSampleRate = 48000, .nBitsPerSample = 24},
         {addSource("a.wav", damaged), addSource("b.wav", b, c.nSize), addSource("c.wav", damaged)});
+    if (c.bOddAudio)
+        args.push_back("--strict");
     if (*c.option)
         args.push_back(c.option);
     const Terminal terminal;
@@ -1204,8 +1368,8 @@ TEST_F(CliBatch, FlushesTheDestinationBeforeItSaysDone)
     const std::string trace = (dir / "trace").string();
     const auto result = CliProcess::run(
         {"-f", "-y", "-e", "trace=syncfs,write", "-o", trace, KORVA_CLI_PATH, "repair", "--dest",
-         out, "--rate", "48000", "--bits", "24", addSource("a.wav", lostFormat(samples(60))),
-         addSource("b.wav", lostFormat(samples(90)))},
+         out, "--rate", "48000", "--bits", "24", "--channels", "1",
+         addSource("a.wav", lostFormat(samples(60))), addSource("b.wav", lostFormat(samples(90)))},
         "strace");
     ASSERT_EQ(result.status, 0) << result.err;
     std::ifstream lines(trace);

@@ -236,24 +236,25 @@ private slots:
         QTest::addColumn<QStringList>("results"); // take1 to take5: "result: tooltip"
         QTest::addColumn<QString>("summary");     // the status and the bar at the end
         QTest::addColumn<int>("nBeeps");          // the questions', the refused close's, a stop's
-        const QString fixed = "repaired: format chunk written over the remains of the lost one at "
-                              "622: 48000 Hz, 16 bit, mono",
-                      warned = "repaired: format chunk written over the remains of the lost one at "
-                               "656: 48000 Hz, 16 bit, mono — warning: written as 48000 Hz; "
-                               "CodingHistory says 44100 Hz",
-                      intact = "unchanged: already has a format chunk",
-                      gone = "failed: it is no longer there (moved, renamed, or its card removed?)",
-                      kept = ": the file already in the destination was kept",
-                      stopped = "not processed: the batch stopped before it",
-                      take2 = "Repairing take2.wav (2 of 5)… 20%";
+        const QString
+            fixed = "repaired: format chunk written over the remains of the lost one at "
+                    "622: 48000 Hz, 16 bit, mono",
+            warned = "repaired with warnings: format chunk written over the remains of "
+                     "the lost one at 656: 48000 Hz, 16 bit, mono — warning: written as 48000 Hz; "
+                     "CodingHistory says 44100 Hz",
+            intact = "unchanged: already has a format chunk",
+            gone = "failed: it is no longer there (moved, renamed, or its card removed?)",
+            kept = ": the file already in the destination was kept",
+            stopped = "not processed: the batch stopped before it",
+            take2 = "Repairing take2.wav (2 of 5)… 20%";
         QTest::newRow("Skip goes on")
             << 2 << false << QStringList{take2, "Repairing take3.wav (3 of 5)… 40%"}
             << QStringList{warned, "skipped" + kept, "skipped" + kept, gone, fixed}
-            << "Done: 2 repaired, 1 failed, 2 skipped. 100%" << 3;
+            << "Done: 1 repaired, 1 repaired with warnings, 1 failed, 2 skipped. 100%" << 3;
         QTest::newRow("Yes, then Cancel")
             << 0 << true << QStringList{take2, "Stopping after the current file… 20%"}
             << QStringList{warned, fixed, stopped, gone, stopped}
-            << "Done: 2 repaired, 1 failed, 2 not processed. 40%" << 3;
+            << "Done: 1 repaired, 1 repaired with warnings, 1 failed, 2 not processed. 40%" << 3;
     }
 
     void batchKeepsEveryRowWithItsOutcome()
