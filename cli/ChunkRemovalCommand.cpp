@@ -153,8 +153,8 @@ korva::FileOutcome ChunkRemovalCommand::remove(const fs::path& source, const fs:
                            "the file already there was kept");
     }
     if (fs::create_directories(target.parent_path(), ec); ec)
-        return Outcome(Kind::Failed, "its folder could not be made in " + m_destination.folder + ": " +
-                                         korva::SystemErrorWords(ec.value()));
+        return Outcome(Kind::Failed, "its folder could not be made in " + m_destination.folder +
+                                         ": " + korva::SystemErrorWords(ec.value()));
     return copyWithout(source, target, bExists);
 }
 

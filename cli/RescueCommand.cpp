@@ -16,7 +16,8 @@ RescueCommand::RescueCommand(CLI::App& app)
     m_command = app.add_subcommand(
         "rescue", "Find the takes a power cut left unfinished on a card (an image or the card's "
                   "device) and write each one, finished, into DIR");
-    m_command->add_option("-d,--dest", m_destination, "Folder for the rescued takes, not on the card")
+    m_command
+        ->add_option("-d,--dest", m_destination, "Folder for the rescued takes, not on the card")
         ->required()
         ->type_name("DIR");
     m_command->add_flag("--all", m_bAll, "Also copy the takes the card still holds whole");

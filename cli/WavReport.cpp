@@ -128,8 +128,8 @@ WavReport WavReport::Of(const std::string& path, const FormatChoice& choice)
     // chunk's frames, or in single bytes: the plan then does not depend on a
     // format nobody settled.
     const bool bWrites = report.preview.action == RepairJob::Preview::Action::WriteFormat;
-    report.plan =
-        RepairPlan::Make(report.layout, bWrites ? report.preview.format : ownFormat, kHostIsIntel);
+    report.plan = RepairPlan::Make(report.layout, bWrites ? report.preview.format : ownFormat,
+                                   kHostIsIntel, 0, report.preview.bLeaveOutPartialFrame);
     return report;
 }
 

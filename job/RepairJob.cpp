@@ -214,8 +214,9 @@ void RepairJob::Read(const fs::path& sourcePath, const FormatChoice& choice, uin
                     Refusal::Unreadable);
     // A partial last frame is left out only of audio whose frame is known for
     // certain: otherwise it says that the format is not the file's.
+    preview.bLeaveOutPartialFrame = bFrameSettled && !choice.bStrict;
     const RepairPlan& plan = source.plan = RepairPlan::Make(
-        layout, preview.format, kHostIsIntel, nShareBlock, bFrameSettled && !choice.bStrict);
+        layout, preview.format, kHostIsIntel, nShareBlock, preview.bLeaveOutPartialFrame);
     if (plan.verdict == Verdict::NotWholeFrames && bNeedsFormat)
         return fail("its " + std::to_string(plan.nDataDeclared) +
                         " bytes of audio are not whole frames of " +

@@ -71,6 +71,9 @@ public:
         std::string sources;               // where the file told its parts ("rate from iXML"),
         std::vector<std::string> warnings; // and what its metadata says against the choice
         std::string detail; // LeaveAlone and Fail: Run's words ("no bext chunk", why it fails)
+        // The format's frame is known for certain, so a partial last frame of
+        // a finished data size is left out rather than a reason to fail.
+        bool bLeaveOutPartialFrame = false;
         // Fail: the check the file did not pass.
         enum class Refusal
         {

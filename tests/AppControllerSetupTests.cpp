@@ -38,14 +38,15 @@ const SettingsCase kSettingsCases[] = {
      8,
      {"32 kHz", "8 bit", "12 channels"},
      "32000 Hz, 8 bit, 12 channels"},
-    // The take's 96 bytes are no whole frames of 10 channels: the column says so.
+    // The take's 96 bytes are no whole frames of 10 channels: the chosen format
+    // leaves the partial last frame out, and the column says so.
     {"ChannelCountsAddedBehindFromTheFile",
      1,
      2,
      14,
      {"48 kHz", "8 bit", "10 channels"},
-     "its 96 bytes of audio are not whole frames of 10 bytes (48000 Hz, 8 bit, 10 channels): that "
-     "cannot be its format"},
+     "48000 Hz, 8 bit, 10 channels — warning: its data size of 96 bytes is no whole number of "
+     "10-byte frames: its partial last frame is left out"},
     {"FortyEightChannels",
      11,
      2,

@@ -890,9 +890,10 @@ TEST_P(CliVerdict, InspectRepairAndTheFormatColumnAgree)
                     : "keep";
             const std::string kind = outcome["kind"];
             const std::string repaired =
-                kind == "failed"     ? "refuse"
-                : kind == "repaired" ? writes(outcome["format"], !outcome["warnings"].empty())
-                                     : "keep";
+                kind == "failed" ? "refuse"
+                : kind == "repaired" || kind == "repaired with warnings"
+                    ? writes(outcome["format"], !outcome["warnings"].empty())
+                    : "keep";
             using Action = RepairJob::Preview::Action;
             const std::string shown = preview.action == Action::Fail ? "refuse"
                                       : preview.action == Action::WriteFormat
@@ -927,7 +928,8 @@ const UsageCase kUsageCases[] = {
      "korva-cli " KORVA_VERSION "\nCopyright (c) 2026 The Korva developers\n"},
     {"VersionAfterTheCommand", "repair --version", 0, "korva-cli " KORVA_VERSION "\n"},
     {"Help", "--help", 0, "Usage: korva-cli [OPTIONS] [SUBCOMMAND]"},
-    {"NoCommand", "", 2, "a command is needed: repair, inspect, extract, append or remove-chunk"},
+    {"NoCommand", "", 2,
+     "a command is needed: repair, inspect, extract, append, remove-chunk or rescue"},
     {"UnknownOptionBeforeTheCommand", "--bogus", 2, "there is no option '--bogus'"},
     {"NoSuchCommand", "frobnicate", 2, "'frobnicate' is not a command"},
     {"UnknownOption", "repair --dest out --rate 48000 --bits 16 --fast src/a.wav", 2, "--fast"},
@@ -943,8 +945,9 @@ const UsageCase kUsageCases[] = {
     {"NoWavAmongTheFiles", "repair --dest out --rate 48000 --bits 16 src/b.txt", 2, "no .wav file"},
     {"DestinationDoesNotExist", "repair --dest out/none --rate 48000 --bits 16 src/a.wav", 2,
      "the destination folder does not exist: out/none; create it, or pass --parents"},
-    {"ParentsCreatesTheDestination", "repair -d out/day/takes --parents -r 48000 -b 16 src/a.wav",
-     0, "repaired\tout/day/takes/a.wav\t", 1},
+    {"ParentsCreatesTheDestination",
+     "repair -d out/day/takes --parents -r 48000 -b 16 -c 1 src/a.wav", 0,
+     "repaired\tout/day/takes/a.wav\t", 1},
     {"DestinationIsAFile", "repair --dest src/a.wav --parents --rate 48000 --bits 16 src/a.wav", 2,
      "the destination is not a folder: src/a.wav"},
     {"DestinationLinksToTheSourceFolder", "repair --dest link --rate 48000 --bits 16 src/a.wav", 2,
@@ -961,7 +964,7 @@ const UsageCase kUsageCases[] = {
     {"InspectAFileNameThatStartsWithADash", "inspect -take.wav", 2,
      "there is no option '-take.wav'; to name a file"},
     // Results that cannot be written are no success, though the copy is made.
-    {"ResultsToAFullDisk", "repair --dest out --rate 48000 --bits 16 src/a.wav >/dev/full", 1,
+    {"ResultsToAFullDisk", "repair -d out -r 48000 -b 16 -c 1 src/a.wav >/dev/full", 1,
      "korva-cli: the results could not be written to standard output (No space left on device)", 1},
     {"ReportToAFullDisk", "inspect --json src/a.wav >/dev/full", 1,
      "could not be written to standard output"},
@@ -1187,10 +1190,13 @@ struct CardCase
 
 const CardCase kCardCases[] = {
     {"RepairExistingSkip",
-     {"repair", "--rate", "48000", "--bits", "24", "--existing=skip"},
+     {"repair", "--rate", "48000", "--bits", "24", "--channels", "1", "--existing=skip"},
      "repaired\t",
      true},
-    {"RepairYesToAll", {"repair", "--rate", "48000", "--bits", "24", "--yes"}, "repaired\t", true},
+    {"RepairYesToAll",
+     {"repair", "--rate", "48000", "--bits", "24", "--channels", "1", "--yes"},
+     "repaired\t",
+     true},
     {"RemoveChunk", {"remove-chunk", "bext"}, "removed\t", false},
 };
 
