@@ -76,7 +76,7 @@ if soxi "$take" >/dev/null 2>&1; then
     fail "sox opens the damaged take: it is not damaged"
 fi
 
-usr/bin/korva-cli repair --dest "$scratch/repaired" --rate 48000 --bits 16 "$take" \
+usr/bin/korva-cli repair --dest "$scratch/repaired" --rate 48000 --bits 16 --channels 1 "$take" \
     >"$scratch/repair.out"
 cat "$scratch/repair.out"
 repaired=$scratch/repaired/take1.wav
