@@ -99,7 +99,7 @@ flush() {
         t=$(now)
         find "$src" -name '*.wav' -print0 |
             xargs -0 strace -f -T -e trace=syncfs -o "$data/flush.strace" \
-                "$cli" repair --dest "$data/f$r" --rate 48000 --bits 24 --yes >/dev/null 2>&1
+                "$cli" repair --dest "$data/f$r" --rate 48000 --bits 24 --channels 1 --yes >/dev/null 2>&1
         runs+=($(($(now) - t)))
         flushes+=($(awk -F'<' '/syncfs/ { s += $NF } END { printf "%d", s * 1e9 }' "$data/flush.strace"))
         rm -rf "$data/f$r"
@@ -121,7 +121,7 @@ window() {
     local t k
     t=$(now)
     find "$src" -name '*.wav' -print0 |
-        xargs -0 "$cli" repair --dest "$data/kw" --rate 44100 --bits 24 --yes >/dev/null 2>&1
+        xargs -0 "$cli" repair --dest "$data/kw" --rate 44100 --bits 24 --channels 1 --yes >/dev/null 2>&1
     k=$(($(now) - t))
     sync
     local line
@@ -216,7 +216,7 @@ shared() {
                 before=$(used)
                 t=$(now)
                 if [ "$side" = korva ]; then
-                    "$cli" repair --dest "$mnt/out" --rate 48000 --bits 24 --yes "$mnt"/src/*.wav >/dev/null 2>&1
+                    "$cli" repair --dest "$mnt/out" --rate 48000 --bits 24 --channels 1 --yes "$mnt"/src/*.wav >/dev/null 2>&1
                     korva+=($(($(now) - t)))
                     space_k=$(($(used) - before))
                 else
