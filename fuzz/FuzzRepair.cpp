@@ -2,6 +2,8 @@
 // it): a file it leaves alone stays byte for byte as it was; one it changes has
 // the plan's length and walks as a repaired file must. The check inside the
 // repair never fails: a failing one is a plan that does not do what it says.
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 #include "ChunkReader.h"
@@ -25,7 +27,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     const Outcome eOutcome = file.GetRepairOutcome();
     const RepairPlan& plan = file.GetRepairPlan();
     if (eOutcome == Outcome::CheckFailed || eOutcome == Outcome::IoFailed || file.m_bFileOpen)
+    {
+        // What went wrong, for the report beside the input that did it.
+        std::fprintf(stderr, "repair outcome %d, check: %s, errno %d\n", static_cast<int>(eOutcome),
+                     file.GetCheckProblem().c_str(), errno);
         abort();
+    }
     const bool bChanged = eOutcome == Outcome::Written || eOutcome == Outcome::Inserted ||
                           eOutcome == Outcome::Mended || eOutcome == Outcome::SizesRepaired;
     if (bChanged != plan.Changes())

@@ -96,7 +96,7 @@ fuzz)
     "$top/fuzz/run-all.sh" "$top/build-fuzz/fuzz" "${FUZZ_SECONDS:-60}"
     ;;
 bench)
-    configure_and_build "$top/build-bench" -DCMAKE_BUILD_TYPE=Release -DKORVA_BUILD_BENCH=ON -DKORVA_BUILD_TESTS=OFF -DKORVA_BUILD_GUI=OFF
+    configure_and_build "$top/build-bench" -DCMAKE_BUILD_TYPE=Release -DKORVA_BUILD_BENCH=ON -DKORVA_BUILD_TESTS=OFF -DKORVA_BUILD_GUI=ON
     "$top/bench/run.sh" "$top/build-bench"
     ;;
 package)
