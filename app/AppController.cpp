@@ -156,9 +156,14 @@ const char* const kDestinationKey = "Destination";
 // "1,234,567 bytes, modified 2024-06-11 14:02" (local time).
 std::string sizeAndDate(uint64_t nSize, int64_t nTime)
 {
-    std::string digits = std::to_string(nSize);
-    for (auto i = static_cast<std::ptrdiff_t>(digits.size()) - 3; i > 0; i -= 3)
-        digits.insert(static_cast<std::size_t>(i), ",");
+    const std::string plain = std::to_string(nSize);
+    std::string digits;
+    for (std::size_t i = 0; i < plain.size(); ++i)
+    {
+        if (i > 0 && (plain.size() - i) % 3 == 0)
+            digits += ',';
+        digits += plain[i];
+    }
     const std::time_t time = static_cast<std::time_t>(nTime);
     std::tm local = {};
     char date[32] = "";

@@ -7,13 +7,19 @@
 //                                  goes in between
 //   head FILE BYTES                one such file with a JUNK chunk at its head
 //   delete FILE ID                 DeleteChunk(ID) on FILE; exit 0 when removed
+//   card IMAGE MIB BYTES           a FAT32 card image of MIB MiB (4 KiB clusters)
+//                                  holding one take of about BYTES of stereo
+//                                  24-bit audio, lost to a power cut: its entry
+//                                  says 0 bytes and keeps only its first cluster
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "FatCard.h"
 #include "RiffFile.h"
 #include "Trace.h"
 
@@ -76,6 +82,40 @@ bool WriteWav(const std::string& path, uint64_t nSamples, bool bJunk, bool bRema
     }
     return fclose(pFile) == 0 && bOk;
 }
+// A recorder's take on a card: the header with the sizes a recorder writes
+// first (0), then nBytes of audio that runs on smoothly from cluster to cluster,
+// as a take's does; then the power cut.
+bool WriteCard(const std::string& image, uint32_t nMiB, uint64_t nBytes)
+{
+    fixture::FatCard card(image, nMiB, 4096);
+    const int take = card.create("TAKE0001.WAV");
+    std::vector<uint8_t> head = Head(0, false, false);
+    head.resize(head.size() - 8); // the data header goes behind the format chunk
+    const uint8_t fmt[] = {'f',  'm',  't', ' ', 16, 0,    0, 0, 1, 0, 2,  0,
+                           0x80, 0xBB, 0,   0,   0,  0x65, 4, 0, 6, 0, 24, 0};
+    head.insert(head.end(), std::begin(fmt), std::end(fmt));
+    PutChunkHeader(head, "data", 0);
+    std::fill_n(head.begin() + 4, 4, 0);
+    card.write(take, head);
+    std::vector<uint8_t> block;
+    for (uint64_t nFrame = 0; nFrame * 6 < nBytes; ++nFrame)
+    {
+        for (const double hz : {220.0, 331.0})
+        {
+            const auto v =
+                static_cast<int32_t>(3000000.0 * std::sin(2 * 3.14159265358979 * hz *
+                                                          static_cast<double>(nFrame) / 48000));
+            block.insert(block.end(), {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
+                                       static_cast<uint8_t>(v >> 16)});
+        }
+        if (block.size() >= (1 << 20))
+            card.write(take, block), block.clear();
+    }
+    card.write(take, block);
+    card.cut(take, 0);
+    card.save();
+    return true;
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -103,9 +143,14 @@ int main(int argc, char** argv)
         CRiffFile file;
         return file.SetPath(argv[2], true) && file.DeleteChunk(argv[3]) ? 0 : 1;
     }
-    std::fprintf(
-        stderr,
-        "usage: %s make DIR COUNT BYTES remains|insert | head FILE BYTES | delete FILE ID\n",
-        argv[0]);
+    if (command == "card" && argc == 5)
+        return WriteCard(argv[2], static_cast<uint32_t>(std::atoi(argv[3])),
+                         std::strtoull(argv[4], nullptr, 10))
+                   ? 0
+                   : 1;
+    std::fprintf(stderr,
+                 "usage: %s make DIR COUNT BYTES remains|insert | head FILE BYTES | delete FILE ID "
+                 "| card IMAGE MIB BYTES\n",
+                 argv[0]);
     return 2;
 }
