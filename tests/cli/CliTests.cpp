@@ -2008,7 +2008,7 @@ const RescueCase kRescueCases[] = {
      }},
 };
 
-using CliRescue = CliCase<RescueCase>;
+using CliRescue = CliCase<std::tuple<RescueCase, FatCard::FileSystem>>;
 } // namespace
 
 // Each lost take comes back holding exactly the frames that reached the card, no
@@ -2016,16 +2016,18 @@ using CliRescue = CliCase<RescueCase>;
 // samples; intact takes are listed, not written; the image stays as it was.
 TEST_P(CliRescue, LostTakesComeBackWithTheFramesThatReachedTheCard)
 {
+    const auto& [row, fileSystem] = GetParam();
     const fs::path image = dir / "card.img";
-    FatCard card(image, 66, 1024);
-    Recorder recorder(card);
-    GetParam().record(recorder, card);
+    const bool bFat32 = fileSystem == FatCard::FileSystem::Fat32;
+    const auto card = FatCard::make(fileSystem, image, bFat32 ? 66 : 4, 1024);
+    Recorder recorder(*card);
+    row.record(recorder, *card);
     recorder.flushAll();
-    card.save();
-    const auto fsck = CliProcess::run({"-n", image}, "fsck.vfat");
-    ASSERT_EQ(fsck.status, 0) << fsck.out;
+    card->save();
+    const auto fsck = CliProcess::run({"-n", image}, card->checker());
+    ASSERT_EQ(fsck.status, 0) << fsck.out << fsck.err;
     recorder.cut();
-    card.save();
+    card->save();
     const Bytes before = readFile(image);
 
     const auto result = CliProcess::run({"rescue", "--json", image, "--dest", out});
@@ -2066,4 +2068,12 @@ TEST_P(CliRescue, LostTakesComeBackWithTheFramesThatReachedTheCard)
     EXPECT_EQ(lines.size(), nListed) << result.out;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cards, CliRescue, ::testing::ValuesIn(kRescueCases), kRowName);
+INSTANTIATE_TEST_SUITE_P(
+    Cards, CliRescue,
+    ::testing::Combine(::testing::ValuesIn(kRescueCases),
+                       ::testing::Values(FatCard::FileSystem::Fat32, FatCard::FileSystem::ExFat)),
+    [](const auto& info)
+    {
+        return std::string(std::get<0>(info.param).name) +
+               (std::get<1>(info.param) == FatCard::FileSystem::Fat32 ? "OnFat32" : "OnExFat");
+    });
