@@ -128,6 +128,7 @@ struct TakeFinder::Trail
     uint64_t nChainEnd = 0; // the last cluster its entry's chain gave it
     uint64_t nRecorded = 0; // the bytes its entry gave it
     bool bLooksIntact = false;
+    std::string cut; // why the last block absorbed was not taken whole
     bool bClosed = false;
     std::vector<uint8_t> tail; // from a frame's start to the take's end
     std::vector<double> steps; // the mean step of each channel over the whole take
@@ -214,15 +215,30 @@ struct TakeFinder::Trail
     }
 
     // Puts the block from nFrom on behind the take; with bTest, only up to
-    // the zeroed sectors at its end, if any. The end of the bytes taken.
+    // the zeroed sectors at its end, or the first sector that does not
+    // continue it, if any. The end of the bytes taken.
     std::size_t Absorb(const std::vector<uint8_t>& block, std::size_t nFrom, bool bTest)
     {
         const std::size_t nAlign = BlockAlign();
-        const std::size_t nEnd = bTest ? std::max(nFrom, BeforeZeroSectors(block)) : block.size();
+        std::size_t nEnd = bTest ? std::max(nFrom, BeforeZeroSectors(block)) : block.size();
+        cut = "zeroed space follows";
         std::vector<uint8_t> frames = tail;
-        const std::size_t nTail = frames.size() / nAlign * nAlign;
+        const std::size_t nTailBytes = frames.size(), nTail = nTailBytes / nAlign * nAlign;
         frames.insert(frames.end(), block.begin() + static_cast<std::ptrdiff_t>(nFrom),
                       block.begin() + static_cast<std::ptrdiff_t>(nEnd));
+        // A cluster the recorder wrote in part over other audio: the take ends
+        // at the first sector whose samples do not continue it.
+        for (std::size_t nAt = (nFrom / kSectorSize + 1) * kSectorSize; bTest && nAt < nEnd;
+             nAt += kSectorSize)
+        {
+            const std::size_t t = (nTailBytes + nAt - nFrom) / nAlign;
+            if (t >= kMinFrames && (t + 3) * nAlign <= frames.size() && Jump(frames, t) > kMaxJump)
+            {
+                frames.resize(nTailBytes + nAt - nFrom), nEnd = nAt;
+                cut = "the samples stop continuing it";
+                break;
+            }
+        }
         const std::size_t nWhole = frames.size() / nAlign;
         for (std::size_t n = std::max<std::size_t>(1, nTail / nAlign); n < nWhole; ++n)
         {
@@ -358,7 +374,7 @@ bool TakeFinder::Follow(std::vector<Take*>& followed)
                 kMaxJump)
                 follow.bClosed = true, take->ending = "the samples stop continuing it" + where;
             else if (nTaken = follow.Absorb(block, nEnd, true); nTaken < block.size())
-                follow.bClosed = true, take->ending = "zeroed space follows" + where;
+                follow.bClosed = true, take->ending = follow.cut + where;
             take->nLength = nAt + nTaken;
             break;
         }
@@ -438,7 +454,7 @@ bool TakeFinder::Follow(std::vector<Take*>& followed)
         if (nTaken > 0)
             take.clusters.push_back(nCluster), take.nLength += nTaken;
         if (nTaken < block.size())
-            best->bClosed = true, take.ending = "zeroed space follows inside" + where;
+            best->bClosed = true, take.ending = best->cut + " inside" + where;
     }
     for (Trail& follow : follows)
     {

@@ -28,9 +28,9 @@
 // steps, read in each take's frames, weigh in as well: in another take's
 // frames they mix channels and voices and move by far more, or less, than
 // the take's did. Takes end where the next cluster starts another take's
-// header, where the space is zeroed (a cluster written in part over zeroed
-// space ends at its last written sector), or where the samples stop
-// continuing every open take.
+// header, where the space is zeroed, or where the samples stop continuing
+// every open take; a cluster the recorder wrote in part, over zeroed space or
+// over older audio, ends at its last sector that continues the take.
 class TakeFinder
 {
 public:

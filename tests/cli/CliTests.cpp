@@ -2034,6 +2034,18 @@ const RescueCase kRescueCases[] = {
                            pcm.begin() + static_cast<std::ptrdiff_t>(nBytes - r.takes[t].nHeader)));
          r.lose(t);
      }},
+    {"LastClusterWrittenInPartOverOldAudio",
+     [](Recorder& r, FatCard& card)
+     {
+         r.deleted("SC19_T01.WAV", kStereo16, take(kStereo16, 30000, 4, 10000));
+         // Ends one sector into a cluster of the deleted take's, whose other
+         // format makes its audio jump in this take's frames. (Old audio of the
+         // same format and level can continue a take's well enough to pass.)
+         const int t = r.start("SC19_T02.WAV", kMono24);
+         const std::size_t nBytes = 20 * card.clusterSize() + 512 + 100 - r.takes[t].nHeader;
+         r.record(t, take(kMono24, nBytes / 3, 6, 20000));
+         r.lose(t);
+     }},
     {"TwoTakesRecordedAtOnce",
      [](Recorder& r, FatCard& card)
      {
