@@ -22,6 +22,14 @@ constexpr uint64_t kSectorSize = 512;
 // The frames in front of a boundary whose steps tell how much the take's
 // samples moved just then.
 constexpr std::size_t kLocalFrames = 32;
+// The fewest frames a take must have for the next block's test: a recorder's
+// header cluster leaves some tens of frames.
+constexpr std::size_t kMinFrames = 8;
+// The frames at a block's start whose steps are held against the take's.
+constexpr std::size_t kInsideFrames = 64;
+// What an octave between those steps weighs against a jump, where open
+// takes contend for a block.
+constexpr double kOctave = 4.0;
 // The whole frames a take keeps of its end, for the next block's test.
 constexpr std::size_t kTailFrames = kLocalFrames + 4;
 // The frames a take's mean steps are taken over, the latest weighing most.
@@ -114,16 +122,20 @@ bool ReadFormat(ChunkReader& reader, const RiffLayout::Entry& fmt, WavFormat& fo
 
 // One lost take while it is followed: the end of its audio, and how much
 // its samples move from one frame to the next, channel by channel.
-struct TakeFinder::Follow
+struct TakeFinder::Trail
 {
     Take* take = nullptr;
     uint64_t nChainEnd = 0; // the last cluster its entry's chain gave it
+    uint64_t nRecorded = 0; // the bytes its entry gave it
+    bool bLooksIntact = false;
+    std::string cut; // why the last block absorbed was not taken whole
     bool bClosed = false;
     std::vector<uint8_t> tail; // from a frame's start to the take's end
     std::vector<double> steps; // the mean step of each channel over the whole take
     double dFrames = 0;        // the steps counted
 
     std::size_t BlockAlign() const { return take->format.BlockAlign(); }
+    bool Grew() const { return take->nLength > nRecorded; }
 
     double X(const std::vector<uint8_t>& frames, std::size_t n, uint16_t c) const
     {
@@ -145,10 +157,11 @@ struct TakeFinder::Follow
         {
             const double a1 = X(frames, t - 1, c), a2 = X(frames, t - 2, c);
             const double b1 = X(frames, t + 1, c), b2 = X(frames, t + 2, c);
+            const std::size_t nLocal = std::min(kLocalFrames, t - 2);
             double dStep = 0;
-            for (std::size_t k = 1; k <= kLocalFrames; ++k)
+            for (std::size_t k = 1; k <= nLocal; ++k)
                 dStep += std::fabs(X(frames, t - k, c) - X(frames, t - k - 1, c));
-            const double dScale = std::max(dStep / kLocalFrames, steps[c]) + dFloor;
+            const double dScale = std::max(dStep / static_cast<double>(nLocal), steps[c]) + dFloor;
             dSum += (std::fabs((2 * a1 - a2) - (2 * b1 - b2)) + std::fabs((a1 - a2) - (b2 - b1))) /
                     dScale;
         }
@@ -164,21 +177,68 @@ struct TakeFinder::Follow
         frames.insert(frames.end(), block.begin(),
                       block.begin() +
                           static_cast<std::ptrdiff_t>(std::min(block.size(), 4 * nAlign)));
-        if (t < kLocalFrames + 2 || (t + 3) * nAlign > frames.size())
+        if (t < kMinFrames || (t + 3) * nAlign > frames.size())
             return 0;
         return Jump(frames, t);
     }
 
+    // How far the steps of the block's first frames, read as the take's, lie
+    // from the steps its samples made just before, in octaves, the mean over
+    // the channels; 0 when the take has too few frames to tell. Another
+    // take's audio read in this one's frames mixes its channels and voices,
+    // and moves by far more, or less, than this take's did.
+    double Misfit(const std::vector<uint8_t>& block) const
+    {
+        const WavFormat& f = take->format;
+        const std::size_t nAlign = BlockAlign(), t = tail.size() / nAlign;
+        std::vector<uint8_t> frames = tail;
+        frames.insert(frames.end(), block.begin(),
+                      block.begin() + static_cast<std::ptrdiff_t>(
+                                          std::min(block.size(), (kInsideFrames + 2) * nAlign)));
+        const std::size_t nWhole = frames.size() / nAlign;
+        if (t < kMinFrames || nWhole < t + 4)
+            return 0;
+        const double dFloor = f.IsFloat() ? 1e-7 : 0.5;
+        const std::size_t nBefore = std::min(kLocalFrames, t - 2);
+        double dSum = 0;
+        for (uint16_t c = 0; c < f.nChannels; ++c)
+        {
+            double dBefore = 0, dAfter = 0;
+            for (std::size_t k = 1; k <= nBefore; ++k)
+                dBefore += std::fabs(X(frames, t - k, c) - X(frames, t - k - 1, c));
+            for (std::size_t n = t + 2; n < nWhole; ++n)
+                dAfter += std::fabs(X(frames, n, c) - X(frames, n - 1, c));
+            dSum += std::fabs(std::log2((dAfter / static_cast<double>(nWhole - t - 2) + dFloor) /
+                                        (dBefore / static_cast<double>(nBefore) + dFloor)));
+        }
+        return dSum / f.nChannels;
+    }
+
     // Puts the block from nFrom on behind the take; with bTest, only up to
-    // the zeroed sectors at its end, if any. The end of the bytes taken.
+    // the zeroed sectors at its end, or the first sector that does not
+    // continue it, if any. The end of the bytes taken.
     std::size_t Absorb(const std::vector<uint8_t>& block, std::size_t nFrom, bool bTest)
     {
         const std::size_t nAlign = BlockAlign();
-        const std::size_t nEnd = bTest ? std::max(nFrom, BeforeZeroSectors(block)) : block.size();
+        std::size_t nEnd = bTest ? std::max(nFrom, BeforeZeroSectors(block)) : block.size();
+        cut = "zeroed space follows";
         std::vector<uint8_t> frames = tail;
-        const std::size_t nTail = frames.size() / nAlign * nAlign;
+        const std::size_t nTailBytes = frames.size(), nTail = nTailBytes / nAlign * nAlign;
         frames.insert(frames.end(), block.begin() + static_cast<std::ptrdiff_t>(nFrom),
                       block.begin() + static_cast<std::ptrdiff_t>(nEnd));
+        // A cluster the recorder wrote in part over other audio: the take ends
+        // at the first sector whose samples do not continue it.
+        for (std::size_t nAt = (nFrom / kSectorSize + 1) * kSectorSize; bTest && nAt < nEnd;
+             nAt += kSectorSize)
+        {
+            const std::size_t t = (nTailBytes + nAt - nFrom) / nAlign;
+            if (t >= kMinFrames && (t + 3) * nAlign <= frames.size() && Jump(frames, t) > kMaxJump)
+            {
+                frames.resize(nTailBytes + nAt - nFrom), nEnd = nAt;
+                cut = "the samples stop continuing it";
+                break;
+            }
+        }
         const std::size_t nWhole = frames.size() / nAlign;
         for (std::size_t n = std::max<std::size_t>(1, nTail / nAlign); n < nWhole; ++n)
         {
@@ -258,45 +318,75 @@ bool TakeFinder::Find(std::vector<Take>& takes)
         if (take.nHeaderCluster != 0)
             takes.push_back(std::move(take));
     }
-    std::vector<Take*> lost;
+    std::vector<Take*> followed;
     for (Take& take : takes)
-        if (!take.bIntact && take.problem.empty())
-            lost.push_back(&take);
-    return FollowLost(lost);
+        if (take.problem.empty())
+            followed.push_back(&take);
+    return Follow(followed);
 }
 
-bool TakeFinder::FollowLost(std::vector<Take*>& lost)
+bool TakeFinder::Follow(std::vector<Take*>& followed)
 {
     const uint32_t nClusterSize = m_card.ClusterSize();
-    std::vector<Follow> follows;
+    std::vector<Trail> follows;
     std::map<uint64_t, std::size_t> byHead; // header cluster, follow
     std::vector<uint8_t> block(nClusterSize);
-    for (Take* take : lost)
+    for (Take* take : followed)
     {
-        Follow follow;
+        Trail follow;
         follow.take = take;
+        take->clusters.clear();
         follow.steps.assign(take->format.nChannels, 0.0);
-        // The entry's chain, as far as it goes, is the take's.
+        // The entry's chain, as far as it goes and as far as its size, is the
+        // take's; what follows in its last cluster is the take's only when it
+        // continues it.
         std::vector<uint64_t> chain = {take->nHeaderCluster};
+        uint64_t nRecorded = 0;
         for (const CardImage::Entry& entry : m_card.Entries())
             if (entry.path == take->path && !entry.bDeleted && !entry.chain.empty() &&
                 entry.chain.front() == take->nHeaderCluster)
-                chain = entry.chain;
+                chain = entry.chain,
+                nRecorded =
+                    std::min<uint64_t>(entry.nSize, entry.chain.size() * uint64_t{nClusterSize});
+        nRecorded = std::max(nRecorded, take->nAudioOffset);
         for (std::size_t i = 0; i < chain.size(); ++i)
         {
             if (!ReadAt(m_fd, m_card.OffsetOf(chain[i]), block.data(), block.size()))
                 return false;
-            follow.Absorb(block, i == 0 ? take->nAudioOffset : 0, false);
+            const uint64_t nAt = i * uint64_t{nClusterSize};
+            const std::size_t nFrom = i == 0 ? take->nAudioOffset : 0;
+            if (nAt + nClusterSize <= nRecorded)
+            {
+                follow.Absorb(block, nFrom, false);
+                take->clusters.push_back(chain[i]), take->nLength = nAt + nClusterSize;
+                continue;
+            }
+            // The last cluster the entry's size reaches into: its recorded bytes, then the rest
+            // where it continues them.
+            const auto nEnd = static_cast<std::size_t>(nRecorded - nAt);
+            const std::vector<uint8_t> recorded(block.begin(),
+                                                block.begin() + static_cast<std::ptrdiff_t>(nEnd));
+            follow.Absorb(recorded, nFrom, false);
             take->clusters.push_back(chain[i]);
-            take->nLength += nClusterSize;
+            const std::string where = " inside cluster " + std::to_string(chain[i]);
+            std::size_t nTaken = nEnd;
+            if (follow.Score({block.begin() + static_cast<std::ptrdiff_t>(nEnd), block.end()}) >
+                kMaxJump)
+                follow.bClosed = true, take->ending = "the samples stop continuing it" + where;
+            else if (nTaken = follow.Absorb(block, nEnd, true); nTaken < block.size())
+                follow.bClosed = true, take->ending = follow.cut + where;
+            take->nLength = nAt + nTaken;
+            break;
         }
-        follow.nChainEnd = chain.back();
+        follow.nChainEnd = take->clusters.back();
+        follow.nRecorded = take->nLength;
+        follow.bLooksIntact = take->bIntact;
         byHead[take->nHeaderCluster] = follows.size();
         follows.push_back(std::move(follow));
     }
     const auto closeOpen = [&](uint64_t nCluster, const std::string& why)
     {
-        for (Follow& follow : follows)
+        for (Trail& follow : follows)
             if (!follow.bClosed && follow.nChainEnd < nCluster)
                 follow.bClosed = true, follow.take->ending = why;
     };
@@ -304,13 +394,13 @@ bool TakeFinder::FollowLost(std::vector<Take*>& lost)
     for (; nCluster <= m_card.LastCluster(); ++nCluster)
     {
         const bool bAnyLeft =
-            std::any_of(follows.begin(), follows.end(), [](const Follow& f) { return !f.bClosed; });
+            std::any_of(follows.begin(), follows.end(), [](const Trail& f) { return !f.bClosed; });
         if (!bAnyLeft)
             break;
         if (m_card.IsAllocated(nCluster) || byHead.count(nCluster) != 0)
             continue;
-        std::vector<Follow*> open;
-        for (Follow& follow : follows)
+        std::vector<Trail*> open;
+        for (Trail& follow : follows)
             if (!follow.bClosed && follow.nChainEnd < nCluster)
                 open.push_back(&follow);
         if (open.empty())
@@ -328,23 +418,32 @@ bool TakeFinder::FollowLost(std::vector<Take*>& lost)
             closeOpen(nCluster, "zeroed space follows" + where);
             continue;
         }
-        Follow* best = nullptr;
-        double dBest = std::numeric_limits<double>::infinity(), dSecond = dBest;
-        for (Follow* follow : open)
+        // Takes whose entries look whole contend for a cluster, but only
+        // lost ones, or ones found to go on, count as recorded at once.
+        const auto contends = [](const Trail* f) { return !f->bLooksIntact || f->Grew(); };
+        // The block goes to the take it continues best, its jump and its
+        // steps together; it ends them all when it continues none.
+        Trail* best = nullptr;
+        double dBest = std::numeric_limits<double>::infinity();
+        std::vector<double> fits;
+        for (Trail* follow : open)
         {
-            const double dScore = follow->Score(block);
-            if (dScore < dBest)
-                dSecond = dBest, dBest = dScore, best = follow;
-            else
-                dSecond = std::min(dSecond, dScore);
+            const double dJump = follow->Score(block);
+            fits.push_back(dJump + kOctave * follow->Misfit(block));
+            if (dJump <= kMaxJump && fits.back() < dBest)
+                dBest = fits.back(), best = follow;
         }
-        if (dBest > kMaxJump)
+        if (best == nullptr)
         {
             closeOpen(nCluster, "the samples stop continuing it" + where);
             continue;
         }
+        double dSecond = std::numeric_limits<double>::infinity();
+        for (std::size_t i = 0; i < open.size(); ++i)
+            if (open[i] != best && contends(open[i]))
+                dSecond = std::min(dSecond, fits[i]);
         Take& take = *best->take;
-        if (open.size() > 1)
+        if (contends(best) && std::isfinite(dSecond))
         {
             const double dMargin = dSecond / std::max(dBest, 1e-9);
             take.dWeakestMargin =
@@ -355,10 +454,16 @@ bool TakeFinder::FollowLost(std::vector<Take*>& lost)
         if (nTaken > 0)
             take.clusters.push_back(nCluster), take.nLength += nTaken;
         if (nTaken < block.size())
-            best->bClosed = true, take.ending = "zeroed space follows inside" + where;
+            best->bClosed = true, take.ending = best->cut + " inside" + where;
     }
-    for (Follow& follow : follows)
+    for (Trail& follow : follows)
+    {
         if (!follow.bClosed)
             follow.take->ending = "the card ends";
+        // A take whose header and entry agree is intact unless audio that
+        // continues it follows what they state.
+        if (follow.bLooksIntact)
+            follow.take->bIntact = !follow.Grew();
+    }
     return true;
 }

@@ -10,21 +10,27 @@
 // Finds the takes a card holds and follows the lost ones as their recorder
 // wrote them. A take begins at a cluster that starts with a RIFF, RF64 or BW64
 // WAVE header and that a directory entry, live or deleted, names as its first.
-// It is intact when its entry is live and records the whole take; it is lost
-// when the entry records nothing or less (a power cut before the recorder
-// closed the file). The sizes in a lost take's header prove nothing.
+// It is lost when the entry records nothing or less than the header (a power
+// cut before the recorder closed the file), and also when header and entry
+// agree but audio that continues the take follows what they state (a
+// recorder that wrote both at a flush, then lost its power); it is intact
+// when neither. The sizes in a lost take's header prove nothing.
 //
-// A lost take is followed through the chain its entry still has, then on
-// through the clusters that are free now in ascending order, as the
-// recorder's allocator took them; clusters of live files are skipped. Every
-// free cluster goes to the open take whose audio it continues: where the
-// line through the take's last two frames and the line through the block's
-// first two meet, a block that continues the take puts the value and slope
-// about where the take's own samples would, while another recording's audio
-// jumps, by far more than the take's samples just moved. Takes end where the
-// next cluster starts another take's header, where the space is zeroed (a
-// cluster written in part over zeroed space ends at its last written
-// sector), or where the samples stop continuing every open take.
+// A take is followed through the chain its entry still has, as far as the
+// entry's size, then on through the rest of that cluster and the clusters
+// that are free now in ascending order, as the recorder's allocator took
+// them; clusters of live files are skipped. Every free cluster goes to the
+// open take whose audio it continues: where the line through the take's last
+// two frames and the line through the block's first two meet, a block that
+// continues the take puts the value and slope about where the take's own
+// samples would, while another recording's audio jumps, by far more than the
+// take's samples just moved. Among takes recorded at once, the block's own
+// steps, read in each take's frames, weigh in as well: in another take's
+// frames they mix channels and voices and move by far more, or less, than
+// the take's did. Takes end where the next cluster starts another take's
+// header, where the space is zeroed, or where the samples stop continuing
+// every open take; a cluster the recorder wrote in part, over zeroed space or
+// over older audio, ends at its last sector that continues the take.
 class TakeFinder
 {
 public:
@@ -62,9 +68,9 @@ public:
     static constexpr double kMaxJump = 30.0;
 
 private:
-    struct Follow;
+    struct Trail;
     bool ReadHead(const CardImage::Entry& entry, Take& take);
-    bool FollowLost(std::vector<Take*>& lost);
+    bool Follow(std::vector<Take*>& followed);
 
     const CardImage& m_card;
     int m_fd;

@@ -1874,22 +1874,26 @@ public:
 
     explicit Recorder(FatCard& card) : m_card(card) {}
 
-    // A take begun after the user deleted the takes marked so.
-    int start(const std::string& path, const WavFormat& f)
+    // A take begun after the user deleted the takes marked so; an RF64 one
+    // with its ds64 stating the header alone.
+    int start(const std::string& path, const WavFormat& f, bool bRf64 = false)
     {
         for (std::size_t id = 0; id < takes.size(); ++id)
             if (takes[id].bDeleted)
                 m_card.remove(static_cast<int>(id));
-        return begin(path, f);
+        return begin(path, f, bRf64);
     }
-    int begin(const std::string& path, const WavFormat& f)
+    int begin(const std::string& path, const WavFormat& f, bool bRf64 = false)
     {
         const Bytes fmt =
             cat({le16(f.nFormatTag), le16(f.nChannels), le32(f.nSampleRate),
                  le32(f.BytesPerSecond()), le16(f.BlockAlign()), le16(f.nBitsPerSample)});
+        const Bytes bext = chunk("bext", bextBody(0)), format = chunk("fmt ", fmt);
         Bytes header =
-            riff({chunk("bext", bextBody(0)), chunk("fmt ", fmt), chunkDeclared("data", 0, {})});
-        putLe32(header, 4, 0);
+            bRf64 ? fixture::rf64({bext, format, chunkDeclared("data", 0xFFFFFFFF, {})}, 0, 0)
+                  : riff({bext, format, chunkDeclared("data", 0, {})});
+        if (!bRf64)
+            putLe32(header, 4, 0);
         Take take;
         take.path = path, take.format = f, take.nHeader = header.size();
         takes.push_back(take);
@@ -1908,9 +1912,20 @@ public:
         take.pending.erase(take.pending.begin(), take.pending.begin() + nWhole);
         take.nOnCard += nWhole;
     }
-    // The recorder's flush: the entry states what the card holds of the take;
-    // the header's sizes wait for the take's end.
-    void flush(int id) { takes[id].nRecorded = takes[id].nOnCard, m_card.close(id); }
+    // The recorder's flush: the entry states what the card holds of the take,
+    // and with bHeader its header's sizes do too.
+    void flush(int id, bool bHeader = false)
+    {
+        Take& take = takes[id];
+        take.nRecorded = take.nOnCard;
+        m_card.close(id);
+        if (bHeader)
+        {
+            m_card.overwrite(id, 4, le32(static_cast<uint32_t>(take.nOnCard - 8)));
+            m_card.overwrite(id, take.nHeader - 4,
+                             le32(static_cast<uint32_t>(take.nOnCard - take.nHeader)));
+        }
+    }
     // Closes the take with its sizes finished.
     int intact(const std::string& path, const WavFormat& f, const Bytes& pcm)
     {
@@ -1959,6 +1974,11 @@ struct RescueCase
     std::function<void(Recorder&, FatCard&)> record;
 };
 
+void PrintTo(const RescueCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 const WavFormat kStereo16{.nChannels = 2, .nSampleRate = 48000, .nBitsPerSample = 16};
 const WavFormat kMono24{.nChannels = 1, .nSampleRate = 48000, .nBitsPerSample = 24};
 const WavFormat kFour24{.nChannels = 4, .nSampleRate = 48000, .nBitsPerSample = 24};
@@ -1971,7 +1991,7 @@ Bytes take(const WavFormat& f, std::size_t nFrames, std::size_t nVoice, std::siz
     return voices(f, nFrames, nVoice, nSkip, true);
 }
 
-// Cluster runs of two takes written at once, 1 to 4 clusters each in turn.
+// Cluster runs of takes written at once, 1 to 4 clusters each in turn.
 void interleave(Recorder& recorder, std::initializer_list<std::pair<int, Bytes>> streams,
                 std::size_t nCluster)
 {
@@ -2015,6 +2035,24 @@ const RescueCase kRescueCases[] = {
          r.record(t, Bytes(flushedAt, pcm.end()));
          r.lose(t);
      }},
+    {"SizesInHeaderAndEntryFromTheLastFlush",
+     [](Recorder& r, FatCard&)
+     {
+         const int t = r.start("SC13_T02.WAV", kMono24);
+         const Bytes pcm = take(kMono24, 60000, 5, 0);
+         const auto flushedAt = pcm.begin() + 25000 * kMono24.BlockAlign();
+         r.record(t, Bytes(pcm.begin(), flushedAt));
+         r.flush(t, true);
+         r.record(t, Bytes(flushedAt, pcm.end()));
+         r.lose(t);
+     }},
+    {"Rf64TakeWithItsDs64",
+     [](Recorder& r, FatCard&)
+     {
+         const int t = r.start("SC15_T01.WAV", kFour24, true);
+         r.record(t, take(kFour24, 20000, 6, 1000));
+         r.lose(t);
+     }},
     {"FreeSpaceFragmentedByDeletedTakes",
      [](Recorder& r, FatCard&)
      {
@@ -2041,6 +2079,18 @@ const RescueCase kRescueCases[] = {
                            pcm.begin() + static_cast<std::ptrdiff_t>(nBytes - r.takes[t].nHeader)));
          r.lose(t);
      }},
+    {"LastClusterWrittenInPartOverOldAudio",
+     [](Recorder& r, FatCard& card)
+     {
+         r.deleted("SC19_T01.WAV", kStereo16, take(kStereo16, 30000, 4, 10000));
+         // Ends one sector into a cluster of the deleted take's, whose other
+         // format makes its audio jump in this take's frames. (Old audio of the
+         // same format and level can continue a take's well enough to pass.)
+         const int t = r.start("SC19_T02.WAV", kMono24);
+         const std::size_t nBytes = 20 * card.clusterSize() + 512 + 100 - r.takes[t].nHeader;
+         r.record(t, take(kMono24, nBytes / 3, 6, 20000));
+         r.lose(t);
+     }},
     {"TwoTakesRecordedAtOnce",
      [](Recorder& r, FatCard& card)
      {
@@ -2051,9 +2101,22 @@ const RescueCase kRescueCases[] = {
                     card.clusterSize());
          r.lose(poly), r.lose(mix);
      }},
+    {"ThreeTakesRecordedAtOnce",
+     [](Recorder& r, FatCard& card)
+     {
+         const int poly = r.start("SC18_T01.WAV", kFour24);
+         const int mix = r.start("SC18_M01.WAV", kStereo16);
+         const int mono = r.start("SC18_A01.WAV", kMono24);
+         interleave(r,
+                    {{poly, take(kFour24, 9000, 7, 8000)},
+                     {mix, take(kStereo16, 20000, 1, 8000)},
+                     {mono, take(kMono24, 30000, 3, 8000)}},
+                    card.clusterSize());
+         r.lose(poly), r.lose(mix), r.lose(mono);
+     }},
 };
 
-using CliRescue = CliCase<RescueCase>;
+using CliRescue = CliCase<std::tuple<RescueCase, FatCard::FileSystem>>;
 } // namespace
 
 // Each lost take comes back holding exactly the frames that reached the card, no
@@ -2061,16 +2124,18 @@ using CliRescue = CliCase<RescueCase>;
 // samples; intact takes are listed, not written; the image stays as it was.
 TEST_P(CliRescue, LostTakesComeBackWithTheFramesThatReachedTheCard)
 {
+    const auto& [row, fileSystem] = GetParam();
     const fs::path image = dir / "card.img";
-    FatCard card(image, 66, 1024);
-    Recorder recorder(card);
-    GetParam().record(recorder, card);
+    const bool bFat32 = fileSystem == FatCard::FileSystem::Fat32;
+    const auto card = FatCard::make(fileSystem, image, bFat32 ? 66 : 4, 1024);
+    Recorder recorder(*card);
+    row.record(recorder, *card);
     recorder.flushAll();
-    card.save();
-    const auto fsck = CliProcess::run({"-n", image}, "fsck.vfat");
-    ASSERT_EQ(fsck.status, 0) << fsck.out;
+    card->save();
+    const auto fsck = CliProcess::run({"-n", image}, card->checker());
+    ASSERT_EQ(fsck.status, 0) << fsck.out << fsck.err;
     recorder.cut();
-    card.save();
+    card->save();
     const Bytes before = readFile(image);
 
     const auto result = CliProcess::run({"rescue", "--json", image, "--dest", out});
@@ -2111,4 +2176,12 @@ TEST_P(CliRescue, LostTakesComeBackWithTheFramesThatReachedTheCard)
     EXPECT_EQ(lines.size(), nListed) << result.out;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cards, CliRescue, ::testing::ValuesIn(kRescueCases), kRowName);
+INSTANTIATE_TEST_SUITE_P(
+    Cards, CliRescue,
+    ::testing::Combine(::testing::ValuesIn(kRescueCases),
+                       ::testing::Values(FatCard::FileSystem::Fat32, FatCard::FileSystem::ExFat)),
+    [](const auto& info)
+    {
+        return std::string(std::get<0>(info.param).name) +
+               (std::get<1>(info.param) == FatCard::FileSystem::Fat32 ? "OnFat32" : "OnExFat");
+    });
