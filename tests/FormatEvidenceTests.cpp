@@ -247,6 +247,8 @@ n='whitenoise whitenoise whitenoise whitenoise whitenoise whitenoise whitenoise 
 eight 'white noise.wav' synth 1.2 $n vol -1dB
 eight 'near silence.wav' synth 1.2 $n vol -90dB
 eight 'digital zero.wav' trim 0 1.2
+# Software writes 32-bit integers in full; a recorder, as its 24-bit converter fills them.
+software='|electronic music|stereo music|drums|quiet music|noise floor|'
 for k in *.wav; do
   k=${k%.wav}
   d=; [ "$k" != 'digital zero' ] || d=-D # no dither: it is to stay zero
@@ -254,7 +256,9 @@ for k in *.wav; do
   for e in '0 unsigned-integer 8' '1 signed-integer 16' '2 signed-integer 24' \
            '3 signed-integer 32' '4 floating-point 32' '5 floating-point 64'; do
     set -- $e
-    if [ $1 = 3 ]; then
+    if [ $1 = 3 ] && [ -z "${software##*"|$k|"*}" ]; then
+      sox "$k.wav" -t raw -L -e $2 -b 32 "$k$1.raw" &
+    elif [ $1 = 3 ]; then
       (sox "$k.wav" -b 24 "$k.24.wav" && sox "$k.24.wav" -t raw -L -e $2 -b 32 "$k$1.raw") &
     else
       sox "$k.wav" -t raw -L $d -e $2 -b $3 "$k$1.raw" &
@@ -322,8 +326,10 @@ done)";
 
 // Every kind in every encoding at 1, 2, 4 and 8 channels, dual-mono, and idle
 // tracks among real ones: never a wrong field, and of the takes that are not
-// near silent (measured when the set was made: 336 encodings and 330 channel
-// counts right of 366) at least 90 % of encodings and 85 % of channel counts.
+// near silent at least 90 % of encodings and 85 % of channel counts. The
+// counts lie a little under what was measured when the set was made (336
+// encodings and 330 channel counts right of 366), so that losing any one way
+// the probe reads the bytes shows.
 TEST_F(LabelledSet, ProbeIsNeverConfidentlyWrongAndOftenRight)
 {
     using Tally = std::array<int, 6>; // encoding right, unsure, wrong; channels the same
@@ -374,6 +380,8 @@ TEST_F(LabelledSet, ProbeIsNeverConfidentlyWrongAndOftenRight)
                 tellable[0], tellable[3]);
     EXPECT_GE(tellable[0] * 10, nTellable * 9);
     EXPECT_GE(tellable[3] * 100, nTellable * 85);
+    EXPECT_GE(tellable[0], 334);
+    EXPECT_GE(tellable[3], 327);
 }
 
 // What the probe settles stands beside the metadata as a finding of its own,
