@@ -25,6 +25,12 @@ constexpr double kMaxTinyShare = 0.01;
 // Frames that copy each other change within a group by less than this share
 // of what they change across groups; real audio changes alike everywhere.
 constexpr double kMaxCopyShare = 0.25;
+// Bytes below a wider sample's top ones vary at random over their whole range:
+// a channel whose misses exceed its spread (white noise gives twice it) and
+// whose spread passes this share of the range (uniform bytes give 0.29) is such bytes, not audio,
+// which keeps well inside its range.
+constexpr double kMinGarbageMiss = 1.5;
+constexpr double kMinGarbageSpread = 0.2;
 
 std::size_t BytesPerSample(Encoding encoding)
 {
@@ -221,9 +227,26 @@ double ChannelBits(const ChannelSums& s, Encoding encoding, double dMiss, double
     return std::clamp(dLog2Spread + kGaussianBits, 0.0, 8.0 * BytesPerSample(encoding));
 }
 
-AudioProbe::Reading Price(std::span<const uint8_t> bytes, Encoding encoding, uint16_t nChannels)
+// What a channel of a reading holds, as far as telling a whole sample from its
+// bytes goes.
+enum class Content
+{
+    Constant, // one value throughout: an idle track, or bytes a narrower signal leaves zero
+    Garbage,  // unpredictable and spread over the whole range: the low bytes of wider samples
+    Signal,   // anything else
+};
+
+struct Priced
+{
+    AudioProbe::Reading reading;
+    std::vector<Content> channels;
+};
+
+Priced Price(std::span<const uint8_t> bytes, Encoding encoding, uint16_t nChannels)
 {
     const std::vector<ChannelSums> sums = SumChannels(bytes, encoding, nChannels);
+    const double dRange = std::ldexp(1.0, AudioProbe::BitsPerSample(encoding));
+    Priced priced;
     double dBits = 0, dMisses = 0, dSpread = 0;
     for (const ChannelSums& s : sums)
     {
@@ -233,11 +256,78 @@ AudioProbe::Reading Price(std::span<const uint8_t> bytes, Encoding encoding, uin
         dMisses += dMiss;
         dSpread += dVariance;
         dBits += ChannelBits(s, encoding, dMiss, dVariance);
+        priced.channels.push_back(
+            dVariance <= 0 ? Content::Constant
+            : !AudioProbe::IsFloat(encoding) && dMiss > kMinGarbageMiss * dVariance &&
+                    dVariance > kMinGarbageSpread * kMinGarbageSpread * dRange * dRange
+                ? Content::Garbage
+                : Content::Signal);
     }
     const double dRatio =
         dSpread > 0 ? std::sqrt(dMisses / dSpread) : std::numeric_limits<double>::infinity();
     const double dFrameBytes = static_cast<double>(BytesPerSample(encoding) * nChannels);
-    return {encoding, nChannels, dBits / dFrameBytes, dRatio};
+    priced.reading = {encoding, nChannels, dBits / dFrameBytes, dRatio};
+    return priced;
+}
+
+// Whether a reading cuts wider samples into their bytes: its channels come in
+// groups whose last (the most significant bytes, little-endian) carries a
+// signal while the others are constant or garbage, and at least one is
+// garbage. Constant low parts alone leave it open: a 16-bit signal widened to
+// 32 bits and a stereo take whose first channel is idle are the same bytes.
+bool SplitsWiderSamples(const Priced& priced)
+{
+    const std::size_t nBytes = BytesPerSample(priced.reading.encoding);
+    const std::size_t nChannels = priced.channels.size();
+    for (std::size_t nParts = 2; nParts * nBytes <= 8; ++nParts)
+    {
+        if (nChannels % nParts != 0)
+            continue;
+        bool bSplit = true, bGarbage = false;
+        for (std::size_t k = 0; k < nChannels && bSplit; ++k)
+        {
+            const Content content = priced.channels[k];
+            bSplit = (k % nParts == nParts - 1) == (content == Content::Signal);
+            bGarbage = bGarbage || content == Content::Garbage;
+        }
+        if (bSplit && bGarbage)
+            return true;
+    }
+    return false;
+}
+
+// The bytes as blocks of nBlock bytes, each repeated nCopies times, as
+// channels that copy each other lay them: the blocks once each. Nothing when
+// some block is not an exact copy of the one before it.
+std::optional<std::vector<uint8_t>> WithoutCopies(std::span<const uint8_t> bytes,
+                                                  std::size_t nBlock, std::size_t nCopies)
+{
+    const std::size_t nGroups = bytes.size() / (nBlock * nCopies);
+    std::vector<uint8_t> kept;
+    for (std::size_t group = 0; group < nGroups; ++group)
+    {
+        const uint8_t* first = &bytes[group * nBlock * nCopies];
+        for (std::size_t copy = 1; copy < nCopies; ++copy)
+            if (!std::equal(first, first + nBlock, first + copy * nBlock))
+                return std::nullopt;
+    }
+    kept.reserve(nGroups * nBlock);
+    for (std::size_t group = 0; group < nGroups; ++group)
+        kept.insert(kept.end(), &bytes[group * nBlock * nCopies],
+                    &bytes[group * nBlock * nCopies] + nBlock);
+    return kept;
+}
+
+// The sizes of a frame of every encoding at every count, smallest first.
+std::vector<std::size_t> FrameSizes()
+{
+    std::vector<std::size_t> sizes;
+    for (Encoding encoding : AudioProbe::kEncodings)
+        for (uint16_t nChannels : AudioProbe::kChannelCounts)
+            sizes.push_back(BytesPerSample(encoding) * nChannels);
+    std::sort(sizes.begin(), sizes.end());
+    sizes.erase(std::unique(sizes.begin(), sizes.end()), sizes.end());
+    return sizes;
 }
 } // namespace
 
@@ -271,12 +361,31 @@ AudioProbe::Result AudioProbe::Probe(std::span<const uint8_t> audio)
     const std::span<const uint8_t> bytes = audio.first(std::min(audio.size(), kMaxBytes));
     if (bytes.size() < kMinBytes)
         return result;
+    // Channels that are exact copies of each other (dual-mono) make the bytes
+    // come in repeated blocks, which read cheaper as fewer channels at a
+    // multiple of the rate, and leave the low bytes of a split sample looking
+    // predictable. A recorder copies channels; it does not repeat each sample:
+    // the blocks are read once, and the count is theirs times the copies.
+    static const std::vector<std::size_t> kFrameSizes = FrameSizes();
+    for (std::size_t nBlock : kFrameSizes)
+        for (std::size_t nCopies = 2; nBlock * nCopies <= kFrameSizes.back(); ++nCopies)
+            if (const auto kept = WithoutCopies(bytes, nBlock, nCopies))
+            {
+                result = Probe(*kept);
+                if (!result.encoding || nBlock % BytesPerSample(*result.encoding) != 0)
+                    return Result{{}, {}, std::move(result.readings), 1};
+                if (result.channels)
+                    result.channels = static_cast<uint16_t>(*result.channels * nCopies);
+                result.nCopies *= static_cast<uint16_t>(nCopies);
+                return result;
+            }
     for (Encoding encoding : kEncodings)
     {
         if (IsFloat(encoding) && !LooksLikeFloatAudio(bytes, encoding))
             continue;
         for (uint16_t nChannels : kChannelCounts)
-            result.readings.push_back(Price(bytes, encoding, nChannels));
+            if (Priced priced = Price(bytes, encoding, nChannels); !SplitsWiderSamples(priced))
+                result.readings.push_back(priced.reading);
     }
     std::stable_sort(result.readings.begin(), result.readings.end(),
                      [](const Reading& a, const Reading& b)
@@ -289,20 +398,29 @@ AudioProbe::Result AudioProbe::Probe(std::span<const uint8_t> audio)
     bool bSameEncoding = true, bSameChannels = true;
     for (const Reading& other : result.readings)
     {
+        const bool bSameEncodingAsBest = other.encoding == best.encoding;
         if (other.dBitsPerByte <= best.dBitsPerByte + dMargin)
         {
-            bSameEncoding = bSameEncoding && other.encoding == best.encoding;
-            bSameChannels = bSameChannels && other.nChannels == best.nChannels;
+            bSameEncoding = bSameEncoding && bSameEncodingAsBest;
+            // A multiple of the count reads each channel at a fraction of
+            // its rate, which costs little more where the signal is smooth;
+            // it says nothing against the count.
+            bSameChannels =
+                bSameChannels && (other.nChannels == best.nChannels ||
+                                  (bSameEncodingAsBest && other.nChannels % best.nChannels == 0));
         }
-        // Fewer channels that still read as audio: one periodic signal whose
-        // period the wider reading takes for its channel count, or channels
-        // that copy each other.
-        if (other.encoding == best.encoding && other.nChannels < best.nChannels &&
-            best.nChannels % other.nChannels == 0 && other.dResidualRatio <= kMaxMixedChannelsRatio)
+        // Fewer channels that still read as audio, at nearly the price: one
+        // periodic signal whose period the wider reading takes for its channel
+        // count, or channels that copy each other.
+        if (bSameEncodingAsBest && other.nChannels < best.nChannels &&
+            best.nChannels % other.nChannels == 0 &&
+            other.dResidualRatio <= kMaxMixedChannelsRatio &&
+            other.dBitsPerByte <= best.dBitsPerByte + kMixedChannelsBits * dMargin / kMarginBits)
             bSameChannels = false;
     }
-    if (bSameEncoding)
-        result.encoding = best.encoding;
+    if (!bSameEncoding)
+        return result;
+    result.encoding = best.encoding;
     if (bSameChannels && !FramesComeInCopies(bytes, best.encoding, best.nChannels))
         result.channels = best.nChannels;
     return result;

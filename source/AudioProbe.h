@@ -57,6 +57,9 @@ public:
     // whose period is a channel count, or channels that copy each other, leave
     // it unsure.
     static constexpr double kMaxMixedChannelsRatio = 1.0;
+    // ... unless such a reading costs this many bits per sample more than the
+    // cheapest: channels that differ enough for that do not copy each other.
+    static constexpr double kMixedChannelsBits = 2.0;
 
     struct Reading
     {
@@ -71,8 +74,13 @@ public:
         std::optional<uint16_t> channels; // set only when settled
         // Every reading priced, cheapest first; none under kMinBytes. Float
         // readings whose values are not finite or not of the size of audio are
-        // left out.
+        // left out, and so are readings that cut wider samples into their
+        // bytes: a signal in the top ones, garbage or nothing below.
         std::vector<Reading> readings;
+        // The channels come in groups of this many exact copies (2: dual-mono):
+        // the readings price each group once, and a settled count counts the
+        // copies.
+        uint16_t nCopies = 1;
     };
 
     // Reads at most kMaxBytes; the bytes start at a frame boundary.

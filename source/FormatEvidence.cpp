@@ -400,10 +400,14 @@ void FormatEvidence::ReadAudio(std::span<const uint8_t> audio)
     if (!probe.encoding && !probe.channels)
         return;
     const AudioProbe::Reading& best = probe.readings.front();
-    char text[96];
-    std::snprintf(text, sizeof text, "cheapest reading: %s, %u channel%s, %.2f bits per byte",
-                  EncodingName(best.encoding), static_cast<unsigned>(best.nChannels),
-                  best.nChannels == 1 ? "" : "s", best.dBitsPerByte);
+    char text[128];
+    std::snprintf(
+        text, sizeof text, "cheapest reading: %s, %u channel%s, %.2f bits per byte%s",
+        EncodingName(best.encoding), static_cast<unsigned>(best.nChannels),
+        best.nChannels == 1 ? "" : "s", best.dBitsPerByte,
+        probe.nCopies == 1
+            ? ""
+            : (", every channel " + std::to_string(probe.nCopies) + " times over").c_str());
     if (probe.encoding)
     {
         Add(Quantity::BitsPerSample, Source::Audio, AudioProbe::BitsPerSample(*probe.encoding),
