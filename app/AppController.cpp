@@ -6,7 +6,6 @@
 #include <array>
 #include <cctype>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <optional>
 
@@ -152,25 +151,6 @@ const char* const kSampleRateKey = "SampleRate";
 const char* const kResolutionKey = "Resolution";
 const char* const kChannelsKey = "Channels";
 const char* const kDestinationKey = "Destination";
-
-// "1,234,567 bytes, modified 2024-06-11 14:02" (local time).
-std::string sizeAndDate(uint64_t nSize, int64_t nTime)
-{
-    const std::string plain = std::to_string(nSize);
-    std::string digits;
-    for (std::size_t i = 0; i < plain.size(); ++i)
-    {
-        if (i > 0 && (plain.size() - i) % 3 == 0)
-            digits += ',';
-        digits += plain[i];
-    }
-    const std::time_t time = static_cast<std::time_t>(nTime);
-    std::tm local = {};
-    char date[32] = "";
-    if (localtime_r(&time, &local))
-        std::strftime(date, sizeof date, "%Y-%m-%d %H:%M", &local);
-    return digits + (nSize == 1 ? " byte" : " bytes") + ", modified " + date;
-}
 
 std::string HomeFolder()
 {
@@ -331,10 +311,15 @@ std::string AppController::statusText() const
         const int nRow = m_nCurrentRow;
         if (m_bCancel)
             return "Stopping after the current file…";
-        return nRow < 0 ? "Starting…"
-                        : "Repairing " + takeAt(nRow).relative.string() + " (" +
-                              std::to_string(nRow + 1) + " of " +
-                              std::to_string(m_list.takes.size()) + ")…";
+        if (nRow < 0)
+            return "Starting…";
+        const std::string ofAll =
+            " (" + std::to_string(nRow + 1) + " of " + std::to_string(m_list.takes.size()) + ")…";
+        const uint64_t nTotal = m_nBytesTotal;
+        if (nTotal > 0)
+            return "Copying " + takeAt(nRow).relative.string() + ": " +
+                   korva::DescribeProgress(m_nBytesDone, nTotal) + ofAll;
+        return "Repairing " + takeAt(nRow).relative.string() + ofAll;
     }
     const bool bSourceSet = !m_list.takes.empty();
     if (!bSourceSet && !m_bDestinationSet)
@@ -489,13 +474,26 @@ void AppController::startpatching()
         szDestPath, FormatChoice{},
         [this](const RepairJob::Question& question) { return askToOverwrite(question); },
         [this](const std::string& line) { m_platform.log(line); });
+    // A large file's copy moves the progress bar on within its own step. The
+    // statuses are made here: while a batch runs, nothing they read changes.
+    m_job->SetProgress(
+        [this, step](uint64_t nDone, uint64_t nTotal)
+        {
+            m_nBytesDone = nDone;
+            m_nBytesTotal = nTotal;
+            m_platform.reportProgress(std::min(m_progressValue + step * static_cast<double>(nDone) /
+                                                                     static_cast<double>(nTotal),
+                                               100.0));
+            reportStatus();
+        });
     int i = 0;
     for (; i < n; ++i)
     {
         if (!m_unreadableRows.count(i))
         {
             m_nCurrentRow = i;
-            m_platform.runOnInterfaceThread([this] { reportStatus(); });
+            m_nBytesTotal = 0;
+            reportStatus();
             if (!patchFile(i))
             {
                 m_platform.log("UHOH ---------------------------------------!!!!!!!");
@@ -605,9 +603,8 @@ RepairJob::Answer AppController::askToOverwrite(const RepairJob::Question& quest
 {
     using Answer = RepairJob::Answer;
     const std::string message =
-        "The file: " + question.name + " already exists! Overwrite file?\n\nIn the destination: " +
-        sizeAndDate(question.nExistingSize, question.nExistingTime) +
-        "\nThe new copy: " + sizeAndDate(question.nNewSize, question.nNewTime) +
+        "The file: " + question.name + " already exists! Overwrite file?\n\n" +
+        question.Comparison() +
         "\n\nYes replaces it. Yes to All replaces it and every later one without asking. Skip "
         "keeps it and goes on with the next file. No keeps it and stops the batch.";
     m_platform.beep();

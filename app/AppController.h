@@ -100,7 +100,8 @@ public:
     void threadedFunction();
     // The worker: first the temporary files interrupted runs left in the
     // destination go, then each listed file in row order, progress after
-    // each, until the end, a file that stops the batch or a stop request; the
+    // each (and within a large one, every RepairJob::kProgressStep bytes of
+    // its copy), until the end, a file that stops the batch or a stop request; the
     // files never reached are reported as not processed, the destination is
     // flushed to its disk, a summary line closes the batch (with the
     // leftovers removed and a flush that failed), then the window is reset on
@@ -128,7 +129,9 @@ public:
     const std::string& destinationPath() const { return szDestPath; }
     // The status line for the state the window is in: what to do next, why
     // Start is off, how many listed files say another format than the one
-    // chosen, or how far a batch is. Interface thread.
+    // chosen, or how far a batch is ("Repairing NAME (2 of 9)…", for a large
+    // file "Copying NAME: 1.2 of 4.0 GB (2 of 9)…"). Interface thread, and the
+    // batch's worker while it runs.
     std::string statusText() const;
 
     // --- Outlets: connected by the front end before awakeFromNib ----------
@@ -188,6 +191,8 @@ private:
     std::set<int> m_unreadableRows;
     std::vector<int> m_kindCounts;
     std::atomic<int> m_nCurrentRow = -1;
+    // How far the current file's copy is, once it has told (total 0 before).
+    std::atomic<uint64_t> m_nBytesDone = 0, m_nBytesTotal = 0;
     // What the batch's worker found at its start and its end, for the summary.
     std::size_t m_nLeftovers = 0;
     std::optional<std::string> m_flushProblem;

@@ -23,7 +23,8 @@ ExistingFilePolicy::ExistingFilePolicy(CLI::App& command)
     no->excludes(existing);
 }
 
-Answer ExistingFilePolicy::answer(const std::string& name, const OverwritePrompt& prompt)
+Answer ExistingFilePolicy::answer(const std::string& name, const OverwritePrompt& prompt,
+                                  const std::string& comparison)
 {
     if (m_existing == "overwrite")
         return Answer::Yes;
@@ -31,7 +32,7 @@ Answer ExistingFilePolicy::answer(const std::string& name, const OverwritePrompt
         return Answer::Skip;
     if (m_existing == "stop")
         return Answer::No;
-    const Answer answer = prompt.ask(name);
+    const Answer answer = prompt.ask(name, comparison);
     if (answer == Answer::YesToAll)
         m_existing = "overwrite";
     return answer;

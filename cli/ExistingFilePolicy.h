@@ -18,8 +18,10 @@ public:
     explicit ExistingFilePolicy(CLI::App& command);
 
     // The answer for the file of that name: the option's, or with ask the
-    // user's at the prompt. After [a]ll every later file is overwritten too.
-    RepairJob::Answer answer(const std::string& name, const OverwritePrompt& prompt);
+    // user's at the prompt, shown comparison (as OverwritePrompt::ask takes
+    // it). After [a]ll every later file is overwritten too.
+    RepairJob::Answer answer(const std::string& name, const OverwritePrompt& prompt,
+                             const std::string& comparison = "");
 
 private:
     std::string m_existing = "ask";

@@ -37,18 +37,21 @@ bool readLine(int wakeFd, std::string& line)
 }
 } // namespace
 
-Answer OverwritePrompt::ask(const std::string& name) const
+Answer OverwritePrompt::ask(const std::string& name, const std::string& comparison) const
 {
-    const std::string question = "The file: " + name + " already exists! Overwrite file?";
+    const std::string choices = "[y]es replaces it, [a]ll replaces it and every later one without "
+                                "asking, [s]kip keeps it and goes on with the next file, [n]o "
+                                "keeps it and stops the batch: ";
+    std::cerr << "The file: " << name << " already exists! Overwrite file?\n"
+              << (comparison.empty() ? "" : comparison + '\n');
     if (isatty(STDIN_FILENO) != 1)
     {
-        std::cerr << question
-                  << " [y]es, [a]ll, [s]kip, [n]o: n (standard input is not a terminal)\n";
+        std::cerr << choices << "n (standard input is not a terminal)\n";
         return Answer::No;
     }
     for (;;)
     {
-        std::cerr << question << " [y]es, [a]ll, [s]kip, [n]o: " << std::flush;
+        std::cerr << choices << std::flush;
         std::string line;
         if (!readLine(m_wakeFd, line))
         {

@@ -8,6 +8,8 @@
 #include <cctype>
 #include <iostream>
 #include <map>
+#include <unistd.h>
+#include <utility>
 
 namespace fs = std::filesystem;
 using korva::FileOutcome;
@@ -75,18 +77,33 @@ int RepairCommand::run()
     RepairJob job(
         m_destination.folder, *choice,
         [&](const RepairJob::Question& question)
-        { return m_existing->answer(question.name, prompt); },
+        { return m_existing->answer(question.name, prompt, question.Comparison()); },
         [this](const std::string& line)
         {
             if (m_bVerbose)
                 std::cerr << "korva-cli: " + line + '\n';
         });
 
+    // On a terminal, a large file's copy shows how far it is on one line of
+    // standard error, rewritten as it goes and cleared before the file's result.
+    const TakeList::Take* current = nullptr;
+    bool bProgressShown = false;
+    if (isatty(STDERR_FILENO) == 1)
+        job.SetProgress(
+            [&](uint64_t nDone, uint64_t nTotal)
+            {
+                std::cerr << "\r\033[KCopying "
+                          << file_commands::Escaped(current->relative.string()) << ": "
+                          << korva::DescribeProgress(nDone, nTotal) << std::flush;
+                bProgressShown = true;
+            });
+
     std::map<Kind, int> counts;
     int nStatus = 0;
     bool bStopped = false;
     for (const TakeList::Take& take : list.takes)
     {
+        current = &take;
         FileOutcome outcome;
         if (bStopped || stop.requested())
         {
@@ -99,6 +116,8 @@ int RepairCommand::run()
             outcome = job.Run(take.source, take.relative);
             bStopped = job.StopsBatch();
         }
+        if (std::exchange(bProgressShown, false))
+            std::cerr << "\r\033[K" << std::flush;
         ++counts[outcome.kind];
         nStatus = std::max(nStatus, file_commands::StatusOf(outcome.kind));
         print(outcome);

@@ -1,6 +1,7 @@
 #include "FileOutcome.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace korva
@@ -72,5 +73,15 @@ std::string DescribeFormat(const WavFormat& format)
                                                    : std::to_string(format.nChannels) + " channels";
     return std::to_string(format.nSampleRate) + " Hz, " + std::to_string(format.nBitsPerSample) +
            " bit" + (format.IsFloat() ? " float" : "") + ", " + channels;
+}
+
+std::string DescribeProgress(uint64_t nDone, uint64_t nTotal)
+{
+    const double unit = nTotal >= 1000000000 ? 1e9 : nTotal >= 1000000 ? 1e6 : 1e3;
+    const char* pszUnit = unit == 1e9 ? "GB" : unit == 1e6 ? "MB" : "KB";
+    char words[64];
+    std::snprintf(words, sizeof words, "%.1f of %.1f %s", static_cast<double>(nDone) / unit,
+                  static_cast<double>(nTotal) / unit, pszUnit);
+    return words;
 }
 } // namespace korva

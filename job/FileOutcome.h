@@ -2,6 +2,7 @@
 
 #include "WavFormat.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,4 +46,7 @@ const char* KindWord(FileOutcome::Kind kind);
 std::string SystemErrorWords(int nError);
 // "48000 Hz, 24 bit, mono", "44100 Hz, 32 bit float, 4 channels".
 std::string DescribeFormat(const WavFormat& format);
+// How far the copy of a file is, in the unit its size is best told in: "1.2
+// of 4.0 GB", "8.4 of 26.2 MB", "0.5 of 900.0 KB".
+std::string DescribeProgress(uint64_t nDone, uint64_t nTotal);
 } // namespace korva

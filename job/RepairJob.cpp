@@ -9,9 +9,11 @@
 #include "RiffLayout.h"
 #include "TemporaryCopy.h"
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <new>
 #include <sys/stat.h>
@@ -30,15 +32,34 @@ constexpr bool kHostIsIntel = std::endian::native == std::endian::little;
 
 // Copies the source into out by the plan's edits: the bytes in front of each
 // edit, its zero bytes, on behind the bytes it leaves out; every byte once.
+// The source's bytes go a progress step at a time, and progress hears of each
+// step that leaves more to do.
 riff::Moved CopyShaped(int in, uint64_t nLength, int out,
-                       const std::vector<RepairPlan::Edit>& edits, uint8_t* pBuffer)
+                       const std::vector<RepairPlan::Edit>& edits, uint8_t* pBuffer,
+                       const RepairJob::Progress& progress)
 {
+    const auto copy = [&](uint64_t nFrom, uint64_t nTo, uint64_t nBytes)
+    {
+        for (const uint64_t nEnd = nFrom + nBytes; nFrom < nEnd;)
+        {
+            const uint64_t nStep = RepairJob::kProgressStep;
+            const uint64_t nNext = std::min(nEnd, (nFrom / nStep + 1) * nStep);
+            const riff::Moved moved =
+                file_copy::Copy(in, nFrom, out, nTo, nNext - nFrom, pBuffer, riff::kBlockSize);
+            if (moved != riff::Moved::All)
+                return moved;
+            nTo += nNext - nFrom;
+            nFrom = nNext;
+            if (progress && nFrom % nStep == 0 && nFrom < nLength)
+                progress(nFrom, nLength);
+        }
+        return riff::Moved::All;
+    };
     uint64_t nFrom = 0, nTo = 0;
     for (const RepairPlan::Edit& edit : edits)
     {
         const std::vector<uint8_t> zeros(edit.nInsert, 0);
-        const riff::Moved moved =
-            file_copy::Copy(in, nFrom, out, nTo, edit.nAt - nFrom, pBuffer, riff::kBlockSize);
+        const riff::Moved moved = copy(nFrom, nTo, edit.nAt - nFrom);
         if (moved != riff::Moved::All)
             return moved;
         if (!riff::WriteAt(out, nTo + edit.nAt - nFrom, zeros.data(), zeros.size()))
@@ -46,7 +67,26 @@ riff::Moved CopyShaped(int in, uint64_t nLength, int out,
         nTo += edit.nAt - nFrom + edit.nInsert;
         nFrom = edit.nAt + edit.nDrop;
     }
-    return file_copy::Copy(in, nFrom, out, nTo, nLength - nFrom, pBuffer, riff::kBlockSize);
+    return copy(nFrom, nTo, nLength - nFrom);
+}
+
+// "1,204 bytes, modified 2024-06-11 14:02" (local time).
+std::string SizeAndDate(uint64_t nSize, int64_t nTime)
+{
+    const std::string plain = std::to_string(nSize);
+    std::string digits;
+    for (std::size_t i = 0; i < plain.size(); ++i)
+    {
+        if (i > 0 && (plain.size() - i) % 3 == 0)
+            digits += ',';
+        digits += plain[i];
+    }
+    const auto time = static_cast<std::time_t>(nTime);
+    std::tm local = {};
+    char date[32] = "";
+    if (localtime_r(&time, &local))
+        std::strftime(date, sizeof date, "%Y-%m-%d %H:%M", &local);
+    return digits + (nSize == 1 ? " byte" : " bytes") + ", modified " + date;
 }
 
 std::string PartialFrame(const RepairPlan& plan)
@@ -329,6 +369,12 @@ FileOutcome RepairJob::Run(const fs::path& sourcePath, const fs::path& relative)
     return Copy(source, outcome, bExists);
 }
 
+std::string RepairJob::Question::Comparison() const
+{
+    return "In the destination: " + SizeAndDate(nExistingSize, nExistingTime) +
+           "\nThe new copy: " + SizeAndDate(nNewSize, nNewTime);
+}
+
 std::optional<FileOutcome> RepairJob::AskToReplace(const Source& source, FileOutcome outcome)
 {
     Question question;
@@ -366,9 +412,9 @@ FileOutcome RepairJob::Copy(const Source& source, FileOutcome outcome, bool bRep
                     "no copy can be made in the destination: " + SystemErrorWords(ec.value()),
                     true);
     const bool bRepair = KindOf(plan.verdict) != Kind::Unchanged;
-    const riff::Moved moved =
-        CopyShaped(source.fd, plan.nSourceLength, copy.fd(),
-                   bRepair ? plan.edits : std::vector<RepairPlan::Edit>{}, m_pBuffer.get());
+    const riff::Moved moved = CopyShaped(source.fd, plan.nSourceLength, copy.fd(),
+                                         bRepair ? plan.edits : std::vector<RepairPlan::Edit>{},
+                                         m_pBuffer.get(), m_progress);
     // A source that fails under the copy fails alone; a destination that
     // cannot take the bytes would fail every file behind it too.
     if (moved == riff::Moved::ReadFailed)

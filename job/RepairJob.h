@@ -42,10 +42,20 @@ public:
         int64_t nExistingTime = 0;
         uint64_t nNewSize = 0;
         int64_t nNewTime = 0;
+
+        // The two files side by side, as both front ends ask: "In the
+        // destination: 1,204 bytes, modified 2024-06-11 14:02\nThe new copy:
+        // ..." (local time).
+        std::string Comparison() const;
     };
     using AskToOverwrite = std::function<Answer(const Question& question)>;
     // Receives the internal log lines: what was replaced, what the system said.
     using Log = std::function<void(const std::string& line)>;
+    // Receives how many of a source's bytes are copied, of how many, after
+    // each kProgressStep of them while more are to come, on the job's thread:
+    // a file of one step or less reports nothing.
+    using Progress = std::function<void(uint64_t nDone, uint64_t nTotal)>;
+    static constexpr uint64_t kProgressStep = uint64_t{8} << 20;
 
     // choice: the format a new format chunk states, or what of it the file's
     // own evidence is to tell; ask is called on the job's thread.
@@ -55,6 +65,7 @@ public:
     RepairJob& operator=(const RepairJob&) = delete;
 
     void SetChoice(const FormatChoice& choice) { m_choice = choice; }
+    void SetProgress(Progress progress) { m_progress = std::move(progress); }
 
     // What Run would make of a source, as far as the source decides it.
     struct Preview
@@ -145,6 +156,7 @@ private:
     FormatChoice m_choice;
     AskToOverwrite m_ask;
     Log m_log;
+    Progress m_progress;
     std::function<void(RepairPlan&)> m_beforeCopy;
     bool m_bReplaceAll = false;
     bool m_bStopsBatch = false;

@@ -159,7 +159,8 @@ public:
 
     // --- Reports for the window; nothing is expected back. ------------------
     // The batch progress, 0.0 to 100.0: 0 when a batch starts, then after
-    // each file. Worker thread allowed.
+    // each file, and within a large file as its copy goes. Worker thread
+    // allowed.
     virtual void reportProgress(double progressValue) = 0;
     // The status line for the user changed to text. Worker thread allowed.
     virtual void reportStatus(const std::string& text) = 0;

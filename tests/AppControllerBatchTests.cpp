@@ -255,3 +255,34 @@ TEST_F(AppControllerRun, ACardFolderKeepsItsTreeAndListsOnlyItsTakes)
     for (std::size_t i = 0; i < takes.size(); ++i)
         EXPECT_EQ(readFile(destination / takes[i]), repairedFile(44100, 24, i + 1));
 }
+
+// A file of some two and a half progress steps behind a small one: the bar moves on
+// within the large file's half of it, and the status says how far its copy is.
+TEST_F(AppControllerRun, ALargeFileMovesTheProgressWithinItsCopy)
+{
+    using namespace fixture;
+    const Bytes big =
+        riff({chunk("bext", bextBody(0)), Bytes(24), chunk("data", tone(7000000, 1, 24))});
+    prepare({"small.wav"});
+    writeFile(source / "big.wav", big);
+    chooseFiles({source / "small.wav", source / "big.wav"});
+    runBatch();
+
+    EXPECT_EQ(platform.kinds, (std::vector<Kind>{Repaired, Repaired}));
+    EXPECT_EQ(readFile(destination / "big.wav"),
+              riff({chunk("bext", bextBody(0)), fmtChunkMono(44100, 24),
+                    chunk("data", tone(7000000, 1, 24))}));
+    ASSERT_EQ(platform.progress.size(), 5u) << "0, after the small file, twice within the large";
+    EXPECT_EQ(platform.progress[1], 50.0);
+    for (std::size_t i = 2; i < 4; ++i)
+        EXPECT_TRUE(platform.progress[i] > platform.progress[i - 1] && platform.progress[i] < 100)
+            << platform.progress[i];
+    EXPECT_EQ(platform.progress.back(), 100.0);
+    const Strings statuses = {"Starting…",
+                              "Repairing small.wav (1 of 2)…",
+                              "Repairing big.wav (2 of 2)…",
+                              "Copying big.wav: 8.4 of 21.0 MB (2 of 2)…",
+                              "Copying big.wav: 16.8 of 21.0 MB (2 of 2)…",
+                              "Done: 2 repaired."};
+    EXPECT_EQ(Strings(platform.statuses.end() - 6, platform.statuses.end()), statuses);
+}

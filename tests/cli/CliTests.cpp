@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <poll.h>
 #include <random>
 #include <sstream>
 #include <sys/mount.h>
@@ -37,8 +38,8 @@ namespace
 // One run of korva-cli (or another program): standard input /dev/null (never a terminal)
 // unless a terminal is given,
 // standard output through a pipe of the smallest size (one page) so that a child writing
-// much waits for the reader, standard error into a file. A file size limit caps every
-// file the child writes (a full disk without root), SIGXFSZ ignored.
+// much waits for the reader, standard error into a file unless a terminal is given. A file size
+// limit caps every file the child writes (a full disk without root), SIGXFSZ ignored.
 class CliProcess
 {
 public:
@@ -48,9 +49,9 @@ public:
         std::string out, err;
     };
 
-    // input: the child's standard input (none: /dev/null).
+    // input: the child's standard input (none: /dev/null); error: its standard error.
     explicit CliProcess(const std::vector<std::string>& args, rlim_t nFileSizeLimit = 0,
-                        const char* program = KORVA_CLI_PATH, int input = -1)
+                        const char* program = KORVA_CLI_PATH, int input = -1, int error = -1)
     {
         int outPipe[2];
         EXPECT_EQ(pipe(outPipe), 0);
@@ -59,7 +60,7 @@ public:
         {
             dup2(input >= 0 ? input : open("/dev/null", O_RDONLY), STDIN_FILENO);
             dup2(outPipe[1], STDOUT_FILENO);
-            dup2(fileno(m_err), STDERR_FILENO);
+            dup2(error >= 0 ? error : fileno(m_err), STDERR_FILENO);
             const rlimit limit{nFileSizeLimit, nFileSizeLimit};
             if (nFileSizeLimit > 0)
                 ::signal(SIGXFSZ, SIG_IGN), setrlimit(RLIMIT_FSIZE, &limit);
@@ -155,6 +156,20 @@ struct Terminal
     void type(const std::string& text) const
     {
         EXPECT_EQ(write(master, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    }
+    // What a child wrote to the terminal and is still to be read (line feeds as "\r\n").
+    std::string written() const
+    {
+        std::string text;
+        char buffer[4096];
+        for (pollfd ready{master, POLLIN, 0}; poll(&ready, 1, 0) == 1;)
+        {
+            const ssize_t n = read(master, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            text.append(buffer, static_cast<std::size_t>(n));
+        }
+        return text;
     }
 
     int master = posix_openpt(O_RDWR | O_NOCTTY);
@@ -1205,9 +1220,22 @@ TEST_P(CliBatchStop, AnswersAndFailuresKeepTheOlderCopyAndStopOnlyWhereTheyMust)
     const auto result =
         CliProcess(args, c.nFileSizeLimit, KORVA_CLI_PATH, c.typed ? terminal.input : -1).finish();
     EXPECT_EQ(result.status, c.status) << result.err;
-    EXPECT_EQ(result.err.find("b.wav already exists! Overwrite file? [y]es, [a]ll, [s]kip, [n]o: "
-                              "n (standard input is not a terminal)") != std::string::npos,
-              *c.option == '\0' && !c.typed);
+    // Asked, the question shows the file there against the new copy, and what each answer does.
+    const bool bAsked = *c.option == '\0';
+    EXPECT_EQ(result.err.find("The file: b.wav already exists! Overwrite file?\nIn the "
+                              "destination: 13 bytes, modified 20") != std::string::npos,
+              bAsked)
+        << result.err;
+    EXPECT_EQ(result.err.find("\nThe new copy: " + std::to_string(b.size()) +
+                              " bytes, modified 20") != std::string::npos,
+              bAsked);
+    EXPECT_EQ(result.err.find("\n[y]es replaces it, [a]ll replaces it and every later one without "
+                              "asking, [s]kip keeps it and goes on with the next file, [n]o keeps "
+                              "it and stops the batch: ") != std::string::npos,
+              bAsked);
+    EXPECT_EQ(result.err.find("stops the batch: n (standard input is not a terminal)\n") !=
+                  std::string::npos,
+              bAsked && !c.typed);
     const std::string bLine =
         std::string(c.b).insert(std::string(c.b).find('\t') + 1, (out / "b.wav").string() + "\t");
     EXPECT_THAT(result.out, HasSubstr("\n" + bLine)) << result.out;
@@ -1562,6 +1590,26 @@ TEST_F(CliBatch, StoppedBySignalsLeavesOnlyWholeFiles)
     EXPECT_LT(files.size(), withoutBext.size());
 }
 
+// A take of some two and a half progress steps: at a terminal, standard error shows how far
+// its copy is on one line, rewritten and cleared before the result; anywhere else
+// standard error holds only the summary, as for a small take.
+TEST_F(CliBatch, ALargeTakeShowsItsProgressOnlyAtATerminal)
+{
+    const Bytes big = lostFormat(tone(7000000, 1, 24));
+    const std::vector<std::string> args =
+        repairArgs({.nSampleRate = 48000, .nBitsPerSample = 24}, {addSource("big.wav", big), "-y"});
+    const Terminal terminal;
+    const auto atTerminal = CliProcess(args, 0, KORVA_CLI_PATH, -1, terminal.input).finish();
+    EXPECT_EQ(atTerminal.status, 0);
+    EXPECT_EQ(terminal.written(), "\r\033[KCopying big.wav: 8.4 of 21.0 MB"
+                                  "\r\033[KCopying big.wav: 16.8 of 21.0 MB"
+                                  "\r\033[Kkorva-cli: 1 repaired\r\n");
+    const auto piped = CliProcess::run(args);
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_EQ(piped.err, "korva-cli: 1 repaired\n");
+    EXPECT_EQ(filesIn(out), (Files{{"big.wav", repaired(big, 48000, 24)}}));
+}
+
 // Ctrl-C while the question waits on the terminal for an answer: the batch stops at
 // once, the file asked about and the rest not processed, the older copy kept.
 TEST_F(CliBatch, CtrlCAtTheQuestionStopsWithoutAnAnswer)
@@ -1573,7 +1621,8 @@ TEST_F(CliBatch, CtrlCAtTheQuestionStopsWithoutAnAnswer)
                               {addSource("a.wav", damaged), addSource("b.wav", damaged)}),
                    0, KORVA_CLI_PATH, terminal.input);
     ASSERT_TRUE(
-        cli.waitForError("a.wav already exists! Overwrite file? [y]es, [a]ll, [s]kip, [n]o: "));
+        cli.waitForError("a.wav already exists! Overwrite file?\nIn the destination: 5 bytes"));
+    ASSERT_TRUE(cli.waitForError("[n]o keeps it and stops the batch: "));
     cli.send(SIGINT);
     const auto result = cli.finish();
     EXPECT_EQ(result.status, 130);
