@@ -215,6 +215,7 @@ void AppController::awakeFromNib()
     fillPopUp(*channels, kChannels, channelsTitle, kChannelsFromTheFile, ChannelsIndex);
     if (m_bDestinationSet)
         showDestPathText();
+    OpenDestinationState->setEnabled(m_bDestinationSet);
     reportStatus();
 }
 
@@ -223,6 +224,8 @@ void AppController::terminate()
     if (m_bPatching)
     {
         m_platform.beep();
+        m_bQuitRefused = true;
+        reportStatus();
         return;
     }
     readPopUps();
@@ -236,6 +239,8 @@ bool AppController::validateMenuItem(const korva::MenuItem& item) const
 {
     if (item.action() == korva::MenuAction::Terminate)
         return !m_bPatching;
+    if (item.action() == korva::MenuAction::Cancel)
+        return m_bPatching;
     return true;
 }
 
@@ -292,10 +297,21 @@ void AppController::SetPath()
         m_bDestinationSet = true;
         m_platform.setStringForKey(kDestinationKey, szDestPath);
         showDestPathText();
+        OpenDestinationState->setEnabled(true);
     }
     // A destination chooser cancelled before any destination was chosen must
     // not enable a batch into an empty destination path.
     applyStartRule(!m_list.takes.empty() && m_bDestinationSet);
+}
+
+void AppController::OpenDestination()
+{
+    std::error_code ec;
+    if (m_bDestinationSet && fs::is_directory(szDestPath, ec))
+        m_platform.openFolder(szDestPath);
+    else if (m_bDestinationSet)
+        m_platform.reportStatus("The destination " + szDestPath +
+                                " is not there any more. Choose another folder.");
 }
 
 void AppController::applyStartRule(bool bSideSet)
@@ -311,6 +327,8 @@ std::string AppController::statusText() const
         const int nRow = m_nCurrentRow;
         if (m_bCancel)
             return "Stopping after the current file…";
+        if (m_bQuitRefused)
+            return "A batch is running: Cancel stops it after the current file";
         if (nRow < 0)
             return "Starting…";
         const std::string ofAll =
@@ -412,6 +430,7 @@ void AppController::DoPatch()
     readPopUps();
     m_bPatching = true;
     m_bCancel = false;
+    m_bQuitRefused = false;
     setBatchControlsEnabled(false);
     QuitButton->setTitle("Cancel");
     if (m_list.takes.empty())

@@ -50,11 +50,13 @@ public:
     //   resolution:  8, 16, 24, 32 bit, 32 and 64 bit float, From the file
     //   channels:    Mono, Stereo, 3 to 64 channels, From the file
     void awakeFromNib();
-    // While a batch runs: a beep and nothing else. Otherwise stores the three
-    // pop-up selections as "SampleRate", "Resolution" and "Channels" and ends
-    // the application.
+    // While a batch runs: a beep, and the status line says so ("A batch is
+    // running: Cancel stops it after the current file") until the batch
+    // stops. Otherwise stores the three pop-up selections as "SampleRate",
+    // "Resolution" and "Channels" and ends the application.
     void terminate();
-    // The Quit item is enabled exactly while no batch runs; other items are.
+    // The Quit item is enabled exactly while no batch runs, the Cancel item
+    // exactly while one runs; other items are.
     bool validateMenuItem(const korva::MenuItem& item) const;
 
     // --- Choosing ---------------------------------------------------------
@@ -72,6 +74,9 @@ public:
     // remembered for the next start:
     // then the start control follows the file chooser's rule.
     void SetPath();
+    // Shows the destination folder in the desktop's file manager; one that
+    // is gone the status line names instead.
+    void OpenDestination();
     void showDestPathText();
     void showSourceText();
     // A pop-up's selection changed: the format column follows it. Ignored
@@ -141,6 +146,7 @@ public:
     korva::Control* ChangeBrowseState = nullptr;        // opens the destination chooser
     korva::Control* ChangeSelButtonState = nullptr;     // opens the file chooser
     korva::Control* ChangeSelFolderState = nullptr;     // opens the folder chooser
+    korva::Control* OpenDestinationState = nullptr;     // enabled while a destination is set
     korva::Control* ChangeSRState = nullptr;            // the sample-rate selection
     korva::Control* ChangeResState = nullptr;           // the resolution selection
     korva::MenuItem* ChangeQuitMenuItemState = nullptr; // the application menu's Quit
@@ -171,6 +177,7 @@ private:
     // Read by the interface thread while the worker clears them.
     std::atomic<bool> m_bPatching = false;
     std::atomic<bool> m_bCancel = false;
+    bool m_bQuitRefused = false; // a quit asked for during the batch that runs
     // Written by the worker; a window may poll it from the interface thread.
     std::atomic<double> m_progressValue = 0.0;
     // The pop-ups' selected indexes, and the choice they make for the jobs.

@@ -36,6 +36,7 @@ public:
     {
         return static_cast<int>(buttons.size()) - 1;
     }
+    void showFolder(const std::string&) override {}
 
 private:
     std::string m_destination;

@@ -91,6 +91,7 @@ public:
 enum class MenuAction
 {
     Terminate, // the application menu's Quit item
+    Cancel,    // the menu's Cancel: enabled exactly while a batch runs
     Other,
 };
 
@@ -156,6 +157,10 @@ public:
 
     // Ends the application (the main loop ends; this call may return first).
     virtual void terminate() = 0;
+
+    // Shows the folder at path in the desktop's file manager and returns at
+    // once.
+    virtual void openFolder(const std::string& path) = 0;
 
     // --- Reports for the window; nothing is expected back. ------------------
     // The batch progress, 0.0 to 100.0: 0 when a batch starts, then after

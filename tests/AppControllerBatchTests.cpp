@@ -202,12 +202,21 @@ TEST_F(AppControllerStop, AfterTheCurrentFileWithABeep)
     };
     controller->DoPatch();
     reached.get_future().wait();
+    // Closing the window says why it stays open, until the batch stops.
+    TestControl cancelItem;
+    cancelItem.menuAction = korva::MenuAction::Cancel;
+    EXPECT_TRUE(controller->validateMenuItem(cancelItem));
+    controller->terminate();
+    const std::string refused = "A batch is running: Cancel stops it after the current file";
+    EXPECT_EQ(platform.statuses.back(), refused);
+    EXPECT_EQ(controller->statusText(), refused) << "the next file's status keeps it";
     controller->OnCancel();
     stopped.set_value();
     controller->OnCancel(); // again, while the worker reads it: ThreadSanitizer watches
     platform.joinWorkers();
     platform.pumpInterfaceQueue();
-    EXPECT_EQ(platform.nBeeps, 1);
+    EXPECT_FALSE(controller->validateMenuItem(cancelItem));
+    EXPECT_EQ(platform.nBeeps, 2) << "the refused quit's and the stop's";
     EXPECT_EQ(platform.kinds, (std::vector<Kind>{Repaired, NotProcessed, NotProcessed, NotProcessed,
                                                  NotProcessed}));
     EXPECT_EQ(listing(destination), Strings{"1.wav"});
@@ -216,7 +225,8 @@ TEST_F(AppControllerStop, AfterTheCurrentFileWithABeep)
     chooseFiles({source / "3.wav", source / "4.wav"});
     runBatch();
     EXPECT_EQ(listing(destination).size(), 3u);
-    EXPECT_EQ(platform.nBeeps, 1);
+    EXPECT_EQ(platform.nBeeps, 2);
+    EXPECT_EQ(platform.statuses.back(), "Done: 2 repaired.") << "nor does the refused quit";
 }
 
 // A card chosen as a folder: its two takes of one name, a day apart, each go to

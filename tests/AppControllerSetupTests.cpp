@@ -115,6 +115,7 @@ INSTANTIATE_TEST_SUITE_P(, AppControllerSettings, ::testing::ValuesIn(kSettingsC
 TEST_F(AppControllerStart, ChoosersListTheWavFilesInPanelOrderAndKeepThemWhenCancelled)
 {
     start();
+    EXPECT_FALSE(openDestination.bEnabled) << "no destination yet";
     chooseFiles({source / "A.WAV", source / "b.wav", source / "c.aif", source / "d.Wav",
                  source / "e.wave", source / "wav"});
     EXPECT_EQ(table.column("FileName"), (Strings{"A.WAV", "b.wav", "d.Wav"}));
@@ -126,6 +127,9 @@ TEST_F(AppControllerStart, ChoosersListTheWavFilesInPanelOrderAndKeepThemWhenCan
     chooseDestination(dir.path());
     choose(std::nullopt, &AppController::SetPath);
     EXPECT_EQ(controller->destinationPath(), dir.path());
+    EXPECT_TRUE(openDestination.bEnabled);
+    controller->OpenDestination();
+    EXPECT_EQ(platform.foldersOpened, Strings{dir.path()});
     // The destination chooser opens at the home folder, then at the last
     // destination, but never in the folder the listed files come from.
     chooseDestination(destination);
@@ -150,7 +154,17 @@ TEST_F(AppControllerStart, ChoosersListTheWavFilesInPanelOrderAndKeepThemWhenCan
         start();
         EXPECT_EQ(controller->destinationPath(), bStillThere ? dir.path().string() : "");
         EXPECT_EQ(pathText.text, bStillThere ? dir.path().string() : "");
+        EXPECT_EQ(openDestination.bEnabled, bStillThere);
     }
+    // A destination that goes while it is chosen is named, not opened.
+    const fs::path gone = dir / "gone";
+    fs::create_directory(gone);
+    chooseDestination(gone);
+    fs::remove(gone);
+    controller->OpenDestination();
+    EXPECT_EQ(platform.foldersOpened.size(), 1u);
+    EXPECT_EQ(platform.statuses.back(), "The destination " + gone.string() +
+                                            " is not there any more. Choose another folder.");
 }
 
 TEST_P(AppControllerStartRule, EnablesStartOnlyForTwoDifferentFolders)

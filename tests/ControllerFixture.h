@@ -44,6 +44,7 @@ public:
         c.ChangeBrowseState = browse.control();
         c.ChangeSelButtonState = files.control();
         c.ChangeSelFolderState = folder.control();
+        c.OpenDestinationState = openDestination.control();
         c.ChangeSRState = sampleRate.control();
         c.ChangeResState = resolution.control();
         c.ChangeQuitMenuItemState = &quitItem;
@@ -91,7 +92,8 @@ public:
     }
 
     TestPlatform platform;
-    TestControl go, browse, files, folder, reserved, pathText, table, quitButton, quitItem;
+    TestControl go, browse, files, folder, openDestination, reserved, pathText, table, quitButton,
+        quitItem;
     TestControl sampleRate, resolution, channels;
     TempDir dir, sourceDir, destinationDir;
     fs::path source = sourceDir.path(), destination = destinationDir.path();

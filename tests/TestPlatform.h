@@ -61,6 +61,7 @@ public:
         interfaceQueue.push_back(work);
     }
     void terminate() override {}
+    void openFolder(const std::string& path) override { foldersOpened.push_back(path); }
     void reportProgress(double value) override
     {
         progress.push_back(value);
@@ -84,7 +85,7 @@ public:
     // What happened; an alert as its message.
     std::size_t nPanels = 0;
     std::vector<korva::OpenPanelOptions> panelOptions;
-    std::vector<std::string> alerts, logLines, statuses;
+    std::vector<std::string> alerts, logLines, statuses, foldersOpened;
     std::vector<double> progress;
     std::vector<int> rows;
     std::vector<korva::FileOutcome> outcomes;

@@ -8,10 +8,11 @@
 
 class QWidget;
 
-// The modal questions the window puts to the user: the open panels and the
-// alert. The window asks them only on the interface thread. The desktop
-// answers them with Qt's own dialogs (WidgetDialogs); a test answers them
-// with choices of its own.
+// What the window shows the user outside itself: the modal questions (the
+// open panels and the alert) and a folder in the file manager. The window
+// asks them only on the interface thread. The desktop answers them with Qt's
+// own dialogs and services (WidgetDialogs); a test answers them with choices
+// of its own and records the folders.
 class Dialogs
 {
 public:
@@ -26,4 +27,7 @@ public:
     // presses, the last the one Escape presses.
     virtual int alert(QWidget* parent, const std::string& title, const std::string& message,
                       const std::vector<std::string>& buttons) = 0;
+
+    // Shows the folder at path in the desktop's file manager; returns at once.
+    virtual void showFolder(const std::string& path) = 0;
 };

@@ -41,11 +41,14 @@ const QString kFormatColumn = QStringLiteral("Format");
 
 MainWindow::MainWindow(Dialogs& dialogs, QWidget* parent)
     : QMainWindow(parent), m_ui(loadForm(this)), m_platform(dialogs, this),
-      m_controller(m_platform), m_goControl(m_ui->goButton), m_browseControl(m_ui->browseButton),
-      m_selectFilesControl(m_ui->selectFilesButton),
-      m_selectFolderControl(m_ui->selectFolderButton), m_sampleRate(m_ui->sampleRateBox),
-      m_resolution(m_ui->resolutionBox), m_channels(m_ui->channelsBox),
-      m_quitMenuItem(m_ui->actionQuit, korva::MenuAction::Terminate),
+      m_controller(m_platform), m_goControl(m_ui->goButton, m_ui->actionStart),
+      m_browseControl(m_ui->browseButton, m_ui->actionChooseDestination),
+      m_selectFilesControl(m_ui->selectFilesButton, m_ui->actionChooseFiles),
+      m_selectFolderControl(m_ui->selectFolderButton, m_ui->actionChooseFolder),
+      m_openDestinationControl(m_ui->openDestinationButton, m_ui->actionOpenDestination),
+      m_sampleRate(m_ui->sampleRateBox), m_resolution(m_ui->resolutionBox),
+      m_channels(m_ui->channelsBox), m_quitMenuItem(m_ui->actionQuit, korva::MenuAction::Terminate),
+      m_cancelMenuItem(m_ui->actionCancel, korva::MenuAction::Cancel),
       m_quitButton(m_ui->quitButton), m_pathText(m_ui->pathText), m_fileTable(m_ui->fileTable)
 {
     layOutTable();
@@ -99,6 +102,7 @@ void MainWindow::connectOutlets()
     m_controller.ChangeBrowseState = &m_browseControl;
     m_controller.ChangeSelButtonState = &m_selectFilesControl;
     m_controller.ChangeSelFolderState = &m_selectFolderControl;
+    m_controller.OpenDestinationState = &m_openDestinationControl;
     m_controller.ChangeSRState = &m_sampleRate;
     m_controller.ChangeResState = &m_resolution;
     m_controller.ChangeQuitMenuItemState = &m_quitMenuItem;
@@ -113,16 +117,25 @@ void MainWindow::connectOutlets()
 
 void MainWindow::connectActions()
 {
-    connect(m_ui->selectFilesButton, &QPushButton::clicked, this, &MainWindow::chooseFiles);
-    connect(m_ui->selectFolderButton, &QPushButton::clicked, this,
-            [this]
-            {
-                m_fileTable.holdRows(false);
-                m_controller.GetFolderForFixin();
-            });
-    connect(m_ui->browseButton, &QPushButton::clicked, this, [this] { m_controller.SetPath(); });
-    connect(m_ui->goButton, &QPushButton::clicked, this, &MainWindow::startBatch);
+    // A button and its menu item send the same action.
+    const auto both = [this](QAbstractButton* button, QAction* item, auto action)
+    {
+        connect(button, &QAbstractButton::clicked, this, action);
+        connect(item, &QAction::triggered, this, action);
+    };
+    both(m_ui->selectFilesButton, m_ui->actionChooseFiles, [this] { chooseFiles(); });
+    both(m_ui->selectFolderButton, m_ui->actionChooseFolder,
+         [this]
+         {
+             m_fileTable.holdRows(false);
+             m_controller.GetFolderForFixin();
+         });
+    both(m_ui->browseButton, m_ui->actionChooseDestination, [this] { m_controller.SetPath(); });
+    both(m_ui->openDestinationButton, m_ui->actionOpenDestination,
+         [this] { m_controller.OpenDestination(); });
+    both(m_ui->goButton, m_ui->actionStart, [this] { startBatch(); });
     connect(m_ui->quitButton, &QPushButton::clicked, this, &MainWindow::quitOrCancel);
+    connect(m_ui->actionCancel, &QAction::triggered, this, [this] { m_controller.OnCancel(); });
     connect(m_ui->actionQuit, &QAction::triggered, this, [this] { m_controller.terminate(); });
     connect(m_ui->actionAbout, &QAction::triggered, this, &MainWindow::showAbout);
     for (QComboBox* popUp : {m_ui->sampleRateBox, m_ui->resolutionBox, m_ui->channelsBox})
@@ -130,7 +143,10 @@ void MainWindow::connectActions()
                 [this] { m_controller.popUpChanged(); });
     connect(m_ui->menuFile, &QMenu::aboutToShow, this,
             [this]
-            { m_ui->actionQuit->setEnabled(m_controller.validateMenuItem(m_quitMenuItem)); });
+            {
+                for (QtMenuItem* item : {&m_quitMenuItem, &m_cancelMenuItem})
+                    item->setEnabled(m_controller.validateMenuItem(*item));
+            });
 }
 
 void MainWindow::showReports()

@@ -9,5 +9,5 @@ void QtButton::setEnabled(bool bEnabled)
 
 void QtButton::setTitle(const std::string& title)
 {
-    m_button->setText(QString::fromStdString(title));
+    m_button->setText('&' + QString::fromStdString(title));
 }

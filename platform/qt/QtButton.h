@@ -4,7 +4,8 @@
 
 class QAbstractButton;
 
-// A push button whose title the controller changes.
+// A push button whose title the controller changes; the title's first letter
+// is its mnemonic (Alt and that letter press it).
 class QtButton : public korva::Button
 {
 public:

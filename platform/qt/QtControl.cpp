@@ -1,8 +1,11 @@
 #include "QtControl.h"
 
+#include <QAction>
 #include <QWidget>
 
 void QtControl::setEnabled(bool bEnabled)
 {
     m_widget->setEnabled(bEnabled);
+    if (m_menuItem)
+        m_menuItem->setEnabled(bEnabled);
 }

@@ -175,3 +175,8 @@ void QtPlatform::reportFileOutcome(int row, const korva::FileOutcome& outcome)
             emit outcomeReported(row, outcome);
         });
 }
+
+void QtPlatform::openFolder(const std::string& path)
+{
+    m_dialogs.showFolder(path);
+}

@@ -59,6 +59,7 @@ public:
     void runOnInterfaceThread(std::function<void()> work) override;
     // Ends the main loop, which closes the window.
     void terminate() override;
+    void openFolder(const std::string& path) override;
     // terminate has been called: the application is ending.
     bool isTerminating() const { return m_bTerminating; }
 

@@ -1,8 +1,10 @@
 #include "WidgetDialogs.h"
 
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QUrl>
 
 #include <algorithm>
 
@@ -57,4 +59,9 @@ int WidgetDialogs::alert(QWidget* parent, const std::string& title, const std::s
     const auto pressed = std::find(pushButtons.begin(), pushButtons.end(), box.clickedButton());
     return pressed == pushButtons.end() ? static_cast<int>(buttons.size()) - 1
                                         : static_cast<int>(pressed - pushButtons.begin());
+}
+
+void WidgetDialogs::showFolder(const std::string& path)
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
 }

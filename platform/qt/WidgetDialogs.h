@@ -2,8 +2,8 @@
 
 #include "Dialogs.h"
 
-// The desktop's answers: a QFileDialog for the open panels and a QMessageBox
-// for the alert.
+// The desktop's answers: a QFileDialog for the open panels, a QMessageBox
+// for the alert, and QDesktopServices for a folder.
 class WidgetDialogs : public Dialogs
 {
 public:
@@ -12,4 +12,6 @@ public:
 
     int alert(QWidget* parent, const std::string& title, const std::string& message,
               const std::vector<std::string>& buttons) override;
+
+    void showFolder(const std::string& path) override;
 };

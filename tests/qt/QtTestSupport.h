@@ -55,9 +55,14 @@ public:
         return WidgetDialogs().alert(parent, title, message, buttons);
     }
 
+    void showFolder(const std::string& path) override
+    {
+        foldersShown << QString::fromStdString(path);
+    }
+
     std::deque<std::vector<std::string>> panelAnswers;
     std::vector<korva::OpenPanelOptions> panelsShown;
-    QStringList alertsShown;
+    QStringList alertsShown, foldersShown;
     // The index of the button to press; the overwrite question's last is No.
     std::function<int()> onAlert = [] { return 3; };
 

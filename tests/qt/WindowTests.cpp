@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -58,7 +59,7 @@ QString controlsOf(MainWindow& window)
                              "resolutionBox", "channelsBox", "actionQuit"})
         if (child<QObject>(window, name)->property("enabled").toBool())
             shown += QString(name) + ' ';
-    return shown + child<QPushButton>(window, "quitButton")->text();
+    return shown + child<QPushButton>(window, "quitButton")->text().remove('&');
 }
 const QString kChoosers =
     "browseButton selectFilesButton sampleRateBox resolutionBox channelsBox actionQuit ";
@@ -136,6 +137,99 @@ private slots:
         stored().setValue("SampleRate", 13);
         MainWindow next(dialogs);
         QCOMPARE(popUp(next, "sampleRateBox"), " (0 of 13)");
+    }
+
+    // Every action is in the File menu and on the keyboard: each button and
+    // pop-up has a mnemonic of its own, and the items, their shortcuts and the
+    // mnemonics reach the controller (the panel it opens, the folder it shows,
+    // the batch it starts or stops).
+    void everyActionIsInTheFileMenuAndOnTheKeyboard()
+    {
+        ScriptedDialogs dialogs;
+        MainWindow window(dialogs);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        // The quit button's title during a batch, as the controller sets it.
+        window.controller().QuitButton->setTitle("Cancel");
+        QStringList keys, unmarked;
+        for (QPushButton* button : window.findChildren<QPushButton*>())
+            keys << QKeySequence::mnemonic(button->text()).toString();
+        window.controller().QuitButton->setTitle("Quit");
+        keys << QKeySequence::mnemonic(child<QPushButton>(window, "quitButton")->text()).toString();
+        for (QLabel* label : window.findChildren<QLabel*>())
+            if (label->buddy())
+                keys << QKeySequence::mnemonic(label->text()).toString();
+        for (QAction* menu : window.menuBar()->actions())
+            keys << QKeySequence::mnemonic(menu->text()).toString();
+        QCOMPARE(keys.count(QString()), 0);
+        QCOMPARE(QSet<QString>(keys.begin(), keys.end()).size(), keys.size());
+
+        QMenu* menu = child<QMenu>(window, "menuFile");
+        QStringList items;
+        for (const QAction* item : menu->actions())
+            if (!item->isSeparator())
+                items << item->text() + ' ' + item->shortcut().toString();
+        QCOMPARE(items, (QStringList{"Choose &Files… Ctrl+O", "Choose F&older… Ctrl+Shift+O",
+                                     "Choose &Destination… Ctrl+D", "&Start Ctrl+Return",
+                                     "&Cancel ", "O&pen Destination ", "&Quit Ctrl+Q"}));
+
+        TempDir source, destination;
+        for (const char* name : {"take1.wav", "take2.wav"})
+            writeFile(source / name, take(2));
+        writeFile(destination / "take1.wav", ascii("an older take"));
+        dialogs.panelAnswers = {
+            {source / "take1.wav"}, {source.path()}, {destination.path()}, {source / "take2.wav"}};
+        const auto press = [&](const QKeySequence& keys)
+        {
+            QTest::keySequence(&window, keys);
+            return dialogs.panelsShown.empty()
+                       ? QString()
+                       : QString::fromStdString(dialogs.panelsShown.back().title);
+        };
+        QCOMPARE(press(QKeySequence("Ctrl+O")), "Choose the damaged WAV files");
+        QCOMPARE(listed(window).size(), 1);
+        QCOMPARE(press(QKeySequence("Ctrl+Shift+O")), "Choose a card, or a folder of takes");
+        QCOMPARE(listed(window).size(), 2);
+        QCOMPARE(press(QKeySequence("Ctrl+D")), "Choose the destination folder");
+        QVERIFY(status(window).startsWith("Ready: 2 files"));
+        // A button's mnemonic presses it (in a moment, as a click is shown).
+        press(QKeySequence("Alt+I"));
+        QTRY_COMPARE(dialogs.panelsShown.size(), 4);
+        QCOMPARE(dialogs.panelsShown.back().title, "Choose the damaged WAV files");
+        QCOMPARE(listed(window).size(), 1);
+        press(QKeySequence("Ctrl+Shift+O")); // cancelled: the list stays
+        QCOMPARE(listed(window).size(), 1);
+        dialogs.panelAnswers = {{source.path()}};
+        press(QKeySequence("Ctrl+Shift+O"));
+
+        // The menu opened from the keyboard, and an item chosen by its mnemonic.
+        QTest::keyClick(&window, Qt::Key_F, Qt::AltModifier);
+        QTRY_VERIFY(QApplication::activePopupWidget() == menu);
+        QTest::keyClick(menu, Qt::Key_P);
+        QTRY_VERIFY(QApplication::activePopupWidget() == nullptr);
+        // The offscreen platform does not give the window back its activation.
+        window.activateWindow();
+        QTRY_VERIFY(QApplication::activeWindow() == &window);
+        QTest::keyClick(&window, Qt::Key_P, Qt::AltModifier);
+        QTRY_COMPARE(dialogs.foldersShown, QStringList(2, text(destination.path())));
+
+        // The batch by its shortcut, stopped from the menu while the question is up.
+        dialogs.onAlert = [&]
+        {
+            emit menu->aboutToShow();
+            const QString before =
+                QString::number(child<QAction>(window, "actionCancel")->isEnabled());
+            child<QAction>(window, "actionCancel")->trigger();
+            QCoreApplication::processEvents();
+            dialogs.alertsShown << before + ' ' + status(window);
+            return 2; // Skip
+        };
+        press(QKeySequence("Ctrl+Return"));
+        QTRY_VERIFY_WITH_TIMEOUT(!window.controller().isPatching(), 30000);
+        QCOMPARE(dialogs.alertsShown.last(), "1 Stopping after the current file… 0%");
+        QCOMPARE(status(window), "Done: 1 skipped, 1 not processed. 50%");
+        emit menu->aboutToShow();
+        QVERIFY(!child<QAction>(window, "actionCancel")->isEnabled());
     }
 
     void panelGivesTheConfirmedPaths_data()
@@ -248,7 +342,9 @@ private slots:
             stopped = "not processed: the batch stopped before it",
             take2 = "Repairing take2.wav (2 of 5)… 20%";
         QTest::newRow("Skip goes on")
-            << 2 << false << QStringList{take2, "Repairing take3.wav (3 of 5)… 40%"}
+            // The close refused at the first question is said until the batch ends.
+            << 2 << false
+            << QStringList{take2, "A batch is running: Cancel stops it after the current file 40%"}
             << QStringList{warned, "skipped" + kept, "skipped" + kept, gone, fixed}
             << "Done: 1 repaired, 1 repaired with warnings, 1 failed, 2 skipped. 100%" << 3;
         QTest::newRow("Yes, then Cancel")
