@@ -7,7 +7,7 @@
 //                                  goes in between
 //   head FILE BYTES                one such file with a JUNK chunk at its head
 //   delete FILE ID                 DeleteChunk(ID) on FILE; exit 0 when removed
-//   card IMAGE MIB BYTES           a FAT32 card image of MIB MiB (4 KiB clusters)
+//   card IMAGE MIB BYTES           an exFAT card image of MIB MiB (32 KiB clusters)
 //                                  holding one take of about BYTES of stereo
 //                                  24-bit audio, lost to a power cut: its entry
 //                                  says 0 bytes and keeps only its first cluster
@@ -87,7 +87,9 @@ bool WriteWav(const std::string& path, uint64_t nSamples, bool bJunk, bool bRema
 // as a take's does; then the power cut.
 bool WriteCard(const std::string& image, uint32_t nMiB, uint64_t nBytes)
 {
-    fixture::FatCard card(image, nMiB, 4096);
+    const auto pCard =
+        fixture::FatCard::make(fixture::FatCard::FileSystem::ExFat, image, nMiB, 32768);
+    fixture::FatCard& card = *pCard;
     const int take = card.create("TAKE0001.WAV");
     std::vector<uint8_t> head = Head(0, false, false);
     head.resize(head.size() - 8); // the data header goes behind the format chunk

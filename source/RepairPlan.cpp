@@ -323,14 +323,19 @@ RepairPlan RepairPlan::Make(const RiffLayout& layout, const WavFormat& format, b
     }
     plan.nBlockAlign = bHasFormat ? layout.nBlockAlign : format.BlockAlign();
 
-    // Sizes are finished only where a reader finds one format in front of the
-    // audio; a file with a format chunk anywhere is not given another.
+    // Sizes are finished only where a reader finds one whole format chunk in
+    // front of the audio; a file with a format chunk anywhere is not given
+    // another. A damaged one in front, whose size leads nowhere, leaves the file
+    // as it is: a reader meets it first.
     const auto nInFront =
         std::count_if(layout.entries.begin(),
                       layout.entries.begin() + static_cast<std::ptrdiff_t>(bHasData ? nData : 0),
                       [](const Entry& entry) { return entry.Is("fmt "); });
+    const bool bDamagedInFront =
+        bHasData && layout.damagedFormat && layout.damagedFormat->nEntry < nData;
     if (bHasFormat)
-        plan.verdict = nInFront == 1 && (plan.bDataSizeUnfinished || plan.bRiffSizeUnfinished)
+        plan.verdict = nInFront == 1 && !bDamagedInFront &&
+                               (plan.bDataSizeUnfinished || plan.bRiffSizeUnfinished)
                            ? Verdict::SizesUnfinished
                            : Verdict::Intact;
     else if (!plan.bHasBext)

@@ -128,6 +128,10 @@ std::vector<HostileCase> HostileCases()
     cases.push_back({"TwoFormatChunksAndADataSizeUnfinished",
                      riff({FmtOfSize(16), FmtOfSize(16), kBext, chunkDeclared("data", 0, kPcm)}),
                      670, 0, F, kPcm48k24});
+    cases.push_back({"DamagedFormatChunkThenALiveOneAndADataSizeUnfinished",
+                     riff({chunkDeclared("fmt ", 0x03000010, fmtPcm(1, 48000, 24)), kBext,
+                           FmtOfSize(16), chunkDeclared("data", 0, kPcm)}),
+                     670, 0, F, kPcm48k24});
     cases.push_back({"Rf64DataSizeNearTwoToThe64",
                      cat({ascii("RF64"), le32(0xFFFFFFFF), ascii("WAVEds64"), le32(28), le32(710),
                           le32(0), le32(0xFFFFFFF0), le32(0xFFFFFFFF), Bytes(12, 0), kBext,

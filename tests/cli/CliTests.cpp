@@ -670,7 +670,7 @@ const EvidenceCase kEvidenceCases[] = {
      kNoOption,
      kWritten + "48000 Hz, 32 bit float, stereo (rate from CodingHistory and iXML; depth from "
                 "CodingHistory, iXML and the audio, float or integer from the audio; channels "
-                "from CodingHistory and iXML)",
+                "from CodingHistory, iXML and the audio)",
      {},
      kStereoFloat},
     {"FloatTakeTooShortToHear",
