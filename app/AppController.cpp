@@ -447,13 +447,13 @@ void AppController::DoPatch()
     m_progressValue = 0.0;
     m_platform.reportProgress(0.0);
     reportStatus();
-    reportUnreadableSources();
     m_platform.log("Start the thread");
     threadedFunction();
 }
 
-// Sources that are gone or cannot be read are told before the batch starts,
-// and left out of it, so that they stop nothing.
+// Sources that are gone or cannot be read are told before the batch's first
+// file, and left out of it, so that they stop nothing. On the worker: a look
+// at thousands of files would hold the window.
 void AppController::reportUnreadableSources()
 {
     m_unreadableRows.clear();
@@ -482,6 +482,7 @@ void AppController::startpatching()
 {
     const int n = static_cast<int>(m_list.takes.size());
     const double step = 100.0 / n;
+    reportUnreadableSources();
     // What an interrupted run left in the destination goes before anything
     // new is written there.
     m_nLeftovers = TemporaryCopy::RemoveLeftovers(szDestPath).size();

@@ -97,14 +97,14 @@ public:
 
     // --- The batch --------------------------------------------------------
     // Disables the choosers, pop-ups, start control and Quit item, retitles the
-    // quit button "Cancel", reports the listed sources that are gone or cannot
-    // be read (they are left out) and starts the worker; with an empty list it
+    // quit button "Cancel" and starts the worker; with an empty list it
     // restores the controls at once and sets the status text instead.
     void DoPatch();
     // Detaches the worker thread that runs startpatching.
     void threadedFunction();
-    // The worker: first the temporary files interrupted runs left in the
-    // destination go, then each listed file in row order, progress after
+    // The worker: first the listed sources that are gone or cannot be read
+    // are reported (they are left out), and the temporary files interrupted
+    // runs left in the destination go, then each listed file in row order, progress after
     // each (and within a large one, every RepairJob::kProgressStep bytes of
     // its copy), until the end, a file that stops the batch or a stop request; the
     // files never reached are reported as not processed, the destination is

@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace
@@ -26,6 +27,9 @@ QtPlatform::QtPlatform(Dialogs& dialogs, QWidget* window)
     : m_dialogs(dialogs), m_window(window),
       m_settings(QStringLiteral("Korva"), QStringLiteral("Korva"))
 {
+    m_deliveryTimer.setSingleShot(true);
+    connect(&m_deliveryTimer, &QTimer::timeout, this, &QtPlatform::deliver);
+    m_sinceDelivery.start();
 }
 
 QtPlatform::~QtPlatform()
@@ -50,51 +54,120 @@ QtPlatform::runOpenPanel(const korva::OpenPanelOptions& options)
 int QtPlatform::runAlertPanel(const std::string& title, const std::string& message,
                               const std::vector<std::string>& buttons)
 {
-    return interface_thread::callAndWait(
-        this, [&] { return m_dialogs.alert(m_window, title, message, buttons); });
+    // What was reported before the question is on show when it is asked.
+    return interface_thread::callAndWait(this,
+                                         [&]
+                                         {
+                                             deliver();
+                                             return m_dialogs.alert(m_window, title, message,
+                                                                    buttons);
+                                         });
 }
 
-void QtPlatform::post(std::function<void()> work)
+void QtPlatform::post(Queued item)
 {
-    // Some dozens of files' reports: the window works them off in a few
-    // milliseconds, and the worker is never held up by a window that keeps up.
-    constexpr int kMostQueued = 64;
+    // Some thousand reports: the window works them off in a few milliseconds,
+    // and the worker is never held up by a window that keeps up.
+    constexpr std::size_t kMostQueued = 1024;
+    bool bSchedule = false;
     {
         std::unique_lock lock(m_queueMutex);
         if (!interface_thread::isCurrent(this))
-            m_queueRoom.wait(lock, [this] { return m_nQueued < kMostQueued; });
-        ++m_nQueued;
+            m_queueRoom.wait(lock, [this] { return m_queue.size() < kMostQueued; });
+        m_nProgressQueued += item.kind == Queued::Kind::Progress ? 1 : 0;
+        m_nStatusQueued += item.kind == Queued::Kind::Status ? 1 : 0;
+        m_queue.push_back(std::move(item));
+        bSchedule = !std::exchange(m_bDeliveryDue, true);
     }
-    QMetaObject::invokeMethod(
-        this,
-        [this, work = std::move(work)]
-        {
-            {
-                const std::lock_guard lock(m_queueMutex);
-                --m_nQueued;
-            }
-            m_queueRoom.notify_one();
-            work();
-        },
-        Qt::QueuedConnection);
+    // What the interface thread posts itself answers the user: it comes at
+    // the loop's next turn.
+    if (interface_thread::isCurrent(this))
+        QMetaObject::invokeMethod(this, &QtPlatform::deliver, Qt::QueuedConnection);
+    else if (bSchedule)
+        QMetaObject::invokeMethod(this, &QtPlatform::scheduleDelivery, Qt::QueuedConnection);
 }
 
-void QtPlatform::carry(std::function<void()> work)
+void QtPlatform::scheduleDelivery()
 {
-    if (interface_thread::isCurrent(this))
-        work();
-    else
-        post(std::move(work));
+    {
+        const std::lock_guard lock(m_queueMutex);
+        m_bDeliveryDue = true;
+    }
+    constexpr qint64 kDeliveryMs = 50;
+    m_deliveryTimer.start(
+        static_cast<int>(std::max<qint64>(0, kDeliveryMs - m_sinceDelivery.elapsed())));
+}
+
+void QtPlatform::deliver()
+{
+    m_sinceDelivery.restart();
+    // The lines of files reported one after another go to the pane at once.
+    QStringList lines;
+    const auto showLines = [&]
+    {
+        if (!lines.isEmpty())
+            emit fileReported(lines.join(QLatin1Char('\n')));
+        lines.clear();
+    };
+    // What was queued by now, and no more: a worker that queues as fast as
+    // the window shows would keep it here.
+    std::size_t nLeft = 0;
+    {
+        const std::lock_guard lock(m_queueMutex);
+        nLeft = m_queue.size();
+    }
+    for (; nLeft > 0; --nLeft)
+    {
+        std::unique_lock lock(m_queueMutex);
+        if (m_queue.empty())
+            break;
+        Queued item = std::move(m_queue.front());
+        m_queue.pop_front();
+        // A progress or status with a later one behind it would be shown only
+        // to be replaced.
+        const bool bSuperseded = item.kind == Queued::Kind::Progress ? --m_nProgressQueued > 0
+                                 : item.kind == Queued::Kind::Status ? --m_nStatusQueued > 0
+                                                                     : false;
+        lock.unlock();
+        m_queueRoom.notify_one();
+        if (item.kind == Queued::Kind::Outcome)
+        {
+            lines.push_back(describe(item.outcome));
+            emit outcomeReported(item.row, item.outcome);
+            continue;
+        }
+        showLines();
+        if (!bSuperseded)
+            item.work();
+    }
+    showLines();
+    // Anything queued meanwhile comes with the next delivery.
+    std::unique_lock lock(m_queueMutex);
+    m_bDeliveryDue = false;
+    const bool bMore = !m_queue.empty();
+    lock.unlock();
+    if (bMore)
+        scheduleDelivery();
+}
+
+void QtPlatform::carry(Queued item)
+{
+    if (!interface_thread::isCurrent(this))
+        return post(std::move(item));
+    deliver();
+    if (item.kind != Queued::Kind::Outcome)
+        return item.work();
+    emit fileReported(describe(item.outcome));
+    emit outcomeReported(item.row, item.outcome);
 }
 
 void QtPlatform::beep()
 {
-    carry(
-        [this]
-        {
-            QApplication::beep();
-            emit beeped();
-        });
+    carry({Queued::Kind::Work, [this]
+           {
+               QApplication::beep();
+               emit beeped();
+           }});
 }
 
 void QtPlatform::log(const std::string& line)
@@ -142,7 +215,7 @@ void QtPlatform::detachThread(std::function<void()> work)
 
 void QtPlatform::runOnInterfaceThread(std::function<void()> work)
 {
-    post(std::move(work));
+    post({Queued::Kind::Work, std::move(work)});
 }
 
 void QtPlatform::terminate()
@@ -153,12 +226,14 @@ void QtPlatform::terminate()
 
 void QtPlatform::reportProgress(double progressValue)
 {
-    carry([this, progressValue] { emit progressReported(progressValue); });
+    carry(
+        {Queued::Kind::Progress, [this, progressValue] { emit progressReported(progressValue); }});
 }
 
 void QtPlatform::reportStatus(const std::string& text)
 {
-    carry([this, status = QString::fromStdString(text)] { emit statusReported(status); });
+    carry({Queued::Kind::Status,
+           [this, status = QString::fromStdString(text)] { emit statusReported(status); }});
 }
 
 QString QtPlatform::detailOf(const korva::FileOutcome& outcome)
@@ -168,12 +243,7 @@ QString QtPlatform::detailOf(const korva::FileOutcome& outcome)
 
 void QtPlatform::reportFileOutcome(int row, const korva::FileOutcome& outcome)
 {
-    carry(
-        [this, row, outcome]
-        {
-            emit fileReported(describe(outcome));
-            emit outcomeReported(row, outcome);
-        });
+    carry({Queued::Kind::Outcome, nullptr, row, outcome});
 }
 
 void QtPlatform::openFolder(const std::string& path)

@@ -2,12 +2,15 @@
 
 #include "PlatformServices.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QSettings>
+#include <QTimer>
 #include <QWidget>
 
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -21,11 +24,13 @@ class Dialogs;
 // "Korva") and the worker thread.
 //
 // The object lives on the interface thread. Calls from the batch worker are
-// carried over to it: the alert waits for the answer; the beep and the reports
-// are queued and reach the window in the order they were made. The worker
-// waits while the queue is full, so that it never runs far ahead of the
-// window: a long queue is worked off in one go, and the window would answer
-// nothing meanwhile.
+// carried over to it: the alert waits for the answer; the beep, the reports
+// and the work posted wait in one queue, in the order they were made, which
+// the interface thread works off at most every 50 ms: of the progress and the
+// status it shows only the latest, and the files' lines reach the activity
+// pane together, so that a batch of thousands of small files costs the window
+// a few dozen updates a second, not thousands. The worker waits while the
+// queue is full, so that it never runs far ahead of the window.
 // The window learns of them through the signals below, always on the interface
 // thread. Destroy it only when no batch runs.
 class QtPlatform : public QObject, public korva::PlatformServices
@@ -75,17 +80,38 @@ signals:
     void beeped();
     void progressReported(double progressValue);
     void statusReported(const QString& text);
-    // One line for the activity pane: "[repaired] take1.wav: <detailOf>".
-    void fileReported(const QString& line);
+    // Lines for the activity pane, one per file, '\n' between them:
+    // "[repaired] take1.wav: <detailOf>".
+    void fileReported(const QString& lines);
     // A file's outcome for the row it had in the file table when the batch started.
     void outcomeReported(int row, const korva::FileOutcome& outcome);
 
 private:
-    // Runs work on the interface thread later, behind what was posted before;
-    // a caller on another thread first waits while the queue is full.
-    void post(std::function<void()> work);
-    // Runs work at once on the interface thread, otherwise posts it.
-    void carry(std::function<void()> work);
+    // What waits in the queue for the interface thread.
+    struct Queued
+    {
+        enum class Kind
+        {
+            Work, // posted work, a beep
+            Progress,
+            Status,
+            Outcome,
+        };
+        Kind kind;
+        std::function<void()> work; // Work, Progress, Status
+        int row = -1;               // Outcome
+        korva::FileOutcome outcome = {};
+    };
+    // Queues item for the interface thread, behind what was queued before; a
+    // caller on another thread first waits while the queue is full.
+    void post(Queued item);
+    // Works off what the queue holds, in its order, on the interface thread.
+    void deliver();
+    // Has deliver run 50 ms after the last delivery, or at once when that is past.
+    void scheduleDelivery();
+    // Runs work at once on the interface thread, behind what is queued;
+    // otherwise queues it.
+    void carry(Queued item);
 
     Dialogs& m_dialogs;
     QPointer<QWidget> m_window;
@@ -97,5 +123,9 @@ private:
     bool m_bTerminating = false;
     std::mutex m_queueMutex;
     std::condition_variable m_queueRoom;
-    int m_nQueued = 0; // work posted and not yet run
+    std::deque<Queued> m_queue;
+    int m_nProgressQueued = 0, m_nStatusQueued = 0; // of them, not yet shown
+    bool m_bDeliveryDue = false;                    // the interface thread is to work the queue off
+    QTimer m_deliveryTimer;                         // single shot, 50 ms after the last delivery
+    QElapsedTimer m_sinceDelivery;
 };
