@@ -58,7 +58,12 @@ FileReportCommand::FileReportCommand(CLI::App& app)
     m_command = app.add_subcommand("inspect", "Show the chunks and properties of each file and "
                                               "what the repair would make of it");
     m_format.emplace(*m_command);
-    m_command->add_flag("--json", m_bJson, "One JSON object per file, one per line");
+    auto* json = m_command->add_flag("--json", m_bJson, "One JSON object per file, one per line");
+    m_command
+        ->add_flag("--brief", m_bBrief,
+                   "One line per file: its path, status, format (or what is missing) and "
+                   "duration, tab-separated")
+        ->excludes(json);
     m_command
         ->add_option("FILE", m_files,
                      "Files to inspect, or folders: a card's takes, found by their content "
@@ -85,6 +90,8 @@ int FileReportCommand::run() const
         }
         if (m_bJson)
             file_commands::Write(jsonOf(report));
+        else if (m_bBrief)
+            file_commands::Write(briefOf(report));
         else if (report.error.empty())
             file_commands::Write(textOf(report));
     }
@@ -275,6 +282,21 @@ std::string FileReportCommand::textOf(const WavReport& report)
     out << "  status:          " << report.status() << '\n';
     out << "  verdict:         " << report.verdict() << '\n';
     return out.str();
+}
+
+std::string FileReportCommand::briefOf(const WavReport& report)
+{
+    std::string what = report.error;
+    if (report.error.empty() && report.preview.action == RepairJob::Preview::Action::KeepFormat &&
+        report.format)
+        what = korva::DescribeFormat({report.format->nFormatTag, report.format->nChannels,
+                                      report.format->nSampleRate, report.format->nBitsPerSample});
+    else if (report.error.empty())
+        what = (report.preview.action == RepairJob::Preview::Action::WriteFormat ? "writes " : "") +
+               report.preview.Words();
+    const auto frames = report.error.empty() ? report.frames() : std::nullopt;
+    return file_commands::Escaped(report.path) + '\t' + report.status() + '\t' +
+           file_commands::Escaped(what) + '\t' + (frames ? durationWords(*frames) : "-") + '\n';
 }
 
 std::string FileReportCommand::jsonOf(const WavReport& report)

@@ -13,9 +13,9 @@ struct WavReport;
 // korva-cli inspect: reports what the file library sees in each file (its
 // chunks, format, data, bext text, time reference, the evidence of its own
 // format, regions, cue and AFJx chunks) and what the repair makes of it with
-// the same format options (none: every part from the file), as text or as one
-// JSON object per line. Changes nothing. Exit status 0 when every file could
-// be read, 1 otherwise, 2 for a usage error.
+// the same format options (none: every part from the file), as text, as one
+// JSON object per line, or with --brief as one line per file. Changes nothing. Exit status 0 when
+// every file could be read, 1 otherwise, 2 for a usage error.
 class FileReportCommand
 {
 public:
@@ -29,9 +29,15 @@ private:
     // A file's report as lines of text, or as a JSON object on a line.
     static std::string textOf(const WavReport& report);
     static std::string jsonOf(const WavReport& report);
+    // "PATH\tSTATUS\tFORMAT\tDURATION": the status word, the file's own format
+    // or the one the repair writes ("writes 48000 Hz, 24 bit, mono (rate from
+    // iXML)"), or else why none ("no bext chunk: left as it is", why the
+    // repair fails); the duration as "0:01:23.456", "-" where unknown.
+    static std::string briefOf(const WavReport& report);
 
     CLI::App* m_command;
     std::optional<FormatOptions> m_format;
     std::vector<std::string> m_files;
     bool m_bJson = false;
+    bool m_bBrief = false;
 };

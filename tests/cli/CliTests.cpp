@@ -1331,6 +1331,29 @@ TEST_P(CliCard, EveryTakeInItsOwnPlaceAndNothingElseCopied)
 
 INSTANTIATE_TEST_SUITE_P(Cards, CliCard, ::testing::ValuesIn(kCardCases), kRowName);
 
+// inspect --brief over a card: one line per take, its text file passed over; the
+// format is the take's own, the one the repair writes, or why there is none.
+TEST_F(CliBatch, InspectBriefGivesOneLinePerTakeOfACard)
+{
+    const fs::path card = src / "CARD";
+    fs::create_directories(card / "2024-06-11");
+    const std::string intact = addSource(
+        "CARD/A001.WAV",
+        riff({chunk("fmt ", fmtPcm(1, 48000, 16)), kBext, chunk("data", tone(48000, 1, 16))}));
+    const std::string noBext = addSource("CARD/B001.WAV", riff({chunk("data", tone(4800, 1, 16))}));
+    const std::string lost =
+        addSource("CARD/2024-06-11/SC12_T01.WAV", lostFormat(tone(24000, 1, 24)));
+    addSource("CARD/NOTES.WAV", ascii("wind on T02"));
+    const auto result =
+        CliProcess::run({"inspect", "--brief", "--rate", "48000", "--bits", "24", card});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, lost +
+                              "\trepairable\twrites 48000 Hz, 24 bit, mono (channels from the "
+                              "audio)\t0:00:00.500\n" +
+                              intact + "\tintact\t48000 Hz, 16 bit, mono\t0:00:01.000\n" + noBext +
+                              "\tno_bext\tno bext chunk: left as it is\t-\n");
+}
+
 // --json gives one object per file; files left alone say why; arguments that are not
 // .wav get a line on standard error; --verbose adds the job's own lines there; the
 // leftovers of a run that is gone are removed and the run says so, while those of a
