@@ -13,6 +13,12 @@
 
 namespace
 {
+// Some thousand reports: the window works them off in a few milliseconds, and
+// the worker is never held up by a window that keeps up; a few hundred go at
+// a time, so that the window answers in between.
+constexpr std::size_t kMostQueued = 1024;
+constexpr std::size_t kMostDelivered = kMostQueued / 4;
+
 // The activity pane's line for one file: "[repaired] take1.wav: <what was done>".
 QString describe(const korva::FileOutcome& outcome)
 {
@@ -66,10 +72,7 @@ int QtPlatform::runAlertPanel(const std::string& title, const std::string& messa
 
 void QtPlatform::post(Queued item)
 {
-    // Some thousand reports: the window works them off in a few milliseconds,
-    // and the worker is never held up by a window that keeps up.
-    constexpr std::size_t kMostQueued = 1024;
-    bool bSchedule = false;
+    bool bSchedule = false, bUrgent = false;
     {
         std::unique_lock lock(m_queueMutex);
         if (!interface_thread::isCurrent(this))
@@ -78,10 +81,13 @@ void QtPlatform::post(Queued item)
         m_nStatusQueued += item.kind == Queued::Kind::Status ? 1 : 0;
         m_queue.push_back(std::move(item));
         bSchedule = !std::exchange(m_bDeliveryDue, true);
+        // A queue filling faster than every 50 ms is worked off at once, a
+        // few hundred reports at a time, so that no delivery holds the window.
+        bUrgent = m_queue.size() == kMostDelivered;
     }
     // What the interface thread posts itself answers the user: it comes at
     // the loop's next turn.
-    if (interface_thread::isCurrent(this))
+    if (interface_thread::isCurrent(this) || bUrgent)
         QMetaObject::invokeMethod(this, &QtPlatform::deliver, Qt::QueuedConnection);
     else if (bSchedule)
         QMetaObject::invokeMethod(this, &QtPlatform::scheduleDelivery, Qt::QueuedConnection);
@@ -114,7 +120,7 @@ void QtPlatform::deliver()
     std::size_t nLeft = 0;
     {
         const std::lock_guard lock(m_queueMutex);
-        nLeft = m_queue.size();
+        nLeft = std::min(m_queue.size(), kMostDelivered);
     }
     for (; nLeft > 0; --nLeft)
     {
@@ -144,9 +150,11 @@ void QtPlatform::deliver()
     // Anything queued meanwhile comes with the next delivery.
     std::unique_lock lock(m_queueMutex);
     m_bDeliveryDue = false;
-    const bool bMore = !m_queue.empty();
+    const std::size_t nMore = m_queue.size();
     lock.unlock();
-    if (bMore)
+    if (nMore >= kMostDelivered)
+        QMetaObject::invokeMethod(this, &QtPlatform::deliver, Qt::QueuedConnection);
+    else if (nMore > 0)
         scheduleDelivery();
 }
 
