@@ -158,6 +158,14 @@ std::string HomeFolder()
     return home ? home : "";
 }
 
+// text as a sentence begins: its first letter upper case.
+std::string capitalised(std::string text)
+{
+    if (!text.empty())
+        text.front() = static_cast<char>(std::toupper(static_cast<unsigned char>(text.front())));
+    return text;
+}
+
 std::string count(std::size_t n, const char* pszOne, const char* pszMany)
 {
     return std::to_string(n) + " " + (n == 1 ? pszOne : pszMany);
@@ -216,6 +224,7 @@ void AppController::awakeFromNib()
     if (m_bDestinationSet)
         showDestPathText();
     OpenDestinationState->setEnabled(m_bDestinationSet);
+    ExportReportState->setEnabled(false);
     reportStatus();
 }
 
@@ -312,6 +321,25 @@ void AppController::OpenDestination()
     else if (m_bDestinationSet)
         m_platform.reportStatus("The destination " + szDestPath +
                                 " is not there any more. Choose another folder.");
+}
+
+void AppController::ExportReport()
+{
+    korva::SavePanelOptions options;
+    options.title = "Export the report of the batch";
+    options.startFolder = m_bDestinationSet ? szDestPath : HomeFolder();
+    options.fileName = "Korva report.csv";
+    const std::optional<std::string> path = m_platform.runSavePanel(options);
+    if (!path)
+        return;
+    if (const std::optional<std::string> problem = m_report.Write(*path))
+        m_platform.runAlertPanel(
+            "Report Not Written",
+            capitalised(*problem) +
+                ".\n\nChoose another folder, or make room, and export it again.",
+            {"OK"});
+    else
+        m_platform.reportStatus("The report is written to " + *path + ".");
 }
 
 void AppController::applyStartRule(bool bSideSet)
@@ -431,6 +459,8 @@ void AppController::DoPatch()
     m_bPatching = true;
     m_bCancel = false;
     m_bQuitRefused = false;
+    m_report = {};
+    ExportReportState->setEnabled(false);
     setBatchControlsEnabled(false);
     QuitButton->setTitle("Cancel");
     if (m_list.takes.empty())
@@ -568,14 +598,14 @@ void AppController::finishBatch()
     tableview1->reloadData();
     setBatchControlsEnabled(true);
     ChangeGoState->setEnabled(false);
+    ExportReportState->setEnabled(true);
     QuitButton->setTitle("Quit");
     if (m_nLeftovers > 0)
         summary += ". Removed " +
                    count(m_nLeftovers, "unfinished temporary file", "unfinished temporary files") +
                    " that an interrupted run left in the destination";
     if (m_flushProblem)
-        summary += ". " + std::string(1, static_cast<char>(std::toupper(m_flushProblem->front()))) +
-                   m_flushProblem->substr(1);
+        summary += ". " + capitalised(*m_flushProblem);
     m_platform.reportStatus("Done: " + summary + ".");
 }
 
@@ -615,6 +645,7 @@ const TakeList::Take& AppController::takeAt(int row) const
 void AppController::reportOutcome(int row, const FileOutcome& outcome)
 {
     ++m_kindCounts[static_cast<std::size_t>(outcome.kind)];
+    m_report.Add(outcome);
     m_platform.reportFileOutcome(row, outcome);
 }
 

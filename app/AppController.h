@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BatchReport.h"
 #include "PlatformServices.h"
 #include "RepairJob.h"
 #include "TakeList.h"
@@ -77,6 +78,11 @@ public:
     // Shows the destination folder in the desktop's file manager; one that
     // is gone the status line names instead.
     void OpenDestination();
+    // After a batch: the save panel (at the destination, proposing "Korva
+    // report.csv"), then the batch's report written where the user chose, as
+    // CSV or, for a name ending in .txt, as text. The status line says where
+    // it went; an alert says why it could not be written.
+    void ExportReport();
     void showDestPathText();
     void showSourceText();
     // A pop-up's selection changed: the format column follows it. Ignored
@@ -140,15 +146,16 @@ public:
     std::string statusText() const;
 
     // --- Outlets: connected by the front end before awakeFromNib ----------
-    korva::Control* ChangeCancelState = nullptr;        // reserved
-    korva::Control* ChangeGoState = nullptr;            // the start control (DoPatch)
-    korva::Control* ChangeQuitState = nullptr;          // reserved
-    korva::Control* ChangeBrowseState = nullptr;        // opens the destination chooser
-    korva::Control* ChangeSelButtonState = nullptr;     // opens the file chooser
-    korva::Control* ChangeSelFolderState = nullptr;     // opens the folder chooser
-    korva::Control* OpenDestinationState = nullptr;     // enabled while a destination is set
-    korva::Control* ChangeSRState = nullptr;            // the sample-rate selection
-    korva::Control* ChangeResState = nullptr;           // the resolution selection
+    korva::Control* ChangeCancelState = nullptr;    // reserved
+    korva::Control* ChangeGoState = nullptr;        // the start control (DoPatch)
+    korva::Control* ChangeQuitState = nullptr;      // reserved
+    korva::Control* ChangeBrowseState = nullptr;    // opens the destination chooser
+    korva::Control* ChangeSelButtonState = nullptr; // opens the file chooser
+    korva::Control* ChangeSelFolderState = nullptr; // opens the folder chooser
+    korva::Control* OpenDestinationState = nullptr; // enabled while a destination is set
+    korva::Control* ExportReportState = nullptr;    // enabled from a batch's end to the next start
+    korva::Control* ChangeSRState = nullptr;        // the sample-rate selection
+    korva::Control* ChangeResState = nullptr;       // the resolution selection
     korva::MenuItem* ChangeQuitMenuItemState = nullptr; // the application menu's Quit
     korva::Control* SelectFilesButton = nullptr;        // reserved
     korva::TextView* PathTextCtrl = nullptr;            // shows the destination folder
@@ -197,6 +204,7 @@ private:
     std::unique_ptr<RepairJob> m_job;
     std::set<int> m_unreadableRows;
     std::vector<int> m_kindCounts;
+    BatchReport m_report; // the outcomes, row by row as they came (worker only, until the end)
     std::atomic<int> m_nCurrentRow = -1;
     // How far the current file's copy is, once it has told (total 0 before).
     std::atomic<uint64_t> m_nBytesDone = 0, m_nBytesTotal = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FileCommands.h"
 #include "FormatOptions.h"
 
 #include <CLI/CLI.hpp>
@@ -29,9 +30,13 @@ private:
     // A file's report as lines of text, or as a JSON object on a line.
     static std::string textOf(const WavReport& report);
     static std::string jsonOf(const WavReport& report);
+    // A file's row in the --report: its verdict, and the format the repair
+    // would write with where it came from.
+    static korva::FileOutcome outcomeOf(const WavReport& report);
 
     CLI::App* m_command;
     std::optional<FormatOptions> m_format;
     std::vector<std::string> m_files;
     bool m_bJson = false;
+    file_commands::ReportFile m_report;
 };

@@ -49,6 +49,7 @@ MainWindow::MainWindow(Dialogs& dialogs, QWidget* parent)
       m_sampleRate(m_ui->sampleRateBox), m_resolution(m_ui->resolutionBox),
       m_channels(m_ui->channelsBox), m_quitMenuItem(m_ui->actionQuit, korva::MenuAction::Terminate),
       m_cancelMenuItem(m_ui->actionCancel, korva::MenuAction::Cancel),
+      m_exportReportItem(m_ui->actionExportReport, korva::MenuAction::Other),
       m_quitButton(m_ui->quitButton), m_pathText(m_ui->pathText), m_fileTable(m_ui->fileTable)
 {
     layOutTable();
@@ -103,6 +104,7 @@ void MainWindow::connectOutlets()
     m_controller.ChangeSelButtonState = &m_selectFilesControl;
     m_controller.ChangeSelFolderState = &m_selectFolderControl;
     m_controller.OpenDestinationState = &m_openDestinationControl;
+    m_controller.ExportReportState = &m_exportReportItem;
     m_controller.ChangeSRState = &m_sampleRate;
     m_controller.ChangeResState = &m_resolution;
     m_controller.ChangeQuitMenuItemState = &m_quitMenuItem;
@@ -135,6 +137,8 @@ void MainWindow::connectActions()
          [this] { m_controller.OpenDestination(); });
     both(m_ui->goButton, m_ui->actionStart, [this] { startBatch(); });
     connect(m_ui->quitButton, &QPushButton::clicked, this, &MainWindow::quitOrCancel);
+    connect(m_ui->actionExportReport, &QAction::triggered, this,
+            [this] { m_controller.ExportReport(); });
     connect(m_ui->actionCancel, &QAction::triggered, this, [this] { m_controller.OnCancel(); });
     connect(m_ui->actionQuit, &QAction::triggered, this, [this] { m_controller.terminate(); });
     connect(m_ui->actionAbout, &QAction::triggered, this, &MainWindow::showAbout);

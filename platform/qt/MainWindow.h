@@ -78,6 +78,7 @@ private:
     QtPopUpButton m_channels;
     QtMenuItem m_quitMenuItem;
     QtMenuItem m_cancelMenuItem;
+    QtMenuItem m_exportReportItem;
     QtButton m_quitButton;
     QtTextView m_pathText;
     QtTableView m_fileTable;
