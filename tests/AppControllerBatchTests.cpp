@@ -260,6 +260,49 @@ TEST_F(AppControllerStop, AfterTheCurrentFileWithABeep)
     EXPECT_EQ(platform.statuses.back(), "Done: 2 repaired.") << "nor does the refused quit";
 }
 
+// Retry runs the rows that failed or were not processed again, with the pop-ups as they
+// are now; the rows done with keep their copies and outcomes, in the report too.
+TEST_F(AppControllerRun, RetryRunsTheFailedAndNotProcessedRowsAgain)
+{
+    prepare({"a.wav", "b.wav", "c.wav"});
+    const fixture::Bytes b = fixture::readFile(source / "b.wav");
+    fs::remove(source / "b.wav");
+    fixture::writeFile(destination / "c.wav", fixture::ascii("an older copy"));
+    EXPECT_FALSE(retry.bEnabled);
+    runBatch(); // b failed; No to c's question
+    EXPECT_EQ(platform.kinds, (std::vector<Kind>{Failed, Repaired, NotProcessed}));
+    EXPECT_TRUE(retry.bEnabled);
+
+    fixture::writeFile(source / "b.wav", b);
+    sampleRate.selectItemAtIndex(3); // 48 kHz
+    platform.alertAnswer = 0;        // Yes
+    controller->Retry();
+    platform.joinWorkers();
+    platform.pumpInterfaceQueue();
+    EXPECT_EQ(platform.rows, (std::vector<int>{1, 0, 2, 1, 2}));
+    EXPECT_EQ(platform.kinds,
+              (std::vector<Kind>{Failed, Repaired, NotProcessed, Repaired, Repaired}));
+    EXPECT_EQ(platform.statuses.back(), "Done: 2 repaired.");
+    EXPECT_FALSE(retry.bEnabled) << "nothing is left to run again";
+    EXPECT_EQ(fixture::readFile(destination / "a.wav"), repairedFile(44100, 24, 1));
+    for (const std::size_t i : {1, 2})
+        EXPECT_EQ(fixture::readFile(destination / ("abc"[i] + std::string(".wav"))),
+                  repairedFile(48000, 24, i + 1));
+    platform.saveAnswers = {dir / "report.csv"};
+    controller->ExportReport();
+    const auto rows = fixture::csvRows(dir / "report.csv");
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ((Strings{rows[1][2], rows[2][2], rows[3][2]}), Strings(3, "repaired"));
+    EXPECT_EQ(rows[1][3], "44100 Hz, 24 bit, mono");
+    EXPECT_EQ(rows[3][3], "48000 Hz, 24 bit, mono");
+
+    // A new choice of files ends what Retry can do.
+    fs::remove(source / "b.wav");
+    runBatch();
+    chooseFiles({source / "a.wav"});
+    EXPECT_FALSE(retry.bEnabled);
+}
+
 // A card chosen as a folder: its two takes of one name, a day apart, each go to
 // their own day folder, though Yes to All answered the one question; its
 // AppleDouble file, a text file named .WAV and its sound report are not listed.

@@ -177,10 +177,10 @@ private slots:
         for (const QAction* item : menu->actions())
             if (!item->isSeparator())
                 items << item->text() + ' ' + item->shortcut().toString();
-        QCOMPARE(items,
-                 (QStringList{"Choose &Files… Ctrl+O", "Choose F&older… Ctrl+Shift+O",
-                              "Choose &Destination… Ctrl+D", "&Start Ctrl+Return", "&Cancel ",
-                              "O&pen Destination ", "&Export Report… Ctrl+E", "&Quit Ctrl+Q"}));
+        QCOMPARE(items, (QStringList{"Choose &Files… Ctrl+O", "Choose F&older… Ctrl+Shift+O",
+                                     "Choose &Destination… Ctrl+D", "&Start Ctrl+Return",
+                                     "&Cancel ", "&Retry Ctrl+R", "O&pen Destination ",
+                                     "&Export Report… Ctrl+E", "&Quit Ctrl+Q"}));
 
         TempDir source, destination;
         for (const char* name : {"take1.wav", "take2.wav"})
