@@ -1,5 +1,6 @@
 #include "AppController.h"
 
+#include "BatchReport.h"
 #include "TemporaryCopy.h"
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <utility>
 
 namespace fs = std::filesystem;
 using korva::FileOutcome;
@@ -158,6 +160,14 @@ std::string HomeFolder()
     return home ? home : "";
 }
 
+// text as a sentence begins: its first letter upper case.
+std::string capitalised(std::string text)
+{
+    if (!text.empty())
+        text.front() = static_cast<char>(std::toupper(static_cast<unsigned char>(text.front())));
+    return text;
+}
+
 std::string count(std::size_t n, const char* pszOne, const char* pszMany)
 {
     return std::to_string(n) + " " + (n == 1 ? pszOne : pszMany);
@@ -216,6 +226,8 @@ void AppController::awakeFromNib()
     if (m_bDestinationSet)
         showDestPathText();
     OpenDestinationState->setEnabled(m_bDestinationSet);
+    ExportReportState->setEnabled(false);
+    RetryState->setEnabled(false);
     reportStatus();
 }
 
@@ -268,6 +280,7 @@ void AppController::listSources(const korva::OpenPanelOptions& options)
     const auto paths = m_platform.runOpenPanel(options);
     if (paths)
     {
+        RetryState->setEnabled(false);
         if (!paths->empty())
             m_list = TakeList::Of(std::vector<fs::path>(paths->begin(), paths->end()),
                                   TakeList::Named::WavOnly);
@@ -314,9 +327,80 @@ void AppController::OpenDestination()
                                 " is not there any more. Choose another folder.");
 }
 
+void AppController::ExportReport()
+{
+    korva::SavePanelOptions options;
+    options.title = "Export the report of the batch";
+    options.startFolder = m_bDestinationSet ? szDestPath : HomeFolder();
+    options.fileName = "Korva report.csv";
+    const std::optional<std::string> path = m_platform.runSavePanel(options);
+    if (!path)
+        return;
+    BatchReport report;
+    for (const FileOutcome& outcome : m_outcomes)
+        report.Add(outcome);
+    if (const std::optional<std::string> problem = report.Write(*path))
+        m_platform.runAlertPanel(
+            "Report Not Written",
+            capitalised(*problem) +
+                ".\n\nChoose another folder, or make room, and export it again.",
+            {"OK"});
+    else
+        m_platform.reportStatus("The report is written to " + *path + ".");
+}
+
+void AppController::SetTypedPath(const std::string& text)
+{
+    const auto first = text.find_first_not_of(" \t\r\n");
+    const std::string path = first == std::string::npos
+                                 ? ""
+                                 : text.substr(first, text.find_last_not_of(" \t\r\n") + 1 - first);
+    if (m_bPatching || (path == szDestPath && m_bDestinationSet == !path.empty()))
+        return;
+    szDestPath = path;
+    m_bDestinationSet = !path.empty();
+    std::error_code ec;
+    if (fs::path(path).is_absolute() && fs::is_directory(path, ec))
+        m_platform.setStringForKey(kDestinationKey, szDestPath);
+    OpenDestinationState->setEnabled(m_bDestinationSet);
+    applyStartRule(!m_list.takes.empty() && m_bDestinationSet);
+}
+
+void AppController::Retry()
+{
+    if (m_bPatching || m_lastList.takes.empty())
+        return;
+    m_list = m_lastList;
+    if (const std::string refusal = destinationRefusal(); !refusal.empty())
+    {
+        m_list = {};
+        m_platform.reportStatus("Start is off: " + refusal + ". Choose another folder.");
+        return;
+    }
+    m_rowsLeftOut.clear();
+    for (std::size_t i = 0; i < m_outcomes.size(); ++i)
+        if (m_outcomes[i].kind != Kind::Failed && m_outcomes[i].kind != Kind::NotProcessed)
+            m_rowsLeftOut.insert(static_cast<int>(i));
+    previewFormats();
+    startBatch();
+}
+
+// Why Start is off for the destination as it stands; "" when it is not.
+std::string AppController::destinationRefusal() const
+{
+    std::error_code ec;
+    if (!fs::path(szDestPath).is_absolute())
+        return "the destination " + szDestPath + " is no full path (one that starts with /)";
+    if (!fs::exists(szDestPath, ec))
+        return "the destination " + szDestPath + " does not exist";
+    if (!fs::is_directory(szDestPath, ec))
+        return "the destination " + szDestPath + " is not a folder";
+    return m_list.DestinationRefusal(szDestPath);
+}
+
 void AppController::applyStartRule(bool bSideSet)
 {
-    ChangeGoState->setEnabled(bSideSet && m_list.DestinationRefusal(szDestPath).empty());
+    ChangeGoState->setEnabled(bSideSet && destinationRefusal().empty());
     reportStatus();
 }
 
@@ -346,7 +430,7 @@ std::string AppController::statusText() const
         return "Choose the damaged WAV files to repair.";
     if (!m_bDestinationSet)
         return "Choose the folder for the repaired copies.";
-    if (const std::string refusal = m_list.DestinationRefusal(szDestPath); !refusal.empty())
+    if (const std::string refusal = destinationRefusal(); !refusal.empty())
         return "Start is off: " + refusal + ". Choose another folder.";
     if (m_nContradicted > 0)
         return "Ready: " + count(m_list.takes.size(), "file", "files") + "; " +
@@ -427,10 +511,19 @@ void AppController::setBatchControlsEnabled(bool bEnabled)
 
 void AppController::DoPatch()
 {
+    m_rowsLeftOut.clear();
+    startBatch();
+}
+
+// The batch over the listed rows but those left out.
+void AppController::startBatch()
+{
     readPopUps();
     m_bPatching = true;
     m_bCancel = false;
     m_bQuitRefused = false;
+    ExportReportState->setEnabled(false);
+    RetryState->setEnabled(false);
     setBatchControlsEnabled(false);
     QuitButton->setTitle("Cancel");
     if (m_list.takes.empty())
@@ -444,6 +537,8 @@ void AppController::DoPatch()
     }
     m_nCurrentRow = -1;
     m_kindCounts.assign(static_cast<std::size_t>(Kind::NotProcessed) + 1, 0);
+    if (m_rowsLeftOut.empty())
+        m_outcomes.assign(m_list.takes.size(), FileOutcome{});
     m_progressValue = 0.0;
     m_platform.reportProgress(0.0);
     reportStatus();
@@ -456,9 +551,10 @@ void AppController::DoPatch()
 // at thousands of files would hold the window.
 void AppController::reportUnreadableSources()
 {
-    m_unreadableRows.clear();
     for (std::size_t i = 0; i < m_list.takes.size(); ++i)
     {
+        if (m_rowsLeftOut.count(static_cast<int>(i)))
+            continue;
         const TakeList::Take& take = m_list.takes[i];
         const std::optional<std::string> why = RepairJob::WhyUnreadable(take.source);
         if (!why)
@@ -468,7 +564,7 @@ void AppController::reportUnreadableSources()
         outcome.destinationPath = (fs::path(szDestPath) / take.relative).string();
         outcome.kind = Kind::Failed;
         outcome.detail = *why;
-        m_unreadableRows.insert(static_cast<int>(i));
+        m_rowsLeftOut.insert(static_cast<int>(i));
         reportOutcome(static_cast<int>(i), outcome);
     }
 }
@@ -509,7 +605,7 @@ void AppController::startpatching()
     int i = 0;
     for (; i < n; ++i)
     {
-        if (!m_unreadableRows.count(i))
+        if (!m_rowsLeftOut.count(i))
         {
             m_nCurrentRow = i;
             m_nBytesTotal = 0;
@@ -533,7 +629,7 @@ void AppController::startpatching()
         }
     }
     for (; i < n; ++i)
-        if (!m_unreadableRows.count(i))
+        if (!m_rowsLeftOut.count(i))
         {
             FileOutcome outcome;
             outcome.sourcePath = takeAt(i).source.string();
@@ -563,20 +659,25 @@ void AppController::finishBatch()
     m_bPatching = false;
     m_bCancel = false;
     m_nCurrentRow = -1;
-    m_list = {};
+    m_lastList = std::exchange(m_list, {});
     formatArray.clear();
     m_nContradicted = 0;
     tableview1->reloadData();
     setBatchControlsEnabled(true);
     ChangeGoState->setEnabled(false);
+    ExportReportState->setEnabled(true);
+    RetryState->setEnabled(std::any_of(m_outcomes.begin(), m_outcomes.end(),
+                                       [](const FileOutcome& outcome) {
+                                           return outcome.kind == Kind::Failed ||
+                                                  outcome.kind == Kind::NotProcessed;
+                                       }));
     QuitButton->setTitle("Quit");
     if (m_nLeftovers > 0)
         summary += ". Removed " +
                    count(m_nLeftovers, "unfinished temporary file", "unfinished temporary files") +
                    " that an interrupted run left in the destination";
     if (m_flushProblem)
-        summary += ". " + std::string(1, static_cast<char>(std::toupper(m_flushProblem->front()))) +
-                   m_flushProblem->substr(1);
+        summary += ". " + capitalised(*m_flushProblem);
     m_platform.reportStatus("Done: " + summary + ".");
 }
 
@@ -616,6 +717,7 @@ const TakeList::Take& AppController::takeAt(int row) const
 void AppController::reportOutcome(int row, const FileOutcome& outcome)
 {
     ++m_kindCounts[static_cast<std::size_t>(outcome.kind)];
+    m_outcomes[static_cast<std::size_t>(row)] = outcome;
     m_platform.reportFileOutcome(row, outcome);
 }
 

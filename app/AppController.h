@@ -74,9 +74,23 @@ public:
     // remembered for the next start:
     // then the start control follows the file chooser's rule.
     void SetPath();
+    // A destination typed or pasted into the destination field (blanks
+    // around it go): taken as a chosen one, and remembered once it is a
+    // folder. Start stays off, the status line saying why, while it is no
+    // full path, no folder, or a folder the chooser's rule refuses.
+    void SetTypedPath(const std::string& text);
     // Shows the destination folder in the desktop's file manager; one that
     // is gone the status line names instead.
     void OpenDestination();
+    // After a batch: the save panel (at the destination, proposing "Korva
+    // report.csv"), then the batch's report written where the user chose, as
+    // CSV or, for a name ending in .txt, as text. The status line says where
+    // it went; an alert says why it could not be written.
+    void ExportReport();
+    // After a batch: the rows that failed or were not processed run again,
+    // into the destination as it is now and with the pop-ups as they are now;
+    // the other rows and their outcomes stay as they are.
+    void Retry();
     void showDestPathText();
     void showSourceText();
     // A pop-up's selection changed: the format column follows it. Ignored
@@ -140,15 +154,18 @@ public:
     std::string statusText() const;
 
     // --- Outlets: connected by the front end before awakeFromNib ----------
-    korva::Control* ChangeCancelState = nullptr;        // reserved
-    korva::Control* ChangeGoState = nullptr;            // the start control (DoPatch)
-    korva::Control* ChangeQuitState = nullptr;          // reserved
-    korva::Control* ChangeBrowseState = nullptr;        // opens the destination chooser
-    korva::Control* ChangeSelButtonState = nullptr;     // opens the file chooser
-    korva::Control* ChangeSelFolderState = nullptr;     // opens the folder chooser
-    korva::Control* OpenDestinationState = nullptr;     // enabled while a destination is set
-    korva::Control* ChangeSRState = nullptr;            // the sample-rate selection
-    korva::Control* ChangeResState = nullptr;           // the resolution selection
+    korva::Control* ChangeCancelState = nullptr;    // reserved
+    korva::Control* ChangeGoState = nullptr;        // the start control (DoPatch)
+    korva::Control* ChangeQuitState = nullptr;      // reserved
+    korva::Control* ChangeBrowseState = nullptr;    // opens the destination chooser
+    korva::Control* ChangeSelButtonState = nullptr; // opens the file chooser
+    korva::Control* ChangeSelFolderState = nullptr; // opens the folder chooser
+    korva::Control* OpenDestinationState = nullptr; // enabled while a destination is set
+    korva::Control* ExportReportState = nullptr;    // enabled from a batch's end to the next start
+    korva::Control* RetryState = nullptr;     // enabled after a batch with rows to run again, until
+                                              // the next batch or choice of files
+    korva::Control* ChangeSRState = nullptr;  // the sample-rate selection
+    korva::Control* ChangeResState = nullptr; // the resolution selection
     korva::MenuItem* ChangeQuitMenuItemState = nullptr; // the application menu's Quit
     korva::Control* SelectFilesButton = nullptr;        // reserved
     korva::TextView* PathTextCtrl = nullptr;            // shows the destination folder
@@ -161,6 +178,8 @@ public:
 private:
     void listSources(const korva::OpenPanelOptions& options);
     void applyStartRule(bool bSideSet);
+    std::string destinationRefusal() const;
+    void startBatch();
     void setBatchControlsEnabled(bool bEnabled);
     void finishBatch();
     void readSettings();
@@ -195,8 +214,12 @@ private:
     // The batch that runs: its job, the rows left out before it started, and
     // how many files came to each kind of outcome (worker only, until the end).
     std::unique_ptr<RepairJob> m_job;
-    std::set<int> m_unreadableRows;
+    std::set<int> m_rowsLeftOut; // unreadable, or done with before a retry
     std::vector<int> m_kindCounts;
+    // The last batch's rows and each one's outcome, for its report and a retry
+    // (the outcomes are the worker's until the batch ends).
+    TakeList m_lastList;
+    std::vector<korva::FileOutcome> m_outcomes;
     std::atomic<int> m_nCurrentRow = -1;
     // How far the current file's copy is, once it has told (total 0 before).
     std::atomic<uint64_t> m_nBytesDone = 0, m_nBytesTotal = 0;

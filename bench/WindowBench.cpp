@@ -31,6 +31,10 @@ public:
     {
         return std::vector<std::string>{m_destination};
     }
+    std::optional<std::string> savePanel(QWidget*, const korva::SavePanelOptions&) override
+    {
+        return std::nullopt;
+    }
     int alert(QWidget*, const std::string&, const std::string&,
               const std::vector<std::string>& buttons) override
     {

@@ -16,61 +16,10 @@ namespace fs = std::filesystem;
 namespace
 {
 int g_nOutputError = 0; // the first write to standard output that failed
-
-// The length of the UTF-8 sequence at text's start, or 0 when it holds none:
-// no overlong forms, surrogates or code points past U+10FFFF.
-std::size_t utf8Length(std::string_view text)
-{
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(0);
-    const std::size_t nLength = lead < 0x80   ? 1
-                                : lead < 0xC2 ? 0
-                                : lead < 0xE0 ? 2
-                                : lead < 0xF0 ? 3
-                                : lead < 0xF5 ? 4
-                                              : 0;
-    if (nLength == 0 || nLength > text.size())
-        return 0;
-    // The second byte's range narrows after E0, ED, F0 and F4.
-    const unsigned char lo = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
-    const unsigned char hi = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
-    for (std::size_t i = 1; i < nLength; ++i)
-        if (byte(i) < (i == 1 ? lo : 0x80) || byte(i) > (i == 1 ? hi : 0xBF))
-            return 0;
-    return nLength;
-}
 } // namespace
 
 namespace file_commands
 {
-std::string Escaped(std::string_view text)
-{
-    std::string escaped;
-    escaped.reserve(text.size());
-    while (!text.empty())
-    {
-        const auto c = static_cast<unsigned char>(text.front());
-        const std::size_t nLength = utf8Length(text);
-        if (c == '\\')
-            escaped += "\\\\";
-        else if (c == '\t')
-            escaped += "\\t";
-        else if (c == '\n')
-            escaped += "\\n";
-        else if (c == '\r')
-            escaped += "\\r";
-        else if (c < 0x20 || c == 0x7F || nLength == 0)
-        {
-            constexpr char kHex[] = "0123456789ABCDEF";
-            escaped += {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
-        }
-        else
-            escaped += text.substr(0, nLength);
-        text.remove_prefix(std::max<std::size_t>(nLength, 1));
-    }
-    return escaped;
-}
-
 void Write(std::string_view text)
 {
     while (!text.empty() && g_nOutputError == 0)
@@ -104,6 +53,26 @@ void Destination::addOptions(CLI::App& command, const std::string& help)
     command.add_option("-d,--dest", folder, help)->required()->type_name("DIR");
     command.add_flag("--parents", bCreate,
                      "Create DIR, and the folders above it, when it does not exist");
+}
+
+void ReportFile::addOption(CLI::App& command)
+{
+    command
+        .add_option("--report", path,
+                    "Also write a report of every file to FILE: CSV (UTF-8, a header row, one "
+                    "row per file), or text to read for a name ending in .txt")
+        ->type_name("FILE");
+}
+
+int ReportFile::write(const BatchReport& report, int nStatus) const
+{
+    if (path.empty())
+        return nStatus;
+    const std::optional<std::string> problem = report.Write(path);
+    if (!problem)
+        return nStatus;
+    std::cerr << "korva-cli: " << Escaped(*problem) << '\n';
+    return std::max(nStatus, int{kNotAllDone});
 }
 
 std::string FolderRefusal(const Destination& destination, const TakeList& takes)

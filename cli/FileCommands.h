@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BatchReport.h"
 #include "FileOutcome.h"
 #include "TakeList.h"
 
@@ -29,6 +30,19 @@ struct Destination
     void addOptions(CLI::App& command, const std::string& help);
 };
 
+// The --report FILE option: a record of every file of the run, as CSV or,
+// for a name ending in .txt, as text (see BatchReport).
+struct ReportFile
+{
+    std::string path; // "": no report asked for
+
+    void addOption(CLI::App& command);
+    // Writes report to the file when one was asked for. nStatus, or
+    // kNotAllDone at least when it could not be written, which standard
+    // error says with the reason.
+    int write(const BatchReport& report, int nStatus) const;
+};
+
 // Why copies of the takes cannot go into the destination, as a usage error: it
 // does not exist (and was not to be made, or could not be), it is no folder,
 // a folder a take comes from (by the folders themselves, so that "." and a
@@ -42,11 +56,8 @@ std::size_t PassedOverInFolders(const TakeList& takes);
 // second Ctrl-C, a crash), and says so on standard error.
 void RemoveLeftovers(const std::filesystem::path& folder);
 
-// text as korva-cli prints a path or a detail, so that each line names
-// exactly its file: a backslash as \\, a tab as \t, a line feed as \n, a
-// carriage return as \r, and every other control byte and every byte that is
-// not part of UTF-8 as \xHH; the rest as it is.
-std::string Escaped(std::string_view text);
+// Paths and details as korva-cli prints them: see korva::Escaped.
+using korva::Escaped;
 
 // text on standard output whole, at once. The first write that fails (a full
 // disk, /dev/full) is said on standard error, and OutputStatus makes the exit

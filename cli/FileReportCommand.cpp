@@ -8,7 +8,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cinttypes>
 #include <cstdio>
 #include <iomanip>
 #include <iostream>
@@ -64,6 +63,7 @@ FileReportCommand::FileReportCommand(CLI::App& app)
                    "One line per file: its path, status, format (or what is missing) and "
                    "duration, tab-separated")
         ->excludes(json);
+    m_report.addOption(*m_command);
     m_command
         ->add_option("FILE", m_files,
                      "Files to inspect, or folders: a card's takes, found by their content "
@@ -77,6 +77,7 @@ int FileReportCommand::run() const
     if (!choice)
         return file_commands::kUsageError;
     int nStatus = 0;
+    BatchReport batch;
     const TakeList list = TakeList::Of(
         std::vector<std::filesystem::path>(m_files.begin(), m_files.end()), TakeList::Named::Any);
     for (const TakeList::Take& take : list.takes)
@@ -94,8 +95,27 @@ int FileReportCommand::run() const
             file_commands::Write(briefOf(report));
         else if (report.error.empty())
             file_commands::Write(textOf(report));
+        batch.Add(outcomeOf(report));
     }
-    return nStatus;
+    return m_report.write(batch, nStatus);
+}
+
+korva::FileOutcome FileReportCommand::outcomeOf(const WavReport& report)
+{
+    korva::FileOutcome outcome;
+    outcome.sourcePath = report.path;
+    outcome.kind =
+        report.error.empty() ? korva::FileOutcome::Kind::Listed : korva::FileOutcome::Kind::Failed;
+    outcome.detail = report.error.empty() ? report.verdict() : report.error;
+    if (report.preview.action == RepairJob::Preview::Action::WriteFormat)
+    {
+        outcome.format = report.preview.format;
+        outcome.formatSources = report.preview.sources;
+    }
+    outcome.warnings = report.preview.warnings;
+    if (const auto frames = report.frames())
+        outcome.seconds = frames->Seconds();
+    return outcome;
 }
 
 namespace
@@ -198,19 +218,6 @@ std::string fieldWords(Quantity quantity, const FormatEvidence::Field& field)
     return sources.empty() ? words : words + " (" + sources + ")";
 }
 
-// "0:01:23.456": the frames at their rate.
-std::string durationWords(const WavReport::Frames& frames)
-{
-    const uint64_t nMilliseconds =
-        frames.nSampleRate == 0 ? 0 : frames.nFrames * 1000 / frames.nSampleRate;
-    char text[40];
-    std::snprintf(text, sizeof text, "%" PRIu64 ":%02u:%02u.%03u", nMilliseconds / 3600000,
-                  static_cast<unsigned>(nMilliseconds / 60000 % 60),
-                  static_cast<unsigned>(nMilliseconds / 1000 % 60),
-                  static_cast<unsigned>(nMilliseconds % 1000));
-    return text;
-}
-
 } // namespace
 
 std::string FileReportCommand::textOf(const WavReport& report)
@@ -251,7 +258,8 @@ std::string FileReportCommand::textOf(const WavReport& report)
         const auto frames = report.frames();
         out << "  frames:          "
             << (frames ? std::to_string(frames->nFrames) + " at " +
-                             std::to_string(frames->nSampleRate) + " Hz, " + durationWords(*frames)
+                             std::to_string(frames->nSampleRate) + " Hz, " +
+                             korva::DurationWords(frames->Seconds())
                        : std::string("unknown: no format to count them in"))
             << '\n';
     }
@@ -344,8 +352,7 @@ std::string FileReportCommand::jsonOf(const WavReport& report)
         if (frames && frames->nSampleRate > 0)
         {
             json["data"]["frames"] = frames->nFrames;
-            json["data"]["duration_seconds"] =
-                static_cast<double>(frames->nFrames) / frames->nSampleRate;
+            json["data"]["duration_seconds"] = frames->Seconds();
         }
     }
     json["bext"] = nullptr;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FileCommands.h"
 #include "FormatOptions.h"
 
 #include <CLI/CLI.hpp>
@@ -34,10 +35,14 @@ private:
     // iXML)"), or else why none ("no bext chunk: left as it is", why the
     // repair fails); the duration as "0:01:23.456", "-" where unknown.
     static std::string briefOf(const WavReport& report);
+    // A file's row in the --report: its verdict, and the format the repair
+    // would write with where it came from.
+    static korva::FileOutcome outcomeOf(const WavReport& report);
 
     CLI::App* m_command;
     std::optional<FormatOptions> m_format;
     std::vector<std::string> m_files;
     bool m_bJson = false;
     bool m_bBrief = false;
+    file_commands::ReportFile m_report;
 };

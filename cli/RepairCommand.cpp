@@ -23,6 +23,7 @@ RepairCommand::RepairCommand(CLI::App& app)
     m_format.emplace(*m_command);
     m_existing.emplace(*m_command);
     m_command->add_flag("--json", m_bJson, "One JSON object per file instead of a line");
+    m_report.addOption(*m_command);
     auto* quiet = m_command->add_flag(
         "--quiet", m_bQuiet, "Print only the files that failed or have warnings, and no summary");
     m_command->add_flag("--verbose", m_bVerbose, "Also print what the job does, on standard error")
@@ -99,6 +100,7 @@ int RepairCommand::run()
             });
 
     std::map<Kind, int> counts;
+    BatchReport report;
     int nStatus = 0;
     bool bStopped = false;
     for (const TakeList::Take& take : list.takes)
@@ -121,6 +123,7 @@ int RepairCommand::run()
         ++counts[outcome.kind];
         nStatus = std::max(nStatus, file_commands::StatusOf(outcome.kind));
         print(outcome);
+        report.Add(outcome);
     }
 
     // The copies are on the destination's disk before the batch is called done.
@@ -140,5 +143,6 @@ int RepairCommand::run()
                        "lists them)";
         std::cerr << "korva-cli: " << summary << '\n';
     }
+    nStatus = m_report.write(report, nStatus);
     return stop.requested() ? stop.exitStatus() : nStatus;
 }

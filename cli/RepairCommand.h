@@ -44,6 +44,7 @@ private:
     file_commands::Destination m_destination;
     std::optional<FormatOptions> m_format;
     std::optional<ExistingFilePolicy> m_existing;
+    file_commands::ReportFile m_report;
     bool m_bJson = false;
     bool m_bQuiet = false;
     bool m_bVerbose = false;

@@ -22,6 +22,7 @@ RescueCommand::RescueCommand(CLI::App& app)
         ->type_name("DIR");
     m_command->add_flag("--all", m_bAll, "Also copy the takes the card still holds whole");
     m_command->add_flag("--json", m_bJson, "One JSON object per take instead of a line");
+    m_report.addOption(*m_command);
     m_command->add_flag("--quiet", m_bQuiet, "Print only the takes that failed, and no summary");
     m_command->add_option("SOURCE", m_source, "The card's image file or block device")->required();
 }
@@ -47,6 +48,7 @@ int RescueCommand::run()
     // Ctrl-C, SIGTERM and SIGHUP stop the rescue after the current take.
     const StopSignal stop;
     std::map<Kind, int> counts;
+    BatchReport report;
     int nStatus = 0;
     bool bStopped = false;
     for (const TakeFinder::Take& take : job.Takes())
@@ -67,6 +69,7 @@ int RescueCommand::run()
         nStatus = std::max(nStatus, file_commands::StatusOf(outcome.kind));
         if (!m_bQuiet || outcome.kind == Kind::Failed)
             file_commands::Print(outcome, m_bJson);
+        report.Add(outcome);
     }
     if (!m_bQuiet)
     {
@@ -76,5 +79,6 @@ int RescueCommand::run()
                 (summary.empty() ? "" : ", ") + std::to_string(n) + " " + korva::KindWord(kind);
         std::cerr << "korva-cli: " << (summary.empty() ? "no take found" : summary) << '\n';
     }
+    nStatus = m_report.write(report, nStatus);
     return stop.requested() ? stop.exitStatus() : nStatus;
 }

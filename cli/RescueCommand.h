@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileCommands.h"
+
 #include <CLI/CLI.hpp>
 
 #include <string>
@@ -32,4 +34,5 @@ private:
     bool m_bAll = false;
     bool m_bJson = false;
     bool m_bQuiet = false;
+    file_commands::ReportFile m_report;
 };

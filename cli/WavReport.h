@@ -65,6 +65,11 @@ struct WavReport
     {
         uint64_t nFrames = 0;
         uint32_t nSampleRate = 0;
+        // Their length; 0 at no rate.
+        double Seconds() const
+        {
+            return nSampleRate == 0 ? 0.0 : static_cast<double>(nFrames) / nSampleRate;
+        }
     };
     std::optional<Frames> frames() const;
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace korva
@@ -33,7 +34,9 @@ struct FileOutcome
     std::string destinationPath;
     Kind kind = Kind::NotProcessed;
     std::string detail;                // one line in plain words: what was done, or why not
-    std::optional<WavFormat> format;   // the format chunk written into the copy
+    std::optional<WavFormat> format;   // the format chunk written into the copy,
+    std::string formatSources;         // where the file told its parts ("rate from iXML")
+    std::optional<double> seconds;     // the length of the copy's audio, where its format is known
     std::vector<std::string> warnings; // what the user should know though the file was repaired
 };
 
@@ -49,4 +52,18 @@ std::string DescribeFormat(const WavFormat& format);
 // How far the copy of a file is, in the unit its size is best told in: "1.2
 // of 4.0 GB", "8.4 of 26.2 MB", "0.5 of 900.0 KB".
 std::string DescribeProgress(uint64_t nDone, uint64_t nTotal);
+// The length of nAudioBytes of audio in format, in its whole frames; none
+// for a format with no frames or no rate.
+std::optional<double> SecondsOf(uint64_t nAudioBytes, const WavFormat& format);
+// "0:01:23.456": a length in hours, minutes, seconds and milliseconds.
+std::string DurationWords(double seconds);
+
+// text as a line that names a file shows it, so that each line names exactly
+// its file: a backslash as \\, a tab as \t, a line feed as \n, a carriage
+// return as \r, and every other control byte and every byte that is not part
+// of UTF-8 as \xHH; the rest as it is.
+std::string Escaped(std::string_view text);
+// text with only the bytes that are not part of UTF-8 written as \xHH, for
+// a field that may hold any other character, line breaks too.
+std::string ValidUtf8(std::string_view text);
 } // namespace korva

@@ -471,6 +471,8 @@ FileOutcome RepairJob::Copy(const Source& source, FileOutcome outcome, bool bRep
     if (outcome.kind == Kind::Repaired)
     {
         outcome.format = source.preview.format;
+        outcome.formatSources = source.preview.sources;
+        outcome.seconds = korva::SecondsOf(plan.nDataSize, source.preview.format);
         if (!outcome.warnings.empty())
             outcome.kind = Kind::RepairedWithWarnings;
     }

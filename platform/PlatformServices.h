@@ -112,6 +112,14 @@ struct OpenPanelOptions
     std::string startFolder; // the folder it opens at; "" for the platform's choice
 };
 
+// The options of a save panel.
+struct SavePanelOptions
+{
+    std::string title;       // the panel's title, what it is for
+    std::string startFolder; // the folder it opens at; "" for the platform's choice
+    std::string fileName;    // the name it proposes
+};
+
 class PlatformServices
 {
 public:
@@ -122,6 +130,11 @@ public:
     // user cancelled.
     virtual std::optional<std::vector<std::string>>
     runOpenPanel(const OpenPanelOptions& options) = 0;
+
+    // A modal save panel with the given options: the full path the user
+    // confirmed (the panel has asked before a file there is replaced);
+    // nullopt when the user cancelled.
+    virtual std::optional<std::string> runSavePanel(const SavePanelOptions& options) = 0;
 
     // A modal alert with a title, a message shown literally (never a format
     // string) and buttons in their order: the first is the default (Return),

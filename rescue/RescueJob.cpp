@@ -276,6 +276,7 @@ FileOutcome RescueJob::Run(const Take& take)
         return outcome;
     }
     outcome.detail = Describe(take);
+    outcome.seconds = korva::SecondsOf(take.nLength - take.nAudioOffset, take.format);
     if (take.bIntact && !m_bAll)
     {
         outcome.kind = Kind::Intact;

@@ -62,8 +62,8 @@ TEST_F(AppControllerRun, WritesWhatTheFormatColumnShowedThenResetsTheWindowOnThe
 {
     using namespace fixture;
     const Bytes stereo = tone(300, 2, 24), mono16 = tone(300, 1, 16);
-    const Strings names = {"1 own.wav",    "2 stereo.wav",  "3 16 bit.wav",
-                           "4 silent.wav", "5 no bext.wav", "6 cut.wav"};
+    const Strings names = {"1 own.wav",    "2 wide\nmix.wav", "3 16 bit.wav",
+                           "4 silent.wav", "5 no bext.wav",   "6 cut.wav"};
     const std::vector<Bytes> takes = {bwf(48000, 16, mono16),
                                       withIXml("96000", "24", "2", stereo),
                                       withIXml("48000", "16", "1", mono16),
@@ -104,6 +104,7 @@ TEST_F(AppControllerRun, WritesWhatTheFormatColumnShowedThenResetsTheWindowOnThe
     controller->popUpChanged();
     EXPECT_EQ(table.column("Format"), formats) << "the list stays until the reset, unchanged";
     EXPECT_FALSE(controller->validateMenuItem(quitItem)) << "nor can the user quit";
+    EXPECT_FALSE(exportReport.bEnabled) << "nor export a report before the end";
     EXPECT_TRUE(controller->validateMenuItem(TestControl()));
     platform.pumpInterfaceQueue();
     EXPECT_TRUE(controller->validateMenuItem(quitItem));
@@ -136,6 +137,35 @@ TEST_F(AppControllerRun, WritesWhatTheFormatColumnShowedThenResetsTheWindowOnThe
     EXPECT_EQ(platform.statuses.back(),
               "Done: 1 repaired, 1 repaired with warnings, 2 unchanged, 2 failed.");
 
+    // The batch's report, as Python's csv module reads it: a row per file, in order.
+    EXPECT_TRUE(exportReport.bEnabled);
+    platform.saveAnswers = {destination / "report.csv", dir / "gone" / "report.txt"};
+    controller->ExportReport();
+    EXPECT_EQ(platform.savePanelOptions.at(0).startFolder, destination);
+    EXPECT_EQ(platform.statuses.back(),
+              "The report is written to " + (destination / "report.csv").string() + ".");
+    const auto rows = fixture::csvRows(destination / "report.csv");
+    ASSERT_EQ(rows.size(), 7u);
+    const Strings results = {"unchanged", "repaired",  "repaired with warnings",
+                             "failed",    "unchanged", "failed"};
+    const Strings written = {"", "96000 Hz, 24 bit, stereo", "48000 Hz, 24 bit, mono", "", "", ""};
+    const Strings from = {
+        "", "rate from iXML; channels from iXML", "rate from iXML; channels from iXML", "", "", ""};
+    // 300 frames at 96 kHz; 300 of 16 bits read as 200 of 24 bits at 48 kHz.
+    const Strings durations = {"", "0:00:00.003", "0:00:00.004", "", "", ""};
+    const Strings warnings = {"", "", "written as 24 bit; iXML says 16 bit", "", "", ""};
+    for (std::size_t i = 0; i < names.size(); ++i)
+        EXPECT_EQ(rows[i + 1],
+                  (Strings{source / names[i], destination / names[i], results[i], written[i],
+                           from[i], durations[i], warnings[i], platform.outcomes[i].detail}))
+            << names[i];
+    // A report that cannot be written is said, and the next try may go elsewhere.
+    controller->ExportReport();
+    EXPECT_EQ(platform.alerts.back(),
+              "The report could not be written to " + (dir / "gone" / "report.txt").string() +
+                  ": its folder " + (dir / "gone").string() +
+                  " does not exist.\n\nChoose another folder, or make room, and export it again.");
+
     // A cancelled file chooser leaves the list empty and the start control
     // enabled: the next batch restores every control at once, with no thread.
     const Strings log = platform.logLines;
@@ -149,6 +179,7 @@ TEST_F(AppControllerRun, WritesWhatTheFormatColumnShowedThenResetsTheWindowOnThe
     const std::string text = "\nArray empty - nothing to process - no files found.\n";
     EXPECT_EQ(controller->progressText(), text);
     EXPECT_EQ(platform.statuses.back(), text);
+    EXPECT_FALSE(exportReport.bEnabled) << "no batch, no report";
     EXPECT_TRUE(platform.workers.empty());
     EXPECT_EQ(platform.logLines, log);
 }
@@ -227,6 +258,49 @@ TEST_F(AppControllerStop, AfterTheCurrentFileWithABeep)
     EXPECT_EQ(listing(destination).size(), 3u);
     EXPECT_EQ(platform.nBeeps, 2);
     EXPECT_EQ(platform.statuses.back(), "Done: 2 repaired.") << "nor does the refused quit";
+}
+
+// Retry runs the rows that failed or were not processed again, with the pop-ups as they
+// are now; the rows done with keep their copies and outcomes, in the report too.
+TEST_F(AppControllerRun, RetryRunsTheFailedAndNotProcessedRowsAgain)
+{
+    prepare({"a.wav", "b.wav", "c.wav"});
+    const fixture::Bytes b = fixture::readFile(source / "b.wav");
+    fs::remove(source / "b.wav");
+    fixture::writeFile(destination / "c.wav", fixture::ascii("an older copy"));
+    EXPECT_FALSE(retry.bEnabled);
+    runBatch(); // b failed; No to c's question
+    EXPECT_EQ(platform.kinds, (std::vector<Kind>{Failed, Repaired, NotProcessed}));
+    EXPECT_TRUE(retry.bEnabled);
+
+    fixture::writeFile(source / "b.wav", b);
+    sampleRate.selectItemAtIndex(3); // 48 kHz
+    platform.alertAnswer = 0;        // Yes
+    controller->Retry();
+    platform.joinWorkers();
+    platform.pumpInterfaceQueue();
+    EXPECT_EQ(platform.rows, (std::vector<int>{1, 0, 2, 1, 2}));
+    EXPECT_EQ(platform.kinds,
+              (std::vector<Kind>{Failed, Repaired, NotProcessed, Repaired, Repaired}));
+    EXPECT_EQ(platform.statuses.back(), "Done: 2 repaired.");
+    EXPECT_FALSE(retry.bEnabled) << "nothing is left to run again";
+    EXPECT_EQ(fixture::readFile(destination / "a.wav"), repairedFile(44100, 24, 1));
+    for (const std::size_t i : {1, 2})
+        EXPECT_EQ(fixture::readFile(destination / ("abc"[i] + std::string(".wav"))),
+                  repairedFile(48000, 24, i + 1));
+    platform.saveAnswers = {dir / "report.csv"};
+    controller->ExportReport();
+    const auto rows = fixture::csvRows(dir / "report.csv");
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ((Strings{rows[1][2], rows[2][2], rows[3][2]}), Strings(3, "repaired"));
+    EXPECT_EQ(rows[1][3], "44100 Hz, 24 bit, mono");
+    EXPECT_EQ(rows[3][3], "48000 Hz, 24 bit, mono");
+
+    // A new choice of files ends what Retry can do.
+    fs::remove(source / "b.wav");
+    runBatch();
+    chooseFiles({source / "a.wav"});
+    EXPECT_FALSE(retry.bEnabled);
 }
 
 // A card chosen as a folder: its two takes of one name, a day apart, each go to

@@ -167,6 +167,36 @@ TEST_F(AppControllerStart, ChoosersListTheWavFilesInPanelOrderAndKeepThemWhenCan
                                             " is not there any more. Choose another folder.");
 }
 
+// A destination typed or pasted is taken as a chosen one: Start is off, the status line
+// saying why, until it is a full path to a folder the files do not come from; only a
+// folder is remembered.
+TEST_F(AppControllerStart, ATypedDestinationIsCheckedAsAChosenOne)
+{
+    start();
+    chooseFiles({source / "a.wav"});
+    fixture::writeFile(dir / "notes.txt", fixture::ascii("notes"));
+    const std::string off = "Start is off: the destination ";
+    const std::vector<std::pair<std::string, std::string>> typed = {
+        {"Repaired", off + "Repaired is no full path (one that starts with /)"},
+        {(dir / "gone").string(), off + (dir / "gone").string() + " does not exist"},
+        {(dir / "notes.txt").string(), off + (dir / "notes.txt").string() + " is not a folder"},
+        {" " + source.string() + "\n", off + "is a folder the files come from: " + source.string()},
+        {"", "Choose the folder for the repaired copies."},
+        {"\t" + destination.string() + " ",
+         "Ready: 1 file to repair into " + destination.string() + "."}};
+    for (const auto& [text, status] : typed)
+    {
+        controller->SetTypedPath(text);
+        EXPECT_EQ(platform.statuses.back().substr(0, status.size()), status) << text;
+        EXPECT_EQ(go.bEnabled, &text == &typed.back().first) << text;
+        EXPECT_EQ(openDestination.bEnabled, !text.empty()) << text;
+    }
+    EXPECT_EQ(controller->destinationPath(), destination);
+    EXPECT_EQ(platform.texts["Destination"], destination) << "a folder is remembered";
+    controller->SetTypedPath(dir / "gone");
+    EXPECT_EQ(platform.texts["Destination"], destination) << "nothing else";
+}
+
 TEST_P(AppControllerStartRule, EnablesStartOnlyForTwoDifferentFolders)
 {
     start();

@@ -45,6 +45,8 @@ public:
         c.ChangeSelButtonState = files.control();
         c.ChangeSelFolderState = folder.control();
         c.OpenDestinationState = openDestination.control();
+        c.ExportReportState = exportReport.control();
+        c.RetryState = retry.control();
         c.ChangeSRState = sampleRate.control();
         c.ChangeResState = resolution.control();
         c.ChangeQuitMenuItemState = &quitItem;
@@ -92,8 +94,8 @@ public:
     }
 
     TestPlatform platform;
-    TestControl go, browse, files, folder, openDestination, reserved, pathText, table, quitButton,
-        quitItem;
+    TestControl go, browse, files, folder, openDestination, exportReport, retry, reserved, pathText,
+        table, quitButton, quitItem;
     TestControl sampleRate, resolution, channels;
     TempDir dir, sourceDir, destinationDir;
     fs::path source = sourceDir.path(), destination = destinationDir.path();

@@ -32,6 +32,11 @@ public:
         panelOptions.push_back(options);
         return panelAnswers.at(nPanels++);
     }
+    std::optional<std::string> runSavePanel(const korva::SavePanelOptions& options) override
+    {
+        savePanelOptions.push_back(options);
+        return saveAnswers.at(savePanelOptions.size() - 1);
+    }
     int runAlertPanel(const std::string&, const std::string& message,
                       const std::vector<std::string>&) override
     {
@@ -85,6 +90,8 @@ public:
     // What happened; an alert as its message.
     std::size_t nPanels = 0;
     std::vector<korva::OpenPanelOptions> panelOptions;
+    std::vector<std::optional<std::string>> saveAnswers; // each save panel's (nullopt cancels)
+    std::vector<korva::SavePanelOptions> savePanelOptions;
     std::vector<std::string> alerts, logLines, statuses, foldersOpened;
     std::vector<double> progress;
     std::vector<int> rows;

@@ -53,15 +53,15 @@ _korva_cli()
         ;;
     repair)
         options='--help --version -d --dest --parents -r --rate -b --bits -c --channels --float
-            --auto --strict --existing -y --yes -n --no-clobber --no --json --quiet --verbose'
+            --auto --strict --existing -y --yes -n --no-clobber --no --json --report --quiet --verbose'
         ;;
-    inspect) options='--help --version -r --rate -b --bits -c --channels --float --auto --strict --json' ;;
+    inspect) options='--help --version -r --rate -b --bits -c --channels --float --auto --strict --json --report' ;;
     extract) options='--help --version --from --to --existing -y --yes -n --no-clobber --no --json' ;;
     append) options='--help --version --from --to --json' ;;
     remove-chunk)
         options='--help --version -d --dest --parents --existing -y --yes -n --no-clobber --no --json'
         ;;
-    rescue) options='--help --version -d --dest --all --json --quiet' ;;
+    rescue) options='--help --version -d --dest --all --json --report --quiet' ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options" -- "$cur"))

@@ -23,6 +23,10 @@ public:
     virtual std::optional<std::vector<std::string>>
     openPanel(QWidget* parent, const korva::OpenPanelOptions& options) = 0;
 
+    // The full path the user confirmed; nullopt when the user cancelled.
+    virtual std::optional<std::string> savePanel(QWidget* parent,
+                                                 const korva::SavePanelOptions& options) = 0;
+
     // The index of the button the user pressed: the first is the one Return
     // presses, the last the one Escape presses.
     virtual int alert(QWidget* parent, const std::string& title, const std::string& message,

@@ -41,14 +41,16 @@ const QString kFormatColumn = QStringLiteral("Format");
 
 MainWindow::MainWindow(Dialogs& dialogs, QWidget* parent)
     : QMainWindow(parent), m_ui(loadForm(this)), m_platform(dialogs, this),
-      m_controller(m_platform), m_goControl(m_ui->goButton, m_ui->actionStart),
-      m_browseControl(m_ui->browseButton, m_ui->actionChooseDestination),
-      m_selectFilesControl(m_ui->selectFilesButton, m_ui->actionChooseFiles),
-      m_selectFolderControl(m_ui->selectFolderButton, m_ui->actionChooseFolder),
-      m_openDestinationControl(m_ui->openDestinationButton, m_ui->actionOpenDestination),
-      m_sampleRate(m_ui->sampleRateBox), m_resolution(m_ui->resolutionBox),
-      m_channels(m_ui->channelsBox), m_quitMenuItem(m_ui->actionQuit, korva::MenuAction::Terminate),
+      m_controller(m_platform), m_goControl({m_ui->goButton, m_ui->actionStart}),
+      m_browseControl({m_ui->browseButton, m_ui->actionChooseDestination, m_ui->pathText}),
+      m_selectFilesControl({m_ui->selectFilesButton, m_ui->actionChooseFiles}),
+      m_selectFolderControl({m_ui->selectFolderButton, m_ui->actionChooseFolder}),
+      m_openDestinationControl({m_ui->openDestinationButton, m_ui->actionOpenDestination}),
+      m_retryControl({m_ui->retryButton, m_ui->actionRetry}), m_sampleRate(m_ui->sampleRateBox),
+      m_resolution(m_ui->resolutionBox), m_channels(m_ui->channelsBox),
+      m_quitMenuItem(m_ui->actionQuit, korva::MenuAction::Terminate),
       m_cancelMenuItem(m_ui->actionCancel, korva::MenuAction::Cancel),
+      m_exportReportItem(m_ui->actionExportReport, korva::MenuAction::Other),
       m_quitButton(m_ui->quitButton), m_pathText(m_ui->pathText), m_fileTable(m_ui->fileTable)
 {
     layOutTable();
@@ -103,6 +105,8 @@ void MainWindow::connectOutlets()
     m_controller.ChangeSelButtonState = &m_selectFilesControl;
     m_controller.ChangeSelFolderState = &m_selectFolderControl;
     m_controller.OpenDestinationState = &m_openDestinationControl;
+    m_controller.ExportReportState = &m_exportReportItem;
+    m_controller.RetryState = &m_retryControl;
     m_controller.ChangeSRState = &m_sampleRate;
     m_controller.ChangeResState = &m_resolution;
     m_controller.ChangeQuitMenuItemState = &m_quitMenuItem;
@@ -134,7 +138,13 @@ void MainWindow::connectActions()
     both(m_ui->openDestinationButton, m_ui->actionOpenDestination,
          [this] { m_controller.OpenDestination(); });
     both(m_ui->goButton, m_ui->actionStart, [this] { startBatch(); });
+    // The last batch's rows stay on show; those run again get new outcomes.
+    both(m_ui->retryButton, m_ui->actionRetry, [this] { m_controller.Retry(); });
+    connect(m_ui->pathText, &QLineEdit::editingFinished, this,
+            [this] { m_controller.SetTypedPath(m_ui->pathText->text().toStdString()); });
     connect(m_ui->quitButton, &QPushButton::clicked, this, &MainWindow::quitOrCancel);
+    connect(m_ui->actionExportReport, &QAction::triggered, this,
+            [this] { m_controller.ExportReport(); });
     connect(m_ui->actionCancel, &QAction::triggered, this, [this] { m_controller.OnCancel(); });
     connect(m_ui->actionQuit, &QAction::triggered, this, [this] { m_controller.terminate(); });
     connect(m_ui->actionAbout, &QAction::triggered, this, &MainWindow::showAbout);

@@ -28,7 +28,8 @@ class MainWindow;
 // any warnings as the cell's tooltip). A batch's rows stay on show, with their
 // outcomes, until the next selection. Files and folders dropped on it are
 // listed as a confirmed file-chooser selection; closing is a quit request (refused with a
-// beep during a batch); Help ▸ About Korva shows the version and licence. Every
+// beep during a batch); the destination field takes a typed or pasted path when
+// editing ends; Help ▸ About Korva shows the version and licence. Every
 // action is in the File menu too, which enables each item as its button; each
 // button, pop-up and menu has a mnemonic of its own (Alt and a letter).
 class MainWindow : public QMainWindow
@@ -73,11 +74,13 @@ private:
     QtControl m_selectFilesControl;
     QtControl m_selectFolderControl;
     QtControl m_openDestinationControl;
+    QtControl m_retryControl;
     QtPopUpButton m_sampleRate;
     QtPopUpButton m_resolution;
     QtPopUpButton m_channels;
     QtMenuItem m_quitMenuItem;
     QtMenuItem m_cancelMenuItem;
+    QtMenuItem m_exportReportItem;
     QtButton m_quitButton;
     QtTextView m_pathText;
     QtTableView m_fileTable;

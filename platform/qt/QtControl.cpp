@@ -1,11 +1,10 @@
 #include "QtControl.h"
 
-#include <QAction>
-#include <QWidget>
+#include <QVariant>
 
 void QtControl::setEnabled(bool bEnabled)
 {
-    m_widget->setEnabled(bEnabled);
-    if (m_menuItem)
-        m_menuItem->setEnabled(bEnabled);
+    // Widgets and actions alike have the property.
+    for (QObject* part : m_parts)
+        part->setProperty("enabled", bEnabled);
 }

@@ -2,21 +2,20 @@
 
 #include "PlatformServices.h"
 
-class QAction;
-class QWidget;
+#include <initializer_list>
+#include <vector>
 
-// Any widget as a control whose enabled state the controller switches, and
-// the menu item that sends the same action, which follows it.
+class QObject;
+
+// Widgets and menu items as one control whose enabled state the controller
+// switches: a button, the menu item that sends the same action, and any
+// field that belongs to them.
 class QtControl : public korva::Control
 {
 public:
-    explicit QtControl(QWidget* widget, QAction* menuItem = nullptr)
-        : m_widget(widget), m_menuItem(menuItem)
-    {
-    }
+    QtControl(std::initializer_list<QObject*> parts) : m_parts(parts) {}
     void setEnabled(bool bEnabled) override;
 
 private:
-    QWidget* m_widget;
-    QAction* m_menuItem;
+    std::vector<QObject*> m_parts;
 };

@@ -57,6 +57,11 @@ QtPlatform::runOpenPanel(const korva::OpenPanelOptions& options)
     return m_dialogs.openPanel(m_window, options);
 }
 
+std::optional<std::string> QtPlatform::runSavePanel(const korva::SavePanelOptions& options)
+{
+    return m_dialogs.savePanel(m_window, options);
+}
+
 int QtPlatform::runAlertPanel(const std::string& title, const std::string& message,
                               const std::vector<std::string>& buttons)
 {

@@ -48,6 +48,7 @@ public:
 
     std::optional<std::vector<std::string>>
     runOpenPanel(const korva::OpenPanelOptions& options) override;
+    std::optional<std::string> runSavePanel(const korva::SavePanelOptions& options) override;
     int runAlertPanel(const std::string& title, const std::string& message,
                       const std::vector<std::string>& buttons) override;
     void beep() override;

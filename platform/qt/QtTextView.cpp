@@ -1,8 +1,8 @@
 #include "QtTextView.h"
 
-#include <QPlainTextEdit>
+#include <QLineEdit>
 
 void QtTextView::setString(const std::string& text)
 {
-    m_textEdit->setPlainText(QString::fromStdString(text));
+    m_field->setText(QString::fromStdString(text));
 }

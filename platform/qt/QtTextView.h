@@ -2,15 +2,15 @@
 
 #include "PlatformServices.h"
 
-class QPlainTextEdit;
+class QLineEdit;
 
-// A plain-text view whose whole text the controller replaces.
+// A one-line text field whose whole text the controller replaces.
 class QtTextView : public korva::TextView
 {
 public:
-    explicit QtTextView(QPlainTextEdit* textEdit) : m_textEdit(textEdit) {}
+    explicit QtTextView(QLineEdit* field) : m_field(field) {}
     void setString(const std::string& text) override;
 
 private:
-    QPlainTextEdit* m_textEdit;
+    QLineEdit* m_field;
 };

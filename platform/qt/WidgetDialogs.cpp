@@ -40,6 +40,23 @@ WidgetDialogs::openPanel(QWidget* parent, const korva::OpenPanelOptions& options
     return paths;
 }
 
+std::optional<std::string> WidgetDialogs::savePanel(QWidget* parent,
+                                                    const korva::SavePanelOptions& options)
+{
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilters(
+        {QStringLiteral("CSV for spreadsheets (*.csv)"), QStringLiteral("Text to read (*.txt)")});
+    dialog.setDefaultSuffix(QStringLiteral("csv"));
+    dialog.setWindowTitle(QString::fromStdString(options.title));
+    if (!options.startFolder.empty())
+        dialog.setDirectory(QString::fromStdString(options.startFolder));
+    dialog.selectFile(QString::fromStdString(options.fileName));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().front().toStdString();
+}
+
 int WidgetDialogs::alert(QWidget* parent, const std::string& title, const std::string& message,
                          const std::vector<std::string>& buttons)
 {

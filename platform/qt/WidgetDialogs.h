@@ -10,6 +10,9 @@ public:
     std::optional<std::vector<std::string>>
     openPanel(QWidget* parent, const korva::OpenPanelOptions& options) override;
 
+    std::optional<std::string> savePanel(QWidget* parent,
+                                         const korva::SavePanelOptions& options) override;
+
     int alert(QWidget* parent, const std::string& title, const std::string& message,
               const std::vector<std::string>& buttons) override;
 

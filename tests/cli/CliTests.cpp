@@ -1399,6 +1399,80 @@ TEST_F(CliBatch, JsonLinesVerboseNoticesAndLeftoversOfAGoneRun)
                                    {".korva-take.wav.Ab3xYz", ascii("half a copy")}}));
 }
 
+// --report writes a row per file that Python's csv module reads back as the batch
+// went, a name with a comma, a quote and a line break whole, with the format written,
+// where the file told it and the audio's length; inspect's text report names each file
+// on one line. A report that cannot be written fails the run and loses nothing else.
+TEST_F(CliBatch, ReportsReadBackAsTheBatchWent)
+{
+    const std::string odd = "take, \"one\"\nof two.wav";
+    const Bytes told = riff({chunk("bext", bextEvidence("", 0, "A=PCM,F=48000,W=16,M=mono\r\n")),
+                             Bytes(24, 0), chunk("data", tone(4800))});
+    const std::vector<std::string> sources = {
+        addSource(odd, told), addSource("intact.wav", bwf(48000, 16, tone(480))),
+        addSource("unsettled.wav",
+                  riff({chunk("bext", bextBody(0)), Bytes(24, 0), chunk("data", samples(30))}))};
+    const fs::path report = dir / "report.csv";
+    std::vector<std::string> args = {"repair", "--json", "--dest", out, "--report", report};
+    args.insert(args.end(), sources.begin(), sources.end());
+    const auto result = CliProcess::run(args);
+    EXPECT_EQ(result.status, 1) << result.err; // the unsettled file failed
+    std::istringstream lines(result.out);
+    std::vector<json> objects;
+    for (std::string line; std::getline(lines, line);)
+        objects.push_back(json::parse(line));
+    ASSERT_EQ(objects.size(), 3u);
+
+    const auto rows = csvRows(report);
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"source", "copy", "result", "format",
+                                                 "format from", "duration", "warnings", "detail"}));
+    const std::vector<std::string> copies = {out / odd, out / "intact.wav", out / "unsettled.wav"};
+    const std::vector<std::string> formats = {"48000 Hz, 16 bit, mono", "", ""},
+                                   durations = {"0:00:00.100", "", ""};
+    for (std::size_t i = 0; i < 3; ++i)
+    {
+        const auto& row = rows[i + 1];
+        ASSERT_EQ(row.size(), 8u);
+        EXPECT_EQ(
+            (std::vector<std::string>{row[0], row[1], row[2], row[3], row[5], row[6], row[7]}),
+            (std::vector<std::string>{sources[i], copies[i], objects[i]["kind"], formats[i],
+                                      durations[i], "", objects[i]["detail"]}))
+            << "row " << i;
+    }
+    // The detail names where the file told its format, as the column does.
+    EXPECT_THAT(rows[1][4], HasSubstr("CodingHistory"));
+    EXPECT_THAT(rows[1][7], ::testing::EndsWith(" (" + rows[1][4] + ")"));
+    EXPECT_EQ(readFile(report, 0, 8), ascii("source,c")) << "no byte order mark";
+
+    // inspect, as text to read: a block per file, each name on its line.
+    const fs::path text = dir / "inspect.TXT";
+    const auto inspected = CliProcess::run({"inspect", "--report", text, sources[0]});
+    EXPECT_EQ(inspected.status, 0) << inspected.err;
+    const Bytes words = readFile(text);
+    const std::string shown(words.begin(), words.end());
+    EXPECT_THAT(shown, ::testing::StartsWith("Korva report: 1 file\n\ntake, \"one\"\\nof two.wav\n"
+                                             "  source:      " +
+                                             (src / "take, \"one\"\\nof two.wav").string() +
+                                             "\n  result:      listed\n  format:      48000 Hz, "
+                                             "16 bit, mono\n  format from: "));
+    EXPECT_THAT(shown, HasSubstr("\n  duration:    0:00:00.100\n"));
+
+    // Into a folder that is not there: every result still printed, every copy made.
+    fs::remove_all(out), fs::create_directory(out);
+    args[5] = dir / "gone" / "report.csv";
+    const auto unwritten = CliProcess::run(args);
+    EXPECT_EQ(unwritten.status, 1);
+    EXPECT_EQ(unwritten.out, result.out);
+    EXPECT_THAT(unwritten.err,
+                HasSubstr("korva-cli: the report could not be written to " + args[5] +
+                          ": its folder " + (dir / "gone").string() + " does not exist\n"));
+    EXPECT_EQ(filesIn(out).size(), 2u);
+    const auto good = CliProcess::run(
+        {"repair", "--dest", out, "--yes", "--report", dir / "gone" / "r.csv", sources[1]});
+    EXPECT_EQ(good.status, 1) << "a run that did all else fails for its report alone";
+}
+
 // inspect --json prints a line per file: an object that parses back to what the file
 // holds, or a missing one's error (status 1); the text form agrees, with no trace.
 TEST_P(CliFileReport, JsonParsesBackToTheFileAndTheTextSaysTheSame)

@@ -43,6 +43,11 @@ public:
         panelAnswers.pop_front();
         return answer;
     }
+    std::optional<std::string> savePanel(QWidget*, const korva::SavePanelOptions& options) override
+    {
+        savePanelsShown.push_back(options);
+        return std::exchange(saveAnswer, std::nullopt);
+    }
     int alert(QWidget* parent, const std::string& title, const std::string& message,
               const std::vector<std::string>& buttons) override
     {
@@ -62,6 +67,8 @@ public:
 
     std::deque<std::vector<std::string>> panelAnswers;
     std::vector<korva::OpenPanelOptions> panelsShown;
+    std::vector<korva::SavePanelOptions> savePanelsShown;
+    std::optional<std::string> saveAnswer; // the next save panel's, then cancelled
     QStringList alertsShown, foldersShown;
     // The index of the button to press; the overwrite question's last is No.
     std::function<int()> onAlert = [] { return 3; };

@@ -82,6 +82,14 @@ QStringList listed(MainWindow& window)
     return rows;
 }
 
+// The offscreen platform does not give a window its activation back when a
+// menu or a message box closes; shortcuts need it.
+void reactivate(QWidget& window)
+{
+    window.activateWindow();
+    QTRY_VERIFY(QApplication::activeWindow() == &window);
+}
+
 // The status line, then the progress bar's text.
 QString status(MainWindow& window)
 {
@@ -171,7 +179,8 @@ private slots:
                 items << item->text() + ' ' + item->shortcut().toString();
         QCOMPARE(items, (QStringList{"Choose &Files… Ctrl+O", "Choose F&older… Ctrl+Shift+O",
                                      "Choose &Destination… Ctrl+D", "&Start Ctrl+Return",
-                                     "&Cancel ", "O&pen Destination ", "&Quit Ctrl+Q"}));
+                                     "&Cancel ", "&Retry Ctrl+R", "O&pen Destination ",
+                                     "&Export Report… Ctrl+E", "&Quit Ctrl+Q"}));
 
         TempDir source, destination;
         for (const char* name : {"take1.wav", "take2.wav"})
@@ -207,9 +216,7 @@ private slots:
         QTRY_VERIFY(QApplication::activePopupWidget() == menu);
         QTest::keyClick(menu, Qt::Key_P);
         QTRY_VERIFY(QApplication::activePopupWidget() == nullptr);
-        // The offscreen platform does not give the window back its activation.
-        window.activateWindow();
-        QTRY_VERIFY(QApplication::activeWindow() == &window);
+        reactivate(window);
         QTest::keyClick(&window, Qt::Key_P, Qt::AltModifier);
         QTRY_COMPARE(dialogs.foldersShown, QStringList(2, text(destination.path())));
 
@@ -230,6 +237,15 @@ private slots:
         QCOMPARE(status(window), "Done: 1 skipped, 1 not processed. 50%");
         emit menu->aboutToShow();
         QVERIFY(!child<QAction>(window, "actionCancel")->isEnabled());
+
+        // The batch's report, as text to read, where the save panel says.
+        dialogs.saveAnswer = destination / "report.txt";
+        reactivate(window);
+        press(QKeySequence("Ctrl+E"));
+        QCOMPARE(dialogs.savePanelsShown.size(), 1);
+        QCOMPARE(status(window),
+                 "The report is written to " + text(destination / "report.txt") + ". 50%");
+        QVERIFY(readFile(destination / "report.txt").size() > 0);
     }
 
     void panelGivesTheConfirmedPaths_data()
