@@ -304,7 +304,8 @@ std::string FileReportCommand::briefOf(const WavReport& report)
                report.preview.Words();
     const auto frames = report.error.empty() ? report.frames() : std::nullopt;
     return file_commands::Escaped(report.path) + '\t' + report.status() + '\t' +
-           file_commands::Escaped(what) + '\t' + (frames ? durationWords(*frames) : "-") + '\n';
+           file_commands::Escaped(what) + '\t' +
+           (frames ? korva::DurationWords(frames->Seconds()) : "-") + '\n';
 }
 
 std::string FileReportCommand::jsonOf(const WavReport& report)
