@@ -1443,34 +1443,6 @@ TEST_P(CliFileReport, JsonParsesBackToTheFileAndTheTextSaysTheSame)
 
 INSTANTIATE_TEST_SUITE_P(Files, CliFileReport, ::testing::ValuesIn(kReportCases), kRowName);
 
-// The destination's file system is flushed once, after the last copy and before the
-// summary says the batch is done (seen by strace, which names each descriptor's file).
-// LeakSanitizer cannot run under a tracer, so a sanitizer build's leak check is off here.
-TEST_F(CliBatch, FlushesTheDestinationBeforeItSaysDone)
-{
-    const std::string trace = (dir / "trace").string();
-    const auto result = CliProcess::run(
-        {"-f", "-y", "-e", "trace=syncfs,write", "-o", trace, "--env=ASAN_OPTIONS=detect_leaks=0",
-         KORVA_CLI_PATH, "repair", "--dest", out, "--rate", "48000", "--bits", "24", "--channels",
-         "1", addSource("a.wav", lostFormat(samples(60))),
-         addSource("b.wav", lostFormat(samples(90)))},
-        "strace");
-    ASSERT_EQ(result.status, 0) << result.err;
-    std::ifstream lines(trace);
-    std::vector<std::string> calls; // "syncfs" of the destination, "summary", "line"
-    for (std::string line; std::getline(lines, line);)
-        if (line.find("syncfs(") != std::string::npos)
-            calls.push_back(line.find("<" + out.string() + ">") != std::string::npos
-                                ? "syncfs of the destination"
-                                : line);
-        else if (line.find("\"2 repaired") != std::string::npos)
-            calls.push_back("summary");
-        else if (line.find("repaired\\t") != std::string::npos)
-            calls.push_back("line");
-    EXPECT_EQ(calls,
-              (std::vector<std::string>{"line", "line", "syncfs of the destination", "summary"}));
-}
-
 // A file name with bytes that would break a line, or that are no UTF-8, as korva-cli
 // writes it.
 using CliName = CliCase<std::tuple<const char*, std::string, std::string>>;
@@ -2234,3 +2206,63 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(std::get<0>(info.param).name) +
                (std::get<1>(info.param) == FatCard::FileSystem::Fat32 ? "OnFat32" : "OnExFat");
     });
+
+// The destination's file system is flushed once, after the last take and
+// before the summary says the run is done, by repair and rescue alike (seen by
+// strace, which names each descriptor's file). LeakSanitizer cannot run under a
+// tracer, so a sanitizer build's leak check is off here.
+using CliFlush = CliCase<std::tuple<const char*, const char*>>; // the command, its outcome word
+
+TEST_P(CliFlush, FlushesTheDestinationBeforeItSaysDone)
+{
+    const auto& [command, outcome] = GetParam();
+    std::vector<std::string> args = {"-f",
+                                     "-y",
+                                     "-e",
+                                     "trace=syncfs,write",
+                                     "-o",
+                                     dir / "trace",
+                                     "--env=ASAN_OPTIONS=detect_leaks=0",
+                                     KORVA_CLI_PATH,
+                                     command,
+                                     "--dest",
+                                     out};
+    if (command == std::string("repair"))
+        args.insert(args.end(), {"--rate", "48000", "--bits", "24", "--channels", "1",
+                                 addSource("a.wav", lostFormat(samples(60))),
+                                 addSource("b.wav", lostFormat(samples(90)))});
+    else
+    {
+        const auto card = FatCard::make(FatCard::FileSystem::ExFat, dir / "card.img", 4, 1024);
+        Recorder recorder(*card);
+        for (const char* path : {"SC20_T01.WAV", "SC20_T02.WAV"})
+        {
+            const int t = recorder.start(path, kStereo16);
+            recorder.record(t, take(kStereo16, 3000, 1, 8000));
+            recorder.lose(t);
+        }
+        recorder.cut();
+        card->save();
+        args.push_back(dir / "card.img");
+    }
+    const auto result = CliProcess::run(args, "strace");
+    ASSERT_EQ(result.status, 0) << result.err;
+    std::ifstream lines(dir / "trace");
+    std::vector<std::string> calls; // "syncfs" of the destination, "summary", "line"
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("syncfs(") != std::string::npos)
+            calls.push_back(line.find("<" + out.string() + ">") != std::string::npos
+                                ? "syncfs of the destination"
+                                : line);
+        else if (line.find(std::string("\"2 ") + outcome) != std::string::npos)
+            calls.push_back("summary");
+        else if (line.find(std::string(outcome) + "\\t") != std::string::npos)
+            calls.push_back("line");
+    EXPECT_EQ(calls,
+              (std::vector<std::string>{"line", "line", "syncfs of the destination", "summary"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, CliFlush,
+                         ::testing::Values(CliFlush::ParamType{"repair", "repaired"},
+                                           CliFlush::ParamType{"rescue", "rescued"}),
+                         kRowName);
