@@ -50,6 +50,7 @@ TSK_WALK_RET_ENUM OnEntry(TSK_FS_FILE* pFile, const char* pszPath, void* pWalk)
     entry.path = std::string(pszPath) + pName->name;
     entry.nSize = static_cast<uint64_t>(pMeta->size);
     entry.bDeleted = (pName->flags & TSK_FS_NAME_FLAG_UNALLOC) != 0;
+    entry.bOrphan = entry.path.starts_with("$OrphanFiles/");
     entry.modified = pMeta->mtime;
     entry.accessed = pMeta->atime;
     // The library keeps a FAT or exFAT entry's first cluster as its content.

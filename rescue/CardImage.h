@@ -21,6 +21,9 @@ public:
         uint64_t nFirstCluster = 0; // 0: the entry names no cluster
         uint64_t nSize = 0;         // the size the entry records
         bool bDeleted = false;
+        // Found in free space with its folder gone (a card formatted since):
+        // deleted, but not by the user, and its path is "$OrphanFiles/NAME".
+        bool bOrphan = false;
         std::time_t modified = 0;
         std::time_t accessed = 0;
         // The clusters the file system gives a live file of that size, in order

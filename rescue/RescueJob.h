@@ -55,7 +55,8 @@ public:
     }
 
     // Where a take goes: its entry's path on the card under the destination,
-    // or "recovered/cluster-NNNNNN.wav" when that path cannot be one there.
+    // or "recovered/cluster-NNNNNN.wav" when no entry with its folder names
+    // it or that path cannot be one there.
     std::filesystem::path TargetOf(const TakeFinder::Take& take) const;
 
 private:

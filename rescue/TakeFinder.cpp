@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <map>
 #include <unistd.h>
@@ -283,8 +284,10 @@ bool TakeFinder::ReadHead(const CardImage::Entry& entry, Take& take)
                                    ? (layout.bHasDs64 ? layout.nDs64RiffSize + 8 : 0)
                                    : uint64_t{layout.nRiffSize} + 8;
     // A take the user deleted whole is no lost take.
-    if (entry.bDeleted && entry.nSize > 0 && nRecorded == entry.nSize)
+    if (entry.bDeleted && !entry.bOrphan && entry.nSize > 0 && nRecorded == entry.nSize)
         return true;
+    take.bOrphan = entry.bOrphan;
+    take.nStated = nRecorded;
     take.bIntact = !entry.bDeleted && entry.nSize > 0 && nRecorded == entry.nSize &&
                    entry.chain.size() * nClusterSize >= entry.nSize;
     take.nHeaderCluster = entry.nFirstCluster;
@@ -309,6 +312,23 @@ bool TakeFinder::Find(std::vector<Take>& takes)
         auto [it, bNew] = heads.emplace(nFirst, &entry);
         if (!bNew && it->second->bDeleted && !entry.bDeleted)
             it->second = &entry;
+    }
+    // Headers at the start of free clusters that no entry names: takes of a
+    // card formatted since, or whose entries are gone.
+    std::deque<CardImage::Entry> unnamed;
+    uint8_t magic[12];
+    for (uint64_t nCluster = 2; nCluster <= m_card.LastCluster(); ++nCluster)
+    {
+        if (m_card.IsAllocated(nCluster) || heads.count(nCluster) != 0)
+            continue;
+        if (!ReadAt(m_fd, m_card.OffsetOf(nCluster), magic, sizeof magic))
+            return false;
+        if (StartsTake(magic))
+        {
+            CardImage::Entry& entry = unnamed.emplace_back();
+            entry.nFirstCluster = nCluster, entry.bDeleted = true;
+            heads.emplace(nCluster, &entry);
+        }
     }
     for (const auto& [nCluster, pEntry] : heads)
     {
@@ -464,6 +484,25 @@ bool TakeFinder::Follow(std::vector<Take*>& followed)
         // continues it follows what they state.
         if (follow.bLooksIntact)
             follow.take->bIntact = !follow.Grew();
+        else if (!EndAsStated(*follow.take))
+            return false;
     }
+    return true;
+}
+
+// A take its recorder closed (one found on a card formatted since) states its
+// size, and the last sector written holds zeros behind it: it ends there.
+bool TakeFinder::EndAsStated(Take& take)
+{
+    const uint64_t nLastFrom = (take.clusters.size() - 1) * uint64_t{m_card.ClusterSize()};
+    if (take.nStated <= take.nAudioOffset || take.nStated >= take.nLength ||
+        take.nLength - take.nStated >= kSectorSize || take.nStated < nLastFrom)
+        return true;
+    std::vector<uint8_t> behind(take.nLength - take.nStated);
+    if (!ReadAt(m_fd, m_card.OffsetOf(take.clusters.back()) + (take.nStated - nLastFrom),
+                behind.data(), behind.size()))
+        return false;
+    if (std::all_of(behind.begin(), behind.end(), [](uint8_t b) { return b == 0; }))
+        take.nLength = take.nStated, take.ending = "the size its header states, zeros behind it";
     return true;
 }

@@ -1890,7 +1890,8 @@ public:
         uint64_t nOnCard = 0;   // bytes of the take on the card
         uint64_t nRecorded = 0; // the size its entry states
         bool bLost = false, bDeleted = false;
-        Bytes pending; // in the recorder's buffer
+        bool bFormatted = false; // the card was formatted after it was recorded
+        Bytes pending;           // in the recorder's buffer
     };
 
     explicit Recorder(FatCard& card) : m_card(card) {}
@@ -1967,6 +1968,13 @@ public:
         takes[intact(path, f, pcm)].bDeleted = true;
     }
     void lose(int id) { takes[id].bLost = true; }
+    // The user formats the card: every take so far is found by its header alone.
+    void format()
+    {
+        m_card.quickFormat();
+        for (Take& take : takes)
+            take.bFormatted = true;
+    }
 
     // Every take as the card holds it with each open take flushed: consistent.
     void flushAll()
@@ -2112,6 +2120,16 @@ const RescueCase kRescueCases[] = {
          r.record(t, take(kMono24, nBytes / 3, 6, 20000));
          r.lose(t);
      }},
+    {"QuickFormattedCard",
+     [](Recorder& r, FatCard&)
+     {
+         r.intact("240611/SC21_T01.WAV", kStereo16, take(kStereo16, 9001, 2, 8000));
+         r.intact("240611/SC21_T02.WAV", kMono24, take(kMono24, 12345, 3, 8000));
+         const int t = r.start("240611/SC21_T03.WAV", kFour24);
+         r.record(t, take(kFour24, 7000, 4, 8000));
+         r.flush(t);
+         r.format();
+     }},
     {"TwoTakesRecordedAtOnce",
      [](Recorder& r, FatCard& card)
      {
@@ -2162,23 +2180,32 @@ TEST_P(CliRescue, LostTakesComeBackWithTheFramesThatReachedTheCard)
     const auto result = CliProcess::run({"rescue", "--json", image, "--dest", out});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_TRUE(readFile(image) == before);
-    std::map<std::string, json> lines; // by the take's path on the card
+    // By where the take went, or its path on the card when it was not written.
+    std::map<std::string, json> lines;
     std::istringstream text(result.out);
     for (std::string line; std::getline(text, line);)
     {
         const json outcome = json::parse(line);
-        lines[outcome["source"].get<std::string>().substr(image.string().size() + 1)] = outcome;
+        const std::string destination = outcome["destination"];
+        lines[destination.empty()
+                  ? outcome["source"].get<std::string>().substr(image.string().size() + 1)
+                  : destination] = outcome;
     }
     std::size_t nListed = 0;
-    for (const Recorder::Take& t : recorder.takes)
+    for (std::size_t id = 0; id < recorder.takes.size(); ++id)
     {
+        const Recorder::Take& t = recorder.takes[id];
         if (t.bDeleted)
             continue;
         ++nListed;
-        const json& outcome = lines[t.path];
-        const fs::path rescued = out / t.path;
-        EXPECT_EQ(outcome["kind"], t.bLost ? "rescued" : "intact") << t.path << result.out;
-        if (!t.bLost)
+        char recovered[32];
+        std::snprintf(recovered, sizeof recovered, "cluster-%06u.wav",
+                      card->clustersOf(static_cast<int>(id)).front());
+        const fs::path rescued = t.bFormatted ? out / "recovered" / recovered : out / t.path;
+        const bool bLost = t.bLost || t.bFormatted;
+        json& outcome = lines[bLost ? rescued.string() : t.path];
+        EXPECT_EQ(outcome["kind"], bLost ? "rescued" : "intact") << t.path << result.out;
+        if (!bLost)
         {
             EXPECT_FALSE(fs::exists(rescued)) << rescued;
             continue;
