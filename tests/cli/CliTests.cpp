@@ -1890,8 +1890,8 @@ public:
         uint64_t nOnCard = 0;   // bytes of the take on the card
         uint64_t nRecorded = 0; // the size its entry states
         bool bLost = false, bDeleted = false;
-        bool bFormatted = false; // the card was formatted after it was recorded
-        Bytes pending;           // in the recorder's buffer
+        bool bNameless = false; // the card was formatted, or lost its file system, after it
+        Bytes pending;          // in the recorder's buffer
     };
 
     explicit Recorder(FatCard& card) : m_card(card) {}
@@ -1973,7 +1973,14 @@ public:
     {
         m_card.quickFormat();
         for (Take& take : takes)
-            take.bFormatted = true;
+            take.bNameless = true;
+    }
+    // The card's file system is lost with the power, after it was checked.
+    void loseFileSystem()
+    {
+        bRaw = true;
+        for (Take& take : takes)
+            take.bNameless = true;
     }
 
     // Every take as the card holds it with each open take flushed: consistent.
@@ -1989,9 +1996,12 @@ public:
         for (std::size_t id = 0; id < takes.size(); ++id)
             if (takes[id].bLost)
                 m_card.cut(static_cast<int>(id), takes[id].nRecorded);
+        if (bRaw)
+            m_card.wipeFileSystem();
     }
 
     std::vector<Take> takes; // by the card's file number
+    bool bRaw = false;       // only the raw bytes are left to read
 
 private:
     FatCard& m_card;
@@ -2130,6 +2140,15 @@ const RescueCase kRescueCases[] = {
          r.flush(t);
          r.format();
      }},
+    {"NoFileSystemLeftTheRawBytesRead",
+     [](Recorder& r, FatCard&)
+     {
+         r.intact("SC22_T01.WAV", kStereo16, take(kStereo16, 7001, 5, 8000));
+         const int t = r.start("SC22_T02.WAV", kMono24);
+         r.record(t, take(kMono24, 20000, 6, 8000));
+         r.lose(t);
+         r.loseFileSystem();
+     }},
     {"TwoTakesRecordedAtOnce",
      [](Recorder& r, FatCard& card)
      {
@@ -2180,6 +2199,11 @@ TEST_P(CliRescue, LostTakesComeBackWithTheFramesThatReachedTheCard)
     const auto result = CliProcess::run({"rescue", "--json", image, "--dest", out});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_TRUE(readFile(image) == before);
+    if (recorder.bRaw)
+    {
+        EXPECT_THAT(result.err, HasSubstr("no FAT or exFAT file system, so its raw bytes were "
+                                          "scanned, 2 takes found"));
+    }
     // By where the take went, or its path on the card when it was not written.
     std::map<std::string, json> lines;
     std::istringstream text(result.out);
@@ -2198,11 +2222,14 @@ TEST_P(CliRescue, LostTakesComeBackWithTheFramesThatReachedTheCard)
         if (t.bDeleted)
             continue;
         ++nListed;
+        // Named by its header's cluster, or in raw bytes by its sector, counted from 2 too.
+        const uint32_t nHead = card->clustersOf(static_cast<int>(id)).front();
         char recovered[32];
-        std::snprintf(recovered, sizeof recovered, "cluster-%06u.wav",
-                      card->clustersOf(static_cast<int>(id)).front());
-        const fs::path rescued = t.bFormatted ? out / "recovered" / recovered : out / t.path;
-        const bool bLost = t.bLost || t.bFormatted;
+        std::snprintf(recovered, sizeof recovered, "cluster-%06llu.wav",
+                      static_cast<unsigned long long>(
+                          recorder.bRaw ? card->offsetOf(nHead) / 512 + 2 : nHead));
+        const fs::path rescued = t.bNameless ? out / "recovered" / recovered : out / t.path;
+        const bool bLost = t.bLost || t.bNameless;
         json& outcome = lines[bLost ? rescued.string() : t.path];
         EXPECT_EQ(outcome["kind"], bLost ? "rescued" : "intact") << t.path << result.out;
         if (!bLost)
