@@ -71,6 +71,12 @@ int RescueCommand::run()
             file_commands::Print(outcome, m_bJson);
         report.Add(outcome);
     }
+    // The takes are on the destination's disk before the rescue is called done.
+    if (const std::optional<std::string> problem = job.FlushDestination())
+    {
+        std::cerr << "korva-cli: " << *problem << '\n';
+        nStatus = std::max(nStatus, int{file_commands::kNotAllDone});
+    }
     if (!m_bQuiet)
     {
         std::string summary;

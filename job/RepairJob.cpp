@@ -481,17 +481,5 @@ FileOutcome RepairJob::Copy(const Source& source, FileOutcome outcome, bool bRep
 
 std::optional<std::string> RepairJob::FlushDestination() const
 {
-    const int fd = ::open(m_destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-#ifdef __linux__
-    const bool bFlushed = fd >= 0 && syncfs(fd) == 0;
-#else
-    const bool bFlushed = fd >= 0 && fsync(fd) == 0 && (sync(), true);
-#endif
-    const int nError = errno;
-    if (fd >= 0)
-        ::close(fd);
-    if (bFlushed)
-        return std::nullopt;
-    return "the copies could not be written through to the destination's disk: " +
-           SystemErrorWords(nError) + "; check the destination before removing it";
+    return TemporaryCopy::FlushFileSystemOf(m_destination);
 }

@@ -1,5 +1,7 @@
 #include "TemporaryCopy.h"
 
+#include "FileOutcome.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -154,4 +156,21 @@ std::vector<std::string> TemporaryCopy::RemoveLeftovers(const fs::path& folder)
             removed.push_back(name);
     }
     return removed;
+}
+
+std::optional<std::string> TemporaryCopy::FlushFileSystemOf(const fs::path& folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+#ifdef __linux__
+    const bool bFlushed = fd >= 0 && syncfs(fd) == 0;
+#else
+    const bool bFlushed = fd >= 0 && fsync(fd) == 0 && (sync(), true);
+#endif
+    const int nError = errno;
+    if (fd >= 0)
+        ::close(fd);
+    if (bFlushed)
+        return std::nullopt;
+    return "the copies could not be written through to the destination's disk: " +
+           korva::SystemErrorWords(nError) + "; check the destination before removing it";
 }

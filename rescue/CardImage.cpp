@@ -8,6 +8,9 @@
 
 namespace
 {
+// Where no FAT or exFAT file system is found, the raw bytes' clusters are sectors.
+constexpr uint32_t kRawSectorSize = 512;
+
 struct ImageClose
 {
     void operator()(TSK_IMG_INFO* p) const { tsk_img_close(p); }
@@ -50,6 +53,7 @@ TSK_WALK_RET_ENUM OnEntry(TSK_FS_FILE* pFile, const char* pszPath, void* pWalk)
     entry.path = std::string(pszPath) + pName->name;
     entry.nSize = static_cast<uint64_t>(pMeta->size);
     entry.bDeleted = (pName->flags & TSK_FS_NAME_FLAG_UNALLOC) != 0;
+    entry.bOrphan = entry.path.starts_with("$OrphanFiles/");
     entry.modified = pMeta->mtime;
     entry.accessed = pMeta->atime;
     // The library keeps a FAT or exFAT entry's first cluster as its content.
@@ -122,17 +126,18 @@ bool CardImage::Read(const std::filesystem::path& source, std::string& why)
         }
     if (!h.fileSystem)
         h.fileSystem.reset(tsk_fs_open_img(h.image.get(), 0, TSK_FS_TYPE_DETECT));
-    if (!h.fileSystem)
-    {
-        why = "no FAT or exFAT file system was found on it (" + LibraryError() + ")";
-        return false;
-    }
+    tsk_error_reset();
     TSK_FS_INFO* fs = h.fileSystem.get();
-    if (!TSK_FS_TYPE_ISFAT(fs->ftype))
+    if (fs == nullptr || !TSK_FS_TYPE_ISFAT(fs->ftype))
     {
-        why = std::string("its file system is ") + tsk_fs_type_toname(fs->ftype) +
-              ", not FAT or exFAT";
-        return false;
+        // Takes are then looked for at every sector, in the raw bytes.
+        m_fsName = (fs == nullptr ? std::string("no FAT or exFAT file system")
+                                  : std::string("a ") + tsk_fs_type_toname(fs->ftype) +
+                                        " file system, not FAT or exFAT") +
+                   ", so its raw bytes were scanned";
+        m_nClusterSize = kRawSectorSize;
+        m_nLastCluster = static_cast<uint64_t>(h.image->size) / kRawSectorSize + 1;
+        return true;
     }
     auto* fatfs = reinterpret_cast<FATFS_INFO*>(fs);
     m_fsName = fs->ftype == TSK_FS_TYPE_EXFAT   ? "exFAT"

@@ -21,6 +21,9 @@ public:
         uint64_t nFirstCluster = 0; // 0: the entry names no cluster
         uint64_t nSize = 0;         // the size the entry records
         bool bDeleted = false;
+        // Found in free space with its folder gone (a card formatted since):
+        // deleted, but not by the user, and its path is "$OrphanFiles/NAME".
+        bool bOrphan = false;
         std::time_t modified = 0;
         std::time_t accessed = 0;
         // The clusters the file system gives a live file of that size, in order
@@ -30,13 +33,15 @@ public:
 
     // Opens source (an image file or a block device) for reading only: the
     // first FAT or exFAT file system of its partition table, or the bare file
-    // system. Nothing, and why in plain words, when there is none.
+    // system. Where there is none, its raw bytes: sectors as clusters, all
+    // free, and no entries. Nothing, and why in plain words, when it cannot
+    // be read as an image.
     static std::unique_ptr<CardImage> Open(const std::filesystem::path& source, std::string& why);
     ~CardImage();
     CardImage(const CardImage&) = delete;
     CardImage& operator=(const CardImage&) = delete;
 
-    // "FAT32", "exFAT", ...
+    // "FAT32", "exFAT", ...; or what was found instead and that the raw bytes were read.
     const std::string& FileSystemName() const { return m_fsName; }
     uint32_t ClusterSize() const { return m_nClusterSize; }
     // Clusters are numbered from 2 to LastCluster().
@@ -46,7 +51,10 @@ public:
     {
         return m_nDataOffset + (nCluster - 2) * m_nClusterSize;
     }
-    bool IsAllocated(uint64_t nCluster) const { return m_allocated[nCluster - 2]; }
+    bool IsAllocated(uint64_t nCluster) const
+    {
+        return !m_allocated.empty() && m_allocated[nCluster - 2];
+    }
     const std::vector<Entry>& Entries() const { return m_entries; }
 
 private:
@@ -59,6 +67,6 @@ private:
     uint32_t m_nClusterSize = 0;
     uint64_t m_nDataOffset = 0;
     uint64_t m_nLastCluster = 0;
-    std::vector<bool> m_allocated; // one bit a cluster, from cluster 2
+    std::vector<bool> m_allocated; // one bit a cluster, from cluster 2; none in raw bytes
     std::vector<Entry> m_entries;
 };

@@ -191,7 +191,7 @@ bool RescueJob::Find(std::string& why)
 fs::path RescueJob::TargetOf(const Take& take) const
 {
     const fs::path onCard = fs::path(take.path).relative_path();
-    bool bSafe = !onCard.empty();
+    bool bSafe = !onCard.empty() && !take.bOrphan;
     for (const fs::path& part : onCard)
         bSafe = bSafe && part != "." && part != ".." && !part.empty();
     if (bSafe)

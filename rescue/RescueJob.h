@@ -3,10 +3,12 @@
 #include "CardImage.h"
 #include "FileOutcome.h"
 #include "TakeFinder.h"
+#include "TemporaryCopy.h"
 
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,9 +47,16 @@ public:
     // The last Run says the rescue must stop: the destination is full or
     // cannot be written.
     bool StopsBatch() const { return m_bStopsBatch; }
+    // Writes the rescued takes through to the destination's disk, once, at
+    // the end; nothing when that is done, otherwise why not in plain words.
+    std::optional<std::string> FlushDestination() const
+    {
+        return TemporaryCopy::FlushFileSystemOf(m_destination);
+    }
 
     // Where a take goes: its entry's path on the card under the destination,
-    // or "recovered/cluster-NNNNNN.wav" when that path cannot be one there.
+    // or "recovered/cluster-NNNNNN.wav" when no entry with its folder names
+    // it or that path cannot be one there.
     std::filesystem::path TargetOf(const TakeFinder::Take& take) const;
 
 private:

@@ -9,8 +9,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <map>
+#include <set>
 #include <unistd.h>
 
 using Take = TakeFinder::Take;
@@ -19,6 +21,8 @@ namespace
 {
 // Recorders write whole sectors: a take that ends inside a cluster ends at one of these.
 constexpr uint64_t kSectorSize = 512;
+// The most a take's header is read for: the chunks in front of its audio.
+constexpr uint64_t kHeadBytes = 16384;
 // The frames in front of a boundary whose steps tell how much the take's
 // samples moved just then.
 constexpr std::size_t kLocalFrames = 32;
@@ -255,8 +259,12 @@ struct TakeFinder::Trail
 
 bool TakeFinder::ReadHead(const CardImage::Entry& entry, Take& take)
 {
+    // The header in its first cluster, or in the clusters after it where
+    // those are small (the raw bytes' sectors).
     const uint32_t nClusterSize = m_card.ClusterSize();
-    std::vector<uint8_t> head(nClusterSize);
+    const uint64_t nClusters = std::min<uint64_t>((kHeadBytes + nClusterSize - 1) / nClusterSize,
+                                                  m_card.LastCluster() + 1 - entry.nFirstCluster);
+    std::vector<uint8_t> head(nClusters * nClusterSize);
     if (!ReadAt(m_fd, m_card.OffsetOf(entry.nFirstCluster), head.data(), head.size()))
         return false;
     if (!StartsTake(head.data()))
@@ -276,15 +284,17 @@ bool TakeFinder::ReadHead(const CardImage::Entry& entry, Take& take)
     if (fmt == nullptr || !ReadFormat(reader, *fmt, take.format))
         take.problem = "its header has no PCM format chunk";
     else if (data == nullptr)
-        take.problem = "its header runs past its first cluster";
+        take.problem = "its header runs past its first " + std::to_string(head.size()) + " bytes";
     else
         take.nAudioOffset = data->PayloadOffset();
     const uint64_t nRecorded = layout.form == RiffLayout::Form::Rf64
                                    ? (layout.bHasDs64 ? layout.nDs64RiffSize + 8 : 0)
                                    : uint64_t{layout.nRiffSize} + 8;
     // A take the user deleted whole is no lost take.
-    if (entry.bDeleted && entry.nSize > 0 && nRecorded == entry.nSize)
+    if (entry.bDeleted && !entry.bOrphan && entry.nSize > 0 && nRecorded == entry.nSize)
         return true;
+    take.bOrphan = entry.bOrphan;
+    take.nStated = nRecorded;
     take.bIntact = !entry.bDeleted && entry.nSize > 0 && nRecorded == entry.nSize &&
                    entry.chain.size() * nClusterSize >= entry.nSize;
     take.nHeaderCluster = entry.nFirstCluster;
@@ -310,6 +320,23 @@ bool TakeFinder::Find(std::vector<Take>& takes)
         if (!bNew && it->second->bDeleted && !entry.bDeleted)
             it->second = &entry;
     }
+    // Headers at the start of free clusters that no entry names: takes of a
+    // card formatted since, or whose entries are gone.
+    std::deque<CardImage::Entry> unnamed;
+    uint8_t magic[12];
+    for (uint64_t nCluster = 2; nCluster <= m_card.LastCluster(); ++nCluster)
+    {
+        if (m_card.IsAllocated(nCluster) || heads.count(nCluster) != 0)
+            continue;
+        if (!ReadAt(m_fd, m_card.OffsetOf(nCluster), magic, sizeof magic))
+            return false;
+        if (StartsTake(magic))
+        {
+            CardImage::Entry& entry = unnamed.emplace_back();
+            entry.nFirstCluster = nCluster, entry.bDeleted = true;
+            heads.emplace(nCluster, &entry);
+        }
+    }
     for (const auto& [nCluster, pEntry] : heads)
     {
         Take take;
@@ -329,7 +356,8 @@ bool TakeFinder::Follow(std::vector<Take*>& followed)
 {
     const uint32_t nClusterSize = m_card.ClusterSize();
     std::vector<Trail> follows;
-    std::map<uint64_t, std::size_t> byHead; // header cluster, follow
+    std::set<uint64_t> heads;   // the takes' header clusters
+    std::set<uint64_t> claimed; // clusters of the takes' chains and headers
     std::vector<uint8_t> block(nClusterSize);
     for (Take* take : followed)
     {
@@ -349,12 +377,17 @@ bool TakeFinder::Follow(std::vector<Take*>& followed)
                 nRecorded =
                     std::min<uint64_t>(entry.nSize, entry.chain.size() * uint64_t{nClusterSize});
         nRecorded = std::max(nRecorded, take->nAudioOffset);
+        // A header longer than a cluster fills the clusters after its first.
+        while (chain.size() * uint64_t{nClusterSize} < nRecorded)
+            chain.push_back(chain.back() + 1);
+        claimed.insert(chain.begin(), chain.end());
         for (std::size_t i = 0; i < chain.size(); ++i)
         {
             if (!ReadAt(m_fd, m_card.OffsetOf(chain[i]), block.data(), block.size()))
                 return false;
             const uint64_t nAt = i * uint64_t{nClusterSize};
-            const std::size_t nFrom = i == 0 ? take->nAudioOffset : 0;
+            const auto nFrom = static_cast<std::size_t>(
+                std::min<uint64_t>(nClusterSize, std::max(nAt, take->nAudioOffset) - nAt));
             if (nAt + nClusterSize <= nRecorded)
             {
                 follow.Absorb(block, nFrom, false);
@@ -381,7 +414,7 @@ bool TakeFinder::Follow(std::vector<Take*>& followed)
         follow.nChainEnd = take->clusters.back();
         follow.nRecorded = take->nLength;
         follow.bLooksIntact = take->bIntact;
-        byHead[take->nHeaderCluster] = follows.size();
+        heads.insert(take->nHeaderCluster);
         follows.push_back(std::move(follow));
     }
     const auto closeOpen = [&](uint64_t nCluster, const std::string& why)
@@ -390,14 +423,14 @@ bool TakeFinder::Follow(std::vector<Take*>& followed)
             if (!follow.bClosed && follow.nChainEnd < nCluster)
                 follow.bClosed = true, follow.take->ending = why;
     };
-    uint64_t nCluster = follows.empty() ? m_card.LastCluster() + 1 : byHead.begin()->first;
+    uint64_t nCluster = heads.empty() ? m_card.LastCluster() + 1 : *heads.begin();
     for (; nCluster <= m_card.LastCluster(); ++nCluster)
     {
         const bool bAnyLeft =
             std::any_of(follows.begin(), follows.end(), [](const Trail& f) { return !f.bClosed; });
         if (!bAnyLeft)
             break;
-        if (m_card.IsAllocated(nCluster) || byHead.count(nCluster) != 0)
+        if (m_card.IsAllocated(nCluster) || claimed.count(nCluster) != 0)
             continue;
         std::vector<Trail*> open;
         for (Trail& follow : follows)
@@ -464,6 +497,25 @@ bool TakeFinder::Follow(std::vector<Take*>& followed)
         // continues it follows what they state.
         if (follow.bLooksIntact)
             follow.take->bIntact = !follow.Grew();
+        else if (!EndAsStated(*follow.take))
+            return false;
     }
+    return true;
+}
+
+// A take its recorder closed (one found on a card formatted since) states its
+// size, and the last sector written holds zeros behind it: it ends there.
+bool TakeFinder::EndAsStated(Take& take)
+{
+    const uint64_t nLastFrom = (take.clusters.size() - 1) * uint64_t{m_card.ClusterSize()};
+    if (take.nStated <= take.nAudioOffset || take.nStated >= take.nLength ||
+        take.nLength - take.nStated >= kSectorSize || take.nStated < nLastFrom)
+        return true;
+    std::vector<uint8_t> behind(take.nLength - take.nStated);
+    if (!ReadAt(m_fd, m_card.OffsetOf(take.clusters.back()) + (take.nStated - nLastFrom),
+                behind.data(), behind.size()))
+        return false;
+    if (std::all_of(behind.begin(), behind.end(), [](uint8_t b) { return b == 0; }))
+        take.nLength = take.nStated, take.ending = "the size its header states, zeros behind it";
     return true;
 }

@@ -9,12 +9,15 @@
 
 // Finds the takes a card holds and follows the lost ones as their recorder
 // wrote them. A take begins at a cluster that starts with a RIFF, RF64 or BW64
-// WAVE header and that a directory entry, live or deleted, names as its first.
-// It is lost when the entry records nothing or less than the header (a power
-// cut before the recorder closed the file), and also when header and entry
-// agree but audio that continues the take follows what they state (a
-// recorder that wrote both at a flush, then lost its power); it is intact
-// when neither. The sizes in a lost take's header prove nothing.
+// WAVE header and that a directory entry, live or deleted, names as its
+// first, or that is free and named by none (a card formatted since, an entry
+// lost). It is lost when the entry records nothing or less than the header (a
+// power cut before the recorder closed the file), or has none, and also when
+// header and entry agree but audio that continues the take follows what they
+// state (a recorder that wrote both at a flush, then lost its power); it is
+// intact when neither. The sizes in a lost take's header prove nothing,
+// except that a take followed to zeros just behind the size its header
+// states ends there (one its recorder closed, on a card formatted since).
 //
 // A take is followed through the chain its entry still has, as far as the
 // entry's size, then on through the rest of that cluster and the clusters
@@ -36,7 +39,8 @@ class TakeFinder
 public:
     struct Take
     {
-        std::string path; // of its entry on the card
+        std::string path;     // of its entry on the card; "" when none names it
+        bool bOrphan = false; // its entry's folder is gone
         uint64_t nHeaderCluster = 0;
         bool bIntact = false;
         WavFormat format;
@@ -46,6 +50,7 @@ public:
         std::string problem;
         std::vector<uint64_t> clusters; // in the order of the take's bytes
         uint64_t nLength = 0;           // bytes of the take; the last cluster may hold fewer
+        uint64_t nStated = 0;           // bytes of the take as its header states them
         std::string ending;             // why it ended, in plain words
         // Clusters won against another open take, and the weakest of those
         // wins: the other take's miss over this one's (1 when none was contested).
@@ -71,6 +76,7 @@ private:
     struct Trail;
     bool ReadHead(const CardImage::Entry& entry, Take& take);
     bool Follow(std::vector<Take*>& followed);
+    bool EndAsStated(Take& take);
 
     const CardImage& m_card;
     int m_fd;

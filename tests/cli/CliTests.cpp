@@ -1540,34 +1540,6 @@ TEST_P(CliFileReport, JsonParsesBackToTheFileAndTheTextSaysTheSame)
 
 INSTANTIATE_TEST_SUITE_P(Files, CliFileReport, ::testing::ValuesIn(kReportCases), kRowName);
 
-// The destination's file system is flushed once, after the last copy and before the
-// summary says the batch is done (seen by strace, which names each descriptor's file).
-// LeakSanitizer cannot run under a tracer, so a sanitizer build's leak check is off here.
-TEST_F(CliBatch, FlushesTheDestinationBeforeItSaysDone)
-{
-    const std::string trace = (dir / "trace").string();
-    const auto result = CliProcess::run(
-        {"-f", "-y", "-e", "trace=syncfs,write", "-o", trace, "--env=ASAN_OPTIONS=detect_leaks=0",
-         KORVA_CLI_PATH, "repair", "--dest", out, "--rate", "48000", "--bits", "24", "--channels",
-         "1", addSource("a.wav", lostFormat(samples(60))),
-         addSource("b.wav", lostFormat(samples(90)))},
-        "strace");
-    ASSERT_EQ(result.status, 0) << result.err;
-    std::ifstream lines(trace);
-    std::vector<std::string> calls; // "syncfs" of the destination, "summary", "line"
-    for (std::string line; std::getline(lines, line);)
-        if (line.find("syncfs(") != std::string::npos)
-            calls.push_back(line.find("<" + out.string() + ">") != std::string::npos
-                                ? "syncfs of the destination"
-                                : line);
-        else if (line.find("\"2 repaired") != std::string::npos)
-            calls.push_back("summary");
-        else if (line.find("repaired\\t") != std::string::npos)
-            calls.push_back("line");
-    EXPECT_EQ(calls,
-              (std::vector<std::string>{"line", "line", "syncfs of the destination", "summary"}));
-}
-
 // A file name with bytes that would break a line, or that are no UTF-8, as korva-cli
 // writes it.
 using CliName = CliCase<std::tuple<const char*, std::string, std::string>>;
@@ -2015,7 +1987,8 @@ public:
         uint64_t nOnCard = 0;   // bytes of the take on the card
         uint64_t nRecorded = 0; // the size its entry states
         bool bLost = false, bDeleted = false;
-        Bytes pending; // in the recorder's buffer
+        bool bNameless = false; // the card was formatted, or lost its file system, after it
+        Bytes pending;          // in the recorder's buffer
     };
 
     explicit Recorder(FatCard& card) : m_card(card) {}
@@ -2092,6 +2065,20 @@ public:
         takes[intact(path, f, pcm)].bDeleted = true;
     }
     void lose(int id) { takes[id].bLost = true; }
+    // The user formats the card: every take so far is found by its header alone.
+    void format()
+    {
+        m_card.quickFormat();
+        for (Take& take : takes)
+            take.bNameless = true;
+    }
+    // The card's file system is lost with the power, after it was checked.
+    void loseFileSystem()
+    {
+        bRaw = true;
+        for (Take& take : takes)
+            take.bNameless = true;
+    }
 
     // Every take as the card holds it with each open take flushed: consistent.
     void flushAll()
@@ -2106,9 +2093,12 @@ public:
         for (std::size_t id = 0; id < takes.size(); ++id)
             if (takes[id].bLost)
                 m_card.cut(static_cast<int>(id), takes[id].nRecorded);
+        if (bRaw)
+            m_card.wipeFileSystem();
     }
 
     std::vector<Take> takes; // by the card's file number
+    bool bRaw = false;       // only the raw bytes are left to read
 
 private:
     FatCard& m_card;
@@ -2237,6 +2227,25 @@ const RescueCase kRescueCases[] = {
          r.record(t, take(kMono24, nBytes / 3, 6, 20000));
          r.lose(t);
      }},
+    {"QuickFormattedCard",
+     [](Recorder& r, FatCard&)
+     {
+         r.intact("240611/SC21_T01.WAV", kStereo16, take(kStereo16, 9001, 2, 8000));
+         r.intact("240611/SC21_T02.WAV", kMono24, take(kMono24, 12345, 3, 8000));
+         const int t = r.start("240611/SC21_T03.WAV", kFour24);
+         r.record(t, take(kFour24, 7000, 4, 8000));
+         r.flush(t);
+         r.format();
+     }},
+    {"NoFileSystemLeftTheRawBytesRead",
+     [](Recorder& r, FatCard&)
+     {
+         r.intact("SC22_T01.WAV", kStereo16, take(kStereo16, 7001, 5, 8000));
+         const int t = r.start("SC22_T02.WAV", kMono24);
+         r.record(t, take(kMono24, 20000, 6, 8000));
+         r.lose(t);
+         r.loseFileSystem();
+     }},
     {"TwoTakesRecordedAtOnce",
      [](Recorder& r, FatCard& card)
      {
@@ -2287,23 +2296,40 @@ TEST_P(CliRescue, LostTakesComeBackWithTheFramesThatReachedTheCard)
     const auto result = CliProcess::run({"rescue", "--json", image, "--dest", out});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_TRUE(readFile(image) == before);
-    std::map<std::string, json> lines; // by the take's path on the card
+    if (recorder.bRaw)
+    {
+        EXPECT_THAT(result.err, HasSubstr("no FAT or exFAT file system, so its raw bytes were "
+                                          "scanned, 2 takes found"));
+    }
+    // By where the take went, or its path on the card when it was not written.
+    std::map<std::string, json> lines;
     std::istringstream text(result.out);
     for (std::string line; std::getline(text, line);)
     {
         const json outcome = json::parse(line);
-        lines[outcome["source"].get<std::string>().substr(image.string().size() + 1)] = outcome;
+        const std::string destination = outcome["destination"];
+        lines[destination.empty()
+                  ? outcome["source"].get<std::string>().substr(image.string().size() + 1)
+                  : destination] = outcome;
     }
     std::size_t nListed = 0;
-    for (const Recorder::Take& t : recorder.takes)
+    for (std::size_t id = 0; id < recorder.takes.size(); ++id)
     {
+        const Recorder::Take& t = recorder.takes[id];
         if (t.bDeleted)
             continue;
         ++nListed;
-        const json& outcome = lines[t.path];
-        const fs::path rescued = out / t.path;
-        EXPECT_EQ(outcome["kind"], t.bLost ? "rescued" : "intact") << t.path << result.out;
-        if (!t.bLost)
+        // Named by its header's cluster, or in raw bytes by its sector, counted from 2 too.
+        const uint32_t nHead = card->clustersOf(static_cast<int>(id)).front();
+        char recovered[32];
+        std::snprintf(recovered, sizeof recovered, "cluster-%06llu.wav",
+                      static_cast<unsigned long long>(
+                          recorder.bRaw ? card->offsetOf(nHead) / 512 + 2 : nHead));
+        const fs::path rescued = t.bNameless ? out / "recovered" / recovered : out / t.path;
+        const bool bLost = t.bLost || t.bNameless;
+        json& outcome = lines[bLost ? rescued.string() : t.path];
+        EXPECT_EQ(outcome["kind"], bLost ? "rescued" : "intact") << t.path << result.out;
+        if (!bLost)
         {
             EXPECT_FALSE(fs::exists(rescued)) << rescued;
             continue;
@@ -2331,3 +2357,63 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(std::get<0>(info.param).name) +
                (std::get<1>(info.param) == FatCard::FileSystem::Fat32 ? "OnFat32" : "OnExFat");
     });
+
+// The destination's file system is flushed once, after the last take and
+// before the summary says the run is done, by repair and rescue alike (seen by
+// strace, which names each descriptor's file). LeakSanitizer cannot run under a
+// tracer, so a sanitizer build's leak check is off here.
+using CliFlush = CliCase<std::tuple<const char*, const char*>>; // the command, its outcome word
+
+TEST_P(CliFlush, FlushesTheDestinationBeforeItSaysDone)
+{
+    const auto& [command, outcome] = GetParam();
+    std::vector<std::string> args = {"-f",
+                                     "-y",
+                                     "-e",
+                                     "trace=syncfs,write",
+                                     "-o",
+                                     dir / "trace",
+                                     "--env=ASAN_OPTIONS=detect_leaks=0",
+                                     KORVA_CLI_PATH,
+                                     command,
+                                     "--dest",
+                                     out};
+    if (command == std::string("repair"))
+        args.insert(args.end(), {"--rate", "48000", "--bits", "24", "--channels", "1",
+                                 addSource("a.wav", lostFormat(samples(60))),
+                                 addSource("b.wav", lostFormat(samples(90)))});
+    else
+    {
+        const auto card = FatCard::make(FatCard::FileSystem::ExFat, dir / "card.img", 4, 1024);
+        Recorder recorder(*card);
+        for (const char* path : {"SC20_T01.WAV", "SC20_T02.WAV"})
+        {
+            const int t = recorder.start(path, kStereo16);
+            recorder.record(t, take(kStereo16, 3000, 1, 8000));
+            recorder.lose(t);
+        }
+        recorder.cut();
+        card->save();
+        args.push_back(dir / "card.img");
+    }
+    const auto result = CliProcess::run(args, "strace");
+    ASSERT_EQ(result.status, 0) << result.err;
+    std::ifstream lines(dir / "trace");
+    std::vector<std::string> calls; // "syncfs" of the destination, "summary", "line"
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("syncfs(") != std::string::npos)
+            calls.push_back(line.find("<" + out.string() + ">") != std::string::npos
+                                ? "syncfs of the destination"
+                                : line);
+        else if (line.find(std::string("\"2 ") + outcome) != std::string::npos)
+            calls.push_back("summary");
+        else if (line.find(std::string(outcome) + "\\t") != std::string::npos)
+            calls.push_back("line");
+    EXPECT_EQ(calls,
+              (std::vector<std::string>{"line", "line", "syncfs of the destination", "summary"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, CliFlush,
+                         ::testing::Values(CliFlush::ParamType{"repair", "repaired"},
+                                           CliFlush::ParamType{"rescue", "rescued"}),
+                         kRowName);
