@@ -463,7 +463,8 @@ void AppController::previewFormats()
     m_nContradicted = 0;
     for (const TakeList::Take& take : m_list.takes)
     {
-        const RepairJob::Preview preview = RepairJob::PreviewOf(take.source, m_choice);
+        const RepairJob::Preview preview =
+            RepairJob::PreviewOf(take.source, m_choice, m_list.CardTakes(take));
         m_nContradicted += preview.warnings.empty() ? 0 : 1;
         formatArray.push_back(preview.Words());
     }
@@ -705,7 +706,7 @@ bool AppController::patchFile(int row)
     m_platform.log("Copying " + take.source.string() + " to " +
                    (fs::path(szDestPath) / take.relative).string());
     m_job->SetChoice(m_choice);
-    reportOutcome(row, m_job->Run(take.source, take.relative));
+    reportOutcome(row, m_job->Run(take.source, take.relative, m_list.CardTakes(take)));
     return !m_job->StopsBatch();
 }
 

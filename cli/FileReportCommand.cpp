@@ -83,7 +83,7 @@ int FileReportCommand::run() const
     for (const TakeList::Take& take : list.takes)
     {
         const std::string path = take.source.string();
-        const WavReport report = WavReport::Of(path, *choice);
+        const WavReport report = WavReport::Of(path, *choice, list.CardTakes(take));
         if (!report.error.empty())
         {
             std::cerr << "korva-cli: " << path << ": " << report.error << '\n';

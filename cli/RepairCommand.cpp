@@ -115,7 +115,7 @@ int RepairCommand::run()
         }
         else
         {
-            outcome = job.Run(take.source, take.relative);
+            outcome = job.Run(take.source, take.relative, list.CardTakes(take));
             bStopped = job.StopsBatch();
         }
         if (std::exchange(bProgressShown, false))

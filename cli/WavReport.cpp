@@ -55,7 +55,8 @@ std::string SizeWords(const RepairPlan& plan, const RiffLayout& layout)
 }
 } // namespace
 
-WavReport WavReport::Of(const std::string& path, const FormatChoice& choice)
+WavReport WavReport::Of(const std::string& path, const FormatChoice& choice,
+                        std::span<const FormatEvidence::CardTake> cardTakes)
 {
     WavReport report;
     report.path = path;
@@ -114,7 +115,7 @@ WavReport WavReport::Of(const std::string& path, const FormatChoice& choice)
                                        text(602, body.size())};
         }
     }
-    report.evidence = FormatEvidence::Read(reader, report.layout, true);
+    report.evidence = FormatEvidence::Read(reader, report.layout, true, cardTakes);
     if (const auto* regn = report.layout.Find("regn");
         regn != nullptr && regn->nSize >= 4 && reader.Read(regn->PayloadOffset(), field, 4))
         report.nRegions = riff::Get32(field, kHostIsIntel);
@@ -123,7 +124,7 @@ WavReport WavReport::Of(const std::string& path, const FormatChoice& choice)
     ::close(fd);
     if (!report.error.empty())
         return report;
-    report.preview = RepairJob::PreviewOf(path, choice);
+    report.preview = RepairJob::PreviewOf(path, choice, cardTakes);
     // Without a format to write, the audio is counted in the damaged format
     // chunk's frames, or in single bytes: the plan then does not depend on a
     // format nobody settled.

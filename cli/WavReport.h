@@ -17,9 +17,11 @@
 // from the same reading the repair runs.
 struct WavReport
 {
-    // Reads the file at path, and previews its repair with choice. Never
+    // Reads the file at path, and previews its repair with choice and the
+    // card's other takes (TakeList::CardTakes). Never
     // waits: a FIFO or a folder is an error.
-    static WavReport Of(const std::string& path, const FormatChoice& choice);
+    static WavReport Of(const std::string& path, const FormatChoice& choice,
+                        std::span<const FormatEvidence::CardTake> cardTakes);
 
     std::string path;
     std::string error; // why the file could not be read; "" when it was

@@ -52,13 +52,15 @@ std::string Sayings(const FormatEvidence::Field& field, Quantity quantity, bool 
     return Joined(words);
 }
 
-// "iXML and CodingHistory": the sources that name the agreed value.
+// "iXML and CodingHistory": the sources that name the agreed value; the
+// card's other takes with their names.
 std::string Namers(const FormatEvidence::Field& field)
 {
     std::vector<std::string> words;
     for (const auto& finding : field.findings)
         if (!finding.bRulesOut && finding.nValue == field.nValue)
-            words.push_back(FormatEvidence::SourceName(finding.source));
+            words.push_back(std::string(FormatEvidence::SourceName(finding.source)) +
+                            (finding.source == Source::CardTakes ? ": " + finding.text : ""));
     words.erase(std::unique(words.begin(), words.end()), words.end());
     return Joined(words);
 }

@@ -199,16 +199,18 @@ FileOutcome RepairJob::Fail(FileOutcome outcome, const std::string& detail, bool
     return outcome;
 }
 
-RepairJob::Preview RepairJob::PreviewOf(const fs::path& source, const FormatChoice& choice)
+RepairJob::Preview RepairJob::PreviewOf(const fs::path& source, const FormatChoice& choice,
+                                        std::span<const FormatEvidence::CardTake> cardTakes)
 {
     Source read;
-    Read(source, choice, 0, read);
+    Read(source, choice, cardTakes, 0, read);
     return read.preview;
 }
 
 // The checks and the one read of the source that decide what becomes of it,
 // before anything is written or asked.
-void RepairJob::Read(const fs::path& sourcePath, const FormatChoice& choice, uint64_t nShareBlock,
+void RepairJob::Read(const fs::path& sourcePath, const FormatChoice& choice,
+                     std::span<const FormatEvidence::CardTake> cardTakes, uint64_t nShareBlock,
                      Source& source)
 {
     using Action = Preview::Action;
@@ -237,10 +239,11 @@ void RepairJob::Read(const fs::path& sourcePath, const FormatChoice& choice, uin
     bool bFrameSettled = false;
     if (bNeedsFormat)
     {
-        // The audio is read only where the metadata leaves a part open.
-        FormatEvidence evidence = FormatEvidence::Read(reader, layout, false);
+        // The audio is read only where the metadata leaves a part open, and
+        // the card's other takes only where the audio does too.
+        FormatEvidence evidence = FormatEvidence::Read(reader, layout, false, {});
         if (!choice.SettledWithoutAudio(evidence))
-            evidence = FormatEvidence::Read(reader, layout, true);
+            evidence = FormatEvidence::Read(reader, layout, true, cardTakes);
         const FormatChoice::Result chosen = choice.Apply(evidence);
         if (!chosen.format)
             return fail(chosen.problem, false, Refusal::Unsettled);
@@ -308,7 +311,8 @@ std::optional<std::string> RepairJob::WhyUnreadable(const fs::path& source)
     return bThere ? "it cannot be read: " + SystemErrorWords(EACCES) : SystemErrorWords(ENOENT);
 }
 
-FileOutcome RepairJob::Run(const fs::path& sourcePath, const fs::path& relative)
+FileOutcome RepairJob::Run(const fs::path& sourcePath, const fs::path& relative,
+                           std::span<const FormatEvidence::CardTake> cardTakes)
 {
     m_bStopsBatch = false;
     FileOutcome outcome;
@@ -334,7 +338,7 @@ FileOutcome RepairJob::Run(const fs::path& sourcePath, const fs::path& relative)
                   " bytes: a format chunk inserted comes with JUNK up to a whole block, and the "
                   "audio behind it is cloned");
     }
-    Read(sourcePath, m_choice, *m_nShareBlock, source);
+    Read(sourcePath, m_choice, cardTakes, *m_nShareBlock, source);
     if (source.preview.action == Preview::Action::Fail)
         return Fail(outcome, source.preview.detail, source.bFailureStopsBatch);
     outcome.warnings = source.preview.warnings;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -101,11 +102,12 @@ public:
         // chunk: left as it is", or why the file fails.
         std::string Words() const;
     };
-    // Reads source as Run does, with choice, and changes, copies and asks
-    // nothing; any thread. Run may still fail the file for what only the
-    // destination decides (the name taken, a full disk) or for a change to
-    // the source in between.
-    static Preview PreviewOf(const std::filesystem::path& source, const FormatChoice& choice);
+    // Reads source as Run does, with choice and the card's other takes, and
+    // changes, copies and asks nothing; any thread. Run may still fail the
+    // file for what only the destination decides (the name taken, a full
+    // disk) or for a change to the source in between.
+    static Preview PreviewOf(const std::filesystem::path& source, const FormatChoice& choice,
+                             std::span<const FormatEvidence::CardTake> cardTakes);
 
     // Why a listed source cannot be read ("it is no longer there (...)", "it
     // cannot be read: permission denied"); nothing when it can. For telling
@@ -122,12 +124,14 @@ public:
     }
 
     // Copies and repairs one file into the destination at relative (its name,
-    // or its path under the batch's root: missing folders are made); the
+    // or its path under the batch's root: missing folders are made), with the
+    // intact takes of its card folder as evidence (TakeList::CardTakes); the
     // outcome says what became of it. A name this job already gave a copy is
     // never given another (two takes whose names differ only in letter case,
     // on a destination that does not tell them apart): that file fails.
     korva::FileOutcome Run(const std::filesystem::path& source,
-                           const std::filesystem::path& relative);
+                           const std::filesystem::path& relative,
+                           std::span<const FormatEvidence::CardTake> cardTakes);
     // The last Run says the batch must stop: the user answered No, or the
     // file could not be copied (a full disk, a source too large, the same file).
     // A source that cannot be opened or read, or whose repair fails, stops nothing.
@@ -143,7 +147,8 @@ private:
     struct Source;
     // nShareBlock: as RepairPlan::Make takes it.
     static void Read(const std::filesystem::path& sourcePath, const FormatChoice& choice,
-                     uint64_t nShareBlock, Source& source);
+                     std::span<const FormatEvidence::CardTake> cardTakes, uint64_t nShareBlock,
+                     Source& source);
     korva::FileOutcome Copy(const Source& source, korva::FileOutcome outcome, bool bReplace);
     // Asks whether the file of outcome's name in the destination goes; the
     // outcome of keeping it, or nothing when it goes.

@@ -1,9 +1,12 @@
 #include "TakeList.h"
 
+#include "ChunkReader.h"
 #include "FileOutcome.h"
+#include "RiffLayout.h"
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cctype>
 #include <cstring>
 #include <fcntl.h>
@@ -16,6 +19,7 @@ namespace fs = std::filesystem;
 namespace
 {
 constexpr const char* kNotWave = "not a WAVE file";
+constexpr bool kHostIsIntel = std::endian::native == std::endian::little;
 
 // The path from the root of the file system, without "." or "..", and
 // without the empty name a trailing slash leaves.
@@ -93,6 +97,24 @@ void Walk(const fs::path& folder, std::vector<fs::path>& files,
     }
 }
 
+// What the intact format chunk of the file at path states; nothing when it
+// cannot be read or has none.
+std::optional<WavFormat> IntactFormat(const fs::path& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat info;
+    std::optional<WavFormat> format;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode))
+    {
+        ChunkReader reader(fd, static_cast<uint64_t>(info.st_size), kHostIsIntel);
+        format = RiffLayout::Read(reader, "fmt ").format;
+    }
+    ::close(fd);
+    return format;
+}
+
 // The same file reached twice has one key: its device and inode where it
 // can be stat'ed, its absolute path where not.
 std::string Identity(const fs::path& absolute)
@@ -139,8 +161,21 @@ TakeList TakeList::Of(const std::vector<fs::path>& sources, Named named)
     std::set<std::string> taken;
     for (const auto& [absolute, asNamed] : files)
         if (taken.insert(Identity(absolute)).second)
+        {
             list.takes.push_back({asNamed, absolute.lexically_relative(list.root)});
+            std::vector<FormatEvidence::CardTake>& intact =
+                list.intactTakes[absolute.parent_path()];
+            if (const std::optional<WavFormat> format = IntactFormat(absolute))
+                intact.push_back({absolute.filename().string(), *format});
+        }
     return list;
+}
+
+std::span<const FormatEvidence::CardTake> TakeList::CardTakes(const Take& take) const
+{
+    const auto found = intactTakes.find(Absolute(take.source).parent_path());
+    return found == intactTakes.end() ? std::span<const FormatEvidence::CardTake>{}
+                                      : std::span(found->second);
 }
 
 std::string TakeList::DestinationRefusal(const fs::path& destination) const

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "FormatEvidence.h"
+
 #include <filesystem>
+#include <map>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -9,8 +13,8 @@
 // destination plus the take's path relative to the root, the deepest folder
 // that every source given shares (a folder given alone is its own root, so
 // that the files of one folder land flat). Both front ends expand what the
-// user gave with it; it only reads names and, in folders, the first bytes of
-// each file.
+// user gave with it; it only reads names, in folders the first bytes of each
+// file, and the format chunk of each take.
 struct TakeList
 {
     struct Take
@@ -49,8 +53,15 @@ struct TakeList
     // would take the copies for sources. "" when they can.
     std::string DestinationRefusal(const std::filesystem::path& destination) const;
 
+    // The takes listed from the folder take lies in whose format chunk is
+    // intact, with what it states: evidence for a take of the card whose
+    // format chunk was lost.
+    std::span<const FormatEvidence::CardTake> CardTakes(const Take& take) const;
+
     std::filesystem::path root; // absolute; empty when nothing was given
     std::vector<Take> takes;
     std::vector<PassedOver> passedOver;
     std::vector<std::filesystem::path> folders; // the folders given, absolute
+    // The intact takes of each folder (absolute) that takes come from.
+    std::map<std::filesystem::path, std::vector<FormatEvidence::CardTake>> intactTakes;
 };

@@ -33,6 +33,9 @@ constexpr uint32_t kMinSeconds = 1000;
 
 constexpr std::string_view kSpace = " \t\r\n";
 
+// The other takes named in a finding; more are counted.
+constexpr std::size_t kMaxCardTakeNames = 3;
+
 // The most of a chunk read for its evidence: a CodingHistory or an iXML text
 // longer than this is not a recorder's.
 constexpr std::size_t kMaxBextBytes = std::size_t{64} << 10;
@@ -220,6 +223,7 @@ FormatEvidence::FormatEvidence(const Input& input)
     ReadBext(input.bext);
     ReadIXml(input.ixml);
     ReadAudio(input.audio);
+    ReadCardTakes(input.cardTakes);
     if (input.bDataLengthTrusted &&
         !(Confirmed(Quantity::BitsPerSample) && Confirmed(Quantity::Channels)))
         ReadDataLength(input.nDataLength);
@@ -227,7 +231,8 @@ FormatEvidence::FormatEvidence(const Input& input)
         Decide(field);
 }
 
-FormatEvidence FormatEvidence::Read(ChunkReader& reader, const RiffLayout& layout, bool bAudio)
+FormatEvidence FormatEvidence::Read(ChunkReader& reader, const RiffLayout& layout, bool bAudio,
+                                    std::span<const CardTake> cardTakes)
 {
     const std::vector<uint8_t> bext = Payload(reader, layout, "bext", kMaxBextBytes);
     const std::vector<uint8_t> ixml = Payload(reader, layout, "iXML", kMaxIXmlBytes);
@@ -241,6 +246,8 @@ FormatEvidence FormatEvidence::Read(ChunkReader& reader, const RiffLayout& layou
     input.bDataLengthTrusted = data != nullptr && !data->bUnfinished;
     input.audio = audio;
     input.damagedFormat = layout.damagedFormat;
+    if (bAudio)
+        input.cardTakes = cardTakes;
     return FormatEvidence(input);
 }
 
@@ -258,6 +265,8 @@ const char* FormatEvidence::SourceName(Source source)
         return "iXML";
     case Source::Audio:
         return "the audio";
+    case Source::CardTakes:
+        return "the card's other takes";
     case Source::DataLength:
         break;
     }
@@ -416,6 +425,52 @@ void FormatEvidence::ReadAudio(std::span<const uint8_t> audio)
     }
     if (probe.channels)
         Add(Quantity::Channels, Source::Audio, *probe.channels, text);
+}
+
+// Each part none of the file's own sources names, from the other takes when
+// at least two state it and all of them alike. Whether the samples are float
+// is taken only along with the depth it goes with.
+void FormatEvidence::ReadCardTakes(std::span<const CardTake> cardTakes)
+{
+    if (cardTakes.size() < 2)
+        return;
+    std::string names;
+    for (std::size_t i = 0; i < cardTakes.size() && i < kMaxCardTakeNames; ++i)
+        names += (i == 0 ? "" : ", ") + cardTakes[i].name;
+    if (cardTakes.size() > kMaxCardTakeNames)
+        names += " and " + std::to_string(cardTakes.size() - kMaxCardTakeNames) + " more";
+    const auto valueOf = [](Quantity quantity, const WavFormat& format) -> uint32_t
+    {
+        switch (quantity)
+        {
+        case Quantity::SampleRate:
+            return format.nSampleRate;
+        case Quantity::BitsPerSample:
+            return format.nBitsPerSample;
+        case Quantity::IsFloat:
+            return format.IsFloat();
+        case Quantity::Channels:
+            break;
+        }
+        return format.nChannels;
+    };
+    const auto agreed = [&](Quantity quantity)
+    {
+        return std::all_of(cardTakes.begin(), cardTakes.end(),
+                           [&](const CardTake& take) {
+                               return valueOf(quantity, take.format) ==
+                                      valueOf(quantity, cardTakes.front().format);
+                           });
+    };
+    const uint32_t nTakesBits = valueOf(Quantity::BitsPerSample, cardTakes.front().format);
+    const std::vector<Finding>& bits = At(Quantity::BitsPerSample).findings;
+    const bool bBitsAlike = agreed(Quantity::BitsPerSample) &&
+                            std::all_of(bits.begin(), bits.end(),
+                                        [&](const Finding& f) { return f.nValue == nTakesBits; });
+    for (Quantity quantity : kQuantities)
+        if (At(quantity).findings.empty() && agreed(quantity) &&
+            (quantity != Quantity::IsFloat || bBitsAlike))
+            Add(quantity, Source::CardTakes, valueOf(quantity, cardTakes.front().format), names);
 }
 
 // A format (an encoding at a channel count) whose frame does not divide the

@@ -30,6 +30,14 @@ public:
     // The caller reads at most this many bytes from the start of the data chunk.
     static constexpr std::size_t kAudioBytesWanted = AudioProbe::kMaxBytes;
 
+    // Another take of the same card folder whose format chunk is intact: the
+    // same recorder, the same day.
+    struct CardTake
+    {
+        std::string name; // its file name
+        WavFormat format;
+    };
+
     struct Input
     {
         // The bext chunk's body. Shorter than the standard 602 bytes, the
@@ -45,6 +53,10 @@ public:
         std::span<const uint8_t> audio = {};
         // The damaged format chunk's fields; none when the file has none.
         std::optional<RiffLayout::DamagedFormat> damagedFormat = {};
+        // The card folder's other takes; they name a part only where none of
+        // the file's own sources does, and at least two of them agree on it
+        // with none saying otherwise.
+        std::span<const CardTake> cardTakes = {};
     };
 
     enum class Quantity
@@ -65,6 +77,7 @@ public:
                        // from 00:16:40 on (earlier, whole seconds are too coarse)
         IXml,          // SPEED/FILE_SAMPLE_RATE, SPEED/AUDIO_BIT_DEPTH, TRACK_LIST/TRACK_COUNT
         Audio,         // AudioProbe on the first bytes of the data chunk
+        CardTakes,     // the format chunks of the card folder's other takes, by name
         DataLength,    // which frame sizes divide a trusted data length, given the rest;
                        // not read when the metadata and the audio tell the frame alike
     };
@@ -98,11 +111,14 @@ public:
 
     explicit FormatEvidence(const Input& input);
     // What the file behind reader says: its bext and iXML chunks, the length
-    // of its data chunk and, with bAudio, the first bytes of its audio.
-    static FormatEvidence Read(ChunkReader& reader, const RiffLayout& layout, bool bAudio);
+    // of its data chunk and, with bAudio, the first bytes of its audio and
+    // what the card's other takes say (which the audio outranks).
+    static FormatEvidence Read(ChunkReader& reader, const RiffLayout& layout, bool bAudio,
+                               std::span<const CardTake> cardTakes);
 
     // A source in words: "the damaged format chunk", "CodingHistory", "time
-    // reference", "iXML", "the audio", "the data length".
+    // reference", "iXML", "the audio", "the card's other takes", "the data
+    // length".
     static const char* SourceName(Source source);
 
     const Field& Get(Quantity quantity) const
@@ -123,6 +139,7 @@ private:
     void ReadCodingHistory(std::string_view history);
     void ReadIXml(std::string_view ixml);
     void ReadAudio(std::span<const uint8_t> audio);
+    void ReadCardTakes(std::span<const CardTake> cardTakes);
     void ReadDataLength(uint64_t nDataLength);
 
     std::array<Field, kQuantities.size()> m_fields;

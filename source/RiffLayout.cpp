@@ -206,6 +206,16 @@ RiffLayout::Entry Walk::LiveEntry(const ChunkReader::Header& header)
         uint8_t align[2];
         if (m_reader.Read(entry.PayloadOffset() + 12, align, sizeof align))
             m_layout.nBlockAlign = riff::Get16(align, m_reader.IntelByteOrder());
+        // A body of another size is read as the plain one it begins with.
+        const bool bKnownBody = std::find(std::begin(kFormatBodies), std::end(kFormatBodies),
+                                          entry.nSize) != std::end(kFormatBodies);
+        const uint32_t nBody = bKnownBody ? static_cast<uint32_t>(entry.nSize) : kMinFormatBody;
+        const uint8_t* p = entry.nSize < kMinFormatBody && !bKnownBody
+                               ? nullptr
+                               : m_reader.View(entry.PayloadOffset(), nBody);
+        if (p != nullptr)
+            if (const auto stated = PlausibleFormat(p, nBody, m_reader.IntelByteOrder()))
+                m_layout.format = stated->format;
     }
     return entry;
 }

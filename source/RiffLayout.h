@@ -79,6 +79,9 @@ public:
     uint64_t nDs64SampleCount = 0;
     // The block align of the first live format chunk; 0 when there is none.
     uint16_t nBlockAlign = 0;
+    // What the first live format chunk states, when it is a plausible integer
+    // PCM or float format whose fields agree with each other.
+    std::optional<WavFormat> format;
 
     // The damaged format chunk, when the walk met one before any live one.
     struct DamagedFormat

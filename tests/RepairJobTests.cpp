@@ -204,7 +204,7 @@ TEST_P(RepairJobRun, CopiesOnceRepairsAndNamesTheCopyOrSaysWhyNot)
         },
         [](const std::string&) {});
     job.SetBeforeCopy([&](RepairPlan& plan) { s.beforeCopy(s, plan); });
-    const korva::FileOutcome outcome = job.Run(s.source, s.source.filename());
+    const korva::FileOutcome outcome = job.Run(s.source, s.source.filename(), {});
 
     EXPECT_EQ(outcome.kind, c.kind) << outcome.detail;
     EXPECT_EQ(job.StopsBatch(), c.bStopsBatch);
@@ -274,7 +274,7 @@ TEST(RepairJobBatch, NeverReplacesACopyItMadeItself)
         const fs::path source = dir / "card" / day / "SC12_T01.WAV";
         fs::create_directories(source.parent_path());
         writeFile(source, takes[outcomes.size()]);
-        outcomes.push_back(job.Run(source, fs::path(day) / "SC12_T01.WAV"));
+        outcomes.push_back(job.Run(source, fs::path(day) / "SC12_T01.WAV", {}));
     }
     EXPECT_EQ(outcomes[0].kind, Kind::Repaired);
     EXPECT_EQ(outcomes[1].kind, Kind::Failed);

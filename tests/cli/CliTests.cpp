@@ -23,6 +23,7 @@
 #include "FileOutcome.h"
 #include "Layouts.h"
 #include "RepairJob.h"
+#include "TakeList.h"
 #include "TempDir.h"
 #include "WavBuilder.h"
 
@@ -573,7 +574,8 @@ INSTANTIATE_TEST_SUITE_P(Formats, CliFormat, ::testing::ValuesIn(kFormatCases), 
 
 // A damaged take's evidence and the options: korva-cli's line (no destination).
 // The audio is pcm, or the alsa voices in a format, nFrames of them and nPartial
-// bytes of one more.
+// bytes of one more. The card's other takes, SC12_T01.WAV on, hold intact format
+// chunks of cardTakes; korva-cli is given them before the take.
 struct EvidenceCase
 {
     const char* name;
@@ -585,6 +587,7 @@ struct EvidenceCase
     std::optional<WavFormat> voiced = {};
     std::size_t nFrames = 4801;
     std::size_t nPartial = 0;
+    std::vector<WavFormat> cardTakes = {};
 };
 
 const std::vector<std::string> kAuto = {"--auto"};
@@ -613,6 +616,9 @@ std::string partialFrameLine(std::size_t nPartial, const std::string& sources)
            " — warning: its data size of " + std::to_string(48006 + nPartial) +
            " bytes is no whole number of 6-byte frames: its partial last frame is left out";
 }
+const std::string kFromCardTakes = "the card's other takes: SC12_T01.WAV, SC12_T02.WAV";
+const std::string kNoRate = "failed\tcannot tell the sample rate: no iXML, CodingHistory or time "
+                            "reference gives it; pass --rate";
 const EvidenceCase kEvidenceCases[] = {
     {"IXmlAlone", bextBody(0), ixmlOf("96000", "24", "2"), kAuto,
      kWritten + "96000 Hz, 24 bit, stereo (rate from iXML; depth from iXML; channels from iXML)",
@@ -772,6 +778,52 @@ const EvidenceCase kEvidenceCases[] = {
      kStereo24Bit,
      8001,
      4},
+    // The card's other takes name what the file's own sources do not, where two
+    // or more agree and none disagrees: the audio and the metadata outrank them.
+    {"CardTakesNameTheRate",
+     bextBody(0),
+     "",
+     kNoOption,
+     kWritten + "48000 Hz, 24 bit, stereo (rate from " + kFromCardTakes +
+         "; depth from the audio; channels from the audio)",
+     {},
+     kStereo24Bit,
+     8001,
+     0,
+     {kStereo24Bit, kStereo24Bit}},
+    {"CardTakesNameWhatTooLittleAudioCannot",
+     bextBody(0),
+     "",
+     kNoOption,
+     kWritten + "48000 Hz, 24 bit, stereo (rate from " + kFromCardTakes + "; depth from " +
+         kFromCardTakes + "; channels from " + kFromCardTakes + ")",
+     {},
+     kStereo24Bit,
+     2000,
+     0,
+     {kStereo24Bit, kStereo24Bit}},
+    {"CardTakesDisagreeing",
+     bextBody(0),
+     "",
+     kNoOption,
+     kNoRate,
+     {},
+     kStereo24Bit,
+     8001,
+     0,
+     {kStereo24Bit, WavFormat{.nChannels = 2, .nSampleRate = 44100, .nBitsPerSample = 24}}},
+    {"OneCardTake", bextBody(0), "", kNoOption, kNoRate, {}, kStereo24Bit, 8001, 0, {kStereo24Bit}},
+    {"OwnMetadataOutranksCardTakes",
+     bextEvidence("", 0, "A=PCM,F=44100,W=24\r\n"),
+     "",
+     kNoOption,
+     kWritten + "44100 Hz, 24 bit, stereo (rate from CodingHistory; depth from CodingHistory and "
+                "the audio; channels from the audio)",
+     {},
+     WavFormat{.nChannels = 2, .nSampleRate = 44100, .nBitsPerSample = 24},
+     8001,
+     0,
+     {kStereo24Bit, kStereo24Bit}},
 };
 
 using CliEvidence = CliCase<EvidenceCase>;
@@ -784,6 +836,31 @@ Bytes evidencePcm(const EvidenceCase& c)
     Bytes pcm = voices(*c.voiced, c.nFrames + 1);
     pcm.resize(c.nFrames * c.voiced->BlockAlign() + c.nPartial);
     return pcm;
+}
+
+// A card's take of format f whose format chunk is intact.
+Bytes intactTake(const WavFormat& f)
+{
+    Bytes fmt = fmtPcm(f.nChannels, f.nSampleRate, f.nBitsPerSample);
+    fmt[0] = static_cast<uint8_t>(f.nFormatTag);
+    return riff({chunk("bext", bextBody(0), true), chunk("fmt ", fmt),
+                 chunk("data", Bytes(100 * f.BlockAlign(), 0), true)});
+}
+
+// The card's other takes of the row, as their files.
+std::vector<Bytes> cardTakesOf(const EvidenceCase& c)
+{
+    std::vector<Bytes> files;
+    for (const WavFormat& f : c.cardTakes)
+        files.push_back(intactTake(f));
+    return files;
+}
+
+// The last line of text, without its newline.
+std::string lastLine(const std::string& text)
+{
+    const std::string lines = text.ends_with('\n') ? text.substr(0, text.size() - 1) : text;
+    return lines.substr(lines.rfind('\n') + 1);
 }
 
 // The row's take: bext, the remains of its format chunk, the audio, its iXML.
@@ -806,15 +883,19 @@ TEST_P(CliEvidence, TheFileTellsItsFormatOrSaysWhatIsMissing)
         << "sox could not render";
     std::vector<std::string> args = {"repair", "--dest", out};
     args.insert(args.end(), c.options.begin(), c.options.end());
+    int nCardTake = 0;
+    for (const Bytes& take : cardTakesOf(c))
+        args.push_back(addSource("SC12_T0" + std::to_string(++nCardTake) + ".WAV", take));
     args.push_back(addSource("take.wav", evidenceTake(c, pcm)));
     const auto result = CliProcess::run(args);
     std::string expected = c.line;
     expected.insert(expected.find('\t') + 1, (out / "take.wav").string() + "\t");
     if (const auto at = expected.find('@'); at != std::string::npos)
         expected.replace(at, 1, std::to_string(20 + c.bext.size())); // a pad byte joins the remains
-    EXPECT_EQ(result.out, expected + "\n");
+    EXPECT_EQ(lastLine(result.out), expected);
+    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), c.cardTakes.size() + 1);
     EXPECT_EQ(result.status, c.line.starts_with("failed") ? 1 : 0) << result.err;
-    EXPECT_THAT(result.err, HasSubstr("korva-cli: 1 " + c.line.substr(0, c.line.find('\t'))));
+    EXPECT_THAT(result.err, HasSubstr(" 1 " + c.line.substr(0, c.line.find('\t'))));
     if (!c.line.starts_with("repaired"))
         return;
     const fs::path copy = out / "take.wav";
@@ -841,6 +922,7 @@ struct VerdictCase
     std::string name;
     Bytes file;
     WavFormat fixed;
+    std::vector<Bytes> cardTakes = {}; // SC12_T01.WAV on, given before the file
 };
 
 // Every layout row, every evidence row and every seed of the fuzz corpus.
@@ -851,7 +933,8 @@ std::vector<VerdictCase> verdictCases()
         cases.push_back({"Layout" + layout.name, layout.source, layout.format});
     const WavFormat cd{.nSampleRate = 44100, .nBitsPerSample = 16};
     for (const EvidenceCase& c : kEvidenceCases)
-        cases.push_back({"Evidence" + std::string(c.name), evidenceTake(c, evidencePcm(c)), cd});
+        cases.push_back({"Evidence" + std::string(c.name), evidenceTake(c, evidencePcm(c)), cd,
+                         cardTakesOf(c)});
     for (const Bytes& seed : SeedShapes())
         cases.push_back({"Seed" + std::to_string(cases.size()), seed, cd});
     return cases;
@@ -885,20 +968,29 @@ std::map<std::string, json> linesByFile(const std::string& text, const char* psz
 // One verdict: inspect, repair and the window's Format column (the job's preview)
 // give every file the same format or the same refusal, with the format left to the
 // file, fixed, and fixed under --strict; inspect's refusal is repair's, word for word.
-// Each row's take stands in a folder of its own, so that no take is another's
-// sibling; korva-cli runs once over all the takes that share a choice.
+// Each row's take stands in a folder of its own, with the card's other takes of
+// its row and no other take; korva-cli runs once over all the takes that share a
+// choice.
 TEST_F(CliBatch, InspectRepairAndTheFormatColumnAgree)
 {
     std::map<std::string, std::vector<VerdictCase>> byFixed; // by the format fixed for them
     for (VerdictCase& c : verdictCases())
         byFixed[korva::DescribeFormat(c.fixed) + (c.fixed.IsFloat() ? " float" : "")].push_back(
             std::move(c));
-    std::map<std::string, std::string> paths; // by row
+    // By row: the take, and its folder's files (the card's other takes first) as listed.
+    std::map<std::string, std::string> paths;
+    std::map<std::string, std::vector<std::string>> files;
+    std::map<std::string, TakeList> lists;
     for (const auto& [key, cases] : byFixed)
         for (const VerdictCase& c : cases)
         {
             fs::create_directory(src / c.name);
-            paths[c.name] = addSource(c.name + "/take.wav", c.file);
+            for (const Bytes& take : c.cardTakes)
+                files[c.name].push_back(addSource(
+                    c.name + "/SC12_T0" + std::to_string(files[c.name].size() + 1) + ".WAV", take));
+            files[c.name].push_back(paths[c.name] = addSource(c.name + "/take.wav", c.file));
+            lists[c.name] =
+                TakeList::Of({files[c.name].begin(), files[c.name].end()}, TakeList::Named::Any);
         }
     int nPass = 0;
     const auto pass = [&](const std::vector<const VerdictCase*>& cases, bool bFixed, bool bStrict)
@@ -919,7 +1011,7 @@ TEST_F(CliBatch, InspectRepairAndTheFormatColumnAgree)
         {
             args->insert(args->end(), options.begin(), options.end());
             for (const VerdictCase* c : cases)
-                args->push_back(paths[c->name]);
+                args->insert(args->end(), files[c->name].begin(), files[c->name].end());
         }
         const auto reports = linesByFile(CliProcess::run(inspectArgs).out, "path");
         const auto outcomes = linesByFile(CliProcess::run(repairArgs).out, "source");
@@ -930,7 +1022,9 @@ TEST_F(CliBatch, InspectRepairAndTheFormatColumnAgree)
             ASSERT_TRUE(reports.contains(path) && outcomes.contains(path));
             const json& report = reports.at(path);
             const json& outcome = outcomes.at(path);
-            const RepairJob::Preview preview = RepairJob::PreviewOf(path, choice);
+            const TakeList& list = lists[c->name];
+            const RepairJob::Preview preview =
+                RepairJob::PreviewOf(path, choice, list.CardTakes(list.takes.back()));
 
             const std::string verdict = report["verdict"], status = report["status"];
             const std::string inspected =
