@@ -53,6 +53,8 @@ complete -c korva-cli -n '__fish_seen_subcommand_from append' -l json -d 'A JSON
 complete -c korva-cli -n '__fish_seen_subcommand_from repair extract append' -k \
     -a '(__fish_complete_suffix .wav)'
 complete -c korva-cli -n '__fish_seen_subcommand_from inspect remove-chunk' -F
+complete -c korva-cli -n '__fish_seen_subcommand_from inspect' -l brief \
+    -d 'One line per file: path, status, format and duration'
 complete -c korva-cli -n '__fish_seen_subcommand_from repair inspect rescue' -l report -r -F \
     -d 'Also write a report of every file to FILE (CSV, or text for .txt)'
 complete -c korva-cli -n $rescue -l all -d 'Also copy the takes the card holds whole'
