@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# bench/run.sh BUILD_DIR [ROUNDS] [shared]   (shared: only the rows on XFS and btrfs)
+# bench/run.sh BUILD_DIR [ROUNDS] [shared|window]   (only the rows on XFS and btrfs, or
+# only the window's)
 # Times korva-cli repair against cp of the same files, side by side in one run:
 # the two alternate (korva first in odd rounds, cp first in even ones) for
 # ROUNDS (5) rounds, each into a fresh destination folder and after a sync,
@@ -267,6 +268,10 @@ printf '%-46s %10s %10s\n' "" "korva" "cp"
 if [ "$only" = shared ]; then
     shared xfs
     shared btrfs
+    exit 0
+fi
+if [ "$only" = window ]; then
+    window
     exit 0
 fi
 batch "20 x 50 MB, written over remains" 1.05 20 50000000 remains

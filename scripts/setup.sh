@@ -6,7 +6,7 @@
 #   asan   builds and runs every test but the window's again under
 #          AddressSanitizer and UBSan
 #   tsan   builds and runs the controller tests under ThreadSanitizer
-#   fuzz   builds the libFuzzer targets and runs each for FUZZ_SECONDS (60)
+#   fuzz   builds the libFuzzer targets and runs each for FUZZ_SECONDS (45)
 #   bench  builds and runs the benchmarks
 #   package  builds the Debian package in build-package/, checks it with
 #            lintian and prints its path
@@ -61,6 +61,10 @@ if setarch "$(uname -m)" -R true 2>/dev/null; then
     fixed_layout=(setarch "$(uname -m)" -R)
 fi
 
+# The card rescue's rows on FAT32 but the first: each reads a 66 MiB card, the
+# smallest FAT32 with 1 KiB clusters.
+card_rows_but_one='^Cards/CliRescue\..*/[^O].*OnFat32$'
+
 install_missing
 
 case "$mode" in
@@ -74,7 +78,12 @@ test | portable)
     portable=OFF
     [ "$mode" = portable ] && portable=ON
     configure_and_build "$top/build" -DKORVA_PORTABLE_COPY=$portable
-    QT_QPA_PLATFORM=offscreen ctest --test-dir "$top/build" --output-on-failure -j "$jobs"
+    skip=()
+    # The portable copy is the job's: the audio probe's labelled set copies
+    # nothing, and one FAT32 card stands for the others, whose rows differ from
+    # their exFAT twins only in the file system read.
+    [ "$mode" = portable ] && skip=(-E "$card_rows_but_one|^LabelledSet")
+    QT_QPA_PLATFORM=offscreen ctest --test-dir "$top/build" --output-on-failure -j "$jobs" "${skip[@]}"
     ;;
 asan)
     # The window's suite is left to the test run: the batch it drives is the
@@ -85,7 +94,8 @@ asan)
     QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
         UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         LSAN_OPTIONS=suppressions="$top/tests/lsan.supp" \
-        "${fixed_layout[@]}" ctest --test-dir "$top/build-asan" --output-on-failure -j "$jobs"
+        "${fixed_layout[@]}" ctest --test-dir "$top/build-asan" --output-on-failure -j "$jobs" \
+        -E "$card_rows_but_one"
     ;;
 tsan)
     configure_and_build "$top/build-tsan" -DKORVA_SANITIZE=thread -DKORVA_BUILD_GUI=OFF -DKORVA_BUILD_CLI=OFF
@@ -95,7 +105,7 @@ tsan)
 fuzz)
     configure_and_build "$top/build-fuzz" -DCMAKE_CXX_COMPILER=clang++ -DKORVA_BUILD_FUZZ=ON \
         -DKORVA_BUILD_GUI=OFF -DKORVA_BUILD_CLI=OFF -DKORVA_BUILD_TESTS=OFF
-    "$top/fuzz/run-all.sh" "$top/build-fuzz/fuzz" "${FUZZ_SECONDS:-60}"
+    "$top/fuzz/run-all.sh" "$top/build-fuzz/fuzz" "${FUZZ_SECONDS:-45}"
     ;;
 bench)
     configure_and_build "$top/build-bench" -DCMAKE_BUILD_TYPE=Release -DKORVA_BUILD_BENCH=ON -DKORVA_BUILD_TESTS=OFF -DKORVA_BUILD_GUI=ON
