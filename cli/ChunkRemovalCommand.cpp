@@ -114,7 +114,7 @@ int ChunkRemovalCommand::run()
     const StopSignal stop;
     const OverwritePrompt prompt(stop.wakeFd());
     int nStatus = 0;
-    for (const auto& [source, relative] : list.takes)
+    for (const auto& [source, relative, folder] : list.takes)
     {
         korva::FileOutcome outcome =
             m_bStopped || stop.requested()

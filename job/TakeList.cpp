@@ -162,7 +162,8 @@ TakeList TakeList::Of(const std::vector<fs::path>& sources, Named named)
     for (const auto& [absolute, asNamed] : files)
         if (taken.insert(Identity(absolute)).second)
         {
-            list.takes.push_back({asNamed, absolute.lexically_relative(list.root)});
+            list.takes.push_back(
+                {asNamed, absolute.lexically_relative(list.root), absolute.parent_path()});
             std::vector<FormatEvidence::CardTake>& intact =
                 list.intactTakes[absolute.parent_path()];
             if (const std::optional<WavFormat> format = IntactFormat(absolute))
@@ -173,7 +174,7 @@ TakeList TakeList::Of(const std::vector<fs::path>& sources, Named named)
 
 std::span<const FormatEvidence::CardTake> TakeList::CardTakes(const Take& take) const
 {
-    const auto found = intactTakes.find(Absolute(take.source).parent_path());
+    const auto found = intactTakes.find(take.folder);
     return found == intactTakes.end() ? std::span<const FormatEvidence::CardTake>{}
                                       : std::span(found->second);
 }
@@ -183,7 +184,7 @@ std::string TakeList::DestinationRefusal(const fs::path& destination) const
     std::error_code ec;
     std::set<fs::path> sourceFolders; // each once: most takes share one
     for (const Take& take : takes)
-        sourceFolders.insert(Absolute(take.source).parent_path());
+        sourceFolders.insert(take.folder);
     for (const fs::path& folder : sourceFolders)
         if (fs::equivalent(folder, destination, ec))
             return "the destination is a folder the files come from: " + destination.string();

@@ -21,6 +21,7 @@ struct TakeList
     {
         std::filesystem::path source;   // as given, or as found under a folder given
         std::filesystem::path relative; // where its copy goes, under the destination
+        std::filesystem::path folder;   // the folder it lies in, absolute
     };
     // A file that is no take, and why in plain words ("a macOS AppleDouble
     // file", "not a WAVE file", "not a .wav file").
