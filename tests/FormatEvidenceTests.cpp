@@ -34,7 +34,7 @@ const char* EncodingName(Encoding encoding)
 // reads "!24", and the probe's price "N bits per byte".
 std::string Render(const FormatEvidence::Field& field)
 {
-    static const char* const kSources[] = {"damaged", "history", "time", "ixml",
+    static const char* const kSources[] = {"damaged", "history", "time",  "ixml",
                                            "audio",   "takes",   "length"};
     static const char* const kVerdicts[] = {"absent", "agreed ", "conflict"};
     std::string text = kVerdicts[static_cast<int>(field.verdict)];
