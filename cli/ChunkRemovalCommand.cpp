@@ -114,14 +114,14 @@ int ChunkRemovalCommand::run()
     const StopSignal stop;
     const OverwritePrompt prompt(stop.wakeFd());
     int nStatus = 0;
-    for (const auto& [source, relative, folder] : list.takes)
+    for (const TakeList::Take& take : list.takes)
     {
         korva::FileOutcome outcome =
             m_bStopped || stop.requested()
                 ? Outcome(Kind::NotProcessed, "the batch stopped before it")
-                : remove(source, relative, prompt);
-        outcome.sourcePath = source.string();
-        outcome.destinationPath = (fs::path(m_destination.folder) / relative).string();
+                : remove(take.source, take.relative, prompt);
+        outcome.sourcePath = take.source.string();
+        outcome.destinationPath = (fs::path(m_destination.folder) / take.relative).string();
         file_commands::Print(outcome, m_bJson);
         nStatus = std::max(nStatus, file_commands::StatusOf(outcome.kind));
     }
