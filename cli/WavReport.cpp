@@ -56,7 +56,7 @@ std::string SizeWords(const RepairPlan& plan, const RiffLayout& layout)
 } // namespace
 
 WavReport WavReport::Of(const std::string& path, const FormatChoice& choice,
-                        std::span<const FormatEvidence::CardTake> cardTakes)
+                        const FormatEvidence::CardTakeSource& cardTakes)
 {
     WavReport report;
     report.path = path;

@@ -21,7 +21,7 @@ struct WavReport
     // card's other takes (TakeList::CardTakes). Never
     // waits: a FIFO or a folder is an error.
     static WavReport Of(const std::string& path, const FormatChoice& choice,
-                        std::span<const FormatEvidence::CardTake> cardTakes);
+                        const FormatEvidence::CardTakeSource& cardTakes);
 
     std::string path;
     std::string error; // why the file could not be read; "" when it was

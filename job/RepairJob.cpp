@@ -200,7 +200,7 @@ FileOutcome RepairJob::Fail(FileOutcome outcome, const std::string& detail, bool
 }
 
 RepairJob::Preview RepairJob::PreviewOf(const fs::path& source, const FormatChoice& choice,
-                                        std::span<const FormatEvidence::CardTake> cardTakes)
+                                        const FormatEvidence::CardTakeSource& cardTakes)
 {
     Source read;
     Read(source, choice, cardTakes, 0, read);
@@ -210,7 +210,7 @@ RepairJob::Preview RepairJob::PreviewOf(const fs::path& source, const FormatChoi
 // The checks and the one read of the source that decide what becomes of it,
 // before anything is written or asked.
 void RepairJob::Read(const fs::path& sourcePath, const FormatChoice& choice,
-                     std::span<const FormatEvidence::CardTake> cardTakes, uint64_t nShareBlock,
+                     const FormatEvidence::CardTakeSource& cardTakes, uint64_t nShareBlock,
                      Source& source)
 {
     using Action = Preview::Action;
@@ -241,7 +241,7 @@ void RepairJob::Read(const fs::path& sourcePath, const FormatChoice& choice,
     {
         // The audio is read only where the metadata leaves a part open, and
         // the card's other takes only where the audio does too.
-        FormatEvidence evidence = FormatEvidence::Read(reader, layout, false, {});
+        FormatEvidence evidence = FormatEvidence::Read(reader, layout, false, nullptr);
         if (!choice.SettledWithoutAudio(evidence))
             evidence = FormatEvidence::Read(reader, layout, true, cardTakes);
         const FormatChoice::Result chosen = choice.Apply(evidence);
@@ -312,7 +312,7 @@ std::optional<std::string> RepairJob::WhyUnreadable(const fs::path& source)
 }
 
 FileOutcome RepairJob::Run(const fs::path& sourcePath, const fs::path& relative,
-                           std::span<const FormatEvidence::CardTake> cardTakes)
+                           const FormatEvidence::CardTakeSource& cardTakes)
 {
     m_bStopsBatch = false;
     FileOutcome outcome;
@@ -362,12 +362,17 @@ FileOutcome RepairJob::Run(const fs::path& sourcePath, const fs::path& relative,
             return *kept;
     }
     std::error_code ec;
-    fs::create_directories(source.target.parent_path(), ec);
-    if (ec)
-        return Fail(outcome,
-                    "its folder could not be made in the destination: " +
-                        SystemErrorWords(ec.value()),
-                    true);
+    // Most takes of a batch share a folder: it is made or found once.
+    if (!m_folders.contains(source.target.parent_path()))
+    {
+        fs::create_directories(source.target.parent_path(), ec);
+        if (ec)
+            return Fail(outcome,
+                        "its folder could not be made in the destination: " +
+                            SystemErrorWords(ec.value()),
+                        true);
+        m_folders.insert(source.target.parent_path());
+    }
     if (m_beforeCopy)
         m_beforeCopy(source.plan);
     return Copy(source, outcome, bExists);

@@ -107,7 +107,7 @@ public:
     // file for what only the destination decides (the name taken, a full
     // disk) or for a change to the source in between.
     static Preview PreviewOf(const std::filesystem::path& source, const FormatChoice& choice,
-                             std::span<const FormatEvidence::CardTake> cardTakes);
+                             const FormatEvidence::CardTakeSource& cardTakes);
 
     // Why a listed source cannot be read ("it is no longer there (...)", "it
     // cannot be read: permission denied"); nothing when it can. For telling
@@ -131,7 +131,7 @@ public:
     // on a destination that does not tell them apart): that file fails.
     korva::FileOutcome Run(const std::filesystem::path& source,
                            const std::filesystem::path& relative,
-                           std::span<const FormatEvidence::CardTake> cardTakes);
+                           const FormatEvidence::CardTakeSource& cardTakes);
     // The last Run says the batch must stop: the user answered No, or the
     // file could not be copied (a full disk, a source too large, the same file).
     // A source that cannot be opened or read, or whose repair fails, stops nothing.
@@ -147,7 +147,7 @@ private:
     struct Source;
     // nShareBlock: as RepairPlan::Make takes it.
     static void Read(const std::filesystem::path& sourcePath, const FormatChoice& choice,
-                     std::span<const FormatEvidence::CardTake> cardTakes, uint64_t nShareBlock,
+                     const FormatEvidence::CardTakeSource& cardTakes, uint64_t nShareBlock,
                      Source& source);
     korva::FileOutcome Copy(const Source& source, korva::FileOutcome outcome, bool bReplace);
     // Asks whether the file of outcome's name in the destination goes; the
@@ -170,4 +170,5 @@ private:
     std::optional<uint64_t> m_nShareBlock;
     std::unique_ptr<uint8_t[]> m_pBuffer;          // the copy's buffer, for every file of the batch
     std::set<std::pair<dev_t, ino_t>> m_published; // the copies this job named
+    std::set<std::filesystem::path> m_folders;     // the destination's folders it made or found
 };

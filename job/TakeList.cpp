@@ -22,11 +22,11 @@ constexpr const char* kNotWave = "not a WAVE file";
 constexpr bool kHostIsIntel = std::endian::native == std::endian::little;
 
 // The path from the root of the file system, without "." or "..", and
-// without the empty name a trailing slash leaves.
-fs::path Absolute(const fs::path& path)
+// without the empty name a trailing slash leaves; a relative path lies under
+// the working folder workingFolder.
+fs::path Absolute(const fs::path& path, const fs::path& workingFolder)
 {
-    std::error_code ec;
-    fs::path absolute = fs::absolute(path, ec).lexically_normal();
+    fs::path absolute = (workingFolder / path).lexically_normal();
     if (absolute.has_parent_path() && absolute.filename().empty())
         absolute = absolute.parent_path();
     return absolute;
@@ -116,33 +116,47 @@ std::optional<WavFormat> IntactFormat(const fs::path& path)
 }
 
 // The same file reached twice has one key: its device and inode where it
-// can be stat'ed, its absolute path where not.
+// can be stat'ed (info, or nullptr), its absolute path where not.
+std::string Identity(const fs::path& absolute, const struct stat* info)
+{
+    if (info == nullptr)
+        return absolute.string();
+    return std::to_string(info->st_dev) + ':' + std::to_string(info->st_ino);
+}
+
 std::string Identity(const fs::path& absolute)
 {
     struct stat info;
-    if (::stat(absolute.c_str(), &info) != 0)
-        return absolute.string();
-    return std::to_string(info.st_dev) + ':' + std::to_string(info.st_ino);
+    return Identity(absolute, ::stat(absolute.c_str(), &info) == 0 ? &info : nullptr);
 }
 } // namespace
 
 TakeList TakeList::Of(const std::vector<fs::path>& sources, Named named)
 {
     TakeList list;
-    // Each file absolute (for its place under the root and its identity) and
-    // as the user would name it (for the outcome's lines).
-    std::vector<std::pair<fs::path, fs::path>> files;
+    // Each file absolute (for its place under the root), as the user would
+    // name it (for the outcome's lines) and its identity.
+    struct File
+    {
+        fs::path absolute, asNamed;
+        std::string identity;
+    };
+    std::vector<File> files;
+    std::error_code ec;
+    const fs::path workingFolder = fs::current_path(ec); // asked once, not for every file
     for (std::size_t i = 0; i < sources.size(); ++i)
     {
-        const fs::path absolute = Absolute(sources[i]);
-        std::error_code ec;
-        const bool bFolder = fs::is_directory(absolute, ec);
+        const fs::path absolute = Absolute(sources[i], workingFolder);
+        struct stat info;
+        const bool bStat = ::stat(absolute.c_str(), &info) == 0;
+        const bool bFolder = bStat && S_ISDIR(info.st_mode);
         const fs::path folder = bFolder ? absolute : absolute.parent_path();
         list.root = i == 0 ? folder : SharedFolder(list.root, folder);
         if (!bFolder)
         {
             if (named == Named::Any || EndsInWav(absolute))
-                files.emplace_back(absolute, sources[i]);
+                files.push_back(
+                    {absolute, sources[i], Identity(absolute, bStat ? &info : nullptr)});
             else
                 list.passedOver.push_back({sources[i], "not a .wav file", true});
             continue;
@@ -155,28 +169,31 @@ TakeList TakeList::Of(const std::vector<fs::path>& sources, Named named)
             if (const std::string why = WhyNoTake(file); !why.empty())
                 list.passedOver.push_back({sources[i] / file.lexically_relative(absolute), why});
             else
-                files.emplace_back(file, sources[i] / file.lexically_relative(absolute));
+                files.push_back(
+                    {file, sources[i] / file.lexically_relative(absolute), Identity(file)});
         }
     }
     std::set<std::string> taken;
-    for (const auto& [absolute, asNamed] : files)
-        if (taken.insert(Identity(absolute)).second)
-        {
-            list.takes.push_back(
-                {asNamed, absolute.lexically_relative(list.root), absolute.parent_path()});
-            std::vector<FormatEvidence::CardTake>& intact =
-                list.intactTakes[absolute.parent_path()];
-            if (const std::optional<WavFormat> format = IntactFormat(absolute))
-                intact.push_back({absolute.filename().string(), *format});
-        }
+    for (const File& file : files)
+        if (taken.insert(file.identity).second)
+            list.takes.push_back({file.asNamed, file.absolute.lexically_relative(list.root),
+                                  file.absolute.parent_path()});
     return list;
 }
 
-std::span<const FormatEvidence::CardTake> TakeList::CardTakes(const Take& take) const
+FormatEvidence::CardTakeSource TakeList::CardTakes(const Take& take) const
 {
-    const auto found = intactTakes.find(take.folder);
-    return found == intactTakes.end() ? std::span<const FormatEvidence::CardTake>{}
-                                      : std::span(found->second);
+    return [this, folder = take.folder]() -> std::span<const FormatEvidence::CardTake>
+    {
+        const std::lock_guard lock(m_intact->mutex);
+        const auto [found, bNew] = m_intact->byFolder.try_emplace(folder);
+        if (bNew)
+            for (const Take& other : takes)
+                if (other.folder == folder)
+                    if (const auto format = IntactFormat(folder / other.source.filename()))
+                        found->second.push_back({other.source.filename().string(), *format});
+        return found->second;
+    };
 }
 
 std::string TakeList::DestinationRefusal(const fs::path& destination) const

@@ -4,7 +4,8 @@
 
 #include <filesystem>
 #include <map>
-#include <span>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,9 @@
 // destination plus the take's path relative to the root, the deepest folder
 // that every source given shares (a folder given alone is its own root, so
 // that the files of one folder land flat). Both front ends expand what the
-// user gave with it; it only reads names, in folders the first bytes of each
-// file, and the format chunk of each take.
+// user gave with it; it only reads names and, in folders, the first bytes of
+// each file; the format chunks of a folder's takes are read when a take of it
+// first asks for its card's other takes.
 struct TakeList
 {
     struct Take
@@ -56,13 +58,23 @@ struct TakeList
 
     // The takes listed from the folder take lies in whose format chunk is
     // intact, with what it states: evidence for a take of the card whose
-    // format chunk was lost.
-    std::span<const FormatEvidence::CardTake> CardTakes(const Take& take) const;
+    // format chunk was lost. The folder's takes are read at the first call of
+    // any of its takes' sources, once, on whichever thread calls; the source
+    // holds on to this list, which must outlive it.
+    FormatEvidence::CardTakeSource CardTakes(const Take& take) const;
 
     std::filesystem::path root; // absolute; empty when nothing was given
     std::vector<Take> takes;
     std::vector<PassedOver> passedOver;
     std::vector<std::filesystem::path> folders; // the folders given, absolute
-    // The intact takes of each folder (absolute) that takes come from.
-    std::map<std::filesystem::path, std::vector<FormatEvidence::CardTake>> intactTakes;
+
+private:
+    // The intact takes of each folder (absolute) read so far, shared by the
+    // list's copies.
+    struct IntactTakes
+    {
+        std::mutex mutex;
+        std::map<std::filesystem::path, std::vector<FormatEvidence::CardTake>> byFolder;
+    };
+    std::shared_ptr<IntactTakes> m_intact = std::make_shared<IntactTakes>();
 };

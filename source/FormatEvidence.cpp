@@ -232,7 +232,7 @@ FormatEvidence::FormatEvidence(const Input& input)
 }
 
 FormatEvidence FormatEvidence::Read(ChunkReader& reader, const RiffLayout& layout, bool bAudio,
-                                    std::span<const CardTake> cardTakes)
+                                    const CardTakeSource& cardTakes)
 {
     const std::vector<uint8_t> bext = Payload(reader, layout, "bext", kMaxBextBytes);
     const std::vector<uint8_t> ixml = Payload(reader, layout, "iXML", kMaxIXmlBytes);
@@ -430,8 +430,12 @@ void FormatEvidence::ReadAudio(std::span<const uint8_t> audio)
 // Each part none of the file's own sources names, from the other takes when
 // at least two state it and all of them alike. Whether the samples are float
 // is taken only along with the depth it goes with.
-void FormatEvidence::ReadCardTakes(std::span<const CardTake> cardTakes)
+void FormatEvidence::ReadCardTakes(const CardTakeSource& source)
 {
+    const auto unnamed = [this](Quantity quantity) { return At(quantity).findings.empty(); };
+    if (!source || std::none_of(kQuantities.begin(), kQuantities.end(), unnamed))
+        return;
+    const std::span<const CardTake> cardTakes = source();
     if (cardTakes.size() < 2)
         return;
     std::string names;
@@ -468,8 +472,7 @@ void FormatEvidence::ReadCardTakes(std::span<const CardTake> cardTakes)
                             std::all_of(bits.begin(), bits.end(),
                                         [&](const Finding& f) { return f.nValue == nTakesBits; });
     for (Quantity quantity : kQuantities)
-        if (At(quantity).findings.empty() && agreed(quantity) &&
-            (quantity != Quantity::IsFloat || bBitsAlike))
+        if (unnamed(quantity) && agreed(quantity) && (quantity != Quantity::IsFloat || bBitsAlike))
             Add(quantity, Source::CardTakes, valueOf(quantity, cardTakes.front().format), names);
 }
 

@@ -8,6 +8,7 @@ class ChunkReader;
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -37,6 +38,10 @@ public:
         std::string name; // its file name
         WavFormat format;
     };
+    // Gives the card folder's other takes when first asked: reading them costs
+    // a read of every take in the folder, which only a file whose own sources
+    // leave a part unnamed needs. Empty: the file has none.
+    using CardTakeSource = std::function<std::span<const CardTake>()>;
 
     struct Input
     {
@@ -53,10 +58,10 @@ public:
         std::span<const uint8_t> audio = {};
         // The damaged format chunk's fields; none when the file has none.
         std::optional<RiffLayout::DamagedFormat> damagedFormat = {};
-        // The card folder's other takes; they name a part only where none of
-        // the file's own sources does, and at least two of them agree on it
-        // with none saying otherwise.
-        std::span<const CardTake> cardTakes = {};
+        // The card folder's other takes, asked for only where the file's own
+        // sources leave a part unnamed; they name it only when at least two
+        // of them agree on it with none saying otherwise.
+        CardTakeSource cardTakes = {};
     };
 
     enum class Quantity
@@ -114,7 +119,7 @@ public:
     // of its data chunk and, with bAudio, the first bytes of its audio and
     // what the card's other takes say (which the audio outranks).
     static FormatEvidence Read(ChunkReader& reader, const RiffLayout& layout, bool bAudio,
-                               std::span<const CardTake> cardTakes);
+                               const CardTakeSource& cardTakes);
 
     // A source in words: "the damaged format chunk", "CodingHistory", "time
     // reference", "iXML", "the audio", "the card's other takes", "the data
@@ -139,7 +144,7 @@ private:
     void ReadCodingHistory(std::string_view history);
     void ReadIXml(std::string_view ixml);
     void ReadAudio(std::span<const uint8_t> audio);
-    void ReadCardTakes(std::span<const CardTake> cardTakes);
+    void ReadCardTakes(const CardTakeSource& source);
     void ReadDataLength(uint64_t nDataLength);
 
     std::array<Field, kQuantities.size()> m_fields;
