@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# bench/run.sh BUILD_DIR [ROUNDS] [shared|window]   (only the rows on XFS and btrfs, or
-# only the window's)
+# bench/run.sh BUILD_DIR [ROUNDS] [shared|window|copies]   (only the rows on XFS and
+# btrfs, only the window's, or only the copies' against cp on the build's own disk)
 # Times korva-cli repair against cp of the same files, side by side in one run:
 # the two alternate (korva first in odd rounds, cp first in even ones) for
 # ROUNDS (5) rounds, each into a fresh destination folder and after a sync,
@@ -278,10 +278,16 @@ batch "20 x 50 MB, written over remains" 1.05 20 50000000 remains
 batch "20 x 50 MB, chunk inserted" 1.2 20 50000000 insert
 batch "1 GiB, written over remains" 1.05 1 $((1 << 30)) remains
 batch "1 GiB, chunk inserted" 1.2 1 $((1 << 30)) insert
-batch "3 GiB, written over remains" "" 1 $((3 << 30)) remains
-batch "3 GiB, chunk inserted" "" 1 $((3 << 30)) insert
+if [ "$only" != copies ]; then
+    batch "3 GiB, written over remains" "" 1 $((3 << 30)) remains
+    batch "3 GiB, chunk inserted" "" 1 $((3 << 30)) insert
+fi
 batch "2000 x 100 KB, written over remains" 1.25 2000 100000 remains
 batch "10000 x 100 KB, written over remains" 1.25 10000 100000 remains
+if [ "$only" = copies ]; then
+    syscalls
+    exit 0
+fi
 flush "flush: 2000 x 100 KB" 2000 100000
 flush "flush: 1 GiB" 1 $((1 << 30))
 syscalls
