@@ -46,10 +46,16 @@ public:
     std::size_t DecodeMixed(std::span<const uint8_t> bytes, uint16_t nOutChannels,
                             std::span<float> out) const;
 
+    // One sample at p of nBytes, as it stands: an integer's value (an 8-bit
+    // one without its offset, so -128 .. 127), or a float's, not-finite ones
+    // included. For code that weighs the numbers themselves (AudioProbe).
+    static double Raw(const uint8_t* p, bool bFloat, std::size_t nBytes);
+
 private:
     float Sample(const uint8_t* p) const;
 
-    uint16_t m_nFormatTag;
+    bool m_bFloat;
     uint16_t m_nChannels;
     std::size_t m_nSampleBytes;
+    float m_fScale; // what a raw integer is multiplied by to come within -1 .. 1
 };

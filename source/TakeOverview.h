@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <string>
 #include <vector>
 
 // What one take holds under a format, as a person checks it before trusting a
@@ -47,20 +46,22 @@ struct TakeOverview
     uint64_t nBytesRead = 0;
     std::vector<Channel> channels; // one per channel of the format
 
-    // Why there is no overview: "" when there is one.
-    std::string error;
+    // No overview: a read failed or came up short, or cancel turned true.
+    bool bFailed = false;
+    int nError = 0; // the read's errno; 0 when the audio ended early (SystemErrorWords words it)
     bool bCancelled = false;
 
     // The overview of the nBytes of audio at nOffset of fd, read under format
     // (SampleDecoder::Reads must accept it) with nColumns envelope columns
     // (at least 1). Reads with pread and moves no file position, so any thread
     // may call it on its own descriptor. When cancel turns true it stops at
-    // the next window and returns bCancelled set, nothing else. A read that
-    // fails or ends early sets error to the reason in plain words.
+    // the next read and returns bCancelled set, nothing else. A read that
+    // fails or ends early returns bFailed set and nError, nothing else.
     static TakeOverview Read(int fd, uint64_t nOffset, uint64_t nBytes, const WavFormat& format,
                              std::size_t nColumns, const std::atomic<bool>* cancel = nullptr);
     // The same on the file at path, opened read-only and without waiting (a
-    // FIFO is refused): error says when it cannot be opened.
+    // FIFO or a folder is refused with EINVAL): bFailed and nError say when it
+    // cannot be opened.
     static TakeOverview Read(const std::filesystem::path& path, uint64_t nOffset, uint64_t nBytes,
                              const WavFormat& format, std::size_t nColumns,
                              const std::atomic<bool>* cancel = nullptr);

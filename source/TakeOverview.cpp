@@ -1,0 +1,210 @@
+#include "TakeOverview.h"
+
+#include "SampleDecoder.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <fcntl.h>
+#include <limits>
+#include <memory>
+#include <span>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+// Audio read whole goes through a buffer of this size, so memory stays fixed
+// and a cancel is seen between reads.
+constexpr std::size_t kBlockBytes = std::size_t{256} << 10;
+
+// Reads all of nBytes at nOffset; the errno when it cannot, 0 when the file
+// ends first, -1 when it could.
+int ReadAt(int fd, uint64_t nOffset, uint8_t* pBytes, std::size_t nBytes)
+{
+    while (nBytes > 0)
+    {
+        const ssize_t nRead = ::pread(fd, pBytes, nBytes, static_cast<off_t>(nOffset));
+        if (nRead < 0 && errno == EINTR)
+            continue;
+        if (nRead <= 0)
+            return nRead < 0 ? errno : 0;
+        pBytes += nRead;
+        nOffset += static_cast<uint64_t>(nRead);
+        nBytes -= static_cast<std::size_t>(nRead);
+    }
+    return -1;
+}
+
+double Decibels(double dLevel)
+{
+    return dLevel > 0 ? 20.0 * std::log10(dLevel) : -std::numeric_limits<double>::infinity();
+}
+
+// What the frames read so far add up to, per channel.
+class Levels
+{
+public:
+    Levels(std::size_t nChannels, std::size_t nColumns, uint64_t nFrames)
+        : m_nChannels(nChannels), m_nColumns(nColumns),
+          m_nColumnsPerFrame(static_cast<double>(nColumns) / static_cast<double>(nFrames)),
+          m_peak(nChannels), m_squares(nChannels),
+          m_columns(nChannels * nColumns, {std::numeric_limits<float>::infinity(),
+                                           -std::numeric_limits<float>::infinity()})
+    {
+    }
+
+    // Adds decoded frames whose first is frame nFirst of the take.
+    void Add(std::span<const float> samples, uint64_t nFirst)
+    {
+        const std::size_t nFrames = samples.size() / m_nChannels;
+        for (std::size_t i = 0; i < nFrames; ++i)
+        {
+            // In doubles: frames times columns may pass 64 bits.
+            const auto nColumn =
+                std::min(m_nColumns - 1, static_cast<std::size_t>(static_cast<double>(nFirst + i) *
+                                                                  m_nColumnsPerFrame));
+            for (std::size_t k = 0; k < m_nChannels; ++k)
+            {
+                const float f = samples[i * m_nChannels + k];
+                m_peak[k] = std::max(m_peak[k], static_cast<double>(std::fabs(f)));
+                m_squares[k] += static_cast<double>(f) * f;
+                TakeOverview::Column& c = m_columns[k * m_nColumns + nColumn];
+                c.fMin = std::min(c.fMin, f);
+                c.fMax = std::max(c.fMax, f);
+            }
+        }
+        m_nCounted += nFrames;
+    }
+
+    std::vector<TakeOverview::Channel> Channels() const
+    {
+        std::vector<TakeOverview::Channel> channels(m_nChannels);
+        for (std::size_t k = 0; k < m_nChannels; ++k)
+        {
+            TakeOverview::Channel& channel = channels[k];
+            channel.dPeakDb = Decibels(m_peak[k]);
+            channel.dRmsDb = Decibels(
+                m_nCounted == 0 ? 0.0 : std::sqrt(m_squares[k] / static_cast<double>(m_nCounted)));
+            channel.envelope.assign(m_columns.begin() + static_cast<std::ptrdiff_t>(k * m_nColumns),
+                                    m_columns.begin() +
+                                        static_cast<std::ptrdiff_t>((k + 1) * m_nColumns));
+            FillUnreached(channel.envelope);
+        }
+        return channels;
+    }
+
+private:
+    // Columns no frame read fell in (more columns than frames, or than
+    // windows) take the column before them, the first the one after it;
+    // silence when nothing was read at all.
+    static void FillUnreached(std::vector<TakeOverview::Column>& envelope)
+    {
+        const auto reached = [](const TakeOverview::Column& c) { return c.fMin <= c.fMax; };
+        const auto first = std::find_if(envelope.begin(), envelope.end(), reached);
+        const TakeOverview::Column silence;
+        TakeOverview::Column last = first == envelope.end() ? silence : *first;
+        for (TakeOverview::Column& c : envelope)
+            last = reached(c) ? c : (c = last);
+    }
+
+    std::size_t m_nChannels, m_nColumns;
+    uint64_t m_nCounted = 0;
+    double m_nColumnsPerFrame;
+    std::vector<double> m_peak, m_squares;
+    std::vector<TakeOverview::Column> m_columns; // channel by channel
+};
+
+// No overview: a failed read's errno, or a cancel.
+TakeOverview Stopped(bool bFailed, int nError)
+{
+    TakeOverview overview;
+    overview.bFailed = bFailed;
+    overview.nError = nError;
+    overview.bCancelled = !bFailed;
+    return overview;
+}
+
+// The stretches of frames read: all of them in blocks when they fit the
+// budget, else windows spread evenly from the first frame to the last.
+struct Window
+{
+    uint64_t nFirst;
+    std::size_t nFrames;
+};
+
+std::vector<Window> WindowsOf(uint64_t nFrames, std::size_t nFrameBytes, std::size_t nColumns,
+                              bool& bSampled)
+{
+    std::vector<Window> windows;
+    bSampled = nFrames > TakeOverview::kReadBudget / nFrameBytes;
+    if (!bSampled)
+    {
+        const std::size_t nBlockFrames = std::max<std::size_t>(1, kBlockBytes / nFrameBytes);
+        for (uint64_t n = 0; n < nFrames; n += nBlockFrames)
+            windows.push_back(
+                {n, static_cast<std::size_t>(std::min<uint64_t>(nBlockFrames, nFrames - n))});
+        return windows;
+    }
+    const std::size_t nWanted = std::max(TakeOverview::kWindows, nColumns);
+    const std::size_t nWindowFrames =
+        std::max<std::size_t>(1, TakeOverview::kReadBudget / nWanted / nFrameBytes);
+    const auto nWindows =
+        static_cast<std::size_t>(std::min<uint64_t>(nWanted, nFrames / nWindowFrames));
+    // The first window starts at the first frame and the last ends at the last.
+    const double dStep = static_cast<double>(nFrames - nWindowFrames) /
+                         static_cast<double>(std::max<std::size_t>(1, nWindows - 1));
+    for (std::size_t w = 0; w < nWindows; ++w)
+        windows.push_back({static_cast<uint64_t>(static_cast<double>(w) * dStep), nWindowFrames});
+    return windows;
+}
+} // namespace
+
+TakeOverview TakeOverview::Read(int fd, uint64_t nOffset, uint64_t nBytes, const WavFormat& format,
+                                std::size_t nColumns, const std::atomic<bool>* cancel)
+{
+    nColumns = std::max<std::size_t>(1, nColumns);
+    const SampleDecoder decoder(format);
+    const std::size_t nFrameBytes = decoder.FrameBytes();
+    TakeOverview overview;
+    overview.nFrames = nBytes / nFrameBytes;
+    overview.dSeconds =
+        format.nSampleRate == 0 ? 0.0 : static_cast<double>(overview.nFrames) / format.nSampleRate;
+    Levels levels(format.nChannels, nColumns, overview.nFrames);
+    std::vector<uint8_t> bytes;
+    std::vector<float> samples;
+    for (const Window& window :
+         WindowsOf(overview.nFrames, nFrameBytes, nColumns, overview.bSampled))
+    {
+        if (cancel != nullptr && cancel->load(std::memory_order_relaxed))
+            return Stopped(false, 0);
+        bytes.resize(window.nFrames * nFrameBytes);
+        samples.resize(window.nFrames * format.nChannels);
+        const int nError =
+            ReadAt(fd, nOffset + window.nFirst * nFrameBytes, bytes.data(), bytes.size());
+        if (nError >= 0)
+            return Stopped(true, nError);
+        overview.nBytesRead += bytes.size();
+        decoder.Decode(bytes, samples);
+        levels.Add(samples, window.nFirst);
+    }
+    overview.channels = levels.Channels();
+    return overview;
+}
+
+TakeOverview TakeOverview::Read(const std::filesystem::path& path, uint64_t nOffset,
+                                uint64_t nBytes, const WavFormat& format, std::size_t nColumns,
+                                const std::atomic<bool>* cancel)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return Stopped(true, errno);
+    const auto close = [](const int* pFd) { ::close(*pFd); };
+    const std::unique_ptr<const int, decltype(close)> closer(&fd, close);
+    struct stat info = {};
+    if (fstat(fd, &info) != 0)
+        return Stopped(true, errno);
+    if (!S_ISREG(info.st_mode))
+        return Stopped(true, EINVAL);
+    return Read(fd, nOffset, nBytes, format, nColumns, cancel);
+}
