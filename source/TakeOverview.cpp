@@ -46,33 +46,47 @@ class Levels
 {
 public:
     Levels(std::size_t nChannels, std::size_t nColumns, uint64_t nFrames)
-        : m_nChannels(nChannels), m_nColumns(nColumns),
-          m_nColumnsPerFrame(static_cast<double>(nColumns) / static_cast<double>(nFrames)),
-          m_peak(nChannels), m_squares(nChannels),
+        : m_nChannels(nChannels), m_nColumns(nColumns), m_starts(nColumns + 1), m_peak(nChannels),
+          m_squares(nChannels),
           m_columns(nChannels * nColumns, {std::numeric_limits<float>::infinity(),
                                            -std::numeric_limits<float>::infinity()})
     {
+        // In long doubles: frames times columns may pass 64 bits.
+        for (std::size_t c = 0; c < nColumns; ++c)
+            m_starts[c] = static_cast<uint64_t>(static_cast<long double>(c) * nFrames / nColumns);
+        m_starts[nColumns] = std::numeric_limits<uint64_t>::max();
     }
 
-    // Adds decoded frames whose first is frame nFirst of the take.
+    // Adds decoded frames whose first is frame nFirst of the take; frames come
+    // in the take's order. Each stretch of frames within one column is summed
+    // channel by channel, in registers.
     void Add(std::span<const float> samples, uint64_t nFirst)
     {
         const std::size_t nFrames = samples.size() / m_nChannels;
-        for (std::size_t i = 0; i < nFrames; ++i)
+        for (std::size_t i = 0; i < nFrames;)
         {
-            // In doubles: frames times columns may pass 64 bits.
-            const auto nColumn =
-                std::min(m_nColumns - 1, static_cast<std::size_t>(static_cast<double>(nFirst + i) *
-                                                                  m_nColumnsPerFrame));
+            while (m_starts[m_nColumn + 1] <= nFirst + i)
+                ++m_nColumn;
+            const auto nEnd = static_cast<std::size_t>(
+                std::min<uint64_t>(nFrames, m_starts[m_nColumn + 1] - nFirst));
             for (std::size_t k = 0; k < m_nChannels; ++k)
             {
-                const float f = samples[i * m_nChannels + k];
-                m_peak[k] = std::max(m_peak[k], static_cast<double>(std::fabs(f)));
-                m_squares[k] += static_cast<double>(f) * f;
-                TakeOverview::Column& c = m_columns[k * m_nColumns + nColumn];
-                c.fMin = std::min(c.fMin, f);
-                c.fMax = std::max(c.fMax, f);
+                TakeOverview::Column& c = m_columns[k * m_nColumns + m_nColumn];
+                float fMin = c.fMin, fMax = c.fMax;
+                double dSquares = 0;
+                for (std::size_t j = i; j < nEnd; ++j)
+                {
+                    const float f = samples[j * m_nChannels + k];
+                    fMin = std::min(fMin, f);
+                    fMax = std::max(fMax, f);
+                    dSquares += static_cast<double>(f) * f;
+                }
+                c = {fMin, fMax};
+                m_peak[k] =
+                    std::max({m_peak[k], static_cast<double>(-fMin), static_cast<double>(fMax)});
+                m_squares[k] += dSquares;
             }
+            i = nEnd;
         }
         m_nCounted += nFrames;
     }
@@ -109,8 +123,9 @@ private:
     }
 
     std::size_t m_nChannels, m_nColumns;
+    std::vector<uint64_t> m_starts; // each column's first frame, and past the last
+    std::size_t m_nColumn = 0;      // the column the frames added last fell in
     uint64_t m_nCounted = 0;
-    double m_nColumnsPerFrame;
     std::vector<double> m_peak, m_squares;
     std::vector<TakeOverview::Column> m_columns; // channel by channel
 };
