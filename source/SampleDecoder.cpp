@@ -38,12 +38,6 @@ double SampleDecoder::Raw(const uint8_t* p, bool bFloat, std::size_t nBytes)
     return static_cast<double>(static_cast<int64_t>(n << nShift) >> nShift);
 }
 
-float SampleDecoder::Sample(const uint8_t* p) const
-{
-    const auto f = static_cast<float>(Raw(p, m_bFloat, m_nSampleBytes)) * m_fScale;
-    return std::isfinite(f) ? f : 0.0f;
-}
-
 namespace
 {
 // Every sample of bytes through read, at nStep bytes apart: one loop per
@@ -110,7 +104,9 @@ std::size_t SampleDecoder::DecodeMixed(std::span<const uint8_t> bytes, uint16_t 
                                        std::span<float> out) const
 {
     const std::size_t nFrames = std::min(bytes.size() / FrameBytes(), out.size() / nOutChannels);
-    // Each input channel's output, and the weight that makes each output a mean.
+    std::vector<float> decoded(nFrames * m_nChannels);
+    Decode(bytes, decoded);
+    // The weight that makes each output channel the mean of its inputs.
     std::vector<float> weights(nOutChannels);
     for (uint16_t k = 0; k < m_nChannels; ++k)
         weights[k % nOutChannels] += 1.0f;
@@ -118,11 +114,11 @@ std::size_t SampleDecoder::DecodeMixed(std::span<const uint8_t> bytes, uint16_t 
         w = w > 0 ? 1.0f / w : 0.0f;
     for (std::size_t frame = 0; frame < nFrames; ++frame)
     {
-        const uint8_t* p = &bytes[frame * FrameBytes()];
+        const float* in = &decoded[frame * m_nChannels];
         float* mixed = &out[frame * nOutChannels];
         std::fill(mixed, mixed + nOutChannels, 0.0f);
         for (uint16_t k = 0; k < m_nChannels; ++k)
-            mixed[k % nOutChannels] += weights[k % nOutChannels] * Sample(p + k * m_nSampleBytes);
+            mixed[k % nOutChannels] += weights[k % nOutChannels] * in[k];
         // Fewer channels than the output takes: the missing ones repeat the
         // ones there are, as mono goes to both sides.
         for (uint16_t j = m_nChannels; j < nOutChannels; ++j)

@@ -52,8 +52,6 @@ public:
     static double Raw(const uint8_t* p, bool bFloat, std::size_t nBytes);
 
 private:
-    float Sample(const uint8_t* p) const;
-
     bool m_bFloat;
     uint16_t m_nChannels;
     std::size_t m_nSampleBytes;
