@@ -164,8 +164,10 @@ std::vector<Window> WindowsOf(uint64_t nFrames, std::size_t nFrameBytes, std::si
     const std::size_t nWanted = std::max(TakeOverview::kWindows, nColumns);
     const std::size_t nWindowFrames =
         std::max<std::size_t>(1, TakeOverview::kReadBudget / nWanted / nFrameBytes);
-    const auto nWindows =
-        static_cast<std::size_t>(std::min<uint64_t>(nWanted, nFrames / nWindowFrames));
+    // Wide frames and many columns may hold fewer windows than columns.
+    const auto nWindows = static_cast<std::size_t>(
+        std::min<uint64_t>({nWanted, nFrames / nWindowFrames,
+                            TakeOverview::kReadBudget / (nWindowFrames * nFrameBytes)}));
     // The first window starts at the first frame and the last ends at the last.
     const double dStep = static_cast<double>(nFrames - nWindowFrames) /
                          static_cast<double>(std::max<std::size_t>(1, nWindows - 1));
