@@ -192,9 +192,12 @@ TakeOverview TakeOverview::Read(int fd, uint64_t nOffset, uint64_t nBytes, const
         WindowsOf(overview.nFrames, nFrameBytes, nColumns, overview.bSampled);
     // Every window is asked of the disk at once, so that a take not in the
     // cache costs one queue of reads rather than a thousand waits in a row.
+    // (macOS has no such advice: there the reads wait in turn.)
+#ifdef POSIX_FADV_WILLNEED
     for (const Window& window : windows)
         ::posix_fadvise(fd, static_cast<off_t>(nOffset + window.nFirst * nFrameBytes),
                         static_cast<off_t>(window.nFrames * nFrameBytes), POSIX_FADV_WILLNEED);
+#endif
     std::vector<uint8_t> bytes;
     std::vector<float> samples;
     for (const Window& window : windows)
