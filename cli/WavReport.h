@@ -23,8 +23,7 @@ struct WavReport
     // waits: a FIFO or a folder is an error.
     // Its audio is looked at (overview) with nColumns envelope columns.
     static WavReport Of(const std::string& path, const FormatChoice& choice,
-                        const FormatEvidence::CardTakeSource& cardTakes,
-                        std::size_t nColumns = 1);
+                        const FormatEvidence::CardTakeSource& cardTakes, std::size_t nColumns = 1);
 
     std::string path;
     std::string error; // why the file could not be read; "" when it was
