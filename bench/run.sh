@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# bench/run.sh BUILD_DIR [ROUNDS] [shared|window|copies]   (only the rows on XFS and
-# btrfs, only the window's, or only the copies' against cp on the build's own disk)
+# bench/run.sh BUILD_DIR [ROUNDS] [shared|window|overview|copies]   (only the rows on
+# XFS and btrfs, only the window's, only a take's overview, or only the copies'
+# against cp on the build's own disk)
 # Times korva-cli repair against cp of the same files, side by side in one run:
 # the two alternate (korva first in odd rounds, cp first in even ones) for
 # ROUNDS (5) rounds, each into a fresh destination folder and after a sync,
@@ -14,7 +15,8 @@
 # 200 small files, korva and cp), DeleteChunk against cp, the peak memory of a
 # repair that inserts, and 5000 files through the window against korva-cli
 # (its time, and the longest the window's interface thread is kept from its
-# event loop).
+# event loop). A take's overview (levels and envelope) of 100 MB and 4 GiB:
+# its warm time and the bytes it reads.
 # On loop-mounted XFS and btrfs images, whose files share blocks, the large
 # takes again: time and the new space each side used (df before and after a
 # sync); skipped with the reason where no image can be made or mounted.
@@ -29,7 +31,7 @@ files=$build/bench/korva-bench-files
 data=${KORVA_BENCH_DIR:-$build/bench-data}
 window=$build/bench/korva-bench-window
 tools=("$cli" "$files")
-[ "$only" = shared ] || tools+=("$window" /usr/bin/time strace)
+[ "$only" = shared ] || [ "$only" = overview ] || tools+=("$window" /usr/bin/time strace)
 for tool in "${tools[@]}"; do
     command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 1; }
 done
@@ -262,6 +264,26 @@ shared() {
     rm -f "$image"
 }
 
+# overview LABEL BYTES [sparse]: a take's overview (levels and a 1000-column
+# envelope), warm: the median time of ROUNDS runs and the bytes read. A sparse
+# take is all holes, read as zeros without a disk: the row then shows what the
+# spread windows cost on a take of that size, not the disk.
+overview() {
+    local label=$1 bytes=$2 take=$data/overview.wav line
+    if [ "${3:-}" = sparse ]; then
+        truncate -s "$bytes" "$take"
+    else
+        "$files" make "$data" 1 "$bytes" remains
+        mv "$data/take0.wav" "$take"
+    fi
+    line=$("$files" overview "$take" "$rounds")
+    awk -v label="$label" -v line="$line" 'BEGIN {
+        split(line, f, " ")
+        printf "%-46s %8.2f ms %10d bytes read   (target <= 25 ms, <= 4 MiB) %s\n", label, f[1], f[3],
+            (f[1] <= 25 && f[3] <= 4194304) ? "met" : "MISSED" }'
+    rm -f "$take"
+}
+
 echo "korva benchmark: $rounds rounds, medians; $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "data in $data ($(df -h --output=source,fstype "$data" | tail -1 | tr -s ' '))"
 printf '%-46s %10s %10s\n' "" "korva" "cp"
@@ -272,6 +294,11 @@ if [ "$only" = shared ]; then
 fi
 if [ "$only" = window ]; then
     window
+    exit 0
+fi
+if [ "$only" = overview ]; then
+    overview "overview: a 100 MB take" 100000000
+    overview "overview: a 4 GiB take (sparse)" $((4 << 30)) sparse
     exit 0
 fi
 batch "20 x 50 MB, written over remains" 1.05 20 50000000 remains
@@ -294,5 +321,7 @@ syscalls
 delete_head
 peak_memory
 window
+overview "overview: a 100 MB take" 100000000
+overview "overview: a 4 GiB take (sparse)" $((4 << 30)) sparse
 shared xfs
 shared btrfs

@@ -5,9 +5,12 @@
 
 #include "FileOutcome.h"
 #include "WavReport.h"
+#include "WaveformPng.h"
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <iomanip>
 #include <iostream>
@@ -63,6 +66,11 @@ FileReportCommand::FileReportCommand(CLI::App& app)
                    "One line per file: its path, status, format (or what is missing) and "
                    "duration, tab-separated")
         ->excludes(json);
+    m_command
+        ->add_option("--waveform", m_waveform,
+                     "Draw the take's waveform as a PNG: 1000 pixels wide, each channel a lane "
+                     "100 pixels high (one take only)")
+        ->type_name("PNG");
     m_report.addOption(*m_command);
     m_command
         ->add_option("FILE", m_files,
@@ -80,10 +88,21 @@ int FileReportCommand::run() const
     BatchReport batch;
     const TakeList list = TakeList::Of(
         std::vector<std::filesystem::path>(m_files.begin(), m_files.end()), TakeList::Named::Any);
+    const std::size_t nGiven = std::max(m_files.size(), list.takes.size());
+    if (!m_waveform.empty() && nGiven > 1)
+        return file_commands::UsageError("--waveform draws one take, and " +
+                                         std::to_string(nGiven) + " were given: name one file");
+    std::error_code error;
+    if (!m_waveform.empty() && !list.takes.empty() &&
+        std::filesystem::equivalent(m_waveform, list.takes[0].source, error))
+        return file_commands::UsageError("--waveform " + m_waveform +
+                                         " is the take itself: name a new file for the picture");
     for (const TakeList::Take& take : list.takes)
     {
         const std::string path = take.source.string();
-        const WavReport report = WavReport::Of(path, *choice, list.CardTakes(take));
+        const WavReport report =
+            WavReport::Of(path, *choice, list.CardTakes(take),
+                          m_waveform.empty() ? std::size_t{1} : waveform_png::kColumns);
         if (!report.error.empty())
         {
             std::cerr << "korva-cli: " << path << ": " << report.error << '\n';
@@ -96,8 +115,20 @@ int FileReportCommand::run() const
         else if (report.error.empty())
             file_commands::Write(textOf(report));
         batch.Add(outcomeOf(report));
+        if (!m_waveform.empty() && report.error.empty() && !drawWaveform(report))
+            nStatus = 1;
     }
     return m_report.write(batch, nStatus);
+}
+
+bool FileReportCommand::drawWaveform(const WavReport& report) const
+{
+    const std::string why = report.overview ? waveform_png::Write(m_waveform, *report.overview)
+                                            : "there is no audio to draw: " + report.noOverview;
+    if (!why.empty())
+        std::cerr << "korva-cli: " << file_commands::Escaped(m_waveform)
+                  << ": no waveform written: " << why << '\n';
+    return why.empty();
 }
 
 korva::FileOutcome FileReportCommand::outcomeOf(const WavReport& report)
@@ -218,6 +249,37 @@ std::string fieldWords(Quantity quantity, const FormatEvidence::Field& field)
     return sources.empty() ? words : words + " (" + sources + ")";
 }
 
+// "-3.1 dBFS", or "silent" for digital silence.
+std::string decibels(double dDb)
+{
+    if (std::isinf(dDb))
+        return "silent";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f dBFS", dDb);
+    return text;
+}
+
+// "channel 1: -3.1 dBFS peak, -18.4 dBFS RMS; channel 2: ...", a mono take's
+// without its channel, and how the levels were read; or why there are none.
+std::string levelWords(const WavReport& report)
+{
+    if (!report.overview)
+        return "none: " + report.noOverview;
+    const auto& channels = report.overview->channels;
+    std::string words;
+    for (std::size_t k = 0; k < channels.size(); ++k)
+        words += (k == 0 ? "" : "; ") +
+                 (channels.size() == 1 ? "" : "channel " + std::to_string(k + 1) + ": ") +
+                 decibels(channels[k].dPeakDb) + " peak, " + decibels(channels[k].dRmsDb) + " RMS";
+    return words + (report.overview->bSampled ? " (sampled: read from windows spread over the take)"
+                                              : " (every sample read)");
+}
+
+// A level in JSON: null for digital silence.
+nlohmann::ordered_json decibelsJson(double dDb)
+{
+    return std::isinf(dDb) ? nlohmann::ordered_json() : nlohmann::ordered_json(dDb);
+}
 } // namespace
 
 std::string FileReportCommand::textOf(const WavReport& report)
@@ -265,6 +327,7 @@ std::string FileReportCommand::textOf(const WavReport& report)
     }
     else
         out << "  data:            no data chunk\n";
+    out << "  levels:          " << levelWords(report) << '\n';
     if (report.timeReference)
         out << "  time reference:  " << *report.timeReference << '\n';
     else
@@ -356,6 +419,21 @@ std::string FileReportCommand::jsonOf(const WavReport& report)
             json["data"]["duration_seconds"] = frames->Seconds();
         }
     }
+    json["levels"] = nullptr;
+    if (const auto& overview = report.overview)
+    {
+        nlohmann::ordered_json channels = nlohmann::ordered_json::array();
+        for (const TakeOverview::Channel& channel : overview->channels)
+            channels.push_back({{"peak_dbfs", decibelsJson(channel.dPeakDb)},
+                                {"rms_dbfs", decibelsJson(channel.dRmsDb)}});
+        json["levels"] = {{"frames", overview->nFrames},
+                          {"duration_seconds", overview->dSeconds},
+                          {"sampled", overview->bSampled},
+                          {"bytes_read", overview->nBytesRead},
+                          {"channels", channels}};
+    }
+    else
+        json["levels_none"] = report.noOverview;
     json["bext"] = nullptr;
     if (const auto& bext = report.bextText)
         json["bext"] = {{"description", bext->description},

@@ -15,8 +15,10 @@ struct WavReport;
 // chunks, format, data, bext text, time reference, the evidence of its own
 // format, regions, cue and AFJx chunks) and what the repair makes of it with
 // the same format options (none: every part from the file), as text, as one
-// JSON object per line, or with --brief as one line per file. Changes nothing. Exit status 0 when
-// every file could be read, 1 otherwise, 2 for a usage error.
+// JSON object per line, or with --brief as one line per file; the audio's
+// length and levels in the format the repair writes; with --waveform, one
+// take's waveform as a PNG. Changes nothing else. Exit status 0 when every
+// file could be read (and the waveform drawn), 1 otherwise, 2 for a usage error.
 class FileReportCommand
 {
 public:
@@ -35,6 +37,8 @@ private:
     // iXML)"), or else why none ("no bext chunk: left as it is", why the
     // repair fails); the duration as "0:01:23.456", "-" where unknown.
     static std::string briefOf(const WavReport& report);
+    // Draws the report's take in m_waveform; false, having said why, when it cannot.
+    bool drawWaveform(const WavReport& report) const;
     // A file's row in the --report: its verdict, and the format the repair
     // would write with where it came from.
     static korva::FileOutcome outcomeOf(const WavReport& report);
@@ -44,5 +48,6 @@ private:
     std::vector<std::string> m_files;
     bool m_bJson = false;
     bool m_bBrief = false;
+    std::string m_waveform; // --waveform: the PNG to draw the one take in
     file_commands::ReportFile m_report;
 };

@@ -1,5 +1,7 @@
 #include "WavReport.h"
 
+#include "SampleDecoder.h"
+
 #include "ChunkReader.h"
 #include "RiffIO.h"
 
@@ -56,7 +58,7 @@ std::string SizeWords(const RepairPlan& plan, const RiffLayout& layout)
 } // namespace
 
 WavReport WavReport::Of(const std::string& path, const FormatChoice& choice,
-                        const FormatEvidence::CardTakeSource& cardTakes)
+                        const FormatEvidence::CardTakeSource& cardTakes, std::size_t nColumns)
 {
     WavReport report;
     report.path = path;
@@ -131,7 +133,29 @@ WavReport WavReport::Of(const std::string& path, const FormatChoice& choice,
     const bool bWrites = report.preview.action == RepairJob::Preview::Action::WriteFormat;
     report.plan = RepairPlan::Make(report.layout, bWrites ? report.preview.format : ownFormat,
                                    kHostIsIntel, 0, report.preview.bLeaveOutPartialFrame);
+    report.LookAtAudio(nColumns);
     return report;
+}
+
+void WavReport::LookAtAudio(std::size_t nColumns)
+{
+    const auto& audio = preview.audio;
+    if (!audio)
+    {
+        noOverview = preview.Words();
+        return;
+    }
+    if (!SampleDecoder::Reads(audio->format))
+    {
+        noOverview = korva::DescribeFormat(audio->format) + " samples are not decoded here";
+        return;
+    }
+    TakeOverview read =
+        TakeOverview::Read(path, audio->nOffset, audio->nBytes, audio->format, nColumns);
+    if (read.bFailed)
+        noOverview = "its audio could not be read: " + korva::SystemErrorWords(read.nError);
+    else
+        overview = std::move(read);
 }
 
 std::optional<WavReport::Frames> WavReport::frames() const

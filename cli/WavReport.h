@@ -5,6 +5,7 @@
 #include "RepairJob.h"
 #include "RepairPlan.h"
 #include "RiffLayout.h"
+#include "TakeOverview.h"
 
 #include <cstdint>
 #include <optional>
@@ -20,8 +21,9 @@ struct WavReport
     // Reads the file at path, and previews its repair with choice and the
     // card's other takes (TakeList::CardTakes). Never
     // waits: a FIFO or a folder is an error.
+    // Its audio is looked at (overview) with nColumns envelope columns.
     static WavReport Of(const std::string& path, const FormatChoice& choice,
-                        const FormatEvidence::CardTakeSource& cardTakes);
+                        const FormatEvidence::CardTakeSource& cardTakes, std::size_t nColumns = 1);
 
     std::string path;
     std::string error; // why the file could not be read; "" when it was
@@ -60,6 +62,11 @@ struct WavReport
     // What the repair makes of the file with the choice: the very preview the
     // repair and the window go by.
     RepairJob::Preview preview;
+    // The audio's levels and envelope in the format the repair writes, or
+    // the file's own; otherwise why there are none (the repair fails or
+    // leaves the file alone, its samples cannot be decoded, a read failed).
+    std::optional<TakeOverview> overview;
+    std::string noOverview;
 
     // The audio's whole frames and their rate, in the format the repair
     // writes or the file's own; none when neither is known or there is no audio.
@@ -89,4 +96,8 @@ struct WavReport
     std::string verdict() const;
     // The repair's action in a line: what it writes where, or "none".
     std::string action() const;
+
+private:
+    // Reads the overview, or says why there is none.
+    void LookAtAudio(std::size_t nColumns);
 };

@@ -281,6 +281,12 @@ void RepairJob::Read(const fs::path& sourcePath, const FormatChoice& choice,
                                   : Action::KeepFormat;
     if (bLeftAlone)
         preview.detail = Describe(plan, preview.format, preview.sources);
+    const std::optional<WavFormat> audioFormat = bNeedsFormat ? preview.format : layout.format;
+    if (!bLeftAlone && audioFormat && plan.nBlockAlign > 0)
+        preview.audio = Preview::Audio{.nOffset = plan.nDataOffset + riff::kChunkHeaderSize,
+                                       .nBytes = std::min(plan.nDataSize, plan.nDataPresent) /
+                                                 plan.nBlockAlign * plan.nBlockAlign,
+                                       .format = *audioFormat};
 }
 
 std::string RepairJob::Preview::Words() const

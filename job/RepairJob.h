@@ -95,6 +95,17 @@ public:
             NotWholeFrames, // its audio is no whole number of frames of the format
         };
         Refusal refusal = Refusal::Unreadable;
+        // WriteFormat and KeepFormat: where the audio stands in the source and
+        // the format it is read in (the one written, or the file's own when
+        // it states a plausible one), for a look at it (TakeOverview): the
+        // whole frames of the data chunk the repaired copy holds.
+        struct Audio
+        {
+            uint64_t nOffset = 0; // of the first sample
+            uint64_t nBytes = 0;  // whole frames of format
+            WavFormat format;
+        };
+        std::optional<Audio> audio;
 
         // What the repair makes of the file in a line, as the window's Format
         // column and inspect show it: "48000 Hz, 24 bit, stereo (rate from

@@ -21,6 +21,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
     libsndfile1-dev sndfile-programs sox ffmpeg alsa-utils strace
+    libpng-dev imagemagick
     # real recordings (voices, music, drums, ambience) for the audio probe's labelled set
     sound-theme-freedesktop mu-cade-data lmms-common
     libtsk-dev dosfstools exfatprogs

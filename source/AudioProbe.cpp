@@ -1,5 +1,7 @@
 #include "AudioProbe.h"
 
+#include "SampleDecoder.h"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -37,14 +39,6 @@ std::size_t BytesPerSample(Encoding encoding)
     return AudioProbe::BitsPerSample(encoding) / 8u;
 }
 
-uint64_t LittleEndian(const uint8_t* p, std::size_t nBytes)
-{
-    uint64_t n = 0;
-    for (std::size_t i = nBytes; i-- > 0;)
-        n = n << 8 | p[i];
-    return n;
-}
-
 // One sample, and the bits whose trailing zeros tell how much of the encoding's
 // resolution it uses: the integer itself, or a float's significand.
 struct Sample
@@ -55,40 +49,16 @@ struct Sample
 
 Sample Decode(Encoding encoding, const uint8_t* p)
 {
-    switch (encoding)
+    const bool bFloat = AudioProbe::IsFloat(encoding);
+    const double d = SampleDecoder::Raw(p, bFloat, BytesPerSample(encoding));
+    if (encoding == Encoding::Float32)
     {
-    case Encoding::Unsigned8:
-        return {p[0] - 128.0, uint64_t{p[0]} ^ 0x80};
-    case Encoding::Int16:
-    {
-        const auto n = static_cast<int16_t>(LittleEndian(p, 2));
-        return {static_cast<double>(n), static_cast<uint64_t>(n)};
+        const auto f = static_cast<float>(d);
+        return {d, f == 0 ? 0 : (std::bit_cast<uint32_t>(f) & 0x7FFFFF) | 0x800000};
     }
-    case Encoding::Int24:
-    {
-        // The sign bit moved to the top, then shifted back arithmetically.
-        const int32_t n = static_cast<int32_t>(LittleEndian(p, 3) << 8) >> 8;
-        return {static_cast<double>(n), static_cast<uint64_t>(n)};
-    }
-    case Encoding::Int32:
-    {
-        const auto n = static_cast<int32_t>(LittleEndian(p, 4));
-        return {static_cast<double>(n), static_cast<uint64_t>(n)};
-    }
-    case Encoding::Float32:
-    {
-        const auto n = static_cast<uint32_t>(LittleEndian(p, 4));
-        const auto f = std::bit_cast<float>(n);
-        return {f, f == 0 ? 0 : (n & 0x7FFFFF) | 0x800000};
-    }
-    case Encoding::Float64:
-    {
-        const uint64_t n = LittleEndian(p, 8);
-        const auto d = std::bit_cast<double>(n);
-        return {d, d == 0 ? 0 : (n & 0xFFFFFFFFFFFFF) | 0x10000000000000};
-    }
-    }
-    return {0, 0};
+    if (encoding == Encoding::Float64)
+        return {d, d == 0 ? 0 : (std::bit_cast<uint64_t>(d) & 0xFFFFFFFFFFFFF) | 0x10000000000000};
+    return {d, static_cast<uint64_t>(static_cast<int64_t>(d))};
 }
 
 // Integer bytes read as floats give NaNs, infinities, and magnitudes scattered

@@ -55,7 +55,10 @@ _korva_cli()
         options='--help --version -d --dest --parents -r --rate -b --bits -c --channels --float
             --auto --strict --existing -y --yes -n --no-clobber --no --json --report --quiet --verbose'
         ;;
-    inspect) options='--help --version -r --rate -b --bits -c --channels --float --auto --strict --json --brief --report' ;;
+    inspect)
+        options='--help --version -r --rate -b --bits -c --channels --float --auto --strict --json --brief
+            --waveform --report'
+        ;;
     extract) options='--help --version --from --to --existing -y --yes -n --no-clobber --no --json' ;;
     append) options='--help --version --from --to --json' ;;
     remove-chunk)

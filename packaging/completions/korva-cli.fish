@@ -55,6 +55,8 @@ complete -c korva-cli -n '__fish_seen_subcommand_from repair extract append' -k 
 complete -c korva-cli -n '__fish_seen_subcommand_from inspect remove-chunk' -F
 complete -c korva-cli -n '__fish_seen_subcommand_from inspect' -l brief \
     -d 'One line per file: path, status, format and duration'
+complete -c korva-cli -n '__fish_seen_subcommand_from inspect' -l waveform -r -F \
+    -d 'Draw the one take as a PNG, each channel a lane'
 complete -c korva-cli -n '__fish_seen_subcommand_from repair inspect rescue' -l report -r -F \
     -d 'Also write a report of every file to FILE (CSV, or text for .txt)'
 complete -c korva-cli -n $rescue -l all -d 'Also copy the takes the card holds whole'

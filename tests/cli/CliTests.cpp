@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <poll.h>
@@ -506,7 +508,9 @@ INSTANTIATE_TEST_SUITE_P(Takes, CliTakeOnXfs,
                          kRowName);
 
 // Rates, depths (integer and float) and channel counts a recorder writes: the copy
-// states them, three outside decoders read them and sox decodes the original audio.
+// states them, three outside decoders read them and sox decodes the original audio;
+// inspect gives each channel's levels as sox's stats measure the copy, and draws
+// the take as a PNG that file and ImageMagick read at its size.
 using CliFormat = CliCase<std::tuple<const char*, WavFormat>>;
 
 const CliFormat::ParamType kFormatCases[] = {
@@ -568,6 +572,33 @@ TEST_P(CliFormat, OutsideDecodersReadTheChosenFormatAndTheOriginalAudio)
     EXPECT_EQ(outsideFormats(copy),
               std::vector(3, Format{f.nSampleRate, f.nBitsPerSample, f.nChannels}));
     EXPECT_TRUE(soxSamples(copy, f.IsFloat()) == pcm);
+
+    const fs::path png = out / "take.png";
+    const json levels =
+        json::parse(CliProcess::run(formatArgs({"inspect", "--json", "--waveform", png}, f, {path}))
+                        .out)["levels"];
+    const std::string stats = CliProcess::run({copy, "-n", "stats"}, "sox").err;
+    for (const char* line : {"Pk lev dB", "RMS lev dB"})
+    {
+        // One column a channel, behind the overall one when there are more;
+        // "-inf" for a silent channel, which inspect gives as null.
+        std::istringstream columns(stats.substr(stats.find(line) + std::strlen(line)));
+        std::vector<std::string> values{std::istream_iterator<std::string>(columns), {}};
+        values.resize(f.nChannels + (f.nChannels > 1));
+        for (uint16_t k = 0; k < f.nChannels; ++k)
+        {
+            const json& level = levels["channels"][k][line[0] == 'P' ? "peak_dbfs" : "rms_dbfs"];
+            const std::string& sox = values[k + (f.nChannels > 1)];
+            if (sox == "-inf")
+                EXPECT_TRUE(level.is_null()) << line << k;
+            else
+                EXPECT_NEAR(level.get<double>(), std::stod(sox), 0.05) << line << k;
+        }
+    }
+    const std::string height = std::to_string(100 * f.nChannels);
+    EXPECT_THAT(CliProcess::run({png}, "file").out,
+                HasSubstr(": PNG image data, 1000 x " + height + ","));
+    EXPECT_EQ(CliProcess::run({"-format", "%m %wx%h", png}, "identify").out, "PNG 1000x" + height);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, CliFormat, ::testing::ValuesIn(kFormatCases), kRowName);
@@ -1120,6 +1151,12 @@ const UsageCase kUsageCases[] = {
      "before the files or write it as ./-take.wav"},
     {"InspectAFileNameThatStartsWithADash", "inspect -take.wav", 2,
      "there is no option '-take.wav'; to name a file"},
+    {"WaveformOfOneTake", "inspect -r 48000 -b 16 -c 1 --waveform out/a.png src/a.wav", 0,
+     "\n  levels:          -", 1},
+    {"WaveformOfTwoTakes", "inspect --waveform out/a.png src/a.wav link/a.wav", 2,
+     "--waveform draws one take, and 2 were given: name one file"},
+    {"WaveformOverTheTake", "inspect --waveform link/a.wav src/a.wav", 2,
+     "--waveform link/a.wav is the take itself"},
     // Results that cannot be written are no success, though the copy is made.
     {"ResultsToAFullDisk", "repair -d out -r 48000 -b 16 -c 1 src/a.wav >/dev/full", 1,
      "korva-cli: the results could not be written to standard output (No space left on device)", 1},
