@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "KorvaVersion.h"
+#include "WaveformDelegate.h"
 #include "ui_MainWindow.h"
 
 #include <QCloseEvent>
@@ -10,6 +11,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QUrl>
 
 #include <algorithm>
@@ -51,7 +53,8 @@ MainWindow::MainWindow(Dialogs& dialogs, QWidget* parent)
       m_quitMenuItem(m_ui->actionQuit, korva::MenuAction::Terminate),
       m_cancelMenuItem(m_ui->actionCancel, korva::MenuAction::Cancel),
       m_exportReportItem(m_ui->actionExportReport, korva::MenuAction::Other),
-      m_quitButton(m_ui->quitButton), m_pathText(m_ui->pathText), m_fileTable(m_ui->fileTable)
+      m_quitButton(m_ui->quitButton), m_playButton(m_ui->playButton, 1), m_pathText(m_ui->pathText),
+      m_fileTable(m_ui->fileTable)
 {
     layOutTable();
     connectOutlets();
@@ -117,6 +120,7 @@ void MainWindow::connectOutlets()
     m_controller.resolution = &m_resolution;
     m_controller.channels = &m_channels;
     m_controller.QuitButton = &m_quitButton;
+    m_controller.PlayButton = &m_playButton;
 }
 
 void MainWindow::connectActions()
@@ -151,6 +155,22 @@ void MainWindow::connectActions()
     for (QComboBox* popUp : {m_ui->sampleRateBox, m_ui->resolutionBox, m_ui->channelsBox})
         connect(popUp, &QComboBox::currentIndexChanged, this,
                 [this] { m_controller.popUpChanged(); });
+    // A sound engineer's transport: the space bar plays and stops the
+    // selected take wherever the table's focus is, a click in a waveform
+    // plays from there.
+    QTableWidget* table = m_ui->fileTable;
+    connect(table, &QTableWidget::currentCellChanged, this,
+            [this](int row) { m_controller.selectionChanged(row); });
+    connect(m_ui->playButton, &QPushButton::clicked, this, [this] { m_controller.PlayOrStop(); });
+    auto* space =
+        new QShortcut(Qt::Key_Space, table, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
+    connect(space, &QShortcut::activated, this, [this] { m_controller.PlayOrStop(); });
+    connect(&m_fileTable.waveforms(), &WaveformDelegate::waveformClicked, this,
+            [this, table](int row, double position)
+            {
+                table->selectRow(row);
+                m_controller.playFrom(row, position);
+            });
     connect(m_ui->menuFile, &QMenu::aboutToShow, this,
             [this]
             {

@@ -64,20 +64,23 @@ QString controlsOf(MainWindow& window)
 const QString kChoosers =
     "browseButton selectFilesButton sampleRateBox resolutionBox channelsBox actionQuit ";
 
-// The file table's rows, "name | format | result: tooltip | folder", flagged
-// when the user may edit a cell.
-QStringList listed(MainWindow& window)
+// The file table's rows, "name | format | result: tooltip | folder" or the
+// columns asked for, flagged when the user may edit a cell.
+QStringList listed(MainWindow& window,
+                   const QStringList& columns = {"FileName", "Format", "Result", "FilePath"})
 {
     auto* table = child<QTableWidget>(window, "fileTable");
+    const QStringList identifiers = table->property("columnIdentifiers").toStringList();
     QStringList rows;
     for (int row = 0; row < table->rowCount(); ++row)
-        for (int column = 0; column < table->columnCount(); ++column)
+        for (const QString& identifier : columns)
         {
+            const int column = identifiers.indexOf(identifier);
             const QTableWidgetItem* item = table->item(row, column);
             const QString cell = item->text() + (item->toolTip().isEmpty() ? "" : ": ") +
                                  item->toolTip() +
                                  (item->flags() & Qt::ItemIsEditable ? " (editable)" : "");
-            column == 0 ? void(rows << cell) : void(rows.last() += " | " + cell);
+            identifier == columns[0] ? void(rows << cell) : void(rows.last() += " | " + cell);
         }
     return rows;
 }
