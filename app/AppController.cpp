@@ -576,8 +576,10 @@ void AppController::readOverviews()
     if (pass->rows.empty())
         return;
     m_overviews = pass;
+    // The thread may outlive the controller: it touches nothing of it but
+    // the pass and the platform until the interface thread runs its results.
     m_platform.detachThread(
-        [this, pass]
+        [this, pass, &platform = m_platform]
         {
             for (std::size_t i = 0; i < pass->rows.size() && !pass->bStale; ++i)
             {
@@ -587,7 +589,7 @@ void AppController::readOverviews()
                                        kWaveformColumns, &pass->bStale);
                 if (pass->bStale)
                     return;
-                m_platform.runOnInterfaceThread(
+                platform.runOnInterfaceThread(
                     [this, pass, row, shared = std::make_shared<TakeOverview>(std::move(overview))]
                     { showOverview(pass, row, std::move(*shared)); });
             }

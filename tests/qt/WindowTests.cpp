@@ -508,6 +508,53 @@ private slots:
         QCOMPARE(dialogs.panelsShown.size(), 3);
     }
 
+    // The waveform column paints each take as its row's format reads it: a take read at the
+    // wrong depth is a wall of noise beside the thin line of a tone read right. Play is on
+    // exactly where there is a sound output, and says why it is off.
+    void waveformsShowATakeReadWrong()
+    {
+        const TempDir source;
+        writeFile(source / "take.wav", riff({chunk("bext", bextBody(1)), Bytes(24, 0),
+                                             chunk("data", tone(4800, 2, 24))}));
+        ScriptedDialogs dialogs;
+        MainWindow window(dialogs);
+        window.resize(960, 400);
+        window.show();
+        auto* resolution = child<QComboBox>(window, "resolutionBox");
+        child<QComboBox>(window, "channelsBox")->setCurrentIndex(1);
+        auto* table = child<QTableWidget>(window, "fileTable");
+        const int nColumn = table->property("columnIdentifiers").toStringList().indexOf("Waveform");
+        window.listFiles({source / "take.wav"});
+        // The share of the waveform cell's pixels in the ink of the text.
+        const auto inked = [&](int nResolution)
+        {
+            resolution->setCurrentIndex(nResolution);
+            if (!QTest::qWaitFor([&] { return table->item(0, nColumn)->text().isEmpty(); }))
+                return -1.0;
+            table->clearSelection();
+            const QImage cell =
+                table->viewport()->grab(table->visualItemRect(table->item(0, nColumn))).toImage();
+            const QColor ink = table->palette().color(QPalette::Text);
+            int nInked = 0;
+            for (int y = 0; y < cell.height(); ++y)
+                for (int x = 0; x < cell.width(); ++x)
+                    nInked += cell.pixelColor(x, y) == ink ? 1 : 0;
+            return double(nInked) / (cell.width() * cell.height());
+        };
+        const double dRight = inked(2), dWrong = inked(1);
+        QVERIFY2(dRight > 0.05 && dWrong > 3 * dRight,
+                 qPrintable(QString("%1 inked read right, %2 wrong").arg(dRight).arg(dWrong)));
+
+        auto* play = child<QPushButton>(window, "playButton");
+        table->selectRow(0);
+        const bool bOutput = window.platform().audioOutput().whyNoOutput().empty();
+        QCOMPARE(play->isEnabled(), bOutput);
+        if (!bOutput)
+            QCOMPARE(play->toolTip(), "This computer has no sound output device (none was found), "
+                                      "so takes cannot be played. Connect headphones or speakers, "
+                                      "then choose the files again.");
+    }
+
     // korva FILE… lists the files, as a drop would. --version and --help are
     // answered by the program itself with no display, even among Qt's own
     // options (-reverse is one, not -v).
