@@ -89,6 +89,24 @@ void MainWindow::layOutTable()
                                  korva::KindWord(static_cast<korva::FileOutcome::Kind>(kind)))) +
                                  2 * table->fontMetrics().averageCharWidth());
     header->resizeSection(nResult, nWidth);
+    // The columns an overview fills in are as wide as their longest text
+    // from the start: a row's overview that came in and made every row be
+    // measured again would hold the window for the whole list.
+    const auto fixWidth = [&](const QString& identifier, int nContents)
+    {
+        const int nColumn = identifiers.indexOf(identifier);
+        header->setSectionResizeMode(nColumn, QHeaderView::Fixed);
+        header->resizeSection(nColumn,
+                              std::max(header->sectionSizeHint(nColumn),
+                                       nContents + 2 * table->fontMetrics().averageCharWidth()));
+    };
+    for (const auto& [identifier, longest] :
+         {std::pair{QStringLiteral("Duration"), QStringLiteral("0:00:00.000")},
+          {QStringLiteral("Size"), QStringLiteral("999.9 MB")},
+          {QStringLiteral("Peak"), QStringLiteral("-100.0 dBFS")},
+          {QStringLiteral("RMS"), QStringLiteral("-100.0 dBFS")}})
+        fixWidth(identifier, table->fontMetrics().horizontalAdvance(longest));
+    fixWidth(QStringLiteral("Waveform"), WaveformDelegate::kWidth);
     // What is on show changes in bursts (a window resized, a list scrolled):
     // the rows are measured once the burst is over.
     m_measureRows.setSingleShot(true);
