@@ -182,7 +182,8 @@ std::string dbfs(double dDb)
     if (std::isinf(dDb))
         return "-inf dBFS";
     char text[32];
-    std::snprintf(text, sizeof text, "%.1f dBFS", dDb);
+    // A peak just under full scale is 0.0, not -0.0.
+    std::snprintf(text, sizeof text, "%.1f dBFS", dDb > -0.05 ? 0.0 : dDb);
     return text;
 }
 
