@@ -85,17 +85,20 @@ QByteArray TakeStream::converted(std::span<const float> samples, std::size_t nFr
             const float f = channel < m_nMixed
                                 ? std::clamp(samples[frame * m_nMixed + channel], -1.0F, 1.0F)
                                 : 0.0F;
+            // n / 2^(bits-1), as the decoder reads it, back again: the top of
+            // full scale, one step short of 1, is clipped.
+            const auto scaled = [f](double dFull)
+            { return std::clamp(std::round(f * dFull), -dFull, dFull - 1); };
             switch (m_device.sampleFormat())
             {
             case QAudioFormat::UInt8:
-                *out = static_cast<char>(static_cast<uint8_t>(std::lround(128.0F + f * 127.0F)));
+                *out = static_cast<char>(static_cast<uint8_t>(128 + scaled(128)));
                 break;
             case QAudioFormat::Int16:
-                qToUnaligned(static_cast<qint16>(std::lround(f * 32767.0F)), out);
+                qToUnaligned(static_cast<qint16>(scaled(32768)), out);
                 break;
             case QAudioFormat::Int32:
-                qToUnaligned(
-                    static_cast<qint32>(std::llround(static_cast<double>(f) * 2147483647.0)), out);
+                qToUnaligned(static_cast<qint32>(scaled(2147483648.0)), out);
                 break;
             default:
                 qToUnaligned(f, out);

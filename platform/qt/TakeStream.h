@@ -17,8 +17,8 @@
 // the frames of a PlayRequest decoded exactly as its format says, brought to
 // one or two channels (SampleDecoder's mix-down; a device of more channels
 // gets silence on the others) and to the device's sample format, full scale
-// to full scale, overs clipped. readData only copies what is ready: it never
-// waits for the disk.
+// to full scale (n / 2^(bits-1), as the decoder reads samples), overs clipped. readData only copies
+// what is ready: it never waits for the disk.
 class TakeStream : public QIODevice
 {
 public:

@@ -4,6 +4,7 @@
 #include "KorvaVersion.h"
 #include "MainWindow.h"
 #include "QtTestSupport.h"
+#include "TakeStream.h"
 #include "TempDir.h"
 #include "WavBuilder.h"
 #include "WidgetDialogs.h"
@@ -544,6 +545,51 @@ private slots:
         const double dRight = inked(2), dWrong = inked(1);
         QVERIFY2(dRight > 0.05 && dWrong > 3 * dRight,
                  qPrintable(QString("%1 inked read right, %2 wrong").arg(dRight).arg(dWrong)));
+
+        // What a device of 16-bit samples would play: the take's 24-bit samples from the
+        // frame asked for, each its top 16 bits, rounded; and mixed down to one channel.
+        const auto played = [&](int nChannels)
+        {
+            QAudioFormat device;
+            device.setSampleRate(44100);
+            device.setChannelCount(nChannels);
+            device.setSampleFormat(QAudioFormat::Int16);
+            const Bytes file = readFile(source / "take.wav");
+            korva::PlayRequest request{text(source / "take.wav").toStdString(),
+                                       file.size() - 4800 * 6, 4800 * 6,
+                                       WavFormat{WavFormat::kPcm, 2, 44100, 24}, 4000};
+            TakeStream stream(request, device);
+            stream.open(QIODevice::ReadOnly);
+            QByteArray out;
+            if (!QTest::qWaitFor([&] { return out.append(stream.readAll()), stream.finished(); }))
+                out.clear();
+            return out;
+        };
+        const Bytes audio = tone(4800, 2, 24);
+        // Sample i of little-endian signed samples of nBytes, full scale 1.
+        const auto at = [](const auto& bytes, std::size_t i, int nBytes)
+        {
+            const auto* p = reinterpret_cast<const uint8_t*>(bytes.data()) + i * nBytes;
+            uint32_t u = 0;
+            for (int k = 0; k < nBytes; ++k)
+                u |= uint32_t(p[k]) << (32 - 8 * (nBytes - k));
+            return double(int32_t(u)) / 2147483648.0;
+        };
+        for (const int nChannels : {2, 1})
+        {
+            const QByteArray out = played(nChannels);
+            QCOMPARE(out.size(), 800 * nChannels * 2);
+            double dWorst = 0;
+            for (std::size_t i = 0; i < 800 * std::size_t(nChannels); ++i)
+            {
+                const std::size_t frame = 4000 + i / nChannels;
+                const double dWant =
+                    nChannels == 2 ? at(audio, frame * 2 + i % 2, 3)
+                                   : (at(audio, frame * 2, 3) + at(audio, frame * 2 + 1, 3)) / 2;
+                dWorst = std::max(dWorst, std::abs(at(out, i, 2) - dWant));
+            }
+            QVERIFY2(dWorst <= 0.5 / 32768, qPrintable(QString::number(dWorst * 32768)));
+        }
 
         auto* play = child<QPushButton>(window, "playButton");
         table->selectRow(0);
