@@ -16,8 +16,9 @@
 // Any take, ten seconds or 4 GiB, costs at most kReadBudget bytes of reads:
 // audio that fits is read whole, and its levels are exact; longer audio is
 // read in windows of whole frames spread evenly over it (bSampled), at least
-// kWindows of them and at least one in every envelope column, and each column
-// takes what the windows inside it show.
+// kWindows of them and one in every envelope column where the budget holds a
+// frame for each, and each column takes what the windows inside it show (a
+// column none reached, what the one before it shows).
 struct TakeOverview
 {
     static constexpr std::size_t kReadBudget = std::size_t{4} << 20; // 4 MiB
