@@ -313,4 +313,14 @@ TEST_F(AppControllerStart, EachRowShowsItsTakeUnderItsFormatAndPlaysIt)
     platform.audio.ended("the file ended early");
     EXPECT_EQ(playButton.text, "Play");
     EXPECT_EQ(platform.statuses.back(), "a.wav cannot be played: the file ended early.");
+
+    // A take longer than the read budget is sampled, and the tooltip says so.
+    fixture::writeFile(
+        take, fixture::riff({fixture::chunk("bext", fixture::bextBody(1)), fixture::Bytes(24),
+                             fixture::chunk("data", fixture::tone(800000, 2, 24))}));
+    chooseFiles({take});
+    settle();
+    const std::string levels = controller->toolTipForTableColumn(table, "Peak", 0);
+    EXPECT_EQ(levels.substr(levels.find('\n', levels.find("Channel 2"))),
+              "\nlevels sampled from 4 MiB spread over the take");
 }
