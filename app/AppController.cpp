@@ -1,11 +1,14 @@
 #include "AppController.h"
 
 #include "BatchReport.h"
+#include "SampleDecoder.h"
 #include "TemporaryCopy.h"
 
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -172,13 +175,74 @@ std::string count(std::size_t n, const char* pszOne, const char* pszMany)
 {
     return std::to_string(n) + " " + (n == 1 ? pszOne : pszMany);
 }
+
+// "-3.1 dBFS", "-inf dBFS" for digital silence.
+std::string dbfs(double dDb)
+{
+    if (std::isinf(dDb))
+        return "-inf dBFS";
+    char text[32];
+    // A peak just under full scale is 0.0, not -0.0.
+    std::snprintf(text, sizeof text, "%.1f dBFS", dDb > -0.05 ? 0.0 : dDb);
+    return text;
+}
+
+// The loudest channel's peak or RMS.
+double loudest(const TakeOverview& overview, double TakeOverview::Channel::*level)
+{
+    double dDb = -INFINITY;
+    for (const TakeOverview::Channel& channel : overview.channels)
+        dDb = std::max(dDb, channel.*level);
+    return dDb;
+}
+
+// The tooltip of the level cells: each channel's peak and RMS, and where the
+// levels come from when they were sampled.
+std::string levelsWords(const TakeOverview& overview)
+{
+    std::string words;
+    for (std::size_t i = 0; i < overview.channels.size(); ++i)
+        words += "Channel " + std::to_string(i + 1) + ": peak " +
+                 dbfs(overview.channels[i].dPeakDb) + ", RMS " + dbfs(overview.channels[i].dRmsDb) +
+                 "\n";
+    if (overview.bSampled)
+    {
+        char mib[32];
+        std::snprintf(mib, sizeof mib, "%.0f",
+                      std::ceil(static_cast<double>(overview.nBytesRead) / (1 << 20)));
+        words += std::string("levels sampled from ") + mib + " MiB spread over the take";
+    }
+    else if (!words.empty())
+        words.pop_back();
+    return words;
+}
+
+const char* const kPlayTip =
+    "Plays the selected take as its Format column reads it (Space); a click in a waveform plays "
+    "from there";
 } // namespace
+
+// The overviews of one list under one format, read on a thread of their own:
+// the rows' audio as it stood when the pass began. A pass that went stale
+// stops at its next read, and the interface thread drops what it still brings.
+struct AppController::OverviewPass
+{
+    std::vector<std::pair<std::size_t, RepairJob::Preview::Audio>> rows;
+    std::vector<fs::path> paths;
+    std::atomic<bool> bStale = false;
+};
 
 AppController::AppController(korva::PlatformServices& platform)
     : m_choice(firstChoice()), szProgress("Please set the path to save the repaired files.\n"),
       m_platform(platform)
 {
     readSettings();
+}
+
+AppController::~AppController()
+{
+    dropOverviews();
+    stopPlaying();
 }
 
 void AppController::readSettings()
@@ -225,6 +289,7 @@ void AppController::awakeFromNib()
     fillPopUp(*channels, kChannels, channelsTitle, kChannelsFromTheFile, ChannelsIndex);
     if (m_bDestinationSet)
         showDestPathText();
+    showPlayControl();
     OpenDestinationState->setEnabled(m_bDestinationSet);
     ExportReportState->setEnabled(false);
     RetryState->setEnabled(false);
@@ -459,16 +524,92 @@ void AppController::popUpChanged()
 void AppController::previewFormats()
 {
     readPopUps();
+    stopPlaying();
     formatArray.clear();
+    m_looks.clear();
     m_nContradicted = 0;
+    using Action = RepairJob::Preview::Action;
     for (const TakeList::Take& take : m_list.takes)
     {
         const RepairJob::Preview preview =
             RepairJob::PreviewOf(take.source, m_choice, m_list.CardTakes(take));
         m_nContradicted += preview.warnings.empty() ? 0 : 1;
         formatArray.push_back(preview.Words());
+        Look& look = m_looks.emplace_back();
+        std::error_code ec;
+        if (const uintmax_t nBytes = fs::file_size(take.source, ec); !ec)
+            look.nFileBytes = nBytes;
+        look.audio = preview.audio;
+        if (look.audio && !SampleDecoder::Reads(look.audio->format))
+        {
+            look.why = "its format, " + korva::DescribeFormat(look.audio->format) +
+                       ", is none Korva can show or play";
+            look.audio.reset();
+        }
+        else if (!look.audio)
+            look.why = preview.action == Action::Fail ? "fails: " + preview.detail
+                                                      : "left as it is: " + preview.detail;
     }
+    readOverviews();
     tableview1->reloadData();
+    showPlayControl();
+}
+
+void AppController::dropOverviews()
+{
+    if (m_overviews)
+        m_overviews->bStale = true;
+    m_overviews.reset();
+}
+
+// Reads each row's overview on a thread of its own, in row order; each one
+// reaches its row on the interface thread.
+void AppController::readOverviews()
+{
+    dropOverviews();
+    auto pass = std::make_shared<OverviewPass>();
+    for (std::size_t row = 0; row < m_looks.size(); ++row)
+        if (m_looks[row].audio)
+        {
+            pass->rows.emplace_back(row, *m_looks[row].audio);
+            pass->paths.push_back(m_list.takes[row].source);
+        }
+    if (pass->rows.empty())
+        return;
+    m_overviews = pass;
+    // The thread may outlive the controller: it touches nothing of it but
+    // the pass and the platform until the interface thread runs its results.
+    m_platform.detachThread(
+        [this, pass, &platform = m_platform]
+        {
+            for (std::size_t i = 0; i < pass->rows.size() && !pass->bStale; ++i)
+            {
+                const auto& [row, audio] = pass->rows[i];
+                TakeOverview overview =
+                    TakeOverview::Read(pass->paths[i], audio.nOffset, audio.nBytes, audio.format,
+                                       kWaveformColumns, &pass->bStale);
+                if (pass->bStale)
+                    return;
+                platform.runOnInterfaceThread(
+                    [this, pass, row, shared = std::make_shared<TakeOverview>(std::move(overview))]
+                    { showOverview(pass, row, std::move(*shared)); });
+            }
+        });
+}
+
+void AppController::showOverview(const std::shared_ptr<OverviewPass>& pass, std::size_t row,
+                                 TakeOverview overview)
+{
+    if (pass != m_overviews || row >= m_looks.size())
+        return;
+    auto waveform = std::make_shared<korva::Waveform>();
+    for (TakeOverview::Channel& channel : overview.channels)
+        waveform->lanes.push_back(std::move(channel.envelope));
+    Look& look = m_looks[row];
+    if (!overview.bFailed)
+        look.waveform = std::move(waveform);
+    look.overview = std::move(overview);
+    tableview1->reloadRow(static_cast<int>(row));
 }
 
 void AppController::showDestPathText()
@@ -499,7 +640,129 @@ std::string AppController::objectValueForTableColumn(const korva::TableView&,
         return m_list.takes[index].source.parent_path().string();
     if (columnIdentifier == "Format" && index < formatArray.size())
         return formatArray[index];
+    if (index >= m_looks.size())
+        return "";
+    const Look& look = m_looks[index];
+    if (columnIdentifier == "Size")
+        return look.nFileBytes ? korva::DescribeSize(*look.nFileBytes) : "";
+    if (!look.audio)
+        return columnIdentifier == "Waveform" ? look.why : "";
+    if (columnIdentifier == "Duration")
+        return korva::DurationWords(
+            korva::SecondsOf(look.audio->nBytes, look.audio->format).value_or(0));
+    const TakeOverview* overview = look.overview ? &*look.overview : nullptr;
+    if (columnIdentifier == "Waveform")
+        return !overview           ? "reading…"
+               : overview->bFailed ? "cannot be read: " + korva::SystemErrorWords(overview->nError)
+                                   : "";
+    if (!overview || overview->bFailed)
+        return "";
+    if (columnIdentifier == "Peak")
+        return dbfs(loudest(*overview, &TakeOverview::Channel::dPeakDb));
+    if (columnIdentifier == "RMS")
+        return dbfs(loudest(*overview, &TakeOverview::Channel::dRmsDb));
     return "";
+}
+
+std::string AppController::toolTipForTableColumn(const korva::TableView& table,
+                                                 std::string_view columnIdentifier, int row) const
+{
+    const auto index = static_cast<std::size_t>(row);
+    if (index >= m_looks.size())
+        return "";
+    const Look& look = m_looks[index];
+    if ((columnIdentifier == "Peak" || columnIdentifier == "RMS") && look.overview)
+        return levelsWords(*look.overview);
+    if (columnIdentifier == "Waveform")
+        return look.audio ? kPlayTip : objectValueForTableColumn(table, columnIdentifier, row);
+    return "";
+}
+
+std::shared_ptr<const korva::Waveform>
+AppController::waveformForTableColumn(const korva::TableView&, std::string_view columnIdentifier,
+                                      int row) const
+{
+    const auto index = static_cast<std::size_t>(row);
+    return columnIdentifier == "Waveform" && index < m_looks.size() ? m_looks[index].waveform
+                                                                    : nullptr;
+}
+
+void AppController::selectionChanged(int row)
+{
+    m_nSelectedRow = row;
+    showPlayControl();
+}
+
+void AppController::PlayOrStop()
+{
+    if (m_nPlayingRow >= 0)
+        stopPlaying();
+    else
+        play(m_nSelectedRow, 0);
+    showPlayControl();
+}
+
+void AppController::playFrom(int row, double position)
+{
+    const auto index = static_cast<std::size_t>(row);
+    if (index >= m_looks.size() || !m_looks[index].audio)
+        return;
+    const RepairJob::Preview::Audio& audio = *m_looks[index].audio;
+    const uint64_t nFrames = audio.nBytes / std::max<uint16_t>(audio.format.BlockAlign(), 1);
+    const double dAt = std::clamp(position, 0.0, 1.0) * static_cast<double>(nFrames);
+    play(row, std::min(static_cast<uint64_t>(dAt), nFrames > 0 ? nFrames - 1 : 0));
+    showPlayControl();
+}
+
+void AppController::play(int row, uint64_t nFromFrame)
+{
+    const auto index = static_cast<std::size_t>(row);
+    if (index >= m_looks.size() || !m_looks[index].audio ||
+        !m_platform.audioOutput().whyNoOutput().empty())
+        return;
+    const RepairJob::Preview::Audio& audio = *m_looks[index].audio;
+    korva::PlayRequest request;
+    request.path = m_list.takes[index].source.string();
+    request.nOffset = audio.nOffset;
+    request.nBytes = audio.nBytes;
+    request.format = audio.format;
+    request.nFromFrame = nFromFrame;
+    m_nPlayingRow = row;
+    m_platform.audioOutput().play(
+        request,
+        [this, name = m_list.takes[index].relative.string()](const std::string& problem)
+        {
+            m_nPlayingRow = -1;
+            showPlayControl();
+            if (!problem.empty())
+                m_platform.reportStatus(name + " cannot be played: " + problem + ".");
+        });
+}
+
+void AppController::stopPlaying()
+{
+    if (m_nPlayingRow < 0)
+        return;
+    m_nPlayingRow = -1;
+    m_platform.audioOutput().stop();
+}
+
+// The play control: on for a take that can be played, "Stop" while one
+// plays; the tooltip says why it is off.
+void AppController::showPlayControl()
+{
+    const std::string why = m_platform.audioOutput().whyNoOutput();
+    const auto index = static_cast<std::size_t>(m_nSelectedRow);
+    const bool bPlaying = m_nPlayingRow >= 0;
+    const bool bPlayable = index < m_looks.size() && m_looks[index].audio;
+    PlayButton->setTitle(bPlaying ? "Stop" : "Play");
+    PlayButton->setEnabled(why.empty() && (bPlaying || bPlayable));
+    PlayButton->setToolTip(!why.empty() ? why
+                           : bPlaying   ? "Stops the take that plays (Space)"
+                           : bPlayable  ? kPlayTip
+                           : index < m_looks.size()
+                               ? "This take cannot be played: " + m_looks[index].why
+                               : "Choose a take in the list to play it");
 }
 
 void AppController::setBatchControlsEnabled(bool bEnabled)
@@ -663,6 +926,11 @@ void AppController::finishBatch()
     m_lastList = std::exchange(m_list, {});
     formatArray.clear();
     m_nContradicted = 0;
+    dropOverviews();
+    stopPlaying();
+    m_looks.clear();
+    m_nSelectedRow = -1;
+    showPlayControl();
     tableview1->reloadData();
     setBatchControlsEnabled(true);
     ChangeGoState->setEnabled(false);

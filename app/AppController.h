@@ -3,6 +3,7 @@
 #include "PlatformServices.h"
 #include "RepairJob.h"
 #include "TakeList.h"
+#include "TakeOverview.h"
 
 #include <atomic>
 #include <cstdint>
@@ -36,6 +37,8 @@ public:
     // The controller's state, with the saved settings read from the platform's
     // store (on first run the defaults 0, 1 and 0 are stored). Touches no outlet.
     explicit AppController(korva::PlatformServices& platform);
+    // Stops what plays; overviews still being read are dropped.
+    ~AppController() override;
     AppController(const AppController&) = delete;
     AppController& operator=(const AppController&) = delete;
 
@@ -93,21 +96,48 @@ public:
     void Retry();
     void showDestPathText();
     void showSourceText();
-    // A pop-up's selection changed: the format column follows it. Ignored
-    // while a batch runs.
+    // A pop-up's selection changed: the format column follows it, and so do
+    // the duration, the levels and the waveform of every row the change
+    // touches (what plays stops). Ignored while a batch runs.
     void popUpChanged();
+
+    // --- Listening --------------------------------------------------------
+    // The table's selected row changed (-1: none): the play control follows.
+    void selectionChanged(int row);
+    // The play control and the space bar: stops the take that plays, or else
+    // plays the selected row's take from its start, read as its Format
+    // column says.
+    void PlayOrStop();
+    // A click in row's waveform, position (0 .. 1) along it: plays the take
+    // from the frame at that point, whatever played before stopping.
+    void playFrom(int row, double position);
 
     // The file table: "FileName" (the take's path under the destination,
     // its name for the files of one folder), "FilePath" (the folder it comes
-    // from) and "Format" columns, "" for any other. The format is the one the repair will write, as
-    // the file stood when it was listed or a pop-up last changed: "48000 Hz, 24 bit, stereo (rate
-    // from iXML; depth from the audio; channels from the audio)", "has its own format chunk", "no
-    // bext chunk: left as it is", or why the file will fail ("cannot tell the sample rate: …;
-    // choose the sample rate in the Sample rate pop-up"); any warning follows (" — warning: …").
+    // from), "Size" (the file's, "26.2 MB") and "Format" columns, and under
+    // the format the Format column names: "Duration" ("0:01:23.456"), "Peak"
+    // and "RMS" (the loudest channel's, "-3.1 dBFS"; each channel's in the
+    // tooltip, and that the levels were sampled when they were) and the
+    // "Waveform" (each channel a lane, min/max envelope), "" for any other.
+    // The levels and the waveform come from a background thread: the
+    // waveform cell reads "reading…" until they are in. A row the job would
+    // fail or leave alone shows why in its waveform cell instead. The format is the one the repair
+    // will write, as the file stood when it was listed or a pop-up last changed: "48000 Hz, 24 bit,
+    // stereo (rate from iXML; depth from the audio; channels from the audio)", "has its own format
+    // chunk", "no bext chunk: left as it is", or why the file will fail ("cannot tell the sample
+    // rate: …; choose the sample rate in the Sample rate pop-up"); any warning follows (" —
+    // warning: …").
     int numberOfRowsInTableView(const korva::TableView& table) const override;
     std::string objectValueForTableColumn(const korva::TableView& table,
                                           std::string_view columnIdentifier,
                                           int row) const override;
+    std::string toolTipForTableColumn(const korva::TableView& table,
+                                      std::string_view columnIdentifier, int row) const override;
+    std::shared_ptr<const korva::Waveform> waveformForTableColumn(const korva::TableView& table,
+                                                                  std::string_view columnIdentifier,
+                                                                  int row) const override;
+    // The columns of a row's waveform, however wide the cell draws it.
+    static constexpr std::size_t kWaveformColumns = 320;
 
     // --- The batch --------------------------------------------------------
     // Disables the choosers, pop-ups, start control and Quit item, retitles the
@@ -174,6 +204,7 @@ public:
     korva::PopUpButton* resolution = nullptr;
     korva::PopUpButton* channels = nullptr; // enabled, like the others, while no batch runs
     korva::Button* QuitButton = nullptr;    // "Quit", or "Cancel" during a batch
+    korva::Button* PlayButton = nullptr;    // "Play", or "Stop" while a take plays (PlayOrStop)
 
 private:
     void listSources(const korva::OpenPanelOptions& options);
@@ -191,6 +222,14 @@ private:
     void reportOutcome(int row, const korva::FileOutcome& outcome);
     void reportStatus();
     RepairJob::Answer askToOverwrite(const RepairJob::Question& question);
+    struct OverviewPass;
+    void readOverviews();
+    void showOverview(const std::shared_ptr<OverviewPass>& pass, std::size_t row,
+                      TakeOverview overview);
+    void dropOverviews();
+    void play(int row, uint64_t nFromFrame);
+    void stopPlaying();
+    void showPlayControl();
 
     bool m_bDestinationSet = false;
     // Read by the interface thread while the worker clears them.
@@ -210,6 +249,21 @@ private:
     TakeList m_list; // the rows: each take, and its place under the destination
     std::vector<std::string> formatArray; // the Format column, row by row
     std::size_t m_nContradicted = 0;      // rows whose metadata names another format
+    // What the table shows of each row's audio, row by row with formatArray.
+    struct Look
+    {
+        std::optional<RepairJob::Preview::Audio> audio; // none: why says why
+        std::string why;
+        std::optional<uint64_t> nFileBytes;
+        std::optional<TakeOverview> overview; // its envelope moved into waveform
+        std::shared_ptr<const korva::Waveform> waveform;
+    };
+    std::vector<Look> m_looks;
+    // The overviews being read for the rows as they are now; a change of list
+    // or of format marks it stale, and what it still brings is dropped.
+    std::shared_ptr<OverviewPass> m_overviews;
+    int m_nSelectedRow = -1;
+    int m_nPlayingRow = -1;
 
     // The batch that runs: its job, the rows left out before it started, and
     // how many files came to each kind of outcome (worker only, until the end).

@@ -135,14 +135,32 @@ std::string DescribeFormat(const WavFormat& format)
            " bit" + (format.IsFloat() ? " float" : "") + ", " + channels;
 }
 
-std::string DescribeProgress(uint64_t nDone, uint64_t nTotal)
+namespace
+{
+// nDone and nTotal in the unit nTotal is best told in: "1.2 of 4.0 GB", or
+// "4.0 GB" with no nDone.
+std::string describeIn(std::optional<uint64_t> nDone, uint64_t nTotal)
 {
     const double unit = nTotal >= 1000000000 ? 1e9 : nTotal >= 1000000 ? 1e6 : 1e3;
     const char* pszUnit = unit == 1e9 ? "GB" : unit == 1e6 ? "MB" : "KB";
     char words[64];
-    std::snprintf(words, sizeof words, "%.1f of %.1f %s", static_cast<double>(nDone) / unit,
-                  static_cast<double>(nTotal) / unit, pszUnit);
+    if (nDone)
+        std::snprintf(words, sizeof words, "%.1f of %.1f %s", static_cast<double>(*nDone) / unit,
+                      static_cast<double>(nTotal) / unit, pszUnit);
+    else
+        std::snprintf(words, sizeof words, "%.1f %s", static_cast<double>(nTotal) / unit, pszUnit);
     return words;
+}
+} // namespace
+
+std::string DescribeProgress(uint64_t nDone, uint64_t nTotal)
+{
+    return describeIn(nDone, nTotal);
+}
+
+std::string DescribeSize(uint64_t nBytes)
+{
+    return describeIn(std::nullopt, nBytes);
 }
 
 std::optional<double> SecondsOf(uint64_t nAudioBytes, const WavFormat& format)

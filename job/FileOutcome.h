@@ -52,6 +52,8 @@ std::string DescribeFormat(const WavFormat& format);
 // How far the copy of a file is, in the unit its size is best told in: "1.2
 // of 4.0 GB", "8.4 of 26.2 MB", "0.5 of 900.0 KB".
 std::string DescribeProgress(uint64_t nDone, uint64_t nTotal);
+// A size in the unit it is best told in: "4.0 GB", "26.2 MB", "900.0 KB".
+std::string DescribeSize(uint64_t nBytes);
 // The length of nAudioBytes of audio in format, in its whole frames; none
 // for a format with no frames or no rate.
 std::optional<double> SecondsOf(uint64_t nAudioBytes, const WavFormat& format);

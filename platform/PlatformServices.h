@@ -1,8 +1,12 @@
 #pragma once
 
 #include "FileOutcome.h"
+#include "TakeOverview.h"
+#include "WavFormat.h"
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,6 +41,9 @@ class Button : public Control
 public:
     // The title shown on the button changes at once.
     virtual void setTitle(const std::string& title) = 0;
+    // What the pointer resting on the button shows ("" for nothing): why it
+    // is off, or what it does.
+    virtual void setToolTip(const std::string& text) = 0;
 };
 
 // A pop-up menu of titled items, indexed from 0 in the order they were added.
@@ -55,17 +62,41 @@ public:
 
 class TableView;
 
-// What a table shows: it asks its data source again after each reloadData.
+// A take's waveform as a cell draws it: one lane per channel, top to bottom,
+// each the lowest and highest sample of every column of the picture, left to
+// right, in -1 .. 1 (full scale; a float take's overs go beyond and are cut
+// off at the lane's edge).
+struct Waveform
+{
+    using Column = TakeOverview::Column;
+    std::vector<std::vector<Column>> lanes;
+};
+
+// What a table shows: it asks its data source again after each reloadData,
+// and for one row's cells after reloadRow.
 class TableDataSource
 {
 public:
     virtual ~TableDataSource() = default;
     virtual int numberOfRowsInTableView(const TableView& table) const = 0;
     // The text of one cell; columnIdentifier is the column's identifier
-    // ("FileName", "FilePath"), row is below numberOfRowsInTableView.
+    // ("FileName", "FilePath"), row is below numberOfRowsInTableView. A cell
+    // that shows a waveform shows its text while it has none.
     virtual std::string objectValueForTableColumn(const TableView& table,
                                                   std::string_view columnIdentifier,
                                                   int row) const = 0;
+    // What the pointer resting on a cell shows; "" for nothing.
+    virtual std::string toolTipForTableColumn(const TableView&, std::string_view, int) const
+    {
+        return "";
+    }
+    // The waveform a cell draws in place of its text; nullptr for a cell of
+    // text. It stays as it is while the table holds it.
+    virtual std::shared_ptr<const Waveform> waveformForTableColumn(const TableView&,
+                                                                   std::string_view, int) const
+    {
+        return nullptr;
+    }
 };
 
 class TableView
@@ -76,6 +107,9 @@ public:
     virtual void setDataSource(TableDataSource* dataSource) = 0;
     // The table asks its data source again for the row count and every cell.
     virtual void reloadData() = 0;
+    // The table asks its data source again for one row's cells (the rows
+    // stay as many as they were); a row it does not have changes nothing.
+    virtual void reloadRow(int row) = 0;
 };
 
 class TextView
@@ -120,6 +154,36 @@ struct SavePanelOptions
     std::string fileName;    // the name it proposes
 };
 
+// What to play: the audio of one take, read from its file as a format says.
+struct PlayRequest
+{
+    std::string path;        // the take's file
+    uint64_t nOffset = 0;    // of its first sample in the file
+    uint64_t nBytes = 0;     // whole frames of format
+    WavFormat format;        // read exactly as this says, right or wrong
+    uint64_t nFromFrame = 0; // where playing starts, below nBytes' frames
+};
+
+// The computer's sound output. Interface thread only.
+class AudioOutput
+{
+public:
+    virtual ~AudioOutput() = default;
+    // Why nothing can be played, in plain words for a tooltip ("This computer
+    // has no sound output device, so takes cannot be played."); "" when the
+    // output is there.
+    virtual std::string whyNoOutput() const = 0;
+    // Stops what plays and plays request's audio from its frame on, brought
+    // to the channels and the samples the device takes; returns at once, the
+    // file read on another thread. When the take has played to its end, or
+    // cannot be played on (problem says why in plain words), ended runs on
+    // the interface thread; never after stop or the next play.
+    virtual void play(const PlayRequest& request,
+                      std::function<void(const std::string& problem)> ended) = 0;
+    // Stops playing at once; nothing when nothing plays.
+    virtual void stop() = 0;
+};
+
 class PlatformServices
 {
 public:
@@ -160,13 +224,16 @@ public:
     virtual std::string stringForKey(const std::string& key) const = 0;
     virtual void setStringForKey(const std::string& key, const std::string& value) = 0;
 
-    // Runs work on a new thread and returns at once; nothing joins the thread,
-    // which ends when work returns.
+    // Runs work on a new thread and returns at once; nothing waits for the
+    // thread, which ends when work returns. Several may run at once.
     virtual void detachThread(std::function<void()> work) = 0;
 
     // Runs work later on the interface thread, after the work posted before it,
     // and returns at once. Worker thread allowed.
     virtual void runOnInterfaceThread(std::function<void()> work) = 0;
+
+    // The sound output the window plays takes on.
+    virtual AudioOutput& audioOutput() = 0;
 
     // Ends the application (the main loop ends; this call may return first).
     virtual void terminate() = 0;

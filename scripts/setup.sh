@@ -19,7 +19,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 packages=(
     build-essential cmake ninja-build pkg-config git
     libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
-    qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
+    qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev fonts-dejavu-core
     libsndfile1-dev sndfile-programs sox ffmpeg alsa-utils strace
     libpng-dev imagemagick
     # real recordings (voices, music, drums, ambience) for the audio probe's labelled set

@@ -219,3 +219,108 @@ TEST_P(AppControllerStartRule, EnablesStartOnlyForTwoDifferentFolders)
 }
 
 INSTANTIATE_TEST_SUITE_P(, AppControllerStartRule, ::testing::ValuesIn(kStartRuleCases), rowName);
+
+// Each take's overview comes from the background under the format its row would be written
+// in: a wrong depth shows as noise, a choice that leaves the row failing drops what was still
+// being read for it, and Play plays the selected take from where its waveform was clicked.
+TEST_F(AppControllerStart, EachRowShowsItsTakeUnderItsFormatAndPlaysIt)
+{
+    platform.audio.why = "This computer has no sound output device";
+    start();
+    channels.nSelected = 1; // stereo, 44.1 kHz, 24 bit
+    const fs::path take = source / "a.wav", unwrapped = source / "b.wav";
+    const fixture::Bytes audio = fixture::tone(4800, 2, 24);
+    fixture::writeFile(take, fixture::riff({fixture::chunk("bext", fixture::bextBody(1)),
+                                            fixture::Bytes(24), fixture::chunk("data", audio)}));
+    fixture::writeFile(unwrapped, fixture::riff({fixture::chunk("data", audio)}));
+    chooseFiles({take, unwrapped});
+    const auto settle = [&]
+    {
+        platform.joinWorkers();
+        platform.pumpInterfaceQueue();
+    };
+    // How far apart the lowest and highest sample of a column lie, on average.
+    const auto spread = [&]
+    {
+        const auto waveform = controller->waveformForTableColumn(table, "Waveform", 0);
+        double dSum = 0, dColumns = 0;
+        for (const auto& lane : waveform ? waveform->lanes : decltype(waveform->lanes){})
+            for (const auto& column : lane)
+                dSum += column.fMax - column.fMin, ++dColumns;
+        EXPECT_EQ(dColumns, 2.0 * AppController::kWaveformColumns);
+        return dSum / std::max(dColumns, 1.0);
+    };
+    settle();
+    EXPECT_EQ(table.column("Duration")[0], "0:00:00.109");
+    EXPECT_EQ(table.column("Peak")[0] + ", " + table.column("RMS")[0], "-4.0 dBFS, -8.2 dBFS");
+    EXPECT_EQ(controller->toolTipForTableColumn(table, "RMS", 0),
+              "Channel 1: peak -4.0 dBFS, RMS -8.2 dBFS\nChannel 2: peak -4.0 dBFS, RMS -8.2 dBFS");
+    EXPECT_LT(spread(), 0.3) << "a column is a few samples of a slow tone";
+    EXPECT_EQ(table.column("Waveform"), (Strings{"", "left as it is: no bext chunk"}));
+    EXPECT_FALSE(controller->waveformForTableColumn(table, "Waveform", 1));
+    EXPECT_EQ(table.rowsReloaded, std::vector<int>{0});
+
+    // Read as 16 bit, the same bytes are half as long again, and a wall of noise.
+    resolution.nSelected = 1;
+    controller->popUpChanged();
+    EXPECT_EQ(table.column("Duration")[0], "0:00:00.163");
+    EXPECT_EQ(table.column("Waveform")[0], "reading…");
+    settle();
+    EXPECT_GT(spread(), 1.5) << "each column nearly full scale either way";
+    EXPECT_EQ(table.rowsReloaded, (std::vector<int>{0, 0}));
+    // Read but not yet shown when a choice leaves the row failing: dropped.
+    resolution.nSelected = 2;
+    controller->popUpChanged();
+    platform.joinWorkers();
+    sampleRate.nSelected = 12; // from the file, which does not tell it
+    controller->popUpChanged();
+    platform.pumpInterfaceQueue();
+    EXPECT_EQ(table.column("Waveform")[0].rfind("fails: cannot tell the sample rate", 0), 0u);
+    EXPECT_FALSE(controller->waveformForTableColumn(table, "Waveform", 0));
+    EXPECT_EQ(table.rowsReloaded.size(), 2u);
+
+    // No device: the control is off and says why.
+    sampleRate.nSelected = 1;
+    controller->popUpChanged();
+    controller->selectionChanged(0);
+    EXPECT_FALSE(playButton.bEnabled);
+    EXPECT_EQ(playButton.toolTip, platform.audio.why);
+    platform.audio.why.clear();
+    Strings shown;
+    for (const int row : {-1, 1, 0})
+    {
+        controller->selectionChanged(row);
+        shown.push_back(std::to_string(playButton.bEnabled) + " " + playButton.toolTip);
+    }
+    EXPECT_EQ(shown[0], "0 Choose a take in the list to play it");
+    EXPECT_EQ(shown[1], "0 This take cannot be played: left as it is: no bext chunk");
+    EXPECT_EQ(shown[2].rfind("1 Plays the selected take", 0), 0u);
+    controller->playFrom(0, 0.5);
+    ASSERT_EQ(platform.audio.plays.size(), 1u);
+    const korva::PlayRequest& request = platform.audio.plays[0];
+    EXPECT_EQ(
+        std::tuple(request.path, request.nBytes, request.nFromFrame, request.format),
+        std::tuple(take.string(), audio.size(), 2400u, WavFormat{WavFormat::kPcm, 2, 44100, 24}));
+    EXPECT_EQ(fixture::readFile(take, request.nOffset, 6),
+              fixture::Bytes(audio.begin(), audio.begin() + 6));
+    // The button and the space bar stop it, then play from the start; a take that cannot be
+    // read on says so.
+    EXPECT_EQ(playButton.text, "Stop");
+    controller->PlayOrStop();
+    EXPECT_EQ(std::tuple(platform.audio.nStops, playButton.text), std::tuple(1, "Play"));
+    controller->PlayOrStop();
+    EXPECT_EQ(platform.audio.plays.back().nFromFrame, 0u);
+    platform.audio.ended("the file ended early");
+    EXPECT_EQ(playButton.text, "Play");
+    EXPECT_EQ(platform.statuses.back(), "a.wav cannot be played: the file ended early.");
+
+    // A take longer than the read budget is sampled, and the tooltip says so.
+    fixture::writeFile(
+        take, fixture::riff({fixture::chunk("bext", fixture::bextBody(1)), fixture::Bytes(24),
+                             fixture::chunk("data", fixture::tone(800000, 2, 24))}));
+    chooseFiles({take});
+    settle();
+    const std::string levels = controller->toolTipForTableColumn(table, "Peak", 0);
+    EXPECT_EQ(levels.substr(levels.find('\n', levels.find("Channel 2"))),
+              "\nlevels sampled from 4 MiB spread over the take");
+}

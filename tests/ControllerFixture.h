@@ -57,6 +57,7 @@ public:
         c.resolution = &resolution;
         c.channels = &channels;
         c.QuitButton = &quitButton;
+        c.PlayButton = &playButton;
         c.awakeFromNib();
     }
     // Starts, lists names from source (row i's file with seed i + 1), chooses destination.
@@ -95,7 +96,7 @@ public:
 
     TestPlatform platform;
     TestControl go, browse, files, folder, openDestination, exportReport, retry, reserved, pathText,
-        table, quitButton, quitItem;
+        table, quitButton, quitItem, playButton;
     TestControl sampleRate, resolution, channels;
     TempDir dir, sourceDir, destinationDir;
     fs::path source = sourceDir.path(), destination = destinationDir.path();

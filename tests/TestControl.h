@@ -24,6 +24,7 @@ public:
             onEnabledChange();
     }
     void setTitle(const std::string& title) override { text = title; }
+    void setToolTip(const std::string& tip) override { toolTip = tip; }
     void setString(const std::string& string) override { text = string; }
     void addItemWithTitle(const std::string& title) override { items.push_back(title); }
     void removeAllItems() override { items.clear(), nSelected = -1; }
@@ -33,6 +34,7 @@ public:
     korva::MenuAction action() const override { return menuAction; }
     void setDataSource(korva::TableDataSource* dataSource) override { pDataSource = dataSource; }
     void reloadData() override {}
+    void reloadRow(int row) override { rowsReloaded.push_back(row); }
     // A table's column, row by row.
     std::vector<std::string> column(const char* identifier) const
     {
@@ -45,6 +47,8 @@ public:
     bool bEnabled = true;
     std::function<void()> onEnabledChange;
     std::string text;               // a button's title or a text view's string
+    std::string toolTip;            // a button's
+    std::vector<int> rowsReloaded;  // a table's, one by one
     std::vector<std::string> items; // a pop-up's
     int nSelected = 0;
     korva::TableDataSource* pDataSource = nullptr;

@@ -11,6 +11,30 @@
 #include <utility>
 #include <vector>
 
+// A sound output that records what it is asked to play; ended plays the
+// take to its end.
+class TestAudioOutput : public korva::AudioOutput
+{
+public:
+    std::string whyNoOutput() const override { return why; }
+    void play(const korva::PlayRequest& request,
+              std::function<void(const std::string&)> onEnd) override
+    {
+        plays.push_back(request);
+        ended = std::move(onEnd);
+    }
+    void stop() override
+    {
+        ++nStops;
+        ended = nullptr;
+    }
+
+    std::string why; // "": a device is there
+    std::vector<korva::PlayRequest> plays;
+    std::function<void(const std::string&)> ended;
+    int nStops = 0;
+};
+
 // The platform as a test drives it: scripted answers, the rest recorded after
 // joinWorkers; the interface thread's work waits for the test to pump it.
 class TestPlatform : public korva::PlatformServices
@@ -65,6 +89,7 @@ public:
         const std::lock_guard lock(queueMutex);
         interfaceQueue.push_back(work);
     }
+    korva::AudioOutput& audioOutput() override { return audio; }
     void terminate() override {}
     void openFolder(const std::string& path) override { foldersOpened.push_back(path); }
     void reportProgress(double value) override
@@ -98,6 +123,7 @@ public:
     std::vector<korva::FileOutcome> outcomes;
     std::vector<korva::FileOutcome::Kind> kinds;
     int nBeeps = 0;
+    TestAudioOutput audio;
     // The worker and the test's thread both post (a stop request while the
     // batch ends).
     std::mutex queueMutex;

@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "KorvaVersion.h"
+#include "WaveformDelegate.h"
 #include "ui_MainWindow.h"
 
 #include <QCloseEvent>
@@ -10,6 +11,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QUrl>
 
 #include <algorithm>
@@ -51,7 +53,8 @@ MainWindow::MainWindow(Dialogs& dialogs, QWidget* parent)
       m_quitMenuItem(m_ui->actionQuit, korva::MenuAction::Terminate),
       m_cancelMenuItem(m_ui->actionCancel, korva::MenuAction::Cancel),
       m_exportReportItem(m_ui->actionExportReport, korva::MenuAction::Other),
-      m_quitButton(m_ui->quitButton), m_pathText(m_ui->pathText), m_fileTable(m_ui->fileTable)
+      m_quitButton(m_ui->quitButton), m_playButton(m_ui->playButton, 1), m_pathText(m_ui->pathText),
+      m_fileTable(m_ui->fileTable)
 {
     layOutTable();
     connectOutlets();
@@ -86,6 +89,24 @@ void MainWindow::layOutTable()
                                  korva::KindWord(static_cast<korva::FileOutcome::Kind>(kind)))) +
                                  2 * table->fontMetrics().averageCharWidth());
     header->resizeSection(nResult, nWidth);
+    // The columns an overview fills in are as wide as their longest text
+    // from the start: a row's overview that came in and made every row be
+    // measured again would hold the window for the whole list.
+    const auto fixWidth = [&](const QString& identifier, int nContents)
+    {
+        const int nColumn = identifiers.indexOf(identifier);
+        header->setSectionResizeMode(nColumn, QHeaderView::Fixed);
+        header->resizeSection(nColumn,
+                              std::max(header->sectionSizeHint(nColumn),
+                                       nContents + 2 * table->fontMetrics().averageCharWidth()));
+    };
+    for (const auto& [identifier, longest] :
+         {std::pair{QStringLiteral("Duration"), QStringLiteral("0:00:00.000")},
+          {QStringLiteral("Size"), QStringLiteral("999.9 MB")},
+          {QStringLiteral("Peak"), QStringLiteral("-100.0 dBFS")},
+          {QStringLiteral("RMS"), QStringLiteral("-100.0 dBFS")}})
+        fixWidth(identifier, table->fontMetrics().horizontalAdvance(longest));
+    fixWidth(QStringLiteral("Waveform"), WaveformDelegate::kWidth);
     // What is on show changes in bursts (a window resized, a list scrolled):
     // the rows are measured once the burst is over.
     m_measureRows.setSingleShot(true);
@@ -117,6 +138,7 @@ void MainWindow::connectOutlets()
     m_controller.resolution = &m_resolution;
     m_controller.channels = &m_channels;
     m_controller.QuitButton = &m_quitButton;
+    m_controller.PlayButton = &m_playButton;
 }
 
 void MainWindow::connectActions()
@@ -151,6 +173,22 @@ void MainWindow::connectActions()
     for (QComboBox* popUp : {m_ui->sampleRateBox, m_ui->resolutionBox, m_ui->channelsBox})
         connect(popUp, &QComboBox::currentIndexChanged, this,
                 [this] { m_controller.popUpChanged(); });
+    // A sound engineer's transport: the space bar plays and stops the
+    // selected take wherever the table's focus is, a click in a waveform
+    // plays from there.
+    QTableWidget* table = m_ui->fileTable;
+    connect(table, &QTableWidget::currentCellChanged, this,
+            [this](int row) { m_controller.selectionChanged(row); });
+    connect(m_ui->playButton, &QPushButton::clicked, this, [this] { m_controller.PlayOrStop(); });
+    auto* space =
+        new QShortcut(Qt::Key_Space, table, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
+    connect(space, &QShortcut::activated, this, [this] { m_controller.PlayOrStop(); });
+    connect(&m_fileTable.waveforms(), &WaveformDelegate::waveformClicked, this,
+            [this, table](int row, double position)
+            {
+                table->selectRow(row);
+                m_controller.playFrom(row, position);
+            });
     connect(m_ui->menuFile, &QMenu::aboutToShow, this,
             [this]
             {

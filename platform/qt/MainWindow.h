@@ -31,7 +31,9 @@ class MainWindow;
 // beep during a batch); the destination field takes a typed or pasted path when
 // editing ends; Help ▸ About Korva shows the version and licence. Every
 // action is in the File menu too, which enables each item as its button; each
-// button, pop-up and menu has a mnemonic of its own (Alt and a letter).
+// button, pop-up and menu has a mnemonic of its own (Alt and a letter). The
+// Play button and the space bar in the table play the selected row's take or
+// stop it; a click in a row's waveform plays the take from there.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -82,6 +84,7 @@ private:
     QtMenuItem m_cancelMenuItem;
     QtMenuItem m_exportReportItem;
     QtButton m_quitButton;
+    QtButton m_playButton;
     QtTextView m_pathText;
     QtTableView m_fileTable;
     QTimer m_measureRows; // measures the rows once the columns' widths settle

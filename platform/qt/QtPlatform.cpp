@@ -40,8 +40,8 @@ QtPlatform::QtPlatform(Dialogs& dialogs, QWidget* window)
 
 QtPlatform::~QtPlatform()
 {
-    if (m_worker.joinable())
-        m_worker.join();
+    for (Detached& detached : m_threads)
+        detached.thread.join();
 }
 
 void QtPlatform::answerNextOpenPanel(std::vector<std::string> paths)
@@ -221,9 +221,22 @@ void QtPlatform::setStringForKey(const std::string& key, const std::string& valu
 
 void QtPlatform::detachThread(std::function<void()> work)
 {
-    if (m_worker.joinable())
-        m_worker.join();
-    m_worker = std::thread(std::move(work));
+    std::erase_if(m_threads,
+                  [](Detached& detached)
+                  {
+                      if (!*detached.bDone)
+                          return false;
+                      detached.thread.join();
+                      return true;
+                  });
+    auto bDone = std::make_shared<std::atomic<bool>>(false);
+    m_threads.push_back({std::thread(
+                             [work = std::move(work), bDone]
+                             {
+                                 work();
+                                 *bDone = true;
+                             }),
+                         bDone});
 }
 
 void QtPlatform::runOnInterfaceThread(std::function<void()> work)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "PlatformServices.h"
+#include "QtAudioOutput.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -9,19 +10,22 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 class Dialogs;
 
 // The platform services on Qt: the panels and the alert through a Dialogs
 // strategy, the beep, the log (standard error only: the window shows each
 // file's outcome instead), the per-user settings in QSettings ("Korva",
-// "Korva") and the worker thread.
+// "Korva"), the threads and the sound output (QtAudioOutput).
 //
 // The object lives on the interface thread. Calls from the batch worker are
 // carried over to it: the alert waits for the answer; the beep, the reports
@@ -63,6 +67,7 @@ public:
 
     void detachThread(std::function<void()> work) override;
     void runOnInterfaceThread(std::function<void()> work) override;
+    korva::AudioOutput& audioOutput() override { return m_audio; }
     // Ends the main loop, which closes the window.
     void terminate() override;
     void openFolder(const std::string& path) override;
@@ -118,9 +123,16 @@ private:
     QPointer<QWidget> m_window;
     QSettings m_settings;
     std::optional<std::vector<std::string>> m_droppedPaths;
-    // The last batch's worker. It has posted its last work before the next
-    // batch can start, so joining it then never waits on the interface thread.
-    std::thread m_worker;
+    // The threads detached, each with the flag it raises as its work returns:
+    // those whose flag is up are joined at the next detachThread, never
+    // waiting on the interface thread; the rest when the platform goes.
+    struct Detached
+    {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> bDone;
+    };
+    std::vector<Detached> m_threads;
+    QtAudioOutput m_audio;
     bool m_bTerminating = false;
     std::mutex m_queueMutex;
     std::condition_variable m_queueRoom;

@@ -4,6 +4,7 @@
 #include "KorvaVersion.h"
 #include "MainWindow.h"
 #include "QtTestSupport.h"
+#include "TakeStream.h"
 #include "TempDir.h"
 #include "WavBuilder.h"
 #include "WidgetDialogs.h"
@@ -64,20 +65,23 @@ QString controlsOf(MainWindow& window)
 const QString kChoosers =
     "browseButton selectFilesButton sampleRateBox resolutionBox channelsBox actionQuit ";
 
-// The file table's rows, "name | format | result: tooltip | folder", flagged
-// when the user may edit a cell.
-QStringList listed(MainWindow& window)
+// The file table's rows, "name | format | result: tooltip | folder" or the
+// columns asked for, flagged when the user may edit a cell.
+QStringList listed(MainWindow& window,
+                   const QStringList& columns = {"FileName", "Format", "Result", "FilePath"})
 {
     auto* table = child<QTableWidget>(window, "fileTable");
+    const QStringList identifiers = table->property("columnIdentifiers").toStringList();
     QStringList rows;
     for (int row = 0; row < table->rowCount(); ++row)
-        for (int column = 0; column < table->columnCount(); ++column)
+        for (const QString& identifier : columns)
         {
+            const int column = identifiers.indexOf(identifier);
             const QTableWidgetItem* item = table->item(row, column);
             const QString cell = item->text() + (item->toolTip().isEmpty() ? "" : ": ") +
                                  item->toolTip() +
                                  (item->flags() & Qt::ItemIsEditable ? " (editable)" : "");
-            column == 0 ? void(rows << cell) : void(rows.last() += " | " + cell);
+            identifier == columns[0] ? void(rows << cell) : void(rows.last() += " | " + cell);
         }
     return rows;
 }
@@ -503,6 +507,98 @@ private slots:
         QCOMPARE(dialogs.panelsShown.size(), 2);
         child<QPushButton>(window, "selectFilesButton")->click();
         QCOMPARE(dialogs.panelsShown.size(), 3);
+    }
+
+    // The waveform column paints each take as its row's format reads it: a take read at the
+    // wrong depth is a wall of noise beside the thin line of a tone read right. Play is on
+    // exactly where there is a sound output, and says why it is off.
+    void waveformsShowATakeReadWrong()
+    {
+        const TempDir source;
+        writeFile(source / "take.wav", riff({chunk("bext", bextBody(1)), Bytes(24, 0),
+                                             chunk("data", tone(4800, 2, 24))}));
+        ScriptedDialogs dialogs;
+        MainWindow window(dialogs);
+        window.resize(960, 400);
+        window.show();
+        auto* resolution = child<QComboBox>(window, "resolutionBox");
+        child<QComboBox>(window, "channelsBox")->setCurrentIndex(1);
+        auto* table = child<QTableWidget>(window, "fileTable");
+        const int nColumn = table->property("columnIdentifiers").toStringList().indexOf("Waveform");
+        window.listFiles({source / "take.wav"});
+        // The share of the waveform cell's pixels in the ink of the text.
+        const auto inked = [&](int nResolution)
+        {
+            resolution->setCurrentIndex(nResolution);
+            if (!QTest::qWaitFor([&] { return table->item(0, nColumn)->text().isEmpty(); }))
+                return -1.0;
+            table->clearSelection();
+            const QImage cell =
+                table->viewport()->grab(table->visualItemRect(table->item(0, nColumn))).toImage();
+            const QColor ink = table->palette().color(QPalette::Text);
+            int nInked = 0;
+            for (int y = 0; y < cell.height(); ++y)
+                for (int x = 0; x < cell.width(); ++x)
+                    nInked += cell.pixelColor(x, y) == ink ? 1 : 0;
+            return double(nInked) / (cell.width() * cell.height());
+        };
+        const double dRight = inked(2), dWrong = inked(1);
+        QVERIFY2(dRight > 0.05 && dWrong > 3 * dRight,
+                 qPrintable(QString("%1 inked read right, %2 wrong").arg(dRight).arg(dWrong)));
+
+        // What a device of 16-bit samples would play: the take's 24-bit samples from the
+        // frame asked for, each its top 16 bits, rounded; and mixed down to one channel.
+        const auto played = [&](int nChannels)
+        {
+            QAudioFormat device;
+            device.setSampleRate(44100);
+            device.setChannelCount(nChannels);
+            device.setSampleFormat(QAudioFormat::Int16);
+            const Bytes file = readFile(source / "take.wav");
+            korva::PlayRequest request{text(source / "take.wav").toStdString(),
+                                       file.size() - 4800 * 6, 4800 * 6,
+                                       WavFormat{WavFormat::kPcm, 2, 44100, 24}, 4000};
+            TakeStream stream(request, device);
+            stream.open(QIODevice::ReadOnly);
+            QByteArray out;
+            if (!QTest::qWaitFor([&] { return out.append(stream.readAll()), stream.finished(); }))
+                out.clear();
+            return out;
+        };
+        const Bytes audio = tone(4800, 2, 24);
+        // Sample i of little-endian signed samples of nBytes, full scale 1.
+        const auto at = [](const auto& bytes, std::size_t i, int nBytes)
+        {
+            const auto* p = reinterpret_cast<const uint8_t*>(bytes.data()) + i * nBytes;
+            uint32_t u = 0;
+            for (int k = 0; k < nBytes; ++k)
+                u |= uint32_t(p[k]) << (32 - 8 * (nBytes - k));
+            return double(int32_t(u)) / 2147483648.0;
+        };
+        for (const int nChannels : {2, 1})
+        {
+            const QByteArray out = played(nChannels);
+            QCOMPARE(out.size(), 800 * nChannels * 2);
+            double dWorst = 0;
+            for (std::size_t i = 0; i < 800 * std::size_t(nChannels); ++i)
+            {
+                const std::size_t frame = 4000 + i / nChannels;
+                const double dWant =
+                    nChannels == 2 ? at(audio, frame * 2 + i % 2, 3)
+                                   : (at(audio, frame * 2, 3) + at(audio, frame * 2 + 1, 3)) / 2;
+                dWorst = std::max(dWorst, std::abs(at(out, i, 2) - dWant));
+            }
+            QVERIFY2(dWorst <= 0.5 / 32768, qPrintable(QString::number(dWorst * 32768)));
+        }
+
+        auto* play = child<QPushButton>(window, "playButton");
+        table->selectRow(0);
+        const bool bOutput = window.platform().audioOutput().whyNoOutput().empty();
+        QCOMPARE(play->isEnabled(), bOutput);
+        if (!bOutput)
+            QCOMPARE(play->toolTip(), "This computer has no sound output device (none was found), "
+                                      "so takes cannot be played. Connect headphones or speakers, "
+                                      "then choose the files again.");
     }
 
     // korva FILE… lists the files, as a drop would. --version and --help are
