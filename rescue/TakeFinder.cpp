@@ -72,33 +72,54 @@ std::size_t BeforeZeroSectors(const std::vector<uint8_t>& bytes)
     return std::min(nZeroFrom, bytes.size());
 }
 
-// A sample's value in the units of its encoding.
-double Sample(const uint8_t* p, const WavFormat& format)
+// The samples of the whole frames in bytes as values in the units of their
+// encoding, frame by frame: each sample is decoded once, however often the
+// tests that follow read it.
+void Decode(const std::vector<uint8_t>& bytes, const WavFormat& format, std::vector<double>& values)
 {
+    const std::size_t nWidth = format.BlockAlign() / format.nChannels;
+    const std::size_t nCount = bytes.size() / format.BlockAlign() * format.nChannels;
+    values.resize(nCount);
+    const uint8_t* p = bytes.data();
+    const auto each = [&](auto get)
+    {
+        for (std::size_t i = 0; i < nCount; ++i)
+            values[i] = get(p + i * nWidth);
+    };
     switch (format.nBitsPerSample)
     {
     case 8:
-        return static_cast<double>(p[0]) - 128;
+        return each([](const uint8_t* q) { return static_cast<double>(q[0]) - 128; });
     case 16:
-        return static_cast<int16_t>(riff::Get16(p, true));
+        return each([](const uint8_t* q)
+                    { return static_cast<double>(static_cast<int16_t>(riff::Get16(q, true))); });
     case 24:
-        return static_cast<int32_t>(uint32_t{p[0]} << 8 | uint32_t{p[1]} << 16 |
-                                    uint32_t{p[2]} << 24) /
-               256;
+        return each(
+            [](const uint8_t* q)
+            {
+                return static_cast<double>(static_cast<int32_t>(
+                           uint32_t{q[0]} << 8 | uint32_t{q[1]} << 16 | uint32_t{q[2]} << 24)) /
+                       256;
+            });
     case 32:
         if (format.IsFloat())
-        {
-            float f;
-            std::memcpy(&f, p, 4);
-            return std::isfinite(f) ? f : 0.0;
-        }
-        return static_cast<int32_t>(riff::Get32(p, true));
+            return each(
+                [](const uint8_t* q)
+                {
+                    float f;
+                    std::memcpy(&f, q, 4);
+                    return std::isfinite(f) ? static_cast<double>(f) : 0.0;
+                });
+        return each([](const uint8_t* q)
+                    { return static_cast<double>(static_cast<int32_t>(riff::Get32(q, true))); });
     default:
-    {
-        double d;
-        std::memcpy(&d, p, 8);
-        return std::isfinite(d) ? d : 0.0;
-    }
+        return each(
+            [](const uint8_t* q)
+            {
+                double d;
+                std::memcpy(&d, q, 8);
+                return std::isfinite(d) ? d : 0.0;
+            });
     }
 }
 
@@ -138,13 +159,19 @@ struct TakeFinder::Trail
     std::vector<double> steps; // the mean step of each channel over the whole take
     double dFrames = 0;        // the steps counted
 
+    std::vector<uint8_t> frames; // the tail and the bytes of a block put behind it
+    std::vector<double> values;  // their whole frames' samples
+
     std::size_t BlockAlign() const { return take->format.BlockAlign(); }
     bool Grew() const { return take->nLength > nRecorded; }
 
-    double X(const std::vector<uint8_t>& frames, std::size_t n, uint16_t c) const
+    // The tail and the first nBytes of the block from nFrom on, in frames and in values.
+    void Join(const std::vector<uint8_t>& block, std::size_t nFrom, std::size_t nBytes)
     {
-        const WavFormat& f = take->format;
-        return Sample(&frames[n * BlockAlign() + c * (BlockAlign() / f.nChannels)], f);
+        frames = tail;
+        frames.insert(frames.end(), block.begin() + static_cast<std::ptrdiff_t>(nFrom),
+                      block.begin() + static_cast<std::ptrdiff_t>(nFrom + nBytes));
+        Decode(frames, take->format, values);
     }
 
     // Where the take's line through frames t-2 and t-1 and the line through
@@ -152,19 +179,20 @@ struct TakeFinder::Trail
     // far apart they put its value and its slope, over the steps the take's
     // samples made just before (or over its whole, when it was quiet then);
     // the mean over the channels.
-    double Jump(const std::vector<uint8_t>& frames, std::size_t t) const
+    double Jump(std::size_t t) const
     {
         const WavFormat& f = take->format;
+        const auto X = [&](std::size_t n, uint16_t c) { return values[n * f.nChannels + c]; };
         const double dFloor = f.IsFloat() ? 1e-7 : 0.5;
         double dSum = 0;
         for (uint16_t c = 0; c < f.nChannels; ++c)
         {
-            const double a1 = X(frames, t - 1, c), a2 = X(frames, t - 2, c);
-            const double b1 = X(frames, t + 1, c), b2 = X(frames, t + 2, c);
+            const double a1 = X(t - 1, c), a2 = X(t - 2, c);
+            const double b1 = X(t + 1, c), b2 = X(t + 2, c);
             const std::size_t nLocal = std::min(kLocalFrames, t - 2);
             double dStep = 0;
             for (std::size_t k = 1; k <= nLocal; ++k)
-                dStep += std::fabs(X(frames, t - k, c) - X(frames, t - k - 1, c));
+                dStep += std::fabs(X(t - k, c) - X(t - k - 1, c));
             const double dScale = std::max(dStep / static_cast<double>(nLocal), steps[c]) + dFloor;
             dSum += (std::fabs((2 * a1 - a2) - (2 * b1 - b2)) + std::fabs((a1 - a2) - (b2 - b1))) /
                     dScale;
@@ -174,16 +202,13 @@ struct TakeFinder::Trail
 
     // The jump a block put behind the take makes; 0 when the take has too
     // few frames to tell.
-    double Score(const std::vector<uint8_t>& block) const
+    double Score(const std::vector<uint8_t>& block)
     {
         const std::size_t nAlign = BlockAlign(), t = tail.size() / nAlign;
-        std::vector<uint8_t> frames = tail;
-        frames.insert(frames.end(), block.begin(),
-                      block.begin() +
-                          static_cast<std::ptrdiff_t>(std::min(block.size(), 4 * nAlign)));
+        Join(block, 0, std::min(block.size(), 4 * nAlign));
         if (t < kMinFrames || (t + 3) * nAlign > frames.size())
             return 0;
-        return Jump(frames, t);
+        return Jump(t);
     }
 
     // How far the steps of the block's first frames, read as the take's, lie
@@ -191,14 +216,12 @@ struct TakeFinder::Trail
     // the channels; 0 when the take has too few frames to tell. Another
     // take's audio read in this one's frames mixes its channels and voices,
     // and moves by far more, or less, than this take's did.
-    double Misfit(const std::vector<uint8_t>& block) const
+    double Misfit(const std::vector<uint8_t>& block)
     {
         const WavFormat& f = take->format;
         const std::size_t nAlign = BlockAlign(), t = tail.size() / nAlign;
-        std::vector<uint8_t> frames = tail;
-        frames.insert(frames.end(), block.begin(),
-                      block.begin() + static_cast<std::ptrdiff_t>(
-                                          std::min(block.size(), (kInsideFrames + 2) * nAlign)));
+        Join(block, 0, std::min(block.size(), (kInsideFrames + 2) * nAlign));
+        const auto X = [&](std::size_t n, uint16_t c) { return values[n * f.nChannels + c]; };
         const std::size_t nWhole = frames.size() / nAlign;
         if (t < kMinFrames || nWhole < t + 4)
             return 0;
@@ -209,13 +232,58 @@ struct TakeFinder::Trail
         {
             double dBefore = 0, dAfter = 0;
             for (std::size_t k = 1; k <= nBefore; ++k)
-                dBefore += std::fabs(X(frames, t - k, c) - X(frames, t - k - 1, c));
+                dBefore += std::fabs(X(t - k, c) - X(t - k - 1, c));
             for (std::size_t n = t + 2; n < nWhole; ++n)
-                dAfter += std::fabs(X(frames, n, c) - X(frames, n - 1, c));
+                dAfter += std::fabs(X(n, c) - X(n - 1, c));
             dSum += std::fabs(std::log2((dAfter / static_cast<double>(nWhole - t - 2) + dFloor) /
                                         (dBefore / static_cast<double>(nBefore) + dFloor)));
         }
         return dSum / f.nChannels;
+    }
+
+    // Takes the steps into frames nFirst to nWhole - 1 into each channel's
+    // mean step: a plain mean until kMemory frames are counted, then one in
+    // which each new step weighs 1/kMemory and the older ones fade by as
+    // much. The sums run four abreast, so that no step waits for the one
+    // before it (one running sum through every frame held the rescue to a
+    // fraction of the card's reading speed).
+    void Learn(std::size_t nFirst, std::size_t nWhole)
+    {
+        if (nFirst >= nWhole)
+            return;
+        const uint16_t nChannels = take->format.nChannels;
+        const std::size_t nMean =
+            std::min(nWhole - nFirst, static_cast<std::size_t>(kMemory - dFrames));
+        const std::size_t nFading = nWhole - nFirst - nMean;
+        const double a = 1 - 1 / kMemory, a4 = a * a * a * a;
+        for (uint16_t c = 0; c < nChannels; ++c)
+        {
+            const auto step = [&](std::size_t n)
+            { return std::fabs(values[n * nChannels + c] - values[(n - 1) * nChannels + c]); };
+            double sum[4] = {};
+            std::size_t n = nFirst;
+            for (; n + 4 <= nFirst + nMean; n += 4)
+                for (std::size_t k = 0; k < 4; ++k)
+                    sum[k] += step(n + k);
+            for (; n < nFirst + nMean; ++n)
+                sum[0] += step(n);
+            steps[c] = (steps[c] * dFrames + (sum[0] + sum[1]) + (sum[2] + sum[3])) /
+                       (dFrames + static_cast<double>(nMean));
+            if (nFading == 0)
+                continue;
+            // After m fading steps d1..dm: s a^m + (d1 a^(m-1) + ... + dm) / kMemory.
+            double dHead = 0, fading[4] = {};
+            for (const std::size_t nEnd = n + nFading % 4; n < nEnd; ++n)
+                dHead = dHead * a + step(n);
+            for (; n < nWhole; n += 4)
+                for (std::size_t k = 0; k < 4; ++k)
+                    fading[k] = fading[k] * a4 + step(n + k);
+            const double dWeighed =
+                dHead * std::pow(a, static_cast<double>(nFading - nFading % 4)) +
+                ((fading[0] * a + fading[1]) * a + fading[2]) * a + fading[3];
+            steps[c] = steps[c] * std::pow(a, static_cast<double>(nFading)) + dWeighed / kMemory;
+        }
+        dFrames += static_cast<double>(nMean);
     }
 
     // Puts the block from nFrom on behind the take; with bTest, only up to
@@ -226,17 +294,15 @@ struct TakeFinder::Trail
         const std::size_t nAlign = BlockAlign();
         std::size_t nEnd = bTest ? std::max(nFrom, BeforeZeroSectors(block)) : block.size();
         cut = "zeroed space follows";
-        std::vector<uint8_t> frames = tail;
-        const std::size_t nTailBytes = frames.size(), nTail = nTailBytes / nAlign * nAlign;
-        frames.insert(frames.end(), block.begin() + static_cast<std::ptrdiff_t>(nFrom),
-                      block.begin() + static_cast<std::ptrdiff_t>(nEnd));
+        const std::size_t nTailBytes = tail.size(), nTail = nTailBytes / nAlign * nAlign;
+        Join(block, nFrom, nEnd - nFrom);
         // A cluster the recorder wrote in part over other audio: the take ends
         // at the first sector whose samples do not continue it.
         for (std::size_t nAt = (nFrom / kSectorSize + 1) * kSectorSize; bTest && nAt < nEnd;
              nAt += kSectorSize)
         {
             const std::size_t t = (nTailBytes + nAt - nFrom) / nAlign;
-            if (t >= kMinFrames && (t + 3) * nAlign <= frames.size() && Jump(frames, t) > kMaxJump)
+            if (t >= kMinFrames && (t + 3) * nAlign <= frames.size() && Jump(t) > kMaxJump)
             {
                 frames.resize(nTailBytes + nAt - nFrom), nEnd = nAt;
                 cut = "the samples stop continuing it";
@@ -244,12 +310,7 @@ struct TakeFinder::Trail
             }
         }
         const std::size_t nWhole = frames.size() / nAlign;
-        for (std::size_t n = std::max<std::size_t>(1, nTail / nAlign); n < nWhole; ++n)
-        {
-            dFrames = std::min(dFrames + 1, kMemory);
-            for (uint16_t c = 0; c < take->format.nChannels; ++c)
-                steps[c] += (std::fabs(X(frames, n, c) - X(frames, n - 1, c)) - steps[c]) / dFrames;
-        }
+        Learn(std::max<std::size_t>(1, nTail / nAlign), nWhole);
         // The last whole frames, and the start of a frame the block's end cuts.
         const std::size_t nKeepFrom = nWhole > kTailFrames ? (nWhole - kTailFrames) * nAlign : 0;
         tail.assign(frames.begin() + static_cast<std::ptrdiff_t>(nKeepFrom), frames.end());
