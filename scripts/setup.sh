@@ -25,6 +25,8 @@ packages=(
     # real recordings (voices, music, drums, ambience) for the audio probe's labelled set
     sound-theme-freedesktop mu-cade-data lmms-common
     libtsk-dev dosfstools exfatprogs
+    # a generic file carver, the card rescue's benchmark compares its takes with korva's
+    testdisk
     clang libclang-rt-14-dev time
     dpkg-dev file lintian desktop-file-utils appstream
     xfsprogs btrfs-progs e2fsprogs
