@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+struct TSK_FS_INFO; // The Sleuth Kit's file system
+
 // A memory card's FAT12/16/32 or exFAT file system, as The Sleuth Kit reads it
 // from an image or a device opened read-only: the geometry of its data area,
 // which clusters are allocated now, and every directory entry, live and
@@ -21,9 +23,6 @@ public:
         uint64_t nFirstCluster = 0; // 0: the entry names no cluster
         uint64_t nSize = 0;         // the size the entry records
         bool bDeleted = false;
-        // Found in free space with its folder gone (a card formatted since):
-        // deleted, but not by the user, and its path is "$OrphanFiles/NAME".
-        bool bOrphan = false;
         std::time_t modified = 0;
         std::time_t accessed = 0;
         // The clusters the file system gives a live file of that size, in order
@@ -61,6 +60,7 @@ private:
     struct Handles;
     CardImage();
     bool Read(const std::filesystem::path& source, std::string& why);
+    bool ReadBitmap(TSK_FS_INFO* fs);
 
     std::unique_ptr<Handles> m_handles;
     std::string m_fsName;

@@ -191,7 +191,7 @@ bool RescueJob::Find(std::string& why)
 fs::path RescueJob::TargetOf(const Take& take) const
 {
     const fs::path onCard = fs::path(take.path).relative_path();
-    bool bSafe = !onCard.empty() && !take.bOrphan;
+    bool bSafe = !onCard.empty();
     for (const fs::path& part : onCard)
         bSafe = bSafe && part != "." && part != ".." && !part.empty();
     if (bSafe)
@@ -214,22 +214,27 @@ FileOutcome RescueJob::Fail(FileOutcome outcome, const std::string& detail, bool
 // finished from the bytes that followed its header, to whole frames.
 bool RescueJob::Write(const Take& take, int fd, std::string& problem)
 {
+    // A run of consecutive clusters is copied at once.
     const uint32_t nClusterSize = m_card->ClusterSize();
     uint64_t nAt = 0;
-    for (const uint64_t nCluster : take.clusters)
+    for (std::size_t i = 0; i < take.clusters.size();)
     {
-        const uint64_t nBytes = std::min<uint64_t>(nClusterSize, take.nLength - nAt);
-        const riff::Moved moved = file_copy::Copy(m_fd, m_card->OffsetOf(nCluster), fd, nAt, nBytes,
-                                                  m_pBuffer.get(), riff::kBlockSize);
+        std::size_t nRun = 1;
+        while (i + nRun < take.clusters.size() &&
+               take.clusters[i + nRun] == take.clusters[i] + nRun)
+            ++nRun;
+        const uint64_t nBytes = std::min<uint64_t>(nRun * nClusterSize, take.nLength - nAt);
+        const riff::Moved moved = file_copy::Copy(m_fd, m_card->OffsetOf(take.clusters[i]), fd, nAt,
+                                                  nBytes, m_pBuffer.get(), riff::kBlockSize);
         if (moved == riff::Moved::ReadFailed)
         {
-            problem = "cluster " + std::to_string(nCluster) +
+            problem = "clusters from " + std::to_string(take.clusters[i]) +
                       " of the card could not be read: " + SystemErrorWords(errno);
             return true;
         }
         if (moved != riff::Moved::All)
             return false;
-        nAt += nBytes;
+        nAt += nBytes, i += nRun;
     }
     if (take.bIntact)
         return true;

@@ -352,9 +352,8 @@ bool TakeFinder::ReadHead(const CardImage::Entry& entry, Take& take)
                                    ? (layout.bHasDs64 ? layout.nDs64RiffSize + 8 : 0)
                                    : uint64_t{layout.nRiffSize} + 8;
     // A take the user deleted whole is no lost take.
-    if (entry.bDeleted && !entry.bOrphan && entry.nSize > 0 && nRecorded == entry.nSize)
+    if (entry.bDeleted && entry.nSize > 0 && nRecorded == entry.nSize)
         return true;
-    take.bOrphan = entry.bOrphan;
     take.nStated = nRecorded;
     take.bIntact = !entry.bDeleted && entry.nSize > 0 && nRecorded == entry.nSize &&
                    entry.chain.size() * nClusterSize >= entry.nSize;
@@ -383,12 +382,29 @@ bool TakeFinder::Find(std::vector<Take>& takes)
     }
     // Headers at the start of free clusters that no entry names: takes of a
     // card formatted since, or whose entries are gone.
+    // A sparse image's holes hold zeros, and no header: they are stepped over.
     std::deque<CardImage::Entry> unnamed;
     uint8_t magic[12];
+    uint64_t nDataEnd = 0; // the end of the stretch of data the scan is in
     for (uint64_t nCluster = 2; nCluster <= m_card.LastCluster(); ++nCluster)
     {
         if (m_card.IsAllocated(nCluster) || heads.count(nCluster) != 0)
             continue;
+        if (const uint64_t nAt = m_card.OffsetOf(nCluster); nAt >= nDataEnd)
+        {
+            const off_t nData = lseek(m_fd, static_cast<off_t>(nAt), SEEK_DATA);
+            if (nData < 0 && errno == ENXIO)
+                break; // a hole to the end
+            const off_t nHole = nData < 0 ? -1 : lseek(m_fd, nData, SEEK_HOLE);
+            if (nData >= 0 && static_cast<uint64_t>(nData) - nAt >= m_card.ClusterSize())
+            {
+                nCluster += (static_cast<uint64_t>(nData) - nAt) / m_card.ClusterSize() - 1;
+                continue;
+            }
+            // Where the system cannot tell, all is data.
+            nDataEnd =
+                nHole < 0 ? std::numeric_limits<uint64_t>::max() : static_cast<uint64_t>(nHole);
+        }
         if (!ReadAt(m_fd, m_card.OffsetOf(nCluster), magic, sizeof magic))
             return false;
         if (StartsTake(magic))

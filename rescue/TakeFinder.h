@@ -39,8 +39,7 @@ class TakeFinder
 public:
     struct Take
     {
-        std::string path;     // of its entry on the card; "" when none names it
-        bool bOrphan = false; // its entry's folder is gone
+        std::string path; // of its entry on the card; "" when none names it
         uint64_t nHeaderCluster = 0;
         bool bIntact = false;
         WavFormat format;
