@@ -2489,6 +2489,56 @@ INSTANTIATE_TEST_SUITE_P(
                (std::get<1>(info.param) == FatCard::FileSystem::Fat32 ? "OnFat32" : "OnExFat");
     });
 
+// From the card's block device (a read-only loop device over its image, where
+// one can be set up) the rescue writes the takes it writes from the image, and
+// the image stays as it was. A destination on a file system of the device
+// being rescued is refused before the device is read: seen on a loop device
+// over an ext4 image, since the kernels tests run on mount no FAT or exFAT.
+TEST_F(CliBatch, RescueFromTheCardsBlockDeviceAsFromItsImage)
+{
+    const auto loop = [&](const fs::path& image)
+    {
+        const auto result = CliProcess::run({"--read-only", "--find", "--show", image}, "losetup");
+        return result.status == 0 ? result.out.substr(0, result.out.find('\n')) : "";
+    };
+    const fs::path image = dir / "card.img", ext4 = dir / "ext4.img", mnt = dir / "mnt";
+    const auto card = FatCard::make(FatCard::FileSystem::ExFat, image, 4, 1024);
+    Recorder recorder(*card);
+    const int poly = recorder.start("SC23_T01.WAV", kFour24);
+    const int mix = recorder.start("SC23_M01.WAV", kStereo16);
+    interleave(recorder,
+               {{poly, take(kFour24, 6000, 2, 1000)}, {mix, take(kStereo16, 12000, 4, 1000)}},
+               card->clusterSize());
+    recorder.lose(poly), recorder.lose(mix);
+    recorder.cut();
+    card->save();
+    const Bytes before = readFile(image);
+    const std::string device = loop(image);
+    if (device.empty())
+        GTEST_SKIP() << "no loop device can be set up here (needs root and loop devices)";
+    fs::create_directories(out / "image"), fs::create_directories(out / "device");
+    const auto fromDevice = CliProcess::run({"rescue", device, "--dest", out / "device"});
+    CliProcess::run({"--detach", device}, "losetup");
+    EXPECT_EQ(fromDevice.status, 0) << fromDevice.err;
+    EXPECT_EQ(CliProcess::run({"rescue", image, "--dest", out / "image"}).status, 0);
+    EXPECT_EQ(filesIn(out / "device").size(), 2u);
+    EXPECT_EQ(filesIn(out / "device"), filesIn(out / "image"));
+    EXPECT_TRUE(readFile(image) == before);
+
+    writeFile(ext4, {});
+    fs::resize_file(ext4, 8 << 20), fs::create_directory(mnt);
+    ASSERT_EQ(CliProcess::run({"-q", ext4}, "mkfs.ext4").status, 0);
+    const std::string disk = loop(ext4);
+    ASSERT_FALSE(disk.empty());
+    const bool bMounted = CliProcess::run({"-o", "ro,noload", disk, mnt}, "mount").status == 0;
+    const auto onCard = CliProcess::run({"rescue", disk, "--dest", mnt});
+    CliProcess::run({mnt}, "umount"), CliProcess::run({"--detach", disk}, "losetup");
+    if (!bMounted)
+        GTEST_SKIP() << "an ext4 image cannot be mounted here";
+    EXPECT_EQ(onCard.status, 2);
+    EXPECT_THAT(onCard.err, HasSubstr("lies on the card " + disk + " itself"));
+}
+
 // The destination's file system is flushed once, after the last take and
 // before the summary says the run is done, by repair and rescue alike (seen by
 // strace, which names each descriptor's file). LeakSanitizer cannot run under a
