@@ -7,10 +7,22 @@
 //                                  goes in between
 //   head FILE BYTES                one such file with a JUNK chunk at its head
 //   delete FILE ID                 DeleteChunk(ID) on FILE; exit 0 when removed
-//   card IMAGE MIB BYTES           an exFAT card image of MIB MiB (32 KiB clusters)
+//   card IMAGE MIB BYTES [exfat|fat32 [TAKES]]
+//                                  a card image of MIB MiB (32 KiB clusters, 128
+//                                  KiB past 32 GiB, as cards come formatted)
 //                                  holding one take of about BYTES of stereo
 //                                  24-bit audio, lost to a power cut: its entry
-//                                  says 0 bytes and keeps only its first cluster
+//                                  says 0 bytes and keeps only its first
+//                                  cluster; with the folder TAKES, a day's
+//                                  takes lost (a take alone, two recorded at
+//                                  once, an RF64 take, one whose entry states
+//                                  its last flush), and the audio of each that
+//                                  reached the card in TAKES/NAME.pcm, listed
+//                                  with its frame size in TAKES/takes.txt
+//   compare TAKES FILE...          which take each file's audio is, the frames
+//                                  of it it holds from the start, the foreign
+//                                  ones behind them; each take's most frames
+//                                  held by one file, and a summary line
 //   overview FILE ROUNDS           the overview (1000 envelope columns) of FILE's
 //                                  bytes as 48 kHz 24-bit stereo audio, once to
 //                                  warm the cache, then ROUNDS times: prints the
@@ -22,6 +34,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -32,6 +45,8 @@
 
 namespace
 {
+using fixture::Bytes;
+
 void PutLe32(std::vector<uint8_t>& out, uint32_t n)
 {
     for (int i = 0; i < 4; ++i)
@@ -89,41 +104,257 @@ bool WriteWav(const std::string& path, uint64_t nSamples, bool bJunk, bool bRema
     }
     return fclose(pFile) == 0 && bOk;
 }
-// A recorder's take on a card: the header with the sizes a recorder writes
-// first (0), then nBytes of audio that runs on smoothly from cluster to cluster,
-// as a take's does; then the power cut.
-bool WriteCard(const std::string& image, uint32_t nMiB, uint64_t nBytes)
+// A recorder on a card: takes begun with the sizes a recorder writes first (0),
+// their audio written a sector at a time (what is left in its buffer when the
+// power goes never reaches the card), then the power cut. What reached the
+// card of each take's audio goes into a file of its own, for comparison.
+class Recorder
 {
-    const auto pCard =
-        fixture::FatCard::make(fixture::FatCard::FileSystem::ExFat, image, nMiB, 32768);
-    fixture::FatCard& card = *pCard;
-    const int take = card.create("TAKE0001.WAV");
-    std::vector<uint8_t> head = Head(0, false, false);
-    head.resize(head.size() - 8); // the data header goes behind the format chunk
-    const uint8_t fmt[] = {'f',  'm',  't', ' ', 16, 0,    0, 0, 1, 0, 2,  0,
-                           0x80, 0xBB, 0,   0,   0,  0x65, 4, 0, 6, 0, 24, 0};
-    head.insert(head.end(), std::begin(fmt), std::end(fmt));
-    PutChunkHeader(head, "data", 0);
-    std::fill_n(head.begin() + 4, 4, 0);
-    card.write(take, head);
-    std::vector<uint8_t> block;
-    for (uint64_t nFrame = 0; nFrame * 6 < nBytes; ++nFrame)
+public:
+    Recorder(fixture::FatCard& card, std::string takes) : m_card(card), m_takes(std::move(takes)) {}
+
+    int start(const std::string& path, uint16_t nChannels, uint16_t nBits, bool bRf64 = false)
     {
-        for (const double hz : {220.0, 331.0})
-        {
-            const auto v =
-                static_cast<int32_t>(3000000.0 * std::sin(2 * 3.14159265358979 * hz *
-                                                          static_cast<double>(nFrame) / 48000));
-            block.insert(block.end(), {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
-                                       static_cast<uint8_t>(v >> 16)});
-        }
-        if (block.size() >= (1 << 20))
-            card.write(take, block), block.clear();
+        using namespace fixture;
+        const Bytes bext = chunk("bext", bextBody(0)),
+                    fmt = chunk("fmt ", fmtPcm(nChannels, 48000, nBits));
+        Bytes header = bRf64 ? rf64({bext, fmt, chunkDeclared("data", 0xFFFFFFFF, {})}, 0, 0)
+                             : riff({bext, fmt, chunkDeclared("data", 0, {})});
+        if (!bRf64)
+            putLe32(header, 4, 0);
+        const int id = m_card.create(path);
+        Open take;
+        take.path = path, take.nBlockAlign = static_cast<uint16_t>(nChannels * nBits / 8);
+        take.nHeader = take.nHeaderLeft = header.size();
+        m_open.push_back(take);
+        record(id, header);
+        return id;
     }
-    card.write(take, block);
-    card.cut(take, 0);
-    card.save();
-    return true;
+    // Audio as it comes: whole sectors reach the card.
+    void record(int id, const Bytes& pcm)
+    {
+        Open& take = m_open[static_cast<std::size_t>(id)];
+        take.pending.insert(take.pending.end(), pcm.begin(), pcm.end());
+        const std::size_t nWhole = take.pending.size() / 512 * 512;
+        m_card.write(id, Bytes(take.pending.begin(),
+                               take.pending.begin() + static_cast<std::ptrdiff_t>(nWhole)));
+        const std::size_t nHeaderLeft = std::min(take.nHeaderLeft, nWhole);
+        take.reached.insert(take.reached.end(),
+                            take.pending.begin() + static_cast<std::ptrdiff_t>(nHeaderLeft),
+                            take.pending.begin() + static_cast<std::ptrdiff_t>(nWhole));
+        take.nHeaderLeft -= nHeaderLeft;
+        take.pending.erase(take.pending.begin(),
+                           take.pending.begin() + static_cast<std::ptrdiff_t>(nWhole));
+    }
+    // The recorder's flush: the entry and the header's RIFF and data sizes
+    // state what the card holds of the take. The bytes on the card.
+    uint64_t flush(int id)
+    {
+        const Open& take = m_open[static_cast<std::size_t>(id)];
+        const auto nAudio = static_cast<uint32_t>(take.reached.size());
+        m_card.close(id);
+        m_card.overwrite(id, 4, fixture::le32(static_cast<uint32_t>(take.nHeader - 8) + nAudio));
+        m_card.overwrite(id, take.nHeader - 4, fixture::le32(nAudio));
+        return take.nHeader + nAudio;
+    }
+    // Takes of several tracks recorded at once: cluster runs of 1 to 4, each in turn.
+    void interleave(std::vector<std::pair<int, Bytes>> streams)
+    {
+        const std::size_t nCluster = m_card.clusterSize();
+        std::vector<std::size_t> done(streams.size(), 0);
+        for (std::size_t nTurn = 0, nLeft = streams.size(); nLeft > 0; ++nTurn)
+            for (std::size_t i = 0; i < streams.size(); ++i)
+            {
+                auto& [id, pcm] = streams[i];
+                if (done[i] == pcm.size())
+                    continue;
+                const std::size_t nRun = (nTurn * 7 + static_cast<std::size_t>(id) * 3) % 4 + 1;
+                const std::size_t n = std::min(pcm.size() - done[i], nRun * nCluster);
+                record(id, Bytes(pcm.begin() + static_cast<std::ptrdiff_t>(done[i]),
+                                 pcm.begin() + static_cast<std::ptrdiff_t>(done[i] + n)));
+                done[i] += n;
+                nLeft -= done[i] == pcm.size();
+            }
+    }
+    // The power cut: the entry states nRecorded bytes; what reached the card of the take is kept.
+    bool cut(int id, uint64_t nRecorded)
+    {
+        m_card.cut(id, nRecorded);
+        if (m_takes.empty())
+            return true;
+        const Open& take = m_open[static_cast<std::size_t>(id)];
+        std::string name = take.path.substr(take.path.rfind('/') + 1);
+        FILE* pList = std::fopen((m_takes + "/takes.txt").c_str(), "a");
+        FILE* pPcm = std::fopen((m_takes + "/" + name + ".pcm").c_str(), "wb");
+        const bool bOk =
+            pList != nullptr && pPcm != nullptr &&
+            std::fprintf(pList, "%s %u\n", name.c_str(), unsigned{take.nBlockAlign}) > 0 &&
+            std::fwrite(take.reached.data(), 1, take.reached.size(), pPcm) == take.reached.size();
+        return (pList == nullptr || std::fclose(pList) == 0) &&
+               (pPcm == nullptr || std::fclose(pPcm) == 0) && bOk;
+    }
+
+private:
+    struct Open
+    {
+        std::string path;
+        uint16_t nBlockAlign = 0;
+        std::size_t nHeader = 0;
+        std::size_t nHeaderLeft = 0; // the header's bytes not yet on the card
+        Bytes reached;               // the audio that reached the card
+        Bytes pending;               // in the recorder's buffer
+    };
+    fixture::FatCard& m_card;
+    std::string m_takes;
+    std::vector<Open> m_open;
+};
+
+// A card whose takes a power cut left unfinished. Without a folder for the
+// takes, one take of about nBytes of stereo 24-bit audio (its entry says 0
+// bytes and keeps only its first cluster). With one, the takes of a recording
+// day, all lost: a take alone, a four-track take and its stereo mix recorded
+// at once, an RF64 take, and a take whose entry states its last flush, half
+// way; each of about nBytes (the mix a third of it).
+bool WriteCard(const std::string& image, uint32_t nMiB, uint64_t nBytes, bool bFat32,
+               const std::string& takes)
+{
+    using fixture::tone;
+    const auto pCard = fixture::FatCard::make(bFat32 ? fixture::FatCard::FileSystem::Fat32
+                                                     : fixture::FatCard::FileSystem::ExFat,
+                                              image, nMiB, nMiB > 32768 ? 131072 : 32768);
+    Recorder recorder(*pCard, takes);
+    // Distinct pitches (110 Hz times the seed's rest by 7, plus the channel, plus 1) for each take.
+    const int alone = recorder.start(takes.empty() ? "TAKE0001.WAV" : "240611/T01.WAV", 2, 24);
+    recorder.record(alone, tone(nBytes / 6, 2, 24, false, 0));
+    // The entries as the power cut leaves them: what each take's last flush stated.
+    std::vector<std::pair<int, uint64_t>> lost = {{alone, 0}};
+    if (!takes.empty())
+    {
+        const int poly = recorder.start("240611/T02P.WAV", 4, 24);
+        const int mix = recorder.start("240611/T02M.WAV", 2, 16);
+        recorder.interleave({{poly, tone(nBytes / 12, 4, 24, false, 2)},
+                             {mix, tone(nBytes / 12, 2, 16, false, 4)}});
+        const int wide = recorder.start("240611/T03.WAV", 2, 24, true);
+        recorder.record(wide, tone(nBytes / 6, 2, 24, false, 6));
+        const int stale = recorder.start("240611/T04.WAV", 1, 24);
+        const Bytes pcm = tone(nBytes / 3, 1, 24, false, 3);
+        const auto half = pcm.begin() + static_cast<std::ptrdiff_t>(pcm.size() / 2);
+        recorder.record(stale, Bytes(pcm.begin(), half));
+        const uint64_t nFlushed = recorder.flush(stale);
+        recorder.record(stale, Bytes(half, pcm.end()));
+        lost.insert(lost.end(), {{poly, 0}, {mix, 0}, {wide, 0}, {stale, nFlushed}});
+    }
+    bool bOk = true;
+    for (const auto& [id, nRecorded] : lost)
+        bOk = recorder.cut(id, nRecorded) && bOk;
+    pCard->save();
+    return bOk;
+}
+
+// Where a WAVE file's audio begins: behind its data chunk's header; 0 when it has none.
+uint64_t AudioOffset(FILE* pFile)
+{
+    uint8_t header[8];
+    for (uint64_t nAt = 12; std::fseek(pFile, static_cast<long>(nAt), SEEK_SET) == 0 &&
+                            std::fread(header, 1, 8, pFile) == 8;)
+    {
+        if (std::memcmp(header, "data", 4) == 0)
+            return nAt + 8;
+        const uint32_t nSize = fixture::readLe32(std::span<const uint8_t>(header), 4);
+        nAt += 8 + nSize + (nSize & 1);
+    }
+    return 0;
+}
+
+// For each file, the take whose audio its own begins with, the frames of that
+// take it holds from the start on, the frames behind them that are not the
+// take's (foreign: another take's audio, older data, zeros) and of those the
+// frames of zeros; then for each take the most of its frames one file held.
+int Compare(const std::string& takes, int argc, char** argv)
+{
+    struct Take
+    {
+        std::string name;
+        unsigned nAlign;
+        Bytes pcm;
+        uint64_t nBest = 0;
+        bool bWhole = false;
+    };
+    std::vector<Take> list;
+    FILE* pList = std::fopen((takes + "/takes.txt").c_str(), "r");
+    char name[256];
+    unsigned nAlign = 0;
+    while (pList != nullptr && std::fscanf(pList, "%255s %u", name, &nAlign) == 2)
+        list.push_back({name, nAlign, fixture::readFile(takes + "/" + name + ".pcm")});
+    if (pList == nullptr || list.empty())
+        return 1;
+    std::fclose(pList);
+    uint64_t nForeignFiles = 0, nForeignFrames = 0;
+    for (int i = 0; i < argc; ++i)
+    {
+        FILE* pFile = std::fopen(argv[i], "rb");
+        if (pFile == nullptr)
+            return 1;
+        const uint64_t nAudio = AudioOffset(pFile);
+        std::fseek(pFile, 0, SEEK_END);
+        const auto nEnd = static_cast<uint64_t>(std::ftell(pFile));
+        Bytes audio(nAudio > 0 ? nEnd - nAudio : 0);
+        std::fseek(pFile, static_cast<long>(nAudio), SEEK_SET);
+        const bool bRead = std::fread(audio.data(), 1, audio.size(), pFile) == audio.size();
+        std::fclose(pFile);
+        if (!bRead)
+            return 1;
+        Take* pTake = nullptr;
+        for (Take& take : list)
+        {
+            const std::size_t nHead = std::min<std::size_t>({64, take.pcm.size(), audio.size()});
+            if (nHead > 0 &&
+                std::equal(audio.begin(), audio.begin() + static_cast<std::ptrdiff_t>(nHead),
+                           take.pcm.begin()))
+                pTake = &take;
+        }
+        const unsigned nFrame = pTake != nullptr ? pTake->nAlign : 1;
+        const auto mismatch = pTake != nullptr ? std::mismatch(audio.begin(), audio.end(),
+                                                               pTake->pcm.begin(), pTake->pcm.end())
+                                                     .first
+                                               : audio.begin();
+        // A last frame cut short but the take's own is not foreign.
+        const uint64_t nOwn = static_cast<uint64_t>(mismatch - audio.begin()) / nFrame;
+        const uint64_t nRest = mismatch == audio.end() ? 0 : audio.size() - nOwn * nFrame;
+        const uint64_t nForeign = (nRest + nFrame - 1) / nFrame;
+        uint64_t nZeros = 0;
+        for (uint64_t n = nOwn * nFrame; n + nFrame <= audio.size(); n += nFrame)
+            nZeros += std::all_of(audio.begin() + static_cast<std::ptrdiff_t>(n),
+                                  audio.begin() + static_cast<std::ptrdiff_t>(n + nFrame),
+                                  [](uint8_t b) { return b == 0; });
+        std::printf(
+            "file %s take %s frames %llu foreign %llu zeros %llu\n", argv[i],
+            pTake != nullptr ? pTake->name.c_str() : "-", static_cast<unsigned long long>(nOwn),
+            static_cast<unsigned long long>(nForeign), static_cast<unsigned long long>(nZeros));
+        if (nForeign > nZeros)
+            ++nForeignFiles, nForeignFrames += nForeign - nZeros;
+        if (pTake != nullptr)
+        {
+            pTake->nBest = std::max(pTake->nBest, nOwn);
+            pTake->bWhole = pTake->bWhole || (nOwn == pTake->pcm.size() / nFrame && nForeign == 0);
+        }
+    }
+    uint64_t nWhole = 0, nFrames = 0, nBest = 0;
+    for (const Take& take : list)
+    {
+        std::printf("take %s frames %llu best %llu whole %s\n", take.name.c_str(),
+                    static_cast<unsigned long long>(take.pcm.size() / take.nAlign),
+                    static_cast<unsigned long long>(take.nBest), take.bWhole ? "yes" : "no");
+        nWhole += take.bWhole, nFrames += take.pcm.size() / take.nAlign, nBest += take.nBest;
+    }
+    std::printf("summary takes %zu whole %llu frames %.1f%% files %d with-foreign %llu "
+                "foreign-frames %llu\n",
+                list.size(), static_cast<unsigned long long>(nWhole),
+                nFrames > 0 ? 100.0 * static_cast<double>(nBest) / static_cast<double>(nFrames)
+                            : 0.0,
+                argc, static_cast<unsigned long long>(nForeignFiles),
+                static_cast<unsigned long long>(nForeignFrames));
+    return 0;
 }
 // The warm overview of a whole file as audio: its median time and its reads.
 int TimeOverview(const char* pszPath, int nRounds)
@@ -175,16 +406,20 @@ int main(int argc, char** argv)
         CRiffFile file;
         return file.SetPath(argv[2], true) && file.DeleteChunk(argv[3]) ? 0 : 1;
     }
-    if (command == "card" && argc == 5)
+    if (command == "card" && argc >= 5 && argc <= 7)
         return WriteCard(argv[2], static_cast<uint32_t>(std::atoi(argv[3])),
-                         std::strtoull(argv[4], nullptr, 10))
+                         std::strtoull(argv[4], nullptr, 10),
+                         argc > 5 && std::strcmp(argv[5], "fat32") == 0, argc > 6 ? argv[6] : "")
                    ? 0
                    : 1;
     if (command == "overview" && argc == 4 && std::atoi(argv[3]) > 0)
         return TimeOverview(argv[2], std::atoi(argv[3]));
+    if (command == "compare" && argc >= 3)
+        return Compare(argv[2], argc - 3, argv + 3);
     std::fprintf(stderr,
                  "usage: %s make DIR COUNT BYTES remains|insert | head FILE BYTES | delete FILE ID "
-                 "| card IMAGE MIB BYTES | overview FILE ROUNDS\n",
+                 "| card IMAGE MIB BYTES [exfat|fat32 [TAKES]] | compare TAKES FILE... "
+                 "| overview FILE ROUNDS\n",
                  argv[0]);
     return 2;
 }

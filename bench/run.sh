@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# bench/run.sh BUILD_DIR [ROUNDS] [shared|window|overview|copies]   (only the rows on
-# XFS and btrfs, only the window's, only a take's overview, or only the copies'
-# against cp on the build's own disk)
+# bench/run.sh BUILD_DIR [ROUNDS] [shared|window|overview|copies|rescue]   (only the
+# rows on XFS and btrfs, only the window's, only a take's overview, only the
+# copies' against cp on the build's own disk, or only the card rescue's)
 # Times korva-cli repair against cp of the same files, side by side in one run:
 # the two alternate (korva first in odd rounds, cp first in even ones) for
 # ROUNDS (5) rounds, each into a fresh destination folder and after a sync,
@@ -22,6 +22,13 @@
 # On loop-mounted XFS and btrfs images, whose files share blocks, the large
 # takes again: time and the new space each side used (df before and after a
 # sync); skipped with the reason where no image can be made or mounted.
+# The card rescue: 4 GiB FAT32 and exFAT card images holding a day's takes
+# lost to a power cut (3.3 GB of audio), korva-cli rescue against dd of the
+# image to /dev/null, with the image in the page cache and without it (its
+# pages dropped with posix_fadvise DONTNEED, by dd's iflag=nocache), each run
+# into a fresh folder; the peak memory; PhotoRec's takes from the same images
+# beside korva's (whole takes, frames, foreign frames); and the peak memory of
+# a rescue from a sparse 1 TiB exFAT card.
 # Needs about 20 GB free under BUILD_DIR/bench-data (or KORVA_BENCH_DIR).
 set -euo pipefail
 
@@ -33,7 +40,11 @@ files=$build/bench/korva-bench-files
 data=${KORVA_BENCH_DIR:-$build/bench-data}
 window=$build/bench/korva-bench-window
 tools=("$cli" "$files")
-[ "$only" = shared ] || [ "$only" = overview ] || tools+=("$window" /usr/bin/time strace)
+case "$only" in
+shared | overview) ;;
+rescue) tools+=(/usr/bin/time strace photorec mkfs.vfat mkfs.exfat) ;;
+*) tools+=("$window" /usr/bin/time strace photorec mkfs.vfat mkfs.exfat) ;;
+esac
 for tool in "${tools[@]}"; do
     command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 1; }
 done
@@ -308,6 +319,81 @@ overview() {
     rm -f "$take"
 }
 
+# compare LABEL TAKES FILE...: the files one program returned, held against
+# the audio of each take that reached the card.
+compare() {
+    local label=$1 takes=$2
+    shift 2
+    local line
+    line=$("$files" compare "$takes" "$@" | tail -1)
+    awk -v label="$label" -v line="$line" 'BEGIN { n = split(line, w, " ")
+        for (i = 2; i < n; i += 2) v[w[i]] = w[i + 1]
+        printf "%-46s %s of %s takes whole, %s of their frames, %s files, %s with foreign audio (%s frames)\n",
+            label, v["whole"], v["takes"], v["frames"], v["files"], v["with-foreign"], v["foreign-frames"] }'
+}
+
+# rescue_card FS: korva-cli rescue of a 4 GiB card image against dd of it, warm
+# and cold; the peak memory; PhotoRec's takes beside korva's.
+rescue_card() {
+    local fs=$1 image=$data/card-$1.img takes=$data/takes-$1 out=$data/out cache side t r kib
+    mkdir -p "$takes"
+    "$files" card "$image" 4096 750000000 "$fs" "$takes"
+    sync
+    local peak=0
+    for cache in warm cold; do
+        local korva=() flushes=() reads=()
+        cat "$image" >/dev/null
+        for ((r = 0; r < rounds; r++)); do
+            for side in $( ((r % 2 == 0)) && echo "korva dd" || echo "dd korva"); do
+                [ "$side" = korva ] && rm -rf "$out" && mkdir "$out"
+                sync
+                [ "$cache" = cold ] && dd if="$image" iflag=nocache count=0 status=none
+                t=$(now)
+                if [ "$side" = korva ]; then
+                    kib=$(strace -f -T -e trace=syncfs -o "$data/flush.strace" /usr/bin/time -f %M \
+                        "$cli" rescue "$image" --dest "$out" 2>&1 >/dev/null | tail -1)
+                    korva+=($(($(now) - t)))
+                    flushes+=($(awk -F'<' '/syncfs/ { s += $NF } END { printf "%d", s * 1e9 }' "$data/flush.strace"))
+                    peak=$((kib > peak ? kib : peak))
+                else
+                    dd if="$image" of=/dev/null bs=4M status=none
+                    reads+=($(($(now) - t)))
+                fi
+            done
+        done
+        local k f d
+        k=$(printf '%s\n' "${korva[@]}" | median)
+        f=$(printf '%s\n' "${flushes[@]}" | median)
+        d=$(printf '%s\n' "${reads[@]}" | median)
+        ratio "$fs 4 GiB card, $cache: rescue, dd" 1.25 "$k" "$d"
+        ratio "$fs 4 GiB card, $cache: rescue but its flush, dd" 1.25 "$((k - f))" "$d"
+    done
+    awk -v k="$peak" -v fs="$fs" 'BEGIN { printf "%-46s %8.1f MiB                     (target <= 64 MiB) %s\n",
+        "peak memory, rescue of the " fs " card", k / 1024, (k <= 64 * 1024) ? "met" : "MISSED" }'
+    compare "$fs: korva-cli rescue" "$takes" $(find "$out" -type f)
+    for options in "" "options,keep_corrupted_file,"; do
+        rm -rf "$data/pr" && mkdir "$data/pr"
+        photorec /d "$data/pr/r" /cmd "$image" "${options}fileopt,everything,disable,riff,enable,search" \
+            >/dev/null 2>&1 || :
+        compare "$fs: photorec${options:+ keeping corrupted files}" "$takes" \
+            $(find "$data/pr" -type f -name '*.wav')
+    done
+    rm -rf "$image" "$takes" "$out" "$data/pr"
+}
+
+# The peak memory of a rescue from a sparse 1 TiB exFAT card (128 KiB
+# clusters) holding one lost take of 1 GiB.
+rescue_terabyte() {
+    local image=$data/card-1t.img out=$data/out kib t
+    "$files" card "$image" 1048576 $((1 << 30)) exfat
+    rm -rf "$out" && mkdir "$out"
+    t=$(now)
+    kib=$(/usr/bin/time -f %M "$cli" rescue "$image" --dest "$out" 2>&1 >/dev/null | tail -1)
+    awk -v k="$kib" -v t="$(($(now) - t))" 'BEGIN { printf "%-46s %8.1f MiB in %.1f s            (target <= 64 MiB) %s\n",
+        "peak memory, rescue of a 1 TiB exFAT card", k / 1024, t / 1e9, (k <= 64 * 1024) ? "met" : "MISSED" }'
+    rm -rf "$image" "$out"
+}
+
 echo "korva benchmark: $rounds rounds, medians; $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "data in $data ($(df -h --output=source,fstype "$data" | tail -1 | tr -s ' '))"
 printf '%-46s %10s %10s\n' "" "korva" "cp"
@@ -319,6 +405,12 @@ fi
 if [ "$only" = window ]; then
     window
     thumbnails
+    exit 0
+fi
+if [ "$only" = rescue ]; then
+    rescue_card fat32
+    rescue_card exfat
+    rescue_terabyte
     exit 0
 fi
 if [ "$only" = overview ]; then
@@ -351,3 +443,6 @@ overview "overview: a 100 MB take" 100000000
 overview "overview: a 4 GiB take (sparse)" $((4 << 30)) sparse
 shared xfs
 shared btrfs
+rescue_card fat32
+rescue_card exfat
+rescue_terabyte
