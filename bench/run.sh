@@ -353,7 +353,7 @@ rescue_card() {
                     kib=$(strace -f -T -e trace=syncfs -o "$data/flush.strace" /usr/bin/time -f %M \
                         "$cli" rescue "$image" --dest "$out" 2>&1 >/dev/null | tail -1)
                     korva+=($(($(now) - t)))
-                    flushes+=($(awk -F'<' '/syncfs/ { s += $NF } END { printf "%d", s * 1e9 }' "$data/flush.strace"))
+                    flushes+=($(awk -F'<' '/syncfs/ { s += $NF } END { printf "%.0f", s * 1e9 }' "$data/flush.strace"))
                     peak=$((kib > peak ? kib : peak))
                 else
                     dd if="$image" of=/dev/null bs=4M status=none
