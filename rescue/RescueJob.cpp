@@ -179,7 +179,7 @@ bool RescueJob::Find(std::string& why)
     m_card = CardImage::Open(m_source, why);
     if (!m_card)
         return false;
-    TakeFinder finder(*m_card, m_fd);
+    TakeFinder finder(*m_card, m_fd, m_progress, RepairJob::kProgressStep);
     if (!finder.Find(m_takes))
     {
         why = "it could not be read: " + SystemErrorWords(errno);
@@ -191,7 +191,7 @@ bool RescueJob::Find(std::string& why)
 fs::path RescueJob::TargetOf(const Take& take) const
 {
     const fs::path onCard = fs::path(take.path).relative_path();
-    bool bSafe = !onCard.empty() && !take.bOrphan;
+    bool bSafe = !onCard.empty() && !take.bOrphan && !take.bRecoveredChain;
     for (const fs::path& part : onCard)
         bSafe = bSafe && part != "." && part != ".." && !part.empty();
     if (bSafe)

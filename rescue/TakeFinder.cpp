@@ -12,6 +12,7 @@
 #include <deque>
 #include <limits>
 #include <map>
+#include <regex>
 #include <set>
 #include <unistd.h>
 
@@ -70,6 +71,15 @@ std::size_t BeforeZeroSectors(const std::vector<uint8_t>& bytes)
         --nEnd;
     const std::size_t nZeroFrom = (nEnd + kSectorSize - 1) / kSectorSize * kSectorSize;
     return std::min(nZeroFrom, bytes.size());
+}
+
+// A checker's file for a chain no entry named: chkdsk's FILE0000.CHK (in
+// FOUND.000), fsck.vfat's FSCK0000.REC, fsck.exfat's FILE0000000.CHK (in
+// LOST+FOUND).
+bool IsRecoveredChain(const std::string& path)
+{
+    static const std::regex kName("FSCK[0-9]{4}\\.REC|FILE[0-9]{4,7}\\.CHK", std::regex::icase);
+    return std::regex_match(path.substr(path.rfind('/') + 1), kName);
 }
 
 // A sample's value in the units of its encoding.
@@ -294,6 +304,7 @@ bool TakeFinder::ReadHead(const CardImage::Entry& entry, Take& take)
     if (entry.bDeleted && !entry.bOrphan && entry.nSize > 0 && nRecorded == entry.nSize)
         return true;
     take.bOrphan = entry.bOrphan;
+    take.bRecoveredChain = !entry.bDeleted && IsRecoveredChain(entry.path);
     take.nStated = nRecorded;
     take.bIntact = !entry.bDeleted && entry.nSize > 0 && nRecorded == entry.nSize &&
                    entry.chain.size() * nClusterSize >= entry.nSize;
@@ -324,8 +335,10 @@ bool TakeFinder::Find(std::vector<Take>& takes)
     // card formatted since, or whose entries are gone.
     std::deque<CardImage::Entry> unnamed;
     uint8_t magic[12];
+    m_nFollowed = m_card.LastCluster() - 1;
     for (uint64_t nCluster = 2; nCluster <= m_card.LastCluster(); ++nCluster)
     {
+        Passed();
         if (m_card.IsAllocated(nCluster) || heads.count(nCluster) != 0)
             continue;
         if (!ReadAt(m_fd, m_card.OffsetOf(nCluster), magic, sizeof magic))
@@ -374,8 +387,9 @@ bool TakeFinder::Follow(std::vector<Take*>& followed)
             if (entry.path == take->path && !entry.bDeleted && !entry.chain.empty() &&
                 entry.chain.front() == take->nHeaderCluster)
                 chain = entry.chain,
-                nRecorded =
-                    std::min<uint64_t>(entry.nSize, entry.chain.size() * uint64_t{nClusterSize});
+                nRecorded = std::min<uint64_t>(
+                    entry.nSize, (entry.chain.size() - (take->bRecoveredChain ? 1 : 0)) *
+                                     uint64_t{nClusterSize});
         nRecorded = std::max(nRecorded, take->nAudioOffset);
         // A header longer than a cluster fills the clusters after its first.
         while (chain.size() * uint64_t{nClusterSize} < nRecorded)
@@ -424,7 +438,8 @@ bool TakeFinder::Follow(std::vector<Take*>& followed)
                 follow.bClosed = true, follow.take->ending = why;
     };
     uint64_t nCluster = heads.empty() ? m_card.LastCluster() + 1 : *heads.begin();
-    for (; nCluster <= m_card.LastCluster(); ++nCluster)
+    m_nFollowed = m_card.LastCluster() + 1 - nCluster;
+    for (; nCluster <= m_card.LastCluster(); ++nCluster, Passed())
     {
         const bool bAnyLeft =
             std::any_of(follows.begin(), follows.end(), [](const Trail& f) { return !f.bClosed; });
@@ -501,6 +516,23 @@ bool TakeFinder::Follow(std::vector<Take*>& followed)
             return false;
     }
     return true;
+}
+
+void TakeFinder::Passed()
+{
+    ++m_nPassed;
+    if (!m_progress || m_nStep == 0)
+        return;
+    const uint64_t nClusters = m_card.LastCluster() - 1;
+    const uint64_t nTotal = nClusters * m_card.ClusterSize();
+    const auto nDone = static_cast<uint64_t>(static_cast<double>(m_nPassed) /
+                                             static_cast<double>(nClusters + m_nFollowed) *
+                                             static_cast<double>(nTotal));
+    if (nDone >= m_nReported + m_nStep && nDone < nTotal)
+    {
+        m_nReported = nDone / m_nStep * m_nStep;
+        m_progress(nDone, nTotal);
+    }
 }
 
 // A take its recorder closed (one found on a card formatted since) states its

@@ -4,6 +4,7 @@
 #include "WavFormat.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,8 @@
 // states ends there (one its recorder closed, on a card formatted since).
 //
 // A take is followed through the chain its entry still has, as far as the
-// entry's size, then on through the rest of that cluster and the clusters
+// entry's size (a checker's file for a recovered chain: all its clusters but
+// the last, which may hold less), then on through the rest of that cluster and the clusters
 // that are free now in ascending order, as the recorder's allocator took
 // them; clusters of live files are skipped. Every free cluster goes to the
 // open take whose audio it continues: where the line through the take's last
@@ -41,6 +43,11 @@ public:
     {
         std::string path;     // of its entry on the card; "" when none names it
         bool bOrphan = false; // its entry's folder is gone
+        // Its entry is a checker's for a chain no entry named (chkdsk's
+        // FOUND.000/FILE0000.CHK, fsck.vfat's FSCK0000.REC, fsck.exfat's
+        // LOST+FOUND/FILE0000000.CHK), sized to the chain's clusters, which
+        // says nothing of how much of the last one was written.
+        bool bRecoveredChain = false;
         uint64_t nHeaderCluster = 0;
         bool bIntact = false;
         WavFormat format;
@@ -60,8 +67,18 @@ public:
         time_t accessed = 0;
     };
 
+    // Receives how far the card's reading is, as bytes of the card read of
+    // its size, after each nStep of them while more are to come: the pass
+    // for headers over every cluster, then the pass that follows the takes
+    // from the first header on, which counts as long as the first until its
+    // own length is known.
+    using Progress = std::function<void(uint64_t nDone, uint64_t nTotal)>;
+
     // sourceFd: the card, open for reading, that card was read from.
-    TakeFinder(const CardImage& card, int sourceFd) : m_card(card), m_fd(sourceFd) {}
+    TakeFinder(const CardImage& card, int sourceFd, Progress progress = {}, uint64_t nStep = 0)
+        : m_card(card), m_fd(sourceFd), m_progress(std::move(progress)), m_nStep(nStep)
+    {
+    }
 
     // Every take the entries name, intact ones first as found, lost ones
     // followed to their end. False, with errno set, when the card cannot be read.
@@ -77,7 +94,14 @@ private:
     bool ReadHead(const CardImage::Entry& entry, Take& take);
     bool Follow(std::vector<Take*>& followed);
     bool EndAsStated(Take& take);
+    // One more cluster looked at, in either pass.
+    void Passed();
 
     const CardImage& m_card;
     int m_fd;
+    Progress m_progress;
+    uint64_t m_nStep;
+    uint64_t m_nPassed = 0;   // clusters looked at in both passes
+    uint64_t m_nFollowed = 0; // clusters the second pass covers; the first's until known
+    uint64_t m_nReported = 0; // bytes of the card last reported
 };

@@ -24,7 +24,7 @@ packages=(
     libpng-dev imagemagick
     # real recordings (voices, music, drums, ambience) for the audio probe's labelled set
     sound-theme-freedesktop mu-cade-data lmms-common
-    libtsk-dev dosfstools exfatprogs
+    libtsk-dev dosfstools exfatprogs fdisk
     clang libclang-rt-14-dev time
     dpkg-dev file lintian desktop-file-utils appstream
     xfsprogs btrfs-progs e2fsprogs

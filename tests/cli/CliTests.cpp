@@ -1172,6 +1172,14 @@ const UsageCase kUsageCases[] = {
      "ID takes exactly four printable characters, not 'cue'"},
     {"RemoveChunkIntoTheSourceFolder", "remove-chunk 'cue ' --dest link src/a.wav", 2,
      "the destination is a folder the files come from"},
+    {"RescueFromAFileThatIsNoImage", "rescue --dest out src/b.txt", 2,
+     "src/b.txt: it is no card image: no FAT or exFAT file system is in it, and its size (1 "
+     "byte) is no whole number of 512-byte sectors, as a card's is; nothing was written"},
+    {"RescueFromAnEmptyFile", "rescue --dest out empty.img", 2,
+     "empty.img: it is empty; nothing was written"},
+    {"RescueFromAnImageCutShort", "rescue --dest out cut.img", 2,
+     "cut.img: the image ends at byte 3145728, before the end of its file system at byte 4194304 "
+     "(it was cut short): image the card again, whole; nothing was written"},
 };
 
 // Usage errors end with status 2 before anything is copied; --version and --help with 0; a
@@ -1182,6 +1190,12 @@ TEST_P(CliUsage, EndsWithItsStatusAndCopiesOnlyWhenItRuns)
     addSource("b.txt", ascii("b"));
     fs::create_directory_symlink(src, dir / "link");
     const UsageCase& c = GetParam();
+    if (std::string_view(c.args).starts_with("rescue"))
+    {
+        writeFile(dir / "empty.img", {});
+        FatCard::make(FatCard::FileSystem::ExFat, dir / "cut.img", 4, 1024)->save();
+        fs::resize_file(dir / "cut.img", 3 << 20);
+    }
     const auto result = CliProcess::run(
         {"-c", "cd '" + dir.path().string() + "' && exec '" KORVA_CLI_PATH "' " + c.args}, "sh");
     EXPECT_EQ(result.status, c.status) << result.err;
@@ -2118,8 +2132,9 @@ public:
         uint64_t nOnCard = 0;   // bytes of the take on the card
         uint64_t nRecorded = 0; // the size its entry states
         bool bLost = false, bDeleted = false;
-        bool bNameless = false; // the card was formatted, or lost its file system, after it
-        Bytes pending;          // in the recorder's buffer
+        bool bNameless = false;  // the card was formatted, or lost its file system, after it
+        bool bEntryLost = false; // the power went before its entry reached the card
+        Bytes pending;           // in the recorder's buffer
     };
 
     explicit Recorder(FatCard& card) : m_card(card) {}
@@ -2222,14 +2237,33 @@ public:
     void cut()
     {
         for (std::size_t id = 0; id < takes.size(); ++id)
-            if (takes[id].bLost)
-                m_card.cut(static_cast<int>(id), takes[id].nRecorded);
+        {
+            Take& take = takes[id];
+            const int file = static_cast<int>(id);
+            if (take.bLost && take.bEntryLost)
+                m_card.loseEntry(file, take.nRecorded);
+            else if (take.bLost)
+                m_card.cut(file, take.nRecorded);
+            // A checker makes a file of the chain no entry names, which says nothing of the take.
+            take.bNameless = take.bNameless || take.bEntryLost;
+            if (take.bEntryLost && bChkdsk)
+                m_card.recoverChain("FOUND.000/FILE0000.CHK", file);
+        }
         if (bRaw)
             m_card.wipeFileSystem();
+        if (bBootSectorLost)
+            m_card.loseBootSector();
+        if (bPartitioned)
+            m_card.partition();
     }
 
     std::vector<Take> takes; // by the card's file number
     bool bRaw = false;       // only the raw bytes are left to read
+    // The power cut took the main boot sector too; the card is a disk with a partition table.
+    bool bBootSectorLost = false, bPartitioned = false;
+    // After the cut, chkdsk (its entry written by the card's writer) or fsck
+    // (run on the image) made files of the chains no entry names.
+    bool bChkdsk = false, bFsck = false;
 
 private:
     FatCard& m_card;
@@ -2377,6 +2411,54 @@ const RescueCase kRescueCases[] = {
          r.lose(t);
          r.loseFileSystem();
      }},
+    {"PartitionTableInFront",
+     [](Recorder& r, FatCard&)
+     {
+         r.intact("240611/SC23_T01.WAV", kStereo16, take(kStereo16, 6000, 1, 8000));
+         const int t = r.start("240611/SC23_T02.WAV", kMono24);
+         r.record(t, take(kMono24, 20000, 2, 8000));
+         r.lose(t);
+         r.bPartitioned = true;
+     }},
+    {"MainBootSectorDamaged",
+     [](Recorder& r, FatCard&)
+     {
+         r.intact("SC24_T01.WAV", kMono24, take(kMono24, 7000, 3, 8000));
+         const int t = r.start("SC24_T02.WAV", kStereo16);
+         r.record(t, take(kStereo16, 15000, 4, 8000));
+         r.lose(t);
+         r.bBootSectorLost = true;
+     }},
+    {"ChainRecoveredByChkdsk",
+     [](Recorder& r, FatCard& card)
+     {
+         card.folder("FOUND.000"); // from an earlier run
+         r.intact("SC25_T01.WAV", kStereo16, take(kStereo16, 5000, 1, 8000));
+         // The power went right after a flush that left the chain's last cluster half
+         // written: chkdsk's size, the chain's, reaches past the take.
+         const int t = r.start("SC25_T02.WAV", kMono24);
+         r.record(t, take(kMono24, 15000, 5, 8000));
+         r.flush(t);
+         r.lose(t);
+         r.takes[t].bEntryLost = r.bChkdsk = true;
+     }},
+    {"ChainRecoveredByFsck",
+     [](Recorder& r, FatCard& card)
+     {
+         // From an earlier run of fsck.exfat, which takes the lowest free cluster for it
+         // otherwise: one of the take's. (fsck.vfat puts its files in the root.)
+         if (card.checker() == std::string("fsck.exfat"))
+             card.folder("LOST+FOUND");
+         const int t = r.start("SC26_T01.WAV", kStereo16);
+         const Bytes pcm = take(kStereo16, 30000, 6, 8000);
+         const auto flushedAt = pcm.begin() + 12000 * kStereo16.BlockAlign();
+         r.record(t, Bytes(pcm.begin(), flushedAt));
+         r.flush(t);
+         r.record(t, Bytes(flushedAt, pcm.end()));
+         r.lose(t);
+         r.takes[t].bEntryLost = r.bFsck = true;
+         r.intact("SC26_T02.WAV", kMono24, take(kMono24, 4000, 2, 8000));
+     }},
     {"TwoTakesRecordedAtOnce",
      [](Recorder& r, FatCard& card)
      {
@@ -2422,15 +2504,38 @@ TEST_P(CliRescue, LostTakesComeBackWithTheFramesThatReachedTheCard)
     ASSERT_EQ(fsck.status, 0) << fsck.out << fsck.err;
     recorder.cut();
     card->save();
+    if (recorder.bFsck)
+    {
+        const auto check =
+            CliProcess::run({bFat32 ? "-a" : "-y", bFat32 ? "-f" : "-s", image}, card->checker());
+        ASSERT_LE(check.status, 1) << check.out << check.err; // 1: errors were corrected
+    }
     const Bytes before = readFile(image);
 
-    const auto result = CliProcess::run({"rescue", "--json", image, "--dest", out});
-    EXPECT_EQ(result.status, 0) << result.err;
+    const Terminal terminal;
+    const auto result = CliProcess({"rescue", "--json", image, "--dest", out}, 0, KORVA_CLI_PATH,
+                                   -1, terminal.input)
+                            .finish();
+    const std::string err = terminal.written();
+    EXPECT_EQ(result.status, 0) << err;
     EXPECT_TRUE(readFile(image) == before);
     if (recorder.bRaw)
     {
-        EXPECT_THAT(result.err, HasSubstr("no FAT or exFAT file system, so its raw bytes were "
-                                          "scanned, 2 takes found"));
+        EXPECT_THAT(err, HasSubstr("no FAT or exFAT file system, so its raw bytes were "
+                                   "scanned, 2 takes found"));
+    }
+    EXPECT_EQ(err.find("main boot sector is damaged: the backup boot sector was used") !=
+                  std::string::npos,
+              recorder.bBootSectorLost)
+        << err;
+    // At a terminal the FAT32 card's reading shows how far it is, a step of 8 MiB at a
+    // time on one line, cleared before the first notice; the 4 MiB exFAT card's shows nothing.
+    const std::string notice = "korva-cli: " + image.string() + ": ";
+    EXPECT_THAT(err, ::testing::StartsWith(
+                         bFat32 ? "\r\033[KReading " + image.string() + ": 8.4 of " : notice));
+    if (bFat32)
+    {
+        EXPECT_THAT(err, HasSubstr(" MB\r\033[K" + notice));
     }
     // By where the take went, or its path on the card when it was not written.
     std::map<std::string, json> lines;
@@ -2548,3 +2653,29 @@ INSTANTIATE_TEST_SUITE_P(Runs, CliFlush,
                          ::testing::Values(CliFlush::ParamType{"repair", "repaired"},
                                            CliFlush::ParamType{"rescue", "rescued"}),
                          kRowName);
+
+// A destination that fills up in the middle of a take (a tmpfs smaller than it) keeps no part
+// of it, and the rescue stops there with the reason: the next take is not reached.
+TEST_F(CliBatch, RescueIntoADestinationThatFillsUpKeepsNoHalfTake)
+{
+    if (mount("tmpfs", out.c_str(), "tmpfs", 0, "size=96k") != 0)
+        GTEST_SKIP() << "tmpfs cannot be mounted here (needs root)";
+    const auto card = FatCard::make(FatCard::FileSystem::ExFat, dir / "card.img", 4, 1024);
+    Recorder recorder(*card);
+    for (const char* path : {"SC27_T01.WAV", "SC27_T02.WAV"})
+    {
+        const int t = recorder.start(path, kStereo16);
+        recorder.record(t, take(kStereo16, 30000, 2, 8000));
+        recorder.lose(t);
+    }
+    recorder.cut();
+    card->save();
+    const auto result = CliProcess::run({"rescue", dir / "card.img", "--dest", out});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_THAT(result.out, ::testing::StartsWith("failed\t" + (out / "SC27_T01.WAV").string() +
+                                                  "\tit could not be written: the destination "
+                                                  "is full\nnot processed\t" +
+                                                  (out / "SC27_T02.WAV").string() +
+                                                  "\tthe rescue stopped before it\n"));
+    EXPECT_TRUE(filesIn(out).empty());
+}
