@@ -1,6 +1,9 @@
 #include "TakeFinder.h"
 
+#include "AudioProbe.h"
 #include "ChunkReader.h"
+#include "FileOutcome.h"
+#include "FormatEvidence.h"
 #include "RiffIO.h"
 #include "RiffLayout.h"
 
@@ -30,6 +33,8 @@ constexpr std::size_t kLocalFrames = 32;
 // The fewest frames a take must have for the next block's test: a recorder's
 // header cluster leaves some tens of frames.
 constexpr std::size_t kMinFrames = 8;
+// The bytes of a headerless take's audio its format is told from.
+constexpr std::size_t kHeadlessProbeBytes = std::size_t{128} << 10;
 // The frames at a block's start whose steps are held against the take's.
 constexpr std::size_t kInsideFrames = 64;
 // What an octave between those steps weighs against a jump, where open
@@ -319,8 +324,11 @@ bool TakeFinder::ReadHead(const CardImage::Entry& entry, Take& take)
 
 bool TakeFinder::Find(std::vector<Take>& takes)
 {
-    // One take a header cluster: a live entry's before a deleted one's.
+    // One take a header cluster: a live entry's before a deleted one's, and
+    // one that records a size (closed after the header was written) before
+    // one that records none (a power cut's, whose cluster a newer take took).
     std::map<uint64_t, const CardImage::Entry*> heads;
+    const auto rank = [](const CardImage::Entry* p) { return !p->bDeleted * 2 + (p->nSize > 0); };
     for (const CardImage::Entry& entry : m_card.Entries())
     {
         const uint64_t nFirst = entry.nFirstCluster;
@@ -328,7 +336,7 @@ bool TakeFinder::Find(std::vector<Take>& takes)
             (entry.bDeleted && m_card.IsAllocated(nFirst)))
             continue;
         auto [it, bNew] = heads.emplace(nFirst, &entry);
-        if (!bNew && it->second->bDeleted && !entry.bDeleted)
+        if (!bNew && rank(&entry) > rank(it->second))
             it->second = &entry;
     }
     // Headers at the start of free clusters that no entry names: takes of a
@@ -336,6 +344,7 @@ bool TakeFinder::Find(std::vector<Take>& takes)
     std::deque<CardImage::Entry> unnamed;
     uint8_t magic[12];
     m_nFollowed = m_card.LastCluster() - 1;
+    m_emptyStart.assign(m_card.LastCluster() - 1, false);
     for (uint64_t nCluster = 2; nCluster <= m_card.LastCluster(); ++nCluster)
     {
         Passed();
@@ -343,6 +352,8 @@ bool TakeFinder::Find(std::vector<Take>& takes)
             continue;
         if (!ReadAt(m_fd, m_card.OffsetOf(nCluster), magic, sizeof magic))
             return false;
+        m_emptyStart[nCluster - 2] =
+            std::all_of(std::begin(magic), std::end(magic), [](uint8_t b) { return b == 0; });
         if (StartsTake(magic))
         {
             CardImage::Entry& entry = unnamed.emplace_back();
@@ -362,7 +373,189 @@ bool TakeFinder::Find(std::vector<Take>& takes)
     for (Take& take : takes)
         if (take.problem.empty())
             followed.push_back(&take);
-    return Follow(followed);
+    return Follow(followed) && FindHeadless(takes);
+}
+
+bool TakeFinder::FindHeadless(std::vector<Take>& takes)
+{
+    const uint32_t nClusterSize = m_card.ClusterSize();
+    const uint64_t nLast = m_card.LastCluster();
+    // The clusters of the takes found, and those a deleted take's entry
+    // reaches over from its first on: old audio the user let go.
+    std::vector<bool> claimed(nLast - 1, false);
+    for (const Take& take : takes)
+        for (const uint64_t nCluster : take.clusters)
+            claimed[nCluster - 2] = true;
+    for (const CardImage::Entry& entry : m_card.Entries())
+        if (entry.bDeleted && entry.nFirstCluster >= 2 && entry.nFirstCluster <= nLast)
+            for (uint64_t n = entry.nFirstCluster;
+                 n <= nLast && (n - entry.nFirstCluster) * nClusterSize < entry.nSize; ++n)
+                claimed[n - 2] = true;
+    const std::vector<Take> others = takes;
+    std::vector<uint8_t> block(nClusterSize);
+    Take run;
+    const auto end = [&](const std::string& why)
+    {
+        if (run.clusters.empty())
+            return true;
+        run.ending = why;
+        if (!SettleHeadless(run, others))
+            return false;
+        if (run.nHeaderCluster != 0)
+            takes.push_back(std::move(run));
+        run = Take();
+        return true;
+    };
+    for (uint64_t nCluster = 2; nCluster <= nLast; ++nCluster)
+    {
+        if (m_card.IsAllocated(nCluster))
+            continue;
+        const std::string where = " at cluster " + std::to_string(nCluster);
+        // A cluster that begins with zeros is read only inside a run, where
+        // it may be quiet audio.
+        if (claimed[nCluster - 2] || (m_emptyStart[nCluster - 2] && run.clusters.empty()))
+        {
+            if (!end("another take's clusters follow" + where))
+                return false;
+            continue;
+        }
+        if (!ReadAt(m_fd, m_card.OffsetOf(nCluster), block.data(), block.size()))
+            return false;
+        if (StartsTake(block.data()) || BeforeZeroSectors(block) == 0)
+        {
+            if (!end(StartsTake(block.data()) ? "another take's header follows" + where
+                                              : "zeroed space follows" + where))
+                return false;
+            continue;
+        }
+        if (run.clusters.empty())
+            run.nHeaderCluster = nCluster, run.bHeaderless = true;
+        run.clusters.push_back(nCluster);
+    }
+    return end("the card ends");
+}
+
+bool TakeFinder::SettleHeadless(Take& take, const std::vector<Take>& found)
+{
+    const uint32_t nClusterSize = m_card.ClusterSize();
+    const std::string clusters =
+        "audio with no header, clusters " + std::to_string(take.clusters.front()) + " on";
+    std::vector<FormatEvidence::CardTake> siblings;
+    for (const Take& other : found)
+        if (other.problem.empty() && !other.bHeaderless)
+            siblings.push_back({other.path.empty()
+                                    ? "cluster " + std::to_string(other.nHeaderCluster)
+                                    : other.path.substr(other.path.rfind('/') + 1),
+                                other.format});
+    // The first of its audio, as much as the probe needs to tell.
+    std::vector<uint8_t> audio;
+    for (std::size_t i = 0; i < take.clusters.size() && audio.size() < kHeadlessProbeBytes; ++i)
+    {
+        audio.resize(audio.size() + nClusterSize);
+        if (!ReadAt(m_fd, m_card.OffsetOf(take.clusters[i]),
+                    audio.data() + audio.size() - nClusterSize, nClusterSize))
+            return false;
+    }
+    // What its audio says of its frame when read from the byte nStart on.
+    using Quantity = FormatEvidence::Quantity;
+    const auto heard = [&](std::size_t nStart)
+    {
+        FormatEvidence::Input input;
+        if (nStart < audio.size())
+            input.audio = std::span<const uint8_t>(audio).subspan(nStart);
+        return FormatEvidence(input);
+    };
+    const auto told = [](const FormatEvidence& evidence, Quantity quantity)
+    { return evidence.Get(quantity).verdict == FormatEvidence::Verdict::Agreed; };
+    // Bytes that read as no audio at any start (a folder's entries, a photo) are none.
+    bool bAudio = false;
+    for (std::size_t nStart = 0; nStart < 8 && !bAudio; ++nStart)
+    {
+        const FormatEvidence evidence = heard(nStart);
+        bAudio = told(evidence, Quantity::BitsPerSample) && told(evidence, Quantity::Channels);
+    }
+    if (!bAudio)
+    {
+        take.nHeaderCluster = 0;
+        return true;
+    }
+    FormatEvidence::Input input;
+    input.cardTakes = siblings;
+    const FormatEvidence others(input);
+    for (const Quantity quantity : FormatEvidence::kQuantities)
+        if (!told(others, quantity))
+        {
+            take.problem = clusters + ": the card's other takes do not settle its format";
+            return true;
+        }
+    WavFormat format;
+    format.nSampleRate = others.Get(Quantity::SampleRate).nValue;
+    format.nBitsPerSample = static_cast<uint16_t>(others.Get(Quantity::BitsPerSample).nValue);
+    format.nChannels = static_cast<uint16_t>(others.Get(Quantity::Channels).nValue);
+    format.nFormatTag =
+        others.Get(Quantity::IsFloat).nValue != 0 ? WavFormat::kFloat : WavFormat::kPcm;
+    // Where its frames begin: the byte from which its audio reads as that
+    // format. Read from another one of a frame's samples its channels read as
+    // well, so a take of more than one channel cannot tell their order.
+    std::vector<std::size_t> starts;
+    for (std::size_t nStart = 0; nStart < format.BlockAlign(); ++nStart)
+    {
+        const FormatEvidence evidence = heard(nStart);
+        const auto says = [&](Quantity quantity, uint32_t nValue)
+        { return told(evidence, quantity) && evidence.Get(quantity).nValue == nValue; };
+        if (says(Quantity::BitsPerSample, format.nBitsPerSample) &&
+            says(Quantity::Channels, format.nChannels) &&
+            (evidence.Get(Quantity::IsFloat).verdict == FormatEvidence::Verdict::Absent ||
+             says(Quantity::IsFloat, format.IsFloat())))
+            starts.push_back(nStart);
+    }
+    const std::string described = korva::DescribeFormat(format);
+    if (starts.empty())
+    {
+        take.problem = clusters + ": its audio does not read as the " + described +
+                       " the card's other takes settle";
+        return true;
+    }
+    if (starts.size() > 1)
+    {
+        take.problem = clusters + ": its audio reads as the " + described +
+                       " the card's other takes settle, but without its header the order of "
+                       "its channels cannot be told";
+        return true;
+    }
+    take.format = format;
+    take.nAudioOffset = starts.front();
+    take.formatFrom = "its header overwritten, its format from the card's other takes, which its "
+                      "audio agrees with";
+    // Followed as far as its samples continue it.
+    Trail follow;
+    follow.take = &take;
+    follow.steps.assign(format.nChannels, 0.0);
+    const std::vector<uint64_t> run = std::move(take.clusters);
+    take.clusters.clear();
+    std::vector<uint8_t> block(nClusterSize);
+    for (std::size_t i = 0; i < run.size(); ++i)
+    {
+        if (!ReadAt(m_fd, m_card.OffsetOf(run[i]), block.data(), block.size()))
+            return false;
+        const std::string where = " at cluster " + std::to_string(run[i]);
+        if (i > 0 && follow.Score(block) > kMaxJump)
+        {
+            take.ending = "the samples stop continuing it" + where;
+            break;
+        }
+        const std::size_t nTaken = follow.Absorb(block, i == 0 ? take.nAudioOffset : 0, true);
+        take.clusters.push_back(run[i]);
+        take.nLength += nTaken;
+        if (nTaken < block.size())
+        {
+            take.ending = follow.cut + " inside" + where;
+            break;
+        }
+    }
+    const uint64_t nAlign = format.BlockAlign();
+    take.nLength = take.nAudioOffset + (take.nLength - take.nAudioOffset) / nAlign * nAlign;
+    return true;
 }
 
 bool TakeFinder::Follow(std::vector<Take*>& followed)

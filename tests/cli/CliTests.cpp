@@ -2132,9 +2132,10 @@ public:
         uint64_t nOnCard = 0;   // bytes of the take on the card
         uint64_t nRecorded = 0; // the size its entry states
         bool bLost = false, bDeleted = false;
-        bool bNameless = false;  // the card was formatted, or lost its file system, after it
-        bool bEntryLost = false; // the power went before its entry reached the card
-        Bytes pending;           // in the recorder's buffer
+        bool bNameless = false;    // the card was formatted, or lost its file system, after it
+        bool bEntryLost = false;   // the power went before its entry reached the card
+        uint64_t nOverwritten = 0; // bytes of it, from its header on, that a newer take wrote over
+        Bytes pending;             // in the recorder's buffer
     };
 
     explicit Recorder(FatCard& card) : m_card(card) {}
@@ -2459,6 +2460,22 @@ const RescueCase kRescueCases[] = {
          r.takes[t].bEntryLost = r.bFsck = true;
          r.intact("SC26_T02.WAV", kMono24, take(kMono24, 4000, 2, 8000));
      }},
+    {"AudioWhoseHeaderANewerTakeOverwrote",
+     [](Recorder& r, FatCard& card)
+     {
+         r.intact("SC28_T01.WAV", kMono24, take(kMono24, 8000, 1, 8000));
+         r.intact("SC28_T02.WAV", kMono24, take(kMono24, 6000, 2, 8000));
+         // Neither its entry nor its clusters reached the FAT: the next take, once the
+         // power was back, began at its header cluster. The user deleted that one.
+         const int t = r.start("SC28_T03.WAV", kMono24);
+         r.record(t, take(kMono24, 40000, 5, 0));
+         card.loseEntry(t, 0);
+         const int newer = r.intact("SC28_T04.WAV", kMono24, take(kMono24, 10400, 4, 8000));
+         card.remove(newer);
+         r.takes[newer].bDeleted = true;
+         r.takes[t].nOverwritten = card.clustersOf(newer).size() * card.clusterSize();
+         r.takes[t].bNameless = true;
+     }},
     {"TwoTakesRecordedAtOnce",
      [](Recorder& r, FatCard& card)
      {
@@ -2555,8 +2572,10 @@ TEST_P(CliRescue, LostTakesComeBackWithTheFramesThatReachedTheCard)
         if (t.bDeleted)
             continue;
         ++nListed;
-        // Named by its header's cluster, or in raw bytes by its sector, counted from 2 too.
-        const uint32_t nHead = card->clustersOf(static_cast<int>(id)).front();
+        // Named by its header's cluster (or its first left), or in raw bytes by its sector,
+        // counted from 2 too.
+        const uint32_t nHead =
+            card->clustersOf(static_cast<int>(id))[t.nOverwritten / card->clusterSize()];
         char recovered[32];
         std::snprintf(recovered, sizeof recovered, "cluster-%06llu.wav",
                       static_cast<unsigned long long>(
@@ -2570,7 +2589,11 @@ TEST_P(CliRescue, LostTakesComeBackWithTheFramesThatReachedTheCard)
             EXPECT_FALSE(fs::exists(rescued)) << rescued;
             continue;
         }
-        const uint64_t nFrames = (t.nOnCard - t.nHeader) / t.format.BlockAlign();
+        // Audio overwritten with its header is gone, and what is left begins at a whole frame.
+        const std::size_t nAlign = t.format.BlockAlign();
+        const uint64_t nGone = t.nOverwritten == 0 ? 0 : t.nOverwritten - t.nHeader;
+        const uint64_t nSkip = nGone + (nAlign - nGone % nAlign) % nAlign;
+        const uint64_t nFrames = (t.nOnCard - t.nHeader - nSkip) / nAlign;
         EXPECT_EQ(outcome["destination"], rescued.string());
         EXPECT_THAT(outcome["detail"].get<std::string>(),
                     HasSubstr(" " + std::to_string(nFrames) + " frames"));
@@ -2579,7 +2602,9 @@ TEST_P(CliRescue, LostTakesComeBackWithTheFramesThatReachedTheCard)
         EXPECT_EQ(outsideFormats(rescued), std::vector(3, format)) << t.path;
         const Bytes decoded = soxSamples(rescued);
         EXPECT_EQ(decoded.size(), nFrames * t.format.BlockAlign()) << t.path << "\n" << result.out;
-        EXPECT_TRUE(std::equal(decoded.begin(), decoded.end(), t.pcm.begin())) << t.path;
+        EXPECT_TRUE(std::equal(decoded.begin(), decoded.end(),
+                               t.pcm.begin() + static_cast<std::ptrdiff_t>(nSkip)))
+            << t.path;
     }
     EXPECT_EQ(lines.size(), nListed) << result.out;
 }
