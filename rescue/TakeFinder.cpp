@@ -480,7 +480,7 @@ bool TakeFinder::SettleHeadless(Take& take, const std::vector<Take>& found)
         return true;
     }
     FormatEvidence::Input input;
-    input.cardTakes = siblings;
+    input.cardTakes = [&siblings] { return std::span<const FormatEvidence::CardTake>(siblings); };
     const FormatEvidence others(input);
     for (const Quantity quantity : FormatEvidence::kQuantities)
         if (!told(others, quantity))

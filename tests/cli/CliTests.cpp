@@ -2415,20 +2415,20 @@ const RescueCase kRescueCases[] = {
     {"PartitionTableInFront",
      [](Recorder& r, FatCard&)
      {
+         r.bPartitioned = true;
          r.intact("240611/SC23_T01.WAV", kStereo16, take(kStereo16, 6000, 1, 8000));
          const int t = r.start("240611/SC23_T02.WAV", kMono24);
          r.record(t, take(kMono24, 20000, 2, 8000));
          r.lose(t);
-         r.bPartitioned = true;
      }},
     {"MainBootSectorDamaged",
      [](Recorder& r, FatCard&)
      {
-         r.intact("SC24_T01.WAV", kMono24, take(kMono24, 7000, 3, 8000));
-         const int t = r.start("SC24_T02.WAV", kStereo16);
+         r.bBootSectorLost = true;
+         const int t = r.start("SC24_T01.WAV", kStereo16);
          r.record(t, take(kStereo16, 15000, 4, 8000));
          r.lose(t);
-         r.bBootSectorLost = true;
+         r.intact("SC24_T02.WAV", kMono24, take(kMono24, 7000, 3, 8000));
      }},
     {"ChainRecoveredByChkdsk",
      [](Recorder& r, FatCard& card)
@@ -2500,6 +2500,23 @@ const RescueCase kRescueCases[] = {
          r.lose(poly), r.lose(mix), r.lose(mono);
      }},
 };
+
+// An exFAT card image with two stereo takes of nFrames each lost to a power cut: NAME_T01.WAV
+// and NAME_T02.WAV.
+fs::path twoLostTakes(const fs::path& image, const std::string& name, std::size_t nFrames)
+{
+    const auto card = FatCard::make(FatCard::FileSystem::ExFat, image, 4, 1024);
+    Recorder recorder(*card);
+    for (const std::string& path : {name + "_T01.WAV", name + "_T02.WAV"})
+    {
+        const int t = recorder.start(path, kStereo16);
+        recorder.record(t, take(kStereo16, nFrames, 2, 8000));
+        recorder.lose(t);
+    }
+    recorder.cut();
+    card->save();
+    return image;
+}
 
 using CliRescue = CliCase<std::tuple<RescueCase, FatCard::FileSystem>>;
 } // namespace
@@ -2645,17 +2662,7 @@ TEST_P(CliFlush, FlushesTheDestinationBeforeItSaysDone)
                                  addSource("b.wav", lostFormat(samples(90)))});
     else
     {
-        const auto card = FatCard::make(FatCard::FileSystem::ExFat, dir / "card.img", 4, 1024);
-        Recorder recorder(*card);
-        for (const char* path : {"SC20_T01.WAV", "SC20_T02.WAV"})
-        {
-            const int t = recorder.start(path, kStereo16);
-            recorder.record(t, take(kStereo16, 3000, 1, 8000));
-            recorder.lose(t);
-        }
-        recorder.cut();
-        card->save();
-        args.push_back(dir / "card.img");
+        args.push_back(twoLostTakes(dir / "card.img", "SC20", 3000));
     }
     const auto result = CliProcess::run(args, "strace");
     ASSERT_EQ(result.status, 0) << result.err;
@@ -2685,17 +2692,8 @@ TEST_F(CliBatch, RescueIntoADestinationThatFillsUpKeepsNoHalfTake)
 {
     if (mount("tmpfs", out.c_str(), "tmpfs", 0, "size=96k") != 0)
         GTEST_SKIP() << "tmpfs cannot be mounted here (needs root)";
-    const auto card = FatCard::make(FatCard::FileSystem::ExFat, dir / "card.img", 4, 1024);
-    Recorder recorder(*card);
-    for (const char* path : {"SC27_T01.WAV", "SC27_T02.WAV"})
-    {
-        const int t = recorder.start(path, kStereo16);
-        recorder.record(t, take(kStereo16, 30000, 2, 8000));
-        recorder.lose(t);
-    }
-    recorder.cut();
-    card->save();
-    const auto result = CliProcess::run({"rescue", dir / "card.img", "--dest", out});
+    const auto result =
+        CliProcess::run({"rescue", twoLostTakes(dir / "card.img", "SC27", 30000), "--dest", out});
     EXPECT_EQ(result.status, 1);
     EXPECT_THAT(result.out, ::testing::StartsWith("failed\t" + (out / "SC27_T01.WAV").string() +
                                                   "\tit could not be written: the destination "
