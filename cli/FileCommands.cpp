@@ -10,6 +10,7 @@
 #include <cstring>
 #include <iostream>
 #include <unistd.h>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -141,5 +142,18 @@ int StatusOf(korva::FileOutcome::Kind kind)
 {
     using Kind = korva::FileOutcome::Kind;
     return kind == Kind::Failed || kind == Kind::NotProcessed ? kNotAllDone : 0;
+}
+ProgressLine::ProgressLine() : m_bTerminal(isatty(STDERR_FILENO) == 1) {}
+
+void ProgressLine::show(const std::string& what, uint64_t nDone, uint64_t nTotal)
+{
+    std::cerr << "\r\033[K" << what << ": " << korva::DescribeProgress(nDone, nTotal) << std::flush;
+    m_bShown = true;
+}
+
+void ProgressLine::clear()
+{
+    if (std::exchange(m_bShown, false))
+        std::cerr << "\r\033[K" << std::flush;
 }
 } // namespace file_commands

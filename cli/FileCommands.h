@@ -73,6 +73,24 @@ int OutputStatus(int nStatus);
 // format written (or null) and the warnings. Paths, detail and warnings are
 // Escaped in both forms.
 void Print(const korva::FileOutcome& outcome, bool bJson);
+// On a terminal, how far a long step is (a large file's copy, a card's
+// reading) on one line of standard error, rewritten as it goes and cleared
+// before the next line; nothing anywhere else.
+class ProgressLine
+{
+public:
+    ProgressLine();
+    bool atTerminal() const { return m_bTerminal; }
+    // "What: 8.4 of 21.0 MB".
+    void show(const std::string& what, uint64_t nDone, uint64_t nTotal);
+    // Clears the line when one is shown.
+    void clear();
+
+private:
+    bool m_bTerminal;
+    bool m_bShown = false;
+};
+
 // The exit status a file's outcome makes: kNotAllDone for "failed" and "not
 // processed", 0 for the rest.
 int StatusOf(korva::FileOutcome::Kind kind);

@@ -85,18 +85,14 @@ int RepairCommand::run()
                 std::cerr << "korva-cli: " + line + '\n';
         });
 
-    // On a terminal, a large file's copy shows how far it is on one line of
-    // standard error, rewritten as it goes and cleared before the file's result.
+    // On a terminal, a large file's copy shows how far it is, cleared before the file's result.
     const TakeList::Take* current = nullptr;
-    bool bProgressShown = false;
-    if (isatty(STDERR_FILENO) == 1)
+    file_commands::ProgressLine progress;
+    if (progress.atTerminal())
         job.SetProgress(
-            [&](uint64_t nDone, uint64_t nTotal)
-            {
-                std::cerr << "\r\033[KCopying "
-                          << file_commands::Escaped(current->relative.string()) << ": "
-                          << korva::DescribeProgress(nDone, nTotal) << std::flush;
-                bProgressShown = true;
+            [&](uint64_t nDone, uint64_t nTotal) {
+                progress.show("Copying " + file_commands::Escaped(current->relative.string()),
+                              nDone, nTotal);
             });
 
     std::map<Kind, int> counts;
@@ -118,8 +114,7 @@ int RepairCommand::run()
             outcome = job.Run(take.source, take.relative, list.CardTakes(take));
             bStopped = job.StopsBatch();
         }
-        if (std::exchange(bProgressShown, false))
-            std::cerr << "\r\033[K" << std::flush;
+        progress.clear();
         ++counts[outcome.kind];
         nStatus = std::max(nStatus, file_commands::StatusOf(outcome.kind));
         print(outcome);

@@ -37,8 +37,16 @@ int RescueCommand::run()
         return file_commands::UsageError(refusal);
 
     RescueJob job(m_source, m_destination, m_bAll);
+    // On a terminal, a large card's reading shows how far it is.
+    file_commands::ProgressLine progress;
+    if (progress.atTerminal())
+        job.SetProgress(
+            [&](uint64_t nDone, uint64_t nTotal)
+            { progress.show("Reading " + file_commands::Escaped(m_source), nDone, nTotal); });
     std::string why;
-    if (!job.Find(why))
+    const bool bFound = job.Find(why);
+    progress.clear();
+    if (!bFound)
         return file_commands::UsageError(m_source + ": " + why + "; nothing was written");
     if (!m_bQuiet)
         std::cerr << "korva-cli: " << m_source << ": " << job.FileSystemName() << ", "

@@ -4,7 +4,9 @@
 // FATFS_INFO: the geometry of FAT and exFAT file systems, the library's own.
 #include <tsk/fs/tsk_fatfs.h>
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace
 {
@@ -81,12 +83,95 @@ TSK_WALK_RET_ENUM OnEntry(TSK_FS_FILE* pFile, const char* pszPath, void* pWalk)
 }
 } // namespace
 
+// The card as the library reads it with a file system's main boot region
+// given from its backup: reads of the first sectors of the volume at
+// nVolume return the sectors from nBackup on instead. Its image is read
+// through, never written.
+struct BackupImage
+{
+    TSK_IMG_INFO info; // first, as the library's external images begin
+    TSK_IMG_INFO* card = nullptr;
+    uint64_t nVolume = 0;
+    uint64_t nBackup = 0;  // the backup's first sector in the volume
+    uint64_t nSectors = 0; // the sectors it stands in for
+
+    static ssize_t Read(TSK_IMG_INFO* pInfo, TSK_OFF_T nOffset, char* pOut, size_t nBytes)
+    {
+        const auto& self = *reinterpret_cast<BackupImage*>(pInfo);
+        const ssize_t nRead = tsk_img_read(self.card, nOffset, pOut, nBytes);
+        const auto nFrom = static_cast<uint64_t>(nOffset);
+        const uint64_t nMainEnd = self.nVolume + self.nSectors * kRawSectorSize;
+        if (nRead <= 0 || nFrom >= nMainEnd || nFrom + static_cast<uint64_t>(nRead) <= self.nVolume)
+            return nRead;
+        const uint64_t nStart = std::max(nFrom, self.nVolume);
+        const uint64_t nEnd = std::min(nFrom + static_cast<uint64_t>(nRead), nMainEnd);
+        const auto nShift = static_cast<TSK_OFF_T>(self.nBackup * kRawSectorSize);
+        if (tsk_img_read(self.card, static_cast<TSK_OFF_T>(nStart) + nShift,
+                         pOut + (nStart - nFrom),
+                         nEnd - nStart) != static_cast<ssize_t>(nEnd - nStart))
+            return -1;
+        return nRead;
+    }
+    static void Close(TSK_IMG_INFO*) {} // the handles own it
+    static void Stat(TSK_IMG_INFO*, FILE*) {}
+};
+
 struct CardImage::Handles
 {
     std::unique_ptr<TSK_IMG_INFO, ImageClose> image;
+    std::unique_ptr<BackupImage> backupMemory;
+    std::unique_ptr<TSK_IMG_INFO, ImageClose> backup; // image with a backup boot region, if used
     std::unique_ptr<TSK_VS_INFO, VolumesClose> volumes;
     std::unique_ptr<TSK_FS_INFO, FileSystemClose> fileSystem;
+
+    // The FAT or exFAT file system at nOffset, through the backup boot
+    // sector where the main one is damaged (bBackup then says so); none
+    // when there is none.
+    bool OpenAt(uint64_t nOffset, bool& bBackup);
 };
+
+bool CardImage::Handles::OpenAt(uint64_t nOffset, bool& bBackup)
+{
+    const auto isFat = [](const TSK_FS_INFO* p)
+    { return TSK_FS_TYPE_ISFAT(p->ftype); }; // exFAT is one
+    fileSystem.reset(
+        tsk_fs_open_img(image.get(), static_cast<TSK_OFF_T>(nOffset), TSK_FS_TYPE_DETECT));
+    tsk_error_reset();
+    if (fileSystem && isFat(fileSystem.get()))
+    {
+        // The library reads FAT32's backup boot sector itself where the main
+        // one is zeroed; the main one's signature tells.
+        uint8_t signature[2] = {};
+        bBackup = tsk_img_read(image.get(), static_cast<TSK_OFF_T>(nOffset + 510),
+                               reinterpret_cast<char*>(signature), 2) == 2 &&
+                  (signature[0] != 0x55 || signature[1] != 0xAA);
+        return true;
+    }
+    fileSystem.reset();
+    // Otherwise it is given the backup in the main one's place: FAT32's boot
+    // sector at sector 6, exFAT's boot region of 12 sectors at sector 12.
+    for (const auto& [nBackup, nSectors] : {std::pair<uint64_t, uint64_t>{6, 1}, {12, 12}})
+    {
+        backup.reset();
+        backupMemory = std::make_unique<BackupImage>();
+        backupMemory->card = image.get();
+        backupMemory->nVolume = nOffset, backupMemory->nBackup = nBackup;
+        backupMemory->nSectors = nSectors;
+        backupMemory->info.tag = TSK_IMG_INFO_TAG;
+        backup.reset(tsk_img_open_external(backupMemory.get(), image->size, kRawSectorSize,
+                                           BackupImage::Read, BackupImage::Close,
+                                           BackupImage::Stat));
+        if (backup)
+            fileSystem.reset(
+                tsk_fs_open_img(backup.get(), static_cast<TSK_OFF_T>(nOffset), TSK_FS_TYPE_DETECT));
+        tsk_error_reset();
+        if (fileSystem && isFat(fileSystem.get()))
+            return bBackup = true;
+        fileSystem.reset();
+    }
+    backup.reset(), backupMemory.reset();
+    return false;
+}
 
 CardImage::CardImage() : m_handles(std::make_unique<Handles>()) {}
 CardImage::~CardImage() = default;
@@ -137,27 +222,33 @@ bool CardImage::Read(const std::filesystem::path& source, std::string& why)
         return false;
     }
     // The first FAT or exFAT file system of a partition table, else the bare one.
+    bool bBackup = false;
     h.volumes.reset(tsk_vs_open(h.image.get(), 0, TSK_VS_TYPE_DETECT));
     tsk_error_reset();
     if (h.volumes)
         for (TSK_PNUM_T n = 0; n < h.volumes->part_count && !h.fileSystem; ++n)
         {
             const TSK_VS_PART_INFO* pPart = tsk_vs_part_get(h.volumes.get(), n);
-            if (pPart == nullptr || (pPart->flags & TSK_VS_PART_FLAG_ALLOC) == 0)
-                continue;
-            h.fileSystem.reset(tsk_fs_open_img(
-                h.image.get(), static_cast<TSK_OFF_T>(pPart->start * h.volumes->block_size),
-                TSK_FS_TYPE_DETECT));
-            if (h.fileSystem && !TSK_FS_TYPE_ISFAT(h.fileSystem->ftype)) // exFAT is one
-                h.fileSystem.reset();
-            tsk_error_reset();
+            if (pPart != nullptr && (pPart->flags & TSK_VS_PART_FLAG_ALLOC) != 0)
+                h.OpenAt(pPart->start * h.volumes->block_size, bBackup);
         }
+    if (!h.fileSystem)
+        h.OpenAt(0, bBackup);
     if (!h.fileSystem)
         h.fileSystem.reset(tsk_fs_open_img(h.image.get(), 0, TSK_FS_TYPE_DETECT));
     tsk_error_reset();
     TSK_FS_INFO* fs = h.fileSystem.get();
+    const auto nImageSize = static_cast<uint64_t>(h.image->size);
     if (fs == nullptr || !TSK_FS_TYPE_ISFAT(fs->ftype))
     {
+        // A card's image holds whole sectors; anything else is some other file.
+        if (nImageSize % kRawSectorSize != 0)
+        {
+            why = "it is no card image: no FAT or exFAT file system is in it, and its size (" +
+                  std::to_string(nImageSize) + (nImageSize == 1 ? " byte" : " bytes") +
+                  ") is no whole number of 512-byte sectors, as a card's is";
+            return false;
+        }
         // Takes are then looked for at every sector, in the raw bytes.
         m_fsName = (fs == nullptr ? std::string("no FAT or exFAT file system")
                                   : std::string("a ") + tsk_fs_type_toname(fs->ftype) +
@@ -172,9 +263,18 @@ bool CardImage::Read(const std::filesystem::path& source, std::string& why)
                : fs->ftype == TSK_FS_TYPE_FAT12 ? "FAT12"
                : fs->ftype == TSK_FS_TYPE_FAT16 ? "FAT16"
                                                 : "FAT32";
+    if (bBackup)
+        m_fsName += " (its main boot sector is damaged: the backup boot sector was used)";
     m_nClusterSize = fatfs->csize * fatfs->ssize;
     m_nDataOffset = static_cast<uint64_t>(fs->offset) + fatfs->firstclustsect * fatfs->ssize;
     m_nLastCluster = fatfs->lastclust;
+    if (const uint64_t nEnd = OffsetOf(m_nLastCluster + 1); nEnd > nImageSize)
+    {
+        why = "the image ends at byte " + std::to_string(nImageSize) +
+              ", before the end of its file system at byte " + std::to_string(nEnd) +
+              " (it was cut short): image the card again, whole";
+        return false;
+    }
     m_allocated.resize(m_nLastCluster - 1);
     if (fs->ftype != TSK_FS_TYPE_EXFAT || !ReadBitmap(fs))
         for (uint64_t nCluster = 2; nCluster <= m_nLastCluster; ++nCluster)

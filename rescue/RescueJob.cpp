@@ -97,6 +97,8 @@ std::string Describe(const Take& take)
                         std::to_string(nFrames) + " frames, " + Clusters(take.clusters);
     if (!take.bIntact)
         words += ", ended: " + take.ending;
+    if (!take.formatFrom.empty())
+        words += ", " + take.formatFrom;
     if (take.nContested > 0)
     {
         char margin[64];
@@ -179,7 +181,7 @@ bool RescueJob::Find(std::string& why)
     m_card = CardImage::Open(m_source, why);
     if (!m_card)
         return false;
-    TakeFinder finder(*m_card, m_fd);
+    TakeFinder finder(*m_card, m_fd, m_progress, RepairJob::kProgressStep);
     if (!finder.Find(m_takes))
     {
         why = "it could not be read: " + SystemErrorWords(errno);
@@ -191,7 +193,7 @@ bool RescueJob::Find(std::string& why)
 fs::path RescueJob::TargetOf(const Take& take) const
 {
     const fs::path onCard = fs::path(take.path).relative_path();
-    bool bSafe = !onCard.empty();
+    bool bSafe = !onCard.empty() && !take.bRecoveredChain;
     for (const fs::path& part : onCard)
         bSafe = bSafe && part != "." && part != ".." && !part.empty();
     if (bSafe)
@@ -216,6 +218,19 @@ bool RescueJob::Write(const Take& take, int fd, std::string& problem)
 {
     // A run of consecutive clusters is copied at once.
     const uint32_t nClusterSize = m_card->ClusterSize();
+    // A take whose header was overwritten gets one of its own in front of
+    // its audio, with sizes to be finished as a recorder's.
+    uint64_t nSkip = 0, nOut = 0;
+    if (take.bHeaderless)
+    {
+        std::vector<uint8_t> header = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'};
+        const std::vector<uint8_t> fmt = RepairPlan::FormatChunk(take.format, 16, true);
+        header.insert(header.end(), fmt.begin(), fmt.end());
+        header.insert(header.end(), {'d', 'a', 't', 'a', 0, 0, 0, 0});
+        if (!riff::WriteAt(fd, 0, header.data(), header.size()))
+            return false;
+        nSkip = take.nAudioOffset, nOut = header.size();
+    }
     uint64_t nAt = 0;
     for (std::size_t i = 0; i < take.clusters.size();)
     {
@@ -224,8 +239,10 @@ bool RescueJob::Write(const Take& take, int fd, std::string& problem)
                take.clusters[i + nRun] == take.clusters[i] + nRun)
             ++nRun;
         const uint64_t nBytes = std::min<uint64_t>(nRun * nClusterSize, take.nLength - nAt);
-        const riff::Moved moved = file_copy::Copy(m_fd, m_card->OffsetOf(take.clusters[i]), fd, nAt,
-                                                  nBytes, m_pBuffer.get(), riff::kBlockSize);
+        const uint64_t nFrom = std::min(nBytes, nSkip > nAt ? nSkip - nAt : 0);
+        const riff::Moved moved =
+            file_copy::Copy(m_fd, m_card->OffsetOf(take.clusters[i]) + nFrom, fd, nOut,
+                            nBytes - nFrom, m_pBuffer.get(), riff::kBlockSize);
         if (moved == riff::Moved::ReadFailed)
         {
             problem = "clusters from " + std::to_string(take.clusters[i]) +
@@ -234,13 +251,13 @@ bool RescueJob::Write(const Take& take, int fd, std::string& problem)
         }
         if (moved != riff::Moved::All)
             return false;
-        nAt += nBytes, i += nRun;
+        nAt += nBytes, nOut += nBytes - nFrom, i += nRun;
     }
     if (take.bIntact)
         return true;
     // The header's sizes prove nothing: they are marked unfinished, and the
     // plan finishes them as a recorder would have.
-    ChunkReader reader(fd, take.nLength, true);
+    ChunkReader reader(fd, nOut, true);
     RiffLayout layout = RiffLayout::Read(reader, "data");
     const RiffLayout::Entry* data = layout.Find("data");
     const uint8_t zeros[24] = {};
@@ -248,7 +265,7 @@ bool RescueJob::Write(const Take& take, int fd, std::string& problem)
         !riff::WriteAt(fd, data->nOffset + 4, zeros, 4) ||
         (layout.bHasDs64 && !riff::WriteAt(fd, 20, zeros, sizeof zeros)))
         return false;
-    ChunkReader marked(fd, take.nLength, true);
+    ChunkReader marked(fd, nOut, true);
     layout = RiffLayout::Read(marked);
     const RepairPlan plan = RepairPlan::Make(layout, take.format, true);
     if (plan.verdict != RepairPlan::Verdict::SizesUnfinished)
@@ -256,7 +273,7 @@ bool RescueJob::Write(const Take& take, int fd, std::string& problem)
         problem = "its header is no recorder's that the sizes can be finished in";
         return true;
     }
-    if (!KorvaWavFile::ShapeInPlace(fd, take.nLength, plan) || !KorvaWavFile::WriteRepair(fd, plan))
+    if (!KorvaWavFile::ShapeInPlace(fd, nOut, plan) || !KorvaWavFile::WriteRepair(fd, plan))
         return false;
     ChunkReader check(fd, plan.nLength, true);
     problem = RepairPlan::Check(RiffLayout::Read(check));

@@ -2,6 +2,7 @@
 
 #include "CardImage.h"
 #include "FileOutcome.h"
+#include "RepairJob.h"
 #include "TakeFinder.h"
 #include "TemporaryCopy.h"
 
@@ -36,6 +37,11 @@ public:
     static std::string WhyNotInto(const std::filesystem::path& source,
                                   const std::filesystem::path& destination);
 
+    // Receives how far the card's reading is, as bytes of the card of its
+    // size, after each RepairJob::kProgressStep of them while more are to
+    // come, on the job's thread; a card of one step or less reports nothing.
+    void SetProgress(RepairJob::Progress progress) { m_progress = std::move(progress); }
+
     // Reads the card and finds its takes; false, and why in plain words, when
     // it cannot.
     bool Find(std::string& why);
@@ -56,7 +62,8 @@ public:
 
     // Where a take goes: its entry's path on the card under the destination,
     // or "recovered/cluster-NNNNNN.wav" when no entry with its folder names
-    // it or that path cannot be one there.
+    // it, only a checker's file for its chain does (whose name is the
+    // checker's, not the recorder's), or that path cannot be one there.
     std::filesystem::path TargetOf(const TakeFinder::Take& take) const;
 
 private:
@@ -67,6 +74,7 @@ private:
     std::filesystem::path m_source;
     std::filesystem::path m_destination;
     bool m_bAll;
+    RepairJob::Progress m_progress;
     int m_fd = -1;
     std::unique_ptr<CardImage> m_card;
     std::vector<TakeFinder::Take> m_takes;

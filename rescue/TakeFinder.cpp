@@ -1,6 +1,9 @@
 #include "TakeFinder.h"
 
+#include "AudioProbe.h"
 #include "ChunkReader.h"
+#include "FileOutcome.h"
+#include "FormatEvidence.h"
 #include "RiffIO.h"
 #include "RiffLayout.h"
 
@@ -12,6 +15,7 @@
 #include <deque>
 #include <limits>
 #include <map>
+#include <regex>
 #include <set>
 #include <unistd.h>
 
@@ -29,6 +33,8 @@ constexpr std::size_t kLocalFrames = 32;
 // The fewest frames a take must have for the next block's test: a recorder's
 // header cluster leaves some tens of frames.
 constexpr std::size_t kMinFrames = 8;
+// The bytes of a headerless take's audio its format is told from.
+constexpr std::size_t kHeadlessProbeBytes = std::size_t{128} << 10;
 // The frames at a block's start whose steps are held against the take's.
 constexpr std::size_t kInsideFrames = 64;
 // What an octave between those steps weighs against a jump, where open
@@ -70,6 +76,15 @@ std::size_t BeforeZeroSectors(const std::vector<uint8_t>& bytes)
         --nEnd;
     const std::size_t nZeroFrom = (nEnd + kSectorSize - 1) / kSectorSize * kSectorSize;
     return std::min(nZeroFrom, bytes.size());
+}
+
+// A checker's file for a chain no entry named: chkdsk's FILE0000.CHK (in
+// FOUND.000), fsck.vfat's FSCK0000.REC, fsck.exfat's FILE0000000.CHK (in
+// LOST+FOUND).
+bool IsRecoveredChain(const std::string& path)
+{
+    static const std::regex kName("FSCK[0-9]{4}\\.REC|FILE[0-9]{4,7}\\.CHK", std::regex::icase);
+    return std::regex_match(path.substr(path.rfind('/') + 1), kName);
 }
 
 // The samples of the whole frames in bytes as values in the units of their
@@ -354,6 +369,7 @@ bool TakeFinder::ReadHead(const CardImage::Entry& entry, Take& take)
     // A take the user deleted whole is no lost take.
     if (entry.bDeleted && entry.nSize > 0 && nRecorded == entry.nSize)
         return true;
+    take.bRecoveredChain = !entry.bDeleted && IsRecoveredChain(entry.path);
     take.nStated = nRecorded;
     take.bIntact = !entry.bDeleted && entry.nSize > 0 && nRecorded == entry.nSize &&
                    entry.chain.size() * nClusterSize >= entry.nSize;
@@ -368,8 +384,11 @@ bool TakeFinder::ReadHead(const CardImage::Entry& entry, Take& take)
 
 bool TakeFinder::Find(std::vector<Take>& takes)
 {
-    // One take a header cluster: a live entry's before a deleted one's.
+    // One take a header cluster: a live entry's before a deleted one's, and
+    // one that records a size (closed after the header was written) before
+    // one that records none (a power cut's, whose cluster a newer take took).
     std::map<uint64_t, const CardImage::Entry*> heads;
+    const auto rank = [](const CardImage::Entry* p) { return !p->bDeleted * 2 + (p->nSize > 0); };
     for (const CardImage::Entry& entry : m_card.Entries())
     {
         const uint64_t nFirst = entry.nFirstCluster;
@@ -377,7 +396,7 @@ bool TakeFinder::Find(std::vector<Take>& takes)
             (entry.bDeleted && m_card.IsAllocated(nFirst)))
             continue;
         auto [it, bNew] = heads.emplace(nFirst, &entry);
-        if (!bNew && it->second->bDeleted && !entry.bDeleted)
+        if (!bNew && rank(&entry) > rank(it->second))
             it->second = &entry;
     }
     // Headers at the start of free clusters that no entry names: takes of a
@@ -386,19 +405,35 @@ bool TakeFinder::Find(std::vector<Take>& takes)
     std::deque<CardImage::Entry> unnamed;
     uint8_t magic[12];
     uint64_t nDataEnd = 0; // the end of the stretch of data the scan is in
+    m_nFollowed = m_card.LastCluster() - 1;
+    m_emptyStart.assign(m_card.LastCluster() - 1, false);
+    // The clusters from nFirst on, nCount of them, lie in a hole: each starts
+    // empty, and counts as looked at (nFirst already does).
+    const auto inHole = [this](uint64_t nFirst, uint64_t nCount)
+    {
+        std::fill_n(m_emptyStart.begin() + static_cast<std::ptrdiff_t>(nFirst - 2), nCount, true);
+        m_nPassed += nCount - 1;
+    };
     for (uint64_t nCluster = 2; nCluster <= m_card.LastCluster(); ++nCluster)
     {
+        Passed();
         if (m_card.IsAllocated(nCluster) || heads.count(nCluster) != 0)
             continue;
         if (const uint64_t nAt = m_card.OffsetOf(nCluster); nAt >= nDataEnd)
         {
             const off_t nData = lseek(m_fd, static_cast<off_t>(nAt), SEEK_DATA);
             if (nData < 0 && errno == ENXIO)
+            {
+                inHole(nCluster, m_card.LastCluster() + 1 - nCluster);
                 break; // a hole to the end
+            }
             const off_t nHole = nData < 0 ? -1 : lseek(m_fd, nData, SEEK_HOLE);
             if (nData >= 0 && static_cast<uint64_t>(nData) - nAt >= m_card.ClusterSize())
             {
-                nCluster += (static_cast<uint64_t>(nData) - nAt) / m_card.ClusterSize() - 1;
+                const uint64_t nSkipped =
+                    (static_cast<uint64_t>(nData) - nAt) / m_card.ClusterSize();
+                inHole(nCluster, nSkipped);
+                nCluster += nSkipped - 1;
                 continue;
             }
             // Where the system cannot tell, all is data.
@@ -407,6 +442,8 @@ bool TakeFinder::Find(std::vector<Take>& takes)
         }
         if (!ReadAt(m_fd, m_card.OffsetOf(nCluster), magic, sizeof magic))
             return false;
+        m_emptyStart[nCluster - 2] =
+            std::all_of(std::begin(magic), std::end(magic), [](uint8_t b) { return b == 0; });
         if (StartsTake(magic))
         {
             CardImage::Entry& entry = unnamed.emplace_back();
@@ -426,7 +463,189 @@ bool TakeFinder::Find(std::vector<Take>& takes)
     for (Take& take : takes)
         if (take.problem.empty())
             followed.push_back(&take);
-    return Follow(followed);
+    return Follow(followed) && FindHeadless(takes);
+}
+
+bool TakeFinder::FindHeadless(std::vector<Take>& takes)
+{
+    const uint32_t nClusterSize = m_card.ClusterSize();
+    const uint64_t nLast = m_card.LastCluster();
+    // The clusters of the takes found, and those a deleted take's entry
+    // reaches over from its first on: old audio the user let go.
+    std::vector<bool> claimed(nLast - 1, false);
+    for (const Take& take : takes)
+        for (const uint64_t nCluster : take.clusters)
+            claimed[nCluster - 2] = true;
+    for (const CardImage::Entry& entry : m_card.Entries())
+        if (entry.bDeleted && entry.nFirstCluster >= 2 && entry.nFirstCluster <= nLast)
+            for (uint64_t n = entry.nFirstCluster;
+                 n <= nLast && (n - entry.nFirstCluster) * nClusterSize < entry.nSize; ++n)
+                claimed[n - 2] = true;
+    const std::vector<Take> others = takes;
+    std::vector<uint8_t> block(nClusterSize);
+    Take run;
+    const auto end = [&](const std::string& why)
+    {
+        if (run.clusters.empty())
+            return true;
+        run.ending = why;
+        if (!SettleHeadless(run, others))
+            return false;
+        if (run.nHeaderCluster != 0)
+            takes.push_back(std::move(run));
+        run = Take();
+        return true;
+    };
+    for (uint64_t nCluster = 2; nCluster <= nLast; ++nCluster)
+    {
+        if (m_card.IsAllocated(nCluster))
+            continue;
+        const std::string where = " at cluster " + std::to_string(nCluster);
+        // A cluster that begins with zeros is read only inside a run, where
+        // it may be quiet audio.
+        if (claimed[nCluster - 2] || (m_emptyStart[nCluster - 2] && run.clusters.empty()))
+        {
+            if (!end("another take's clusters follow" + where))
+                return false;
+            continue;
+        }
+        if (!ReadAt(m_fd, m_card.OffsetOf(nCluster), block.data(), block.size()))
+            return false;
+        if (StartsTake(block.data()) || BeforeZeroSectors(block) == 0)
+        {
+            if (!end(StartsTake(block.data()) ? "another take's header follows" + where
+                                              : "zeroed space follows" + where))
+                return false;
+            continue;
+        }
+        if (run.clusters.empty())
+            run.nHeaderCluster = nCluster, run.bHeaderless = true;
+        run.clusters.push_back(nCluster);
+    }
+    return end("the card ends");
+}
+
+bool TakeFinder::SettleHeadless(Take& take, const std::vector<Take>& found)
+{
+    const uint32_t nClusterSize = m_card.ClusterSize();
+    const std::string clusters =
+        "audio with no header, clusters " + std::to_string(take.clusters.front()) + " on";
+    std::vector<FormatEvidence::CardTake> siblings;
+    for (const Take& other : found)
+        if (other.problem.empty() && !other.bHeaderless)
+            siblings.push_back({other.path.empty()
+                                    ? "cluster " + std::to_string(other.nHeaderCluster)
+                                    : other.path.substr(other.path.rfind('/') + 1),
+                                other.format});
+    // The first of its audio, as much as the probe needs to tell.
+    std::vector<uint8_t> audio;
+    for (std::size_t i = 0; i < take.clusters.size() && audio.size() < kHeadlessProbeBytes; ++i)
+    {
+        audio.resize(audio.size() + nClusterSize);
+        if (!ReadAt(m_fd, m_card.OffsetOf(take.clusters[i]),
+                    audio.data() + audio.size() - nClusterSize, nClusterSize))
+            return false;
+    }
+    // What its audio says of its frame when read from the byte nStart on.
+    using Quantity = FormatEvidence::Quantity;
+    const auto heard = [&](std::size_t nStart)
+    {
+        FormatEvidence::Input input;
+        if (nStart < audio.size())
+            input.audio = std::span<const uint8_t>(audio).subspan(nStart);
+        return FormatEvidence(input);
+    };
+    const auto told = [](const FormatEvidence& evidence, Quantity quantity)
+    { return evidence.Get(quantity).verdict == FormatEvidence::Verdict::Agreed; };
+    // Bytes that read as no audio at any start (a folder's entries, a photo) are none.
+    bool bAudio = false;
+    for (std::size_t nStart = 0; nStart < 8 && !bAudio; ++nStart)
+    {
+        const FormatEvidence evidence = heard(nStart);
+        bAudio = told(evidence, Quantity::BitsPerSample) && told(evidence, Quantity::Channels);
+    }
+    if (!bAudio)
+    {
+        take.nHeaderCluster = 0;
+        return true;
+    }
+    FormatEvidence::Input input;
+    input.cardTakes = [&siblings] { return std::span<const FormatEvidence::CardTake>(siblings); };
+    const FormatEvidence others(input);
+    for (const Quantity quantity : FormatEvidence::kQuantities)
+        if (!told(others, quantity))
+        {
+            take.problem = clusters + ": the card's other takes do not settle its format";
+            return true;
+        }
+    WavFormat format;
+    format.nSampleRate = others.Get(Quantity::SampleRate).nValue;
+    format.nBitsPerSample = static_cast<uint16_t>(others.Get(Quantity::BitsPerSample).nValue);
+    format.nChannels = static_cast<uint16_t>(others.Get(Quantity::Channels).nValue);
+    format.nFormatTag =
+        others.Get(Quantity::IsFloat).nValue != 0 ? WavFormat::kFloat : WavFormat::kPcm;
+    // Where its frames begin: the byte from which its audio reads as that
+    // format. Read from another one of a frame's samples its channels read as
+    // well, so a take of more than one channel cannot tell their order.
+    std::vector<std::size_t> starts;
+    for (std::size_t nStart = 0; nStart < format.BlockAlign(); ++nStart)
+    {
+        const FormatEvidence evidence = heard(nStart);
+        const auto says = [&](Quantity quantity, uint32_t nValue)
+        { return told(evidence, quantity) && evidence.Get(quantity).nValue == nValue; };
+        if (says(Quantity::BitsPerSample, format.nBitsPerSample) &&
+            says(Quantity::Channels, format.nChannels) &&
+            (evidence.Get(Quantity::IsFloat).verdict == FormatEvidence::Verdict::Absent ||
+             says(Quantity::IsFloat, format.IsFloat())))
+            starts.push_back(nStart);
+    }
+    const std::string described = korva::DescribeFormat(format);
+    if (starts.empty())
+    {
+        take.problem = clusters + ": its audio does not read as the " + described +
+                       " the card's other takes settle";
+        return true;
+    }
+    if (starts.size() > 1)
+    {
+        take.problem = clusters + ": its audio reads as the " + described +
+                       " the card's other takes settle, but without its header the order of "
+                       "its channels cannot be told";
+        return true;
+    }
+    take.format = format;
+    take.nAudioOffset = starts.front();
+    take.formatFrom = "its header overwritten, its format from the card's other takes, which its "
+                      "audio agrees with";
+    // Followed as far as its samples continue it.
+    Trail follow;
+    follow.take = &take;
+    follow.steps.assign(format.nChannels, 0.0);
+    const std::vector<uint64_t> run = std::move(take.clusters);
+    take.clusters.clear();
+    std::vector<uint8_t> block(nClusterSize);
+    for (std::size_t i = 0; i < run.size(); ++i)
+    {
+        if (!ReadAt(m_fd, m_card.OffsetOf(run[i]), block.data(), block.size()))
+            return false;
+        const std::string where = " at cluster " + std::to_string(run[i]);
+        if (i > 0 && follow.Score(block) > kMaxJump)
+        {
+            take.ending = "the samples stop continuing it" + where;
+            break;
+        }
+        const std::size_t nTaken = follow.Absorb(block, i == 0 ? take.nAudioOffset : 0, true);
+        take.clusters.push_back(run[i]);
+        take.nLength += nTaken;
+        if (nTaken < block.size())
+        {
+            take.ending = follow.cut + " inside" + where;
+            break;
+        }
+    }
+    const uint64_t nAlign = format.BlockAlign();
+    take.nLength = take.nAudioOffset + (take.nLength - take.nAudioOffset) / nAlign * nAlign;
+    return true;
 }
 
 bool TakeFinder::Follow(std::vector<Take*>& followed)
@@ -451,8 +670,9 @@ bool TakeFinder::Follow(std::vector<Take*>& followed)
             if (entry.path == take->path && !entry.bDeleted && !entry.chain.empty() &&
                 entry.chain.front() == take->nHeaderCluster)
                 chain = entry.chain,
-                nRecorded =
-                    std::min<uint64_t>(entry.nSize, entry.chain.size() * uint64_t{nClusterSize});
+                nRecorded = std::min<uint64_t>(
+                    entry.nSize, (entry.chain.size() - (take->bRecoveredChain ? 1 : 0)) *
+                                     uint64_t{nClusterSize});
         nRecorded = std::max(nRecorded, take->nAudioOffset);
         // A header longer than a cluster fills the clusters after its first.
         while (chain.size() * uint64_t{nClusterSize} < nRecorded)
@@ -501,7 +721,8 @@ bool TakeFinder::Follow(std::vector<Take*>& followed)
                 follow.bClosed = true, follow.take->ending = why;
     };
     uint64_t nCluster = heads.empty() ? m_card.LastCluster() + 1 : *heads.begin();
-    for (; nCluster <= m_card.LastCluster(); ++nCluster)
+    m_nFollowed = m_card.LastCluster() + 1 - nCluster;
+    for (; nCluster <= m_card.LastCluster(); ++nCluster, Passed())
     {
         const bool bAnyLeft =
             std::any_of(follows.begin(), follows.end(), [](const Trail& f) { return !f.bClosed; });
@@ -578,6 +799,23 @@ bool TakeFinder::Follow(std::vector<Take*>& followed)
             return false;
     }
     return true;
+}
+
+void TakeFinder::Passed()
+{
+    ++m_nPassed;
+    if (!m_progress || m_nStep == 0)
+        return;
+    const uint64_t nClusters = m_card.LastCluster() - 1;
+    const uint64_t nTotal = nClusters * m_card.ClusterSize();
+    const auto nDone = static_cast<uint64_t>(static_cast<double>(m_nPassed) /
+                                             static_cast<double>(nClusters + m_nFollowed) *
+                                             static_cast<double>(nTotal));
+    if (nDone >= m_nReported + m_nStep && nDone < nTotal)
+    {
+        m_nReported = nDone / m_nStep * m_nStep;
+        m_progress(nDone, nTotal);
+    }
 }
 
 // A take its recorder closed (one found on a card formatted since) states its

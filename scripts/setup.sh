@@ -24,7 +24,7 @@ packages=(
     libpng-dev imagemagick
     # real recordings (voices, music, drums, ambience) for the audio probe's labelled set
     sound-theme-freedesktop mu-cade-data lmms-common
-    libtsk-dev dosfstools exfatprogs
+    libtsk-dev dosfstools exfatprogs fdisk
     # a generic file carver, the card rescue's benchmark compares its takes with korva's
     testdisk
     clang libclang-rt-14-dev time

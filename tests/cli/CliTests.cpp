@@ -1172,6 +1172,14 @@ const UsageCase kUsageCases[] = {
      "ID takes exactly four printable characters, not 'cue'"},
     {"RemoveChunkIntoTheSourceFolder", "remove-chunk 'cue ' --dest link src/a.wav", 2,
      "the destination is a folder the files come from"},
+    {"RescueFromAFileThatIsNoImage", "rescue --dest out src/b.txt", 2,
+     "src/b.txt: it is no card image: no FAT or exFAT file system is in it, and its size (1 "
+     "byte) is no whole number of 512-byte sectors, as a card's is; nothing was written"},
+    {"RescueFromAnEmptyFile", "rescue --dest out empty.img", 2,
+     "empty.img: it is empty; nothing was written"},
+    {"RescueFromAnImageCutShort", "rescue --dest out cut.img", 2,
+     "cut.img: the image ends at byte 3145728, before the end of its file system at byte 4194304 "
+     "(it was cut short): image the card again, whole; nothing was written"},
 };
 
 // Usage errors end with status 2 before anything is copied; --version and --help with 0; a
@@ -1182,6 +1190,12 @@ TEST_P(CliUsage, EndsWithItsStatusAndCopiesOnlyWhenItRuns)
     addSource("b.txt", ascii("b"));
     fs::create_directory_symlink(src, dir / "link");
     const UsageCase& c = GetParam();
+    if (std::string_view(c.args).starts_with("rescue"))
+    {
+        writeFile(dir / "empty.img", {});
+        FatCard::make(FatCard::FileSystem::ExFat, dir / "cut.img", 4, 1024)->save();
+        fs::resize_file(dir / "cut.img", 3 << 20);
+    }
     const auto result = CliProcess::run(
         {"-c", "cd '" + dir.path().string() + "' && exec '" KORVA_CLI_PATH "' " + c.args}, "sh");
     EXPECT_EQ(result.status, c.status) << result.err;
@@ -2118,8 +2132,10 @@ public:
         uint64_t nOnCard = 0;   // bytes of the take on the card
         uint64_t nRecorded = 0; // the size its entry states
         bool bLost = false, bDeleted = false;
-        bool bNameless = false; // the card was formatted, or lost its file system, after it
-        Bytes pending;          // in the recorder's buffer
+        bool bNameless = false;    // the card was formatted, or lost its file system, after it
+        bool bEntryLost = false;   // the power went before its entry reached the card
+        uint64_t nOverwritten = 0; // bytes of it, from its header on, that a newer take wrote over
+        Bytes pending;             // in the recorder's buffer
     };
 
     explicit Recorder(FatCard& card) : m_card(card) {}
@@ -2222,14 +2238,33 @@ public:
     void cut()
     {
         for (std::size_t id = 0; id < takes.size(); ++id)
-            if (takes[id].bLost)
-                m_card.cut(static_cast<int>(id), takes[id].nRecorded);
+        {
+            Take& take = takes[id];
+            const int file = static_cast<int>(id);
+            if (take.bLost && take.bEntryLost)
+                m_card.loseEntry(file, take.nRecorded);
+            else if (take.bLost)
+                m_card.cut(file, take.nRecorded);
+            // A checker makes a file of the chain no entry names, which says nothing of the take.
+            take.bNameless = take.bNameless || take.bEntryLost;
+            if (take.bEntryLost && bChkdsk)
+                m_card.recoverChain("FOUND.000/FILE0000.CHK", file);
+        }
         if (bRaw)
             m_card.wipeFileSystem();
+        if (bBootSectorLost)
+            m_card.loseBootSector();
+        if (bPartitioned)
+            m_card.partition();
     }
 
     std::vector<Take> takes; // by the card's file number
     bool bRaw = false;       // only the raw bytes are left to read
+    // The power cut took the main boot sector too; the card is a disk with a partition table.
+    bool bBootSectorLost = false, bPartitioned = false;
+    // After the cut, chkdsk (its entry written by the card's writer) or fsck
+    // (run on the image) made files of the chains no entry names.
+    bool bChkdsk = false, bFsck = false;
 
 private:
     FatCard& m_card;
@@ -2377,6 +2412,70 @@ const RescueCase kRescueCases[] = {
          r.lose(t);
          r.loseFileSystem();
      }},
+    {"PartitionTableInFront",
+     [](Recorder& r, FatCard&)
+     {
+         r.bPartitioned = true;
+         r.intact("240611/SC23_T01.WAV", kStereo16, take(kStereo16, 6000, 1, 8000));
+         const int t = r.start("240611/SC23_T02.WAV", kMono24);
+         r.record(t, take(kMono24, 20000, 2, 8000));
+         r.lose(t);
+     }},
+    {"MainBootSectorDamaged",
+     [](Recorder& r, FatCard&)
+     {
+         r.bBootSectorLost = true;
+         const int t = r.start("SC24_T01.WAV", kStereo16);
+         r.record(t, take(kStereo16, 15000, 4, 8000));
+         r.lose(t);
+         r.intact("SC24_T02.WAV", kMono24, take(kMono24, 7000, 3, 8000));
+     }},
+    {"ChainRecoveredByChkdsk",
+     [](Recorder& r, FatCard& card)
+     {
+         card.folder("FOUND.000"); // from an earlier run
+         r.intact("SC25_T01.WAV", kStereo16, take(kStereo16, 5000, 1, 8000));
+         // The power went right after a flush that left the chain's last cluster half
+         // written: chkdsk's size, the chain's, reaches past the take.
+         const int t = r.start("SC25_T02.WAV", kMono24);
+         r.record(t, take(kMono24, 15000, 5, 8000));
+         r.flush(t);
+         r.lose(t);
+         r.takes[t].bEntryLost = r.bChkdsk = true;
+     }},
+    {"ChainRecoveredByFsck",
+     [](Recorder& r, FatCard& card)
+     {
+         // From an earlier run of fsck.exfat, which takes the lowest free cluster for it
+         // otherwise: one of the take's. (fsck.vfat puts its files in the root.)
+         if (card.checker() == std::string("fsck.exfat"))
+             card.folder("LOST+FOUND");
+         const int t = r.start("SC26_T01.WAV", kStereo16);
+         const Bytes pcm = take(kStereo16, 30000, 6, 8000);
+         const auto flushedAt = pcm.begin() + 12000 * kStereo16.BlockAlign();
+         r.record(t, Bytes(pcm.begin(), flushedAt));
+         r.flush(t);
+         r.record(t, Bytes(flushedAt, pcm.end()));
+         r.lose(t);
+         r.takes[t].bEntryLost = r.bFsck = true;
+         r.intact("SC26_T02.WAV", kMono24, take(kMono24, 4000, 2, 8000));
+     }},
+    {"AudioWhoseHeaderANewerTakeOverwrote",
+     [](Recorder& r, FatCard& card)
+     {
+         r.intact("SC28_T01.WAV", kMono24, take(kMono24, 8000, 1, 8000));
+         r.intact("SC28_T02.WAV", kMono24, take(kMono24, 6000, 2, 8000));
+         // Neither its entry nor its clusters reached the FAT: the next take, once the
+         // power was back, began at its header cluster. The user deleted that one.
+         const int t = r.start("SC28_T03.WAV", kMono24);
+         r.record(t, take(kMono24, 40000, 5, 0));
+         card.loseEntry(t, 0);
+         const int newer = r.intact("SC28_T04.WAV", kMono24, take(kMono24, 10400, 4, 8000));
+         card.remove(newer);
+         r.takes[newer].bDeleted = true;
+         r.takes[t].nOverwritten = card.clustersOf(newer).size() * card.clusterSize();
+         r.takes[t].bNameless = true;
+     }},
     {"TwoTakesRecordedAtOnce",
      [](Recorder& r, FatCard& card)
      {
@@ -2402,6 +2501,23 @@ const RescueCase kRescueCases[] = {
      }},
 };
 
+// An exFAT card image with two stereo takes of nFrames each lost to a power cut: NAME_T01.WAV
+// and NAME_T02.WAV.
+fs::path twoLostTakes(const fs::path& image, const std::string& name, std::size_t nFrames)
+{
+    const auto card = FatCard::make(FatCard::FileSystem::ExFat, image, 4, 1024);
+    Recorder recorder(*card);
+    for (const std::string& path : {name + "_T01.WAV", name + "_T02.WAV"})
+    {
+        const int t = recorder.start(path, kStereo16);
+        recorder.record(t, take(kStereo16, nFrames, 2, 8000));
+        recorder.lose(t);
+    }
+    recorder.cut();
+    card->save();
+    return image;
+}
+
 using CliRescue = CliCase<std::tuple<RescueCase, FatCard::FileSystem>>;
 } // namespace
 
@@ -2422,16 +2538,43 @@ TEST_P(CliRescue, LostTakesComeBackWithTheFramesThatReachedTheCard)
     ASSERT_EQ(fsck.status, 0) << fsck.out << fsck.err;
     recorder.cut();
     card->save();
+    if (recorder.bFsck)
+    {
+        const auto check =
+            CliProcess::run({bFat32 ? "-a" : "-y", bFat32 ? "-f" : "-s", image}, card->checker());
+        ASSERT_LE(check.status, 1) << check.out << check.err; // 1: errors were corrected
+    }
     const Bytes before = readFile(image);
 
-    const auto result = CliProcess::run({"rescue", "--json", image, "--dest", out});
-    EXPECT_EQ(result.status, 0) << result.err;
+    const Terminal terminal;
+    const auto result = CliProcess({"rescue", "--json", image, "--dest", out}, 0, KORVA_CLI_PATH,
+                                   -1, terminal.input)
+                            .finish();
+    const std::string err = terminal.written();
+    EXPECT_EQ(result.status, 0) << err;
     EXPECT_TRUE(readFile(image) == before);
     if (recorder.bRaw)
     {
-        EXPECT_THAT(result.err, HasSubstr("no FAT or exFAT file system, so its raw bytes were "
-                                          "scanned, 2 takes found"));
+        EXPECT_THAT(err, HasSubstr("no FAT or exFAT file system, so its raw bytes were "
+                                   "scanned, 2 takes found"));
     }
+    EXPECT_EQ(err.find("main boot sector is damaged: the backup boot sector was used") !=
+                  std::string::npos,
+              recorder.bBootSectorLost)
+        << err;
+    // At a terminal the reading of a FAT32 card (66 MiB) may show how far it is, a step of
+    // at least 8 MiB at a time (holes in the image are passed at once, so a card that is
+    // mostly holes may show nothing) on one line, cleared before the first notice; a fresh
+    // card with one take shows it; the 4 MiB exFAT card's reading shows nothing.
+    const std::string notice = "korva-cli: " + image.string() + ": ";
+    const std::string progress = "\r\033[KReading " + image.string() + ": ";
+    if (bFat32 && (err.starts_with(progress) || row.name == std::string("OneLostTakeOnAFreshCard")))
+    {
+        EXPECT_THAT(err, ::testing::StartsWith(progress));
+        EXPECT_THAT(err, HasSubstr(" MB\r\033[K" + notice));
+    }
+    else
+        EXPECT_THAT(err, ::testing::StartsWith(notice));
     // By where the take went, or its path on the card when it was not written.
     std::map<std::string, json> lines;
     std::istringstream text(result.out);
@@ -2450,8 +2593,10 @@ TEST_P(CliRescue, LostTakesComeBackWithTheFramesThatReachedTheCard)
         if (t.bDeleted)
             continue;
         ++nListed;
-        // Named by its header's cluster, or in raw bytes by its sector, counted from 2 too.
-        const uint32_t nHead = card->clustersOf(static_cast<int>(id)).front();
+        // Named by its header's cluster (or its first left), or in raw bytes by its sector,
+        // counted from 2 too.
+        const uint32_t nHead =
+            card->clustersOf(static_cast<int>(id))[t.nOverwritten / card->clusterSize()];
         char recovered[32];
         std::snprintf(recovered, sizeof recovered, "cluster-%06llu.wav",
                       static_cast<unsigned long long>(
@@ -2465,7 +2610,11 @@ TEST_P(CliRescue, LostTakesComeBackWithTheFramesThatReachedTheCard)
             EXPECT_FALSE(fs::exists(rescued)) << rescued;
             continue;
         }
-        const uint64_t nFrames = (t.nOnCard - t.nHeader) / t.format.BlockAlign();
+        // Audio overwritten with its header is gone, and what is left begins at a whole frame.
+        const std::size_t nAlign = t.format.BlockAlign();
+        const uint64_t nGone = t.nOverwritten == 0 ? 0 : t.nOverwritten - t.nHeader;
+        const uint64_t nSkip = nGone + (nAlign - nGone % nAlign) % nAlign;
+        const uint64_t nFrames = (t.nOnCard - t.nHeader - nSkip) / nAlign;
         EXPECT_EQ(outcome["destination"], rescued.string());
         EXPECT_THAT(outcome["detail"].get<std::string>(),
                     HasSubstr(" " + std::to_string(nFrames) + " frames"));
@@ -2474,7 +2623,9 @@ TEST_P(CliRescue, LostTakesComeBackWithTheFramesThatReachedTheCard)
         EXPECT_EQ(outsideFormats(rescued), std::vector(3, format)) << t.path;
         const Bytes decoded = soxSamples(rescued);
         EXPECT_EQ(decoded.size(), nFrames * t.format.BlockAlign()) << t.path << "\n" << result.out;
-        EXPECT_TRUE(std::equal(decoded.begin(), decoded.end(), t.pcm.begin())) << t.path;
+        EXPECT_TRUE(std::equal(decoded.begin(), decoded.end(),
+                               t.pcm.begin() + static_cast<std::ptrdiff_t>(nSkip)))
+            << t.path;
     }
     EXPECT_EQ(lines.size(), nListed) << result.out;
 }
@@ -2565,17 +2716,7 @@ TEST_P(CliFlush, FlushesTheDestinationBeforeItSaysDone)
                                  addSource("b.wav", lostFormat(samples(90)))});
     else
     {
-        const auto card = FatCard::make(FatCard::FileSystem::ExFat, dir / "card.img", 4, 1024);
-        Recorder recorder(*card);
-        for (const char* path : {"SC20_T01.WAV", "SC20_T02.WAV"})
-        {
-            const int t = recorder.start(path, kStereo16);
-            recorder.record(t, take(kStereo16, 3000, 1, 8000));
-            recorder.lose(t);
-        }
-        recorder.cut();
-        card->save();
-        args.push_back(dir / "card.img");
+        args.push_back(twoLostTakes(dir / "card.img", "SC20", 3000));
     }
     const auto result = CliProcess::run(args, "strace");
     ASSERT_EQ(result.status, 0) << result.err;
@@ -2598,3 +2739,20 @@ INSTANTIATE_TEST_SUITE_P(Runs, CliFlush,
                          ::testing::Values(CliFlush::ParamType{"repair", "repaired"},
                                            CliFlush::ParamType{"rescue", "rescued"}),
                          kRowName);
+
+// A destination that fills up in the middle of a take (a tmpfs smaller than it) keeps no part
+// of it, and the rescue stops there with the reason: the next take is not reached.
+TEST_F(CliBatch, RescueIntoADestinationThatFillsUpKeepsNoHalfTake)
+{
+    if (mount("tmpfs", out.c_str(), "tmpfs", 0, "size=96k") != 0)
+        GTEST_SKIP() << "tmpfs cannot be mounted here (needs root)";
+    const auto result =
+        CliProcess::run({"rescue", twoLostTakes(dir / "card.img", "SC27", 30000), "--dest", out});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_THAT(result.out, ::testing::StartsWith("failed\t" + (out / "SC27_T01.WAV").string() +
+                                                  "\tit could not be written: the destination "
+                                                  "is full\nnot processed\t" +
+                                                  (out / "SC27_T02.WAV").string() +
+                                                  "\tthe rescue stopped before it\n"));
+    EXPECT_TRUE(filesIn(out).empty());
+}
