@@ -584,7 +584,8 @@ void AppController::readOverviews()
         {
             for (std::size_t i = 0; i < pass->rows.size() && !pass->bStale; ++i)
             {
-                const auto& [row, audio] = pass->rows[i];
+                const std::size_t row = pass->rows[i].first; // captured below, so no binding
+                const auto& audio = pass->rows[i].second;
                 TakeOverview overview =
                     TakeOverview::Read(pass->paths[i], audio.nOffset, audio.nBytes, audio.format,
                                        kWaveformColumns, &pass->bStale);
