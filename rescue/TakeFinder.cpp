@@ -8,6 +8,7 @@
 #include "RiffLayout.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -15,8 +16,8 @@
 #include <deque>
 #include <limits>
 #include <map>
-#include <regex>
 #include <set>
+#include <string_view>
 #include <unistd.h>
 
 using Take = TakeFinder::Take;
@@ -83,8 +84,22 @@ std::size_t BeforeZeroSectors(const std::vector<uint8_t>& bytes)
 // LOST+FOUND).
 bool IsRecoveredChain(const std::string& path)
 {
-    static const std::regex kName("FSCK[0-9]{4}\\.REC|FILE[0-9]{4,7}\\.CHK", std::regex::icase);
-    return std::regex_match(path.substr(path.rfind('/') + 1), kName);
+    std::string name = path.substr(path.rfind('/') + 1);
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    // prefix, then nMin to nMax digits, then suffix
+    const auto is = [&name](std::string_view prefix, std::size_t nMin, std::size_t nMax,
+                            std::string_view suffix)
+    {
+        const std::size_t nDigits =
+            name.size() - std::min(name.size(), prefix.size() + suffix.size());
+        return name.starts_with(prefix) && name.ends_with(suffix) && nDigits >= nMin &&
+               nDigits <= nMax &&
+               std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()),
+                           name.end() - static_cast<std::ptrdiff_t>(suffix.size()),
+                           [](unsigned char c) { return std::isdigit(c) != 0; });
+    };
+    return is("FSCK", 4, 4, ".REC") || is("FILE", 4, 7, ".CHK");
 }
 
 // The samples of the whole frames in bytes as values in the units of their
