@@ -784,6 +784,9 @@ void AppController::DoPatch()
 void AppController::startBatch()
 {
     readPopUps();
+    // The table stands still during the batch: overviews still to come would
+    // only take the disk and the interface thread from it.
+    dropOverviews();
     m_bPatching = true;
     m_bCancel = false;
     m_bQuitRefused = false;
