@@ -46,22 +46,6 @@ constexpr std::size_t kTailFrames = kLocalFrames + 4;
 // The frames a take's mean steps are taken over, the latest weighing most.
 constexpr double kMemory = 1 << 20;
 
-bool ReadAt(int fd, uint64_t nOffset, uint8_t* pOut, std::size_t nBytes)
-{
-    while (nBytes > 0)
-    {
-        const ssize_t n = pread(fd, pOut, nBytes, static_cast<off_t>(nOffset));
-        if (n <= 0)
-        {
-            if (n == 0)
-                errno = 0;
-            return false;
-        }
-        pOut += n, nOffset += static_cast<uint64_t>(n), nBytes -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 bool StartsTake(const uint8_t* p)
 {
     return (std::memcmp(p, "RIFF", 4) == 0 || std::memcmp(p, "RF64", 4) == 0 ||
@@ -356,7 +340,7 @@ bool TakeFinder::ReadHead(const CardImage::Entry& entry, Take& take)
     const uint64_t nClusters = std::min<uint64_t>((kHeadBytes + nClusterSize - 1) / nClusterSize,
                                                   m_card.LastCluster() + 1 - entry.nFirstCluster);
     std::vector<uint8_t> head(nClusters * nClusterSize);
-    if (!ReadAt(m_fd, m_card.OffsetOf(entry.nFirstCluster), head.data(), head.size()))
+    if (!riff::ReadAt(m_fd, m_card.OffsetOf(entry.nFirstCluster), head.data(), head.size()))
         return false;
     if (!StartsTake(head.data()))
         return true;
@@ -455,7 +439,7 @@ bool TakeFinder::Find(std::vector<Take>& takes)
             nDataEnd =
                 nHole < 0 ? std::numeric_limits<uint64_t>::max() : static_cast<uint64_t>(nHole);
         }
-        if (!ReadAt(m_fd, m_card.OffsetOf(nCluster), magic, sizeof magic))
+        if (!riff::ReadAt(m_fd, m_card.OffsetOf(nCluster), magic, sizeof magic))
             return false;
         m_emptyStart[nCluster - 2] =
             std::all_of(std::begin(magic), std::end(magic), [](uint8_t b) { return b == 0; });
@@ -524,7 +508,7 @@ bool TakeFinder::FindHeadless(std::vector<Take>& takes)
                 return false;
             continue;
         }
-        if (!ReadAt(m_fd, m_card.OffsetOf(nCluster), block.data(), block.size()))
+        if (!riff::ReadAt(m_fd, m_card.OffsetOf(nCluster), block.data(), block.size()))
             return false;
         if (StartsTake(block.data()) || BeforeZeroSectors(block) == 0)
         {
@@ -557,8 +541,8 @@ bool TakeFinder::SettleHeadless(Take& take, const std::vector<Take>& found)
     for (std::size_t i = 0; i < take.clusters.size() && audio.size() < kHeadlessProbeBytes; ++i)
     {
         audio.resize(audio.size() + nClusterSize);
-        if (!ReadAt(m_fd, m_card.OffsetOf(take.clusters[i]),
-                    audio.data() + audio.size() - nClusterSize, nClusterSize))
+        if (!riff::ReadAt(m_fd, m_card.OffsetOf(take.clusters[i]),
+                          audio.data() + audio.size() - nClusterSize, nClusterSize))
             return false;
     }
     // What its audio says of its frame when read from the byte nStart on.
@@ -641,7 +625,7 @@ bool TakeFinder::SettleHeadless(Take& take, const std::vector<Take>& found)
     std::vector<uint8_t> block(nClusterSize);
     for (std::size_t i = 0; i < run.size(); ++i)
     {
-        if (!ReadAt(m_fd, m_card.OffsetOf(run[i]), block.data(), block.size()))
+        if (!riff::ReadAt(m_fd, m_card.OffsetOf(run[i]), block.data(), block.size()))
             return false;
         const std::string where = " at cluster " + std::to_string(run[i]);
         if (i > 0 && follow.Score(block) > kMaxJump)
@@ -695,7 +679,7 @@ bool TakeFinder::Follow(std::vector<Take*>& followed)
         claimed.insert(chain.begin(), chain.end());
         for (std::size_t i = 0; i < chain.size(); ++i)
         {
-            if (!ReadAt(m_fd, m_card.OffsetOf(chain[i]), block.data(), block.size()))
+            if (!riff::ReadAt(m_fd, m_card.OffsetOf(chain[i]), block.data(), block.size()))
                 return false;
             const uint64_t nAt = i * uint64_t{nClusterSize};
             const auto nFrom = static_cast<std::size_t>(
@@ -751,7 +735,7 @@ bool TakeFinder::Follow(std::vector<Take*>& followed)
                 open.push_back(&follow);
         if (open.empty())
             continue;
-        if (!ReadAt(m_fd, m_card.OffsetOf(nCluster), block.data(), block.size()))
+        if (!riff::ReadAt(m_fd, m_card.OffsetOf(nCluster), block.data(), block.size()))
             return false;
         const std::string where = " at cluster " + std::to_string(nCluster);
         if (StartsTake(block.data()))
@@ -842,8 +826,8 @@ bool TakeFinder::EndAsStated(Take& take)
         take.nLength - take.nStated >= kSectorSize || take.nStated < nLastFrom)
         return true;
     std::vector<uint8_t> behind(take.nLength - take.nStated);
-    if (!ReadAt(m_fd, m_card.OffsetOf(take.clusters.back()) + (take.nStated - nLastFrom),
-                behind.data(), behind.size()))
+    if (!riff::ReadAt(m_fd, m_card.OffsetOf(take.clusters.back()) + (take.nStated - nLastFrom),
+                      behind.data(), behind.size()))
         return false;
     if (std::all_of(behind.begin(), behind.end(), [](uint8_t b) { return b == 0; }))
         take.nLength = take.nStated, take.ending = "the size its header states, zeros behind it";

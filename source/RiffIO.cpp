@@ -148,8 +148,6 @@ bool WriteAt(int fd, uint64_t nOffset, const void* pBytes, std::size_t nBytes)
     return true;
 }
 
-namespace
-{
 bool ReadAt(int fd, uint64_t nOffset, uint8_t* p, std::size_t nBytes)
 {
     while (nBytes > 0)
@@ -157,11 +155,10 @@ bool ReadAt(int fd, uint64_t nOffset, uint8_t* p, std::size_t nBytes)
         const ssize_t n = pread(fd, p, nBytes, static_cast<off_t>(nOffset));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0)
-            return false;
-        if (n == 0)
+        if (n <= 0)
         {
-            errno = EIO; // the source ended before the bytes it was to hold
+            if (n == 0)
+                errno = 0; // the file ended before the bytes it was to hold
             return false;
         }
         p += n;
@@ -170,7 +167,6 @@ bool ReadAt(int fd, uint64_t nOffset, uint8_t* p, std::size_t nBytes)
     }
     return true;
 }
-} // namespace
 
 Moved MoveBytes(int fdFrom, uint64_t nFrom, int fdTo, uint64_t nTo, uint64_t nLength,
                 uint8_t* pBuffer, std::size_t nBufferSize)
@@ -183,7 +179,11 @@ Moved MoveBytes(int fdFrom, uint64_t nFrom, int fdTo, uint64_t nTo, uint64_t nLe
             static_cast<std::size_t>(std::min<uint64_t>(nBufferSize, nLength - nDone));
         const uint64_t nAt = bBackwards ? nLength - nDone - nBlock : nDone;
         if (!ReadAt(fdFrom, nFrom + nAt, pBuffer, nBlock))
+        {
+            if (errno == 0)
+                errno = EIO; // the source ended before the bytes it was to hold
             return Moved::ReadFailed;
+        }
         if (!WriteAt(fdTo, nTo + nAt, pBuffer, nBlock))
             return Moved::WriteFailed;
         nDone += nBlock;

@@ -43,6 +43,9 @@ bool WriteU32(FILE* pFile, bool bIntelByteOrder, uint32_t n);
 bool ReadBytes(FILE* pFile, void* pBuffer, uint64_t nBytes);
 bool WriteBytes(FILE* pFile, const void* pBuffer, uint64_t nBytes);
 
+// Reads all of nBytes at nOffset of fd into pBytes; false when it cannot, with
+// errno the read's error, or 0 when the file ends first.
+bool ReadAt(int fd, uint64_t nOffset, uint8_t* pBytes, std::size_t nBytes);
 // Writes all of nBytes at nOffset of fd; false, with errno set, when it cannot.
 bool WriteAt(int fd, uint64_t nOffset, const void* pBytes, std::size_t nBytes);
 // How a move of bytes ended: which side failed tells a source that could not

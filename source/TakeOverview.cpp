@@ -1,5 +1,6 @@
 #include "TakeOverview.h"
 
+#include "RiffIO.h"
 #include "SampleDecoder.h"
 
 #include <algorithm>
@@ -17,24 +18,6 @@ namespace
 // Audio read whole goes through a buffer of this size, so memory stays fixed
 // and a cancel is seen between reads.
 constexpr std::size_t kBlockBytes = std::size_t{256} << 10;
-
-// Reads all of nBytes at nOffset; the errno when it cannot, 0 when the file
-// ends first, -1 when it could.
-int ReadAt(int fd, uint64_t nOffset, uint8_t* pBytes, std::size_t nBytes)
-{
-    while (nBytes > 0)
-    {
-        const ssize_t nRead = ::pread(fd, pBytes, nBytes, static_cast<off_t>(nOffset));
-        if (nRead < 0 && errno == EINTR)
-            continue;
-        if (nRead <= 0)
-            return nRead < 0 ? errno : 0;
-        pBytes += nRead;
-        nOffset += static_cast<uint64_t>(nRead);
-        nBytes -= static_cast<std::size_t>(nRead);
-    }
-    return -1;
-}
 
 double Decibels(double dLevel)
 {
@@ -206,10 +189,8 @@ TakeOverview TakeOverview::Read(int fd, uint64_t nOffset, uint64_t nBytes, const
             return Stopped(false, 0);
         bytes.resize(window.nFrames * nFrameBytes);
         samples.resize(window.nFrames * format.nChannels);
-        const int nError =
-            ReadAt(fd, nOffset + window.nFirst * nFrameBytes, bytes.data(), bytes.size());
-        if (nError >= 0)
-            return Stopped(true, nError);
+        if (!riff::ReadAt(fd, nOffset + window.nFirst * nFrameBytes, bytes.data(), bytes.size()))
+            return Stopped(true, errno);
         overview.nBytesRead += bytes.size();
         decoder.Decode(bytes, samples);
         levels.Add(samples, window.nFirst);
