@@ -161,19 +161,19 @@ korva::FileOutcome ChunkRemovalCommand::remove(const fs::path& source, const fs:
 korva::FileOutcome ChunkRemovalCommand::copyWithout(const fs::path& source, const fs::path& target,
                                                     bool bReplace)
 {
-    std::error_code ec;
-    TemporaryCopy copy(m_destination.folder, ec);
-    if (ec)
-        return Outcome(Kind::Failed, "no copy can be made in " + m_destination.folder + ": " +
-                                         korva::SystemErrorWords(ec.value()));
     const Descriptor in{::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
     struct stat info;
     if (in.fd < 0 || fstat(in.fd, &info) != 0)
         return Outcome(Kind::Failed,
                        source.string() + " could not be read: " + korva::SystemErrorWords(errno));
+    std::error_code ec;
+    TemporaryCopy copy(m_destination.folder, info.st_mode, ec);
+    if (ec)
+        return Outcome(Kind::Failed, "no copy can be made in " + m_destination.folder + ": " +
+                                         korva::SystemErrorWords(ec.value()));
     const auto nLength = static_cast<uint64_t>(info.st_size);
     const riff::Moved moved =
-        file_copy::Copy(in.fd, 0, copy.fd(), 0, nLength, m_buffer.data(), m_buffer.size());
+        file_copy::Copy(in.fd, 0, copy, 0, nLength, m_buffer.data(), m_buffer.size());
     if (moved == riff::Moved::ReadFailed)
         return Outcome(Kind::Failed,
                        source.string() + " could not be read: " + korva::SystemErrorWords(errno));
@@ -185,9 +185,6 @@ korva::FileOutcome ChunkRemovalCommand::copyWithout(const fs::path& source, cons
     if (!copied.DeleteChunk(m_id.c_str()))
         return Outcome(Kind::Failed,
                        Refusal(copied.GetDeletion(), source, m_id, copied.GetSystemError()));
-    if (!copy.SetModeOf(info.st_mode))
-        return Outcome(Kind::Failed, "the copy's permissions could not be set: " +
-                                         korva::SystemErrorWords(errno));
     if (!copy.Publish(target, bReplace, ec))
         return Outcome(Kind::Failed,
                        "the copy could not take its name: " + korva::SystemErrorWords(ec.value()) +

@@ -111,13 +111,11 @@ std::optional<std::string> BatchReport::Write(const fs::path& path) const
         return failed("its folder " + folder.string() + " does not exist");
     if (fs::is_directory(path, ec))
         return failed("a folder of that name stands there");
-    TemporaryCopy file(folder, ec);
+    TemporaryCopy file(folder, 0666, ec);
     if (ec)
         return failed(korva::SystemErrorWords(ec.value()));
     const std::string bytes = endsInTxt(path) ? Text() : Csv();
     if (!riff::WriteAt(file.fd(), 0, bytes.data(), bytes.size()))
-        return failed(korva::SystemErrorWords(errno));
-    if (!file.SetModeOf(0666))
         return failed(korva::SystemErrorWords(errno));
     if (!file.Publish(path, true, ec))
         return failed(korva::SystemErrorWords(ec.value()));

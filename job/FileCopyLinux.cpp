@@ -18,26 +18,24 @@
 
 namespace file_copy
 {
-riff::Moved Copy(int in, uint64_t nFrom, int out, uint64_t nTo, uint64_t nLength, uint8_t* pBuffer,
-                 std::size_t nBufferSize)
+riff::Moved Copy(int in, uint64_t nFrom, const TemporaryCopy& out, uint64_t nTo, uint64_t nLength,
+                 uint8_t* pBuffer, std::size_t nBufferSize)
 {
-    struct stat info;
-    const uint64_t nBlock =
-        fstat(out, &info) == 0 && info.st_blksize > 0 ? static_cast<uint64_t>(info.st_blksize) : 0;
+    const uint64_t nBlock = out.blockSize();
     const uint64_t nShift = nTo > nFrom ? nTo - nFrom : nFrom - nTo;
     if (nBlock == 0 || nShift % nBlock != 0)
-        return riff::MoveBytes(in, nFrom, out, nTo, nLength, pBuffer, nBufferSize);
+        return riff::MoveBytes(in, nFrom, out.fd(), nTo, nLength, pBuffer, nBufferSize);
     // The kernel shares only whole blocks from a boundary: the bytes in front
     // of the first one are written.
     const uint64_t nHead = std::min(nLength, (nBlock - nTo % nBlock) % nBlock);
-    const riff::Moved head = riff::MoveBytes(in, nFrom, out, nTo, nHead, pBuffer, nBufferSize);
+    const riff::Moved head = riff::MoveBytes(in, nFrom, out.fd(), nTo, nHead, pBuffer, nBufferSize);
     if (head != riff::Moved::All)
         return head;
     auto nIn = static_cast<off_t>(nFrom + nHead), nOut = static_cast<off_t>(nTo + nHead);
     for (uint64_t nDone = nHead; nDone < nLength;)
     {
         const auto nChunk = static_cast<std::size_t>(std::min<uint64_t>(nLength - nDone, 1u << 30));
-        const ssize_t n = copy_file_range(in, &nIn, out, &nOut, nChunk, 0);
+        const ssize_t n = copy_file_range(in, &nIn, out.fd(), &nOut, nChunk, 0);
         if (n < 0 && errno == EINTR)
             continue;
         // The kernel declines (another file system, an old kernel), fails, or
@@ -45,8 +43,8 @@ riff::Moved Copy(int in, uint64_t nFrom, int out, uint64_t nTo, uint64_t nLength
         // goes through the buffer, which either copies it or tells which side
         // failed. copy_file_range's own error cannot: EIO may be either.
         if (n <= 0)
-            return riff::MoveBytes(in, nFrom + nDone, out, nTo + nDone, nLength - nDone, pBuffer,
-                                   nBufferSize);
+            return riff::MoveBytes(in, nFrom + nDone, out.fd(), nTo + nDone, nLength - nDone,
+                                   pBuffer, nBufferSize);
         nDone += static_cast<uint64_t>(n);
     }
     return riff::Moved::All;
@@ -55,17 +53,16 @@ riff::Moved Copy(int in, uint64_t nFrom, int out, uint64_t nTo, uint64_t nLength
 uint64_t SharedBlockSize(const std::filesystem::path& folder)
 {
     std::error_code ec;
-    TemporaryCopy from(folder, ec);
+    TemporaryCopy from(folder, 0600, ec);
     if (ec)
         return 0;
-    TemporaryCopy to(folder, ec);
-    struct stat info;
-    if (ec || fstat(to.fd(), &info) != 0 || info.st_blksize <= 0)
+    TemporaryCopy to(folder, 0600, ec);
+    if (ec || to.blockSize() == 0)
         return 0;
     // The middle one of three blocks: a clone that ends at the end of its
     // source may end off a boundary, and so would pass with a size that is
     // not the file system's.
-    const auto nBlock = static_cast<uint64_t>(info.st_blksize);
+    const uint64_t nBlock = to.blockSize();
     const std::vector<uint8_t> blocks(3 * nBlock, 0x5A);
     file_clone_range range = {};
     range.src_fd = from.fd();

@@ -6,10 +6,10 @@
 
 namespace file_copy
 {
-riff::Moved Copy(int in, uint64_t nFrom, int out, uint64_t nTo, uint64_t nLength, uint8_t* pBuffer,
-                 std::size_t nBufferSize)
+riff::Moved Copy(int in, uint64_t nFrom, const TemporaryCopy& out, uint64_t nTo, uint64_t nLength,
+                 uint8_t* pBuffer, std::size_t nBufferSize)
 {
-    return riff::MoveBytes(in, nFrom, out, nTo, nLength, pBuffer, nBufferSize);
+    return riff::MoveBytes(in, nFrom, out.fd(), nTo, nLength, pBuffer, nBufferSize);
 }
 
 uint64_t SharedBlockSize(const std::filesystem::path&)

@@ -34,7 +34,7 @@ constexpr bool kHostIsIntel = std::endian::native == std::endian::little;
 // edit, its zero bytes, on behind the bytes it leaves out; every byte once.
 // The source's bytes go a progress step at a time, and progress hears of each
 // step that leaves more to do.
-riff::Moved CopyShaped(int in, uint64_t nLength, int out,
+riff::Moved CopyShaped(int in, uint64_t nLength, const TemporaryCopy& out,
                        const std::vector<RepairPlan::Edit>& edits, uint8_t* pBuffer,
                        const RepairJob::Progress& progress)
 {
@@ -62,7 +62,7 @@ riff::Moved CopyShaped(int in, uint64_t nLength, int out,
         const riff::Moved moved = copy(nFrom, nTo, edit.nAt - nFrom);
         if (moved != riff::Moved::All)
             return moved;
-        if (!riff::WriteAt(out, nTo + edit.nAt - nFrom, zeros.data(), zeros.size()))
+        if (!riff::WriteAt(out.fd(), nTo + edit.nAt - nFrom, zeros.data(), zeros.size()))
             return riff::Moved::WriteFailed;
         nTo += edit.nAt - nFrom + edit.nInsert;
         nFrom = edit.nAt + edit.nDrop;
@@ -421,13 +421,13 @@ FileOutcome RepairJob::Copy(const Source& source, FileOutcome outcome, bool bRep
 {
     const RepairPlan& plan = source.plan;
     std::error_code ec;
-    TemporaryCopy copy(m_destination, ec);
+    TemporaryCopy copy(m_destination, source.info.st_mode, ec);
     if (ec)
         return Fail(outcome,
                     "no copy can be made in the destination: " + SystemErrorWords(ec.value()),
                     true);
     const bool bRepair = KindOf(plan.verdict) != Kind::Unchanged;
-    const riff::Moved moved = CopyShaped(source.fd, plan.nSourceLength, copy.fd(),
+    const riff::Moved moved = CopyShaped(source.fd, plan.nSourceLength, copy,
                                          bRepair ? plan.edits : std::vector<RepairPlan::Edit>{},
                                          m_pBuffer.get(), m_progress);
     // A source that fails under the copy fails alone; a destination that
@@ -459,10 +459,8 @@ FileOutcome RepairJob::Copy(const Source& source, FileOutcome outcome, bool bRep
 #else
     const timespec times[2] = {source.info.st_atim, source.info.st_mtim};
 #endif
-    if (!copy.SetModeOf(source.info.st_mode) || futimens(copy.fd(), times) != 0)
-        return Fail(outcome,
-                    "the copy's permissions or times could not be set: " + SystemErrorWords(errno),
-                    true);
+    if (futimens(copy.fd(), times) != 0)
+        return Fail(outcome, "the copy's times could not be set: " + SystemErrorWords(errno), true);
     bool bNamed = copy.Publish(source.target, bReplace, ec);
     if (!bNamed && !bReplace && ec == std::errc::file_exists)
     {
@@ -478,9 +476,7 @@ FileOutcome RepairJob::Copy(const Source& source, FileOutcome outcome, bool bRep
                     "the copy could not take its name: " + SystemErrorWords(ec.value()) +
                         (bReplace ? "; the file already there was kept" : ""),
                     true);
-    struct stat published;
-    if (fstat(copy.fd(), &published) == 0)
-        m_published.insert({published.st_dev, published.st_ino});
+    m_published.insert({copy.device(), copy.inode()});
     outcome.kind = KindOf(plan.verdict);
     outcome.detail = Describe(plan, source.preview.format, source.preview.sources);
     if (outcome.kind == Kind::Repaired)

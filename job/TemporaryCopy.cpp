@@ -79,30 +79,45 @@ bool IsLeftoverOfAGoneRun(const std::string& name)
 }
 } // namespace
 
-TemporaryCopy::TemporaryCopy(const fs::path& folder, std::error_code& ec) : m_folder(folder)
+TemporaryCopy::TemporaryCopy(const fs::path& folder, mode_t sourceMode, std::error_code& ec)
+    : m_folder(folder)
 {
+    const mode_t mode = (sourceMode & 0777 & ~ProcessUmask()) | S_IRUSR | S_IWUSR;
 #ifdef KORVA_UNNAMED_FILES
+    // An unnamed file is made with its permissions, which the umask trims as
+    // the copy's own are trimmed; the owner's two bits are given back below
+    // if the umask took them.
     static const bool bProcThere = access("/proc/self/fd", X_OK) == 0;
     if (bProcThere)
-        m_fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        m_fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
 #endif
-    // File systems without unnamed files (and systems without them) get a named one.
+    // File systems without unnamed files (and systems without them) get a
+    // named one, made for its owner only.
     if (m_fd < 0)
         m_fd = CreateNamed(folder, m_path);
+    if (m_fd >= 0 &&
+        (fstat(m_fd, &m_info) != 0 || ((m_info.st_mode & 0777) != mode && fchmod(m_fd, mode) != 0)))
+    {
+        ec.assign(errno, std::generic_category());
+        Remove();
+        return;
+    }
     ec.assign(m_fd < 0 ? errno : 0, std::generic_category());
 }
 
 TemporaryCopy::~TemporaryCopy()
 {
+    Remove();
+}
+
+void TemporaryCopy::Remove()
+{
     if (m_fd >= 0)
         ::close(m_fd);
     if (!m_path.empty())
         ::unlink(m_path.c_str());
-}
-
-bool TemporaryCopy::SetModeOf(mode_t sourceMode)
-{
-    return fchmod(m_fd, (sourceMode & 0777 & ~ProcessUmask()) | S_IRUSR | S_IWUSR) == 0;
+    m_fd = -1;
+    m_path.clear();
 }
 
 bool TemporaryCopy::Publish(const fs::path& target, bool bReplace, std::error_code& ec)

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <system_error>
 #include <vector>
@@ -16,21 +18,25 @@
 class TemporaryCopy
 {
 public:
-    // Creates the empty file, open for reading and writing; ec tells why when
+    // Creates the empty file, open for reading and writing, with the
+    // permissions a copy of a file of mode sourceMode gets, as cp gives them
+    // without -p: no setuid, setgid or sticky bit, less what the umask takes
+    // away, and always readable and writable by its owner. ec tells why when
     // it could not be created, and the object then owns nothing.
-    TemporaryCopy(const std::filesystem::path& folder, std::error_code& ec);
+    TemporaryCopy(const std::filesystem::path& folder, mode_t sourceMode, std::error_code& ec);
     // A file never given its name goes.
     ~TemporaryCopy();
     TemporaryCopy(const TemporaryCopy&) = delete;
     TemporaryCopy& operator=(const TemporaryCopy&) = delete;
 
     int fd() const { return m_fd; }
-
-    // Gives the copy the permissions of a source of mode sourceMode as a new
-    // file gets them, as cp does without -p: no setuid, setgid or sticky bit,
-    // less what the umask takes away, and always readable and writable by
-    // its owner. False, with errno set, when the system refuses.
-    bool SetModeOf(mode_t sourceMode);
+    // The file's device and inode, its identity once it has its name too.
+    dev_t device() const { return m_info.st_dev; }
+    ino_t inode() const { return m_info.st_ino; }
+    // Its permissions, as made.
+    mode_t mode() const { return m_info.st_mode & 07777; }
+    // The block size its file system gives for it.
+    uint64_t blockSize() const { return static_cast<uint64_t>(m_info.st_blksize); }
 
     // Gives the file its final name. bReplace: a file standing at target is
     // replaced in one step; otherwise nothing standing there is touched and
@@ -48,7 +54,11 @@ public:
     static std::optional<std::string> FlushFileSystemOf(const std::filesystem::path& folder);
 
 private:
+    // Closes the file and takes its temporary name away, if it has one.
+    void Remove();
+
     std::filesystem::path m_folder;
     std::filesystem::path m_path; // empty while the file has no name
     int m_fd = -1;
+    struct stat m_info = {};
 };

@@ -212,10 +212,11 @@ FileOutcome RescueJob::Fail(FileOutcome outcome, const std::string& detail, bool
     return outcome;
 }
 
-// The take's bytes, cluster by cluster, into fd; a lost take's sizes then
+// The take's bytes, cluster by cluster, into the copy; a lost take's sizes then
 // finished from the bytes that followed its header, to whole frames.
-bool RescueJob::Write(const Take& take, int fd, std::string& problem)
+bool RescueJob::Write(const Take& take, const TemporaryCopy& copy, std::string& problem)
 {
+    const int fd = copy.fd();
     // A run of consecutive clusters is copied at once.
     const uint32_t nClusterSize = m_card->ClusterSize();
     // A take whose header was overwritten gets one of its own in front of
@@ -241,7 +242,7 @@ bool RescueJob::Write(const Take& take, int fd, std::string& problem)
         const uint64_t nBytes = std::min<uint64_t>(nRun * nClusterSize, take.nLength - nAt);
         const uint64_t nFrom = std::min(nBytes, nSkip > nAt ? nSkip - nAt : 0);
         const riff::Moved moved =
-            file_copy::Copy(m_fd, m_card->OffsetOf(take.clusters[i]) + nFrom, fd, nOut,
+            file_copy::Copy(m_fd, m_card->OffsetOf(take.clusters[i]) + nFrom, copy, nOut,
                             nBytes - nFrom, m_pBuffer.get(), riff::kBlockSize);
         if (moved == riff::Moved::ReadFailed)
         {
@@ -311,18 +312,18 @@ FileOutcome RescueJob::Run(const Take& take)
         return Fail(outcome, "a file of that name is already in the destination: it was kept",
                     false);
     fs::create_directories(target.parent_path(), ec);
-    TemporaryCopy copy(target.parent_path(), ec);
+    TemporaryCopy copy(target.parent_path(), 0666, ec);
     if (ec)
         return Fail(outcome,
                     "no file can be made in the destination: " + SystemErrorWords(ec.value()),
                     true);
     std::string problem;
-    if (!Write(take, copy.fd(), problem))
+    if (!Write(take, copy, problem))
         return Fail(outcome, "it could not be written: " + SystemErrorWords(errno), true);
     if (!problem.empty())
         return Fail(outcome, problem, false);
     const timespec times[2] = {{take.accessed, 0}, {take.modified, 0}};
-    if (fchmod(copy.fd(), 0644) != 0 || (take.modified != 0 && futimens(copy.fd(), times) != 0))
+    if (take.modified != 0 && futimens(copy.fd(), times) != 0)
         return Fail(outcome, "its times could not be set: " + SystemErrorWords(errno), true);
     if (!copy.Publish(target, false, ec))
         return Fail(outcome, "it could not take its name: " + SystemErrorWords(ec.value()), true);

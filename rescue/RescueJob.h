@@ -69,7 +69,7 @@ public:
 private:
     korva::FileOutcome Fail(korva::FileOutcome outcome, const std::string& detail,
                             bool bStopsBatch);
-    bool Write(const TakeFinder::Take& take, int fd, std::string& problem);
+    bool Write(const TakeFinder::Take& take, const TemporaryCopy& copy, std::string& problem);
 
     std::filesystem::path m_source;
     std::filesystem::path m_destination;
