@@ -1,6 +1,7 @@
 #include "CardImage.h"
 
-#include <tsk/libtsk.h>
+#include "TskLibrary.h"
+
 // FATFS_INFO: the geometry of FAT and exFAT file systems, the library's own.
 #include <tsk/fs/tsk_fatfs.h>
 
@@ -10,6 +11,12 @@
 
 namespace
 {
+// The library's functions: CardImage::Open loads them before anything here runs.
+const TskLibrary& Tsk()
+{
+    return TskLibrary::Loaded();
+}
+
 // Where no FAT or exFAT file system is found, the raw bytes' clusters are sectors.
 constexpr uint32_t kRawSectorSize = 512;
 // The allocation bitmap is read in pieces of this many bytes (8 M clusters each).
@@ -17,22 +24,22 @@ constexpr std::size_t kBitmapPiece = 1 << 20;
 
 struct ImageClose
 {
-    void operator()(TSK_IMG_INFO* p) const { tsk_img_close(p); }
+    void operator()(TSK_IMG_INFO* p) const { Tsk().img_close(p); }
 };
 struct VolumesClose
 {
-    void operator()(TSK_VS_INFO* p) const { tsk_vs_close(p); }
+    void operator()(TSK_VS_INFO* p) const { Tsk().vs_close(p); }
 };
 struct FileSystemClose
 {
-    void operator()(TSK_FS_INFO* p) const { tsk_fs_close(p); }
+    void operator()(TSK_FS_INFO* p) const { Tsk().fs_close(p); }
 };
 
 std::string LibraryError()
 {
-    const char* pszError = tsk_error_get();
+    const char* pszError = Tsk().error_get();
     std::string words = pszError != nullptr ? pszError : "";
-    tsk_error_reset();
+    Tsk().error_reset();
     while (!words.empty() && (words.back() == '\n' || words.back() == ' '))
         words.pop_back();
     return words;
@@ -64,7 +71,7 @@ TSK_WALK_RET_ENUM OnEntry(TSK_FS_FILE* pFile, const char* pszPath, void* pWalk)
         std::memcpy(&entry.nFirstCluster, pMeta->content_ptr, sizeof(TSK_DADDR_T));
     if (!entry.bDeleted && entry.nSize > 0)
     {
-        const TSK_FS_ATTR* pAttr = tsk_fs_file_attr_get(pFile);
+        const TSK_FS_ATTR* pAttr = Tsk().fs_file_attr_get(pFile);
         if (pAttr != nullptr && (pAttr->flags & TSK_FS_ATTR_NONRES) != 0)
             for (const TSK_FS_ATTR_RUN* pRun = pAttr->nrd.run; pRun != nullptr; pRun = pRun->next)
             {
@@ -76,7 +83,7 @@ TSK_WALK_RET_ENUM OnEntry(TSK_FS_FILE* pFile, const char* pszPath, void* pWalk)
                      nSector += fatfs->csize)
                     entry.chain.push_back(FATFS_SECT_2_CLUST(fatfs, nSector));
             }
-        tsk_error_reset();
+        Tsk().error_reset();
     }
     walk.pEntries->push_back(std::move(entry));
     return TSK_WALK_CONT;
@@ -98,7 +105,7 @@ struct BackupImage
     static ssize_t Read(TSK_IMG_INFO* pInfo, TSK_OFF_T nOffset, char* pOut, size_t nBytes)
     {
         const auto& self = *reinterpret_cast<BackupImage*>(pInfo);
-        const ssize_t nRead = tsk_img_read(self.card, nOffset, pOut, nBytes);
+        const ssize_t nRead = Tsk().img_read(self.card, nOffset, pOut, nBytes);
         const auto nFrom = static_cast<uint64_t>(nOffset);
         const uint64_t nMainEnd = self.nVolume + self.nSectors * kRawSectorSize;
         if (nRead <= 0 || nFrom >= nMainEnd || nFrom + static_cast<uint64_t>(nRead) <= self.nVolume)
@@ -106,9 +113,9 @@ struct BackupImage
         const uint64_t nStart = std::max(nFrom, self.nVolume);
         const uint64_t nEnd = std::min(nFrom + static_cast<uint64_t>(nRead), nMainEnd);
         const auto nShift = static_cast<TSK_OFF_T>(self.nBackup * kRawSectorSize);
-        if (tsk_img_read(self.card, static_cast<TSK_OFF_T>(nStart) + nShift,
-                         pOut + (nStart - nFrom),
-                         nEnd - nStart) != static_cast<ssize_t>(nEnd - nStart))
+        if (Tsk().img_read(self.card, static_cast<TSK_OFF_T>(nStart) + nShift,
+                           pOut + (nStart - nFrom),
+                           nEnd - nStart) != static_cast<ssize_t>(nEnd - nStart))
             return -1;
         return nRead;
     }
@@ -135,15 +142,15 @@ bool CardImage::Handles::OpenAt(uint64_t nOffset, bool& bBackup)
     const auto isFat = [](const TSK_FS_INFO* p)
     { return TSK_FS_TYPE_ISFAT(p->ftype); }; // exFAT is one
     fileSystem.reset(
-        tsk_fs_open_img(image.get(), static_cast<TSK_OFF_T>(nOffset), TSK_FS_TYPE_DETECT));
-    tsk_error_reset();
+        Tsk().fs_open_img(image.get(), static_cast<TSK_OFF_T>(nOffset), TSK_FS_TYPE_DETECT));
+    Tsk().error_reset();
     if (fileSystem && isFat(fileSystem.get()))
     {
         // The library reads FAT32's backup boot sector itself where the main
         // one is zeroed; the main one's signature tells.
         uint8_t signature[2] = {};
-        bBackup = tsk_img_read(image.get(), static_cast<TSK_OFF_T>(nOffset + 510),
-                               reinterpret_cast<char*>(signature), 2) == 2 &&
+        bBackup = Tsk().img_read(image.get(), static_cast<TSK_OFF_T>(nOffset + 510),
+                                 reinterpret_cast<char*>(signature), 2) == 2 &&
                   (signature[0] != 0x55 || signature[1] != 0xAA);
         return true;
     }
@@ -158,13 +165,13 @@ bool CardImage::Handles::OpenAt(uint64_t nOffset, bool& bBackup)
         backupMemory->nVolume = nOffset, backupMemory->nBackup = nBackup;
         backupMemory->nSectors = nSectors;
         backupMemory->info.tag = TSK_IMG_INFO_TAG;
-        backup.reset(tsk_img_open_external(backupMemory.get(), image->size, kRawSectorSize,
-                                           BackupImage::Read, BackupImage::Close,
-                                           BackupImage::Stat));
+        backup.reset(Tsk().img_open_external(backupMemory.get(), image->size, kRawSectorSize,
+                                             BackupImage::Read, BackupImage::Close,
+                                             BackupImage::Stat));
         if (backup)
-            fileSystem.reset(
-                tsk_fs_open_img(backup.get(), static_cast<TSK_OFF_T>(nOffset), TSK_FS_TYPE_DETECT));
-        tsk_error_reset();
+            fileSystem.reset(Tsk().fs_open_img(backup.get(), static_cast<TSK_OFF_T>(nOffset),
+                                               TSK_FS_TYPE_DETECT));
+        Tsk().error_reset();
         if (fileSystem && isFat(fileSystem.get()))
             return bBackup = true;
         fileSystem.reset();
@@ -178,6 +185,8 @@ CardImage::~CardImage() = default;
 
 std::unique_ptr<CardImage> CardImage::Open(const std::filesystem::path& source, std::string& why)
 {
+    if (!TskLibrary::Load(why))
+        return nullptr;
     std::unique_ptr<CardImage> card(new CardImage());
     if (!card->Read(source, why))
         return nullptr;
@@ -199,10 +208,10 @@ bool CardImage::ReadBitmap(TSK_FS_INFO* fs)
     for (uint64_t nAt = 0; nAt < nBytes; nAt += piece.size())
     {
         const auto n = static_cast<std::size_t>(std::min<uint64_t>(piece.size(), nBytes - nAt));
-        if (tsk_fs_read(fs, nFrom + static_cast<TSK_OFF_T>(nAt), piece.data(), n) !=
+        if (Tsk().fs_read(fs, nFrom + static_cast<TSK_OFF_T>(nAt), piece.data(), n) !=
             static_cast<ssize_t>(n))
         {
-            tsk_error_reset();
+            Tsk().error_reset();
             return false;
         }
         for (uint64_t nBit = nAt * 8; nBit < std::min(nBits, (nAt + n) * 8); ++nBit)
@@ -215,7 +224,7 @@ bool CardImage::Read(const std::filesystem::path& source, std::string& why)
 {
     Handles& h = *m_handles;
     // The library opens images and devices for reading only.
-    h.image.reset(tsk_img_open_sing(source.c_str(), TSK_IMG_TYPE_DETECT, 0));
+    h.image.reset(Tsk().img_open_sing(source.c_str(), TSK_IMG_TYPE_DETECT, 0));
     if (!h.image)
     {
         why = "it cannot be opened as a card image (" + LibraryError() + ")";
@@ -223,20 +232,20 @@ bool CardImage::Read(const std::filesystem::path& source, std::string& why)
     }
     // The first FAT or exFAT file system of a partition table, else the bare one.
     bool bBackup = false;
-    h.volumes.reset(tsk_vs_open(h.image.get(), 0, TSK_VS_TYPE_DETECT));
-    tsk_error_reset();
+    h.volumes.reset(Tsk().vs_open(h.image.get(), 0, TSK_VS_TYPE_DETECT));
+    Tsk().error_reset();
     if (h.volumes)
         for (TSK_PNUM_T n = 0; n < h.volumes->part_count && !h.fileSystem; ++n)
         {
-            const TSK_VS_PART_INFO* pPart = tsk_vs_part_get(h.volumes.get(), n);
+            const TSK_VS_PART_INFO* pPart = Tsk().vs_part_get(h.volumes.get(), n);
             if (pPart != nullptr && (pPart->flags & TSK_VS_PART_FLAG_ALLOC) != 0)
                 h.OpenAt(pPart->start * h.volumes->block_size, bBackup);
         }
     if (!h.fileSystem)
         h.OpenAt(0, bBackup);
     if (!h.fileSystem)
-        h.fileSystem.reset(tsk_fs_open_img(h.image.get(), 0, TSK_FS_TYPE_DETECT));
-    tsk_error_reset();
+        h.fileSystem.reset(Tsk().fs_open_img(h.image.get(), 0, TSK_FS_TYPE_DETECT));
+    Tsk().error_reset();
     TSK_FS_INFO* fs = h.fileSystem.get();
     const auto nImageSize = static_cast<uint64_t>(h.image->size);
     if (fs == nullptr || !TSK_FS_TYPE_ISFAT(fs->ftype))
@@ -251,7 +260,7 @@ bool CardImage::Read(const std::filesystem::path& source, std::string& why)
         }
         // Takes are then looked for at every sector, in the raw bytes.
         m_fsName = (fs == nullptr ? std::string("no FAT or exFAT file system")
-                                  : std::string("a ") + tsk_fs_type_toname(fs->ftype) +
+                                  : std::string("a ") + Tsk().fs_type_toname(fs->ftype) +
                                         " file system, not FAT or exFAT") +
                    ", so its raw bytes were scanned";
         m_nClusterSize = kRawSectorSize;
@@ -286,11 +295,11 @@ bool CardImage::Read(const std::filesystem::path& source, std::string& why)
     // (a sparse 1 TiB card: over ten minutes and 180 MiB). The headers of
     // such takes are found in the free clusters all the same.
     Walk walk{fatfs, &m_entries};
-    if (tsk_fs_dir_walk(fs, fs->root_inum,
-                        static_cast<TSK_FS_DIR_WALK_FLAG_ENUM>(
-                            TSK_FS_DIR_WALK_FLAG_ALLOC | TSK_FS_DIR_WALK_FLAG_UNALLOC |
-                            TSK_FS_DIR_WALK_FLAG_RECURSE | TSK_FS_DIR_WALK_FLAG_NOORPHAN),
-                        OnEntry, &walk) != 0)
+    if (Tsk().fs_dir_walk(fs, fs->root_inum,
+                          static_cast<TSK_FS_DIR_WALK_FLAG_ENUM>(
+                              TSK_FS_DIR_WALK_FLAG_ALLOC | TSK_FS_DIR_WALK_FLAG_UNALLOC |
+                              TSK_FS_DIR_WALK_FLAG_RECURSE | TSK_FS_DIR_WALK_FLAG_NOORPHAN),
+                          OnEntry, &walk) != 0)
     {
         why = "its folders cannot be read (" + LibraryError() + ")";
         return false;

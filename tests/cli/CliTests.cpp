@@ -1180,6 +1180,19 @@ const UsageCase kUsageCases[] = {
     {"RescueFromAnImageCutShort", "rescue --dest out cut.img", 2,
      "cut.img: the image ends at byte 3145728, before the end of its file system at byte 4194304 "
      "(it was cut short): image the card again, whole; nothing was written"},
+    // The file-system library is loaded only for a rescue: where it is broken
+    // the rescue says so, and the other commands never notice.
+    {"RescueWithoutTheFileSystemLibrary",
+     "mkdir lib && : >lib/" KORVA_TSK_SONAME " && export LD_LIBRARY_PATH=lib && rescue --dest out "
+     "cut.img",
+     2,
+     "cut.img: The Sleuth Kit's library, which reads a card's file system, cannot be loaded "
+     "(lib/" KORVA_TSK_SONAME ": file too short): install the package " KORVA_TSK_PACKAGE
+     "; nothing was written"},
+    {"RepairWithoutTheFileSystemLibrary",
+     "mkdir lib && : >lib/" KORVA_TSK_SONAME
+     " && export LD_LIBRARY_PATH=lib && repair -d out -r 48000 -b 16 -c 1 src/a.wav",
+     0, "repaired\tout/a.wav", 1},
 };
 
 // Usage errors end with status 2 before anything is copied; --version and --help with 0; a
@@ -1190,14 +1203,19 @@ TEST_P(CliUsage, EndsWithItsStatusAndCopiesOnlyWhenItRuns)
     addSource("b.txt", ascii("b"));
     fs::create_directory_symlink(src, dir / "link");
     const UsageCase& c = GetParam();
-    if (std::string_view(c.args).starts_with("rescue"))
+    if (std::string_view(c.args).find("rescue ") != std::string_view::npos)
     {
         writeFile(dir / "empty.img", {});
         FatCard::make(FatCard::FileSystem::ExFat, dir / "cut.img", 4, 1024)->save();
         fs::resize_file(dir / "cut.img", 3 << 20);
     }
-    const auto result = CliProcess::run(
-        {"-c", "cd '" + dir.path().string() + "' && exec '" KORVA_CLI_PATH "' " + c.args}, "sh");
+    // "set-up && ... && command": the shell runs the set-up first.
+    std::string args = c.args, setUp;
+    if (const auto nAnd = args.rfind(" && "); nAnd != std::string::npos)
+        setUp = args.substr(0, nAnd + 4), args.erase(0, nAnd + 4);
+    const auto result = CliProcess::run({"-c", "cd '" + dir.path().string() + "' && " + setUp +
+                                                   "exec '" KORVA_CLI_PATH "' " + args},
+                                        "sh");
     EXPECT_EQ(result.status, c.status) << result.err;
     EXPECT_THAT(c.status ? result.err : result.out, HasSubstr(c.text));
     EXPECT_EQ(result.out.empty(), result.status != 0);
