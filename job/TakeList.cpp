@@ -32,6 +32,14 @@ fs::path Absolute(const fs::path& path, const fs::path& workingFolder)
     return absolute;
 }
 
+// Whether path is folder or lies in it (both absolute and lexically normal),
+// told without taking them apart.
+bool LiesIn(const fs::path& path, const fs::path& folder)
+{
+    const std::string &p = path.native(), &f = folder.native();
+    return p.starts_with(f) && (p.size() == f.size() || p[f.size()] == '/' || f.ends_with('/'));
+}
+
 // The deepest folder both a and b lie in (or are).
 fs::path SharedFolder(const fs::path& a, const fs::path& b)
 {
@@ -151,7 +159,11 @@ TakeList TakeList::Of(const std::vector<fs::path>& sources, Named named)
         const bool bStat = ::stat(absolute.c_str(), &info) == 0;
         const bool bFolder = bStat && S_ISDIR(info.st_mode);
         const fs::path folder = bFolder ? absolute : absolute.parent_path();
-        list.root = i == 0 ? folder : SharedFolder(list.root, folder);
+        // A batch's files mostly lie in the folder of the first one.
+        if (i == 0)
+            list.root = folder;
+        else if (!LiesIn(folder, list.root))
+            list.root = SharedFolder(list.root, folder);
         if (!bFolder)
         {
             if (named == Named::Any || EndsInWav(absolute))

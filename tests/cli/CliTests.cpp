@@ -1494,6 +1494,23 @@ TEST_P(CliCard, EveryTakeInItsOwnPlaceAndNothingElseCopied)
 
 INSTANTIATE_TEST_SUITE_P(Cards, CliCard, ::testing::ValuesIn(kCardCases), kRowName);
 
+// Files named one by one keep their places under the deepest folder they share,
+// also where one folder's name begins with the other's.
+TEST_F(CliBatch, NamedFilesKeepTheirPlacesUnderTheFolderTheyShare)
+{
+    for (const char* day : {"CARD/DAY1", "CARD/DAY10"})
+        fs::create_directories(src / day);
+    const std::string first = addSource("CARD/DAY1/T01.WAV", lostFormat(tone(4800, 1, 24)));
+    const std::string second = addSource("CARD/DAY10/T01.WAV", lostFormat(tone(2400, 1, 24)));
+    const auto result = CliProcess::run({"repair", "--rate", "48000", "--bits", "24", "--channels",
+                                         "1", "--dest", out, first, second});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(filesIn(out / "DAY1").size(), 1u);
+    EXPECT_EQ(fs::file_size(out / "DAY10" / "T01.WAV"), fs::file_size(second));
+    EXPECT_EQ(std::distance(fs::recursive_directory_iterator(out), {}),
+              4); // two folders, two files
+}
+
 // inspect --brief over a card: one line per take, its text file passed over; the
 // format is the take's own, the one the repair writes, or why there is none.
 TEST_F(CliBatch, InspectBriefGivesOneLinePerTakeOfACard)
