@@ -510,6 +510,8 @@ void FormatEvidence::ReadDataLength(uint64_t nDataLength)
         if (!Contains(counts, n))
             counts.push_back(n);
     std::vector<Format> formats, fitting;
+    formats.reserve(AudioProbe::kEncodings.size() * counts.size());
+    fitting.reserve(formats.capacity());
     for (Encoding encoding : AudioProbe::kEncodings)
         for (uint32_t n : counts)
         {
@@ -538,6 +540,7 @@ void FormatEvidence::ReadDataLength(uint64_t nDataLength)
         const auto allowedBy = [&](const std::vector<Format>& list)
         {
             std::vector<Format> allowed;
+            allowed.reserve(list.size());
             std::copy_if(list.begin(), list.end(), std::back_inserter(allowed),
                          [&](const Format& f)
                          {
