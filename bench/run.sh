@@ -27,8 +27,9 @@
 # image to /dev/null, with the image in the page cache and without it (its
 # pages dropped with posix_fadvise DONTNEED, by dd's iflag=nocache), each run
 # into a fresh folder; the peak memory; PhotoRec's takes from the same images
-# beside korva's (whole takes, frames, foreign frames); and the peak memory of
-# a rescue from a sparse 1 TiB exFAT card.
+# beside korva's (whole takes, frames, foreign frames); the same card read
+# through a card reader's speed (a loop device throttled to 90 MiB/s); and
+# the peak memory of a rescue from a sparse 1 TiB exFAT card.
 # Needs about 20 GB free under BUILD_DIR/bench-data (or KORVA_BENCH_DIR).
 set -euo pipefail
 
@@ -50,7 +51,8 @@ for tool in "${tools[@]}"; do
 done
 rm -rf "$data"
 mkdir -p "$data"
-trap 'umount "$data/xfs" "$data/btrfs" 2>/dev/null || :; rm -rf "$data"' EXIT
+reader=
+trap '[ -z "$reader" ] || losetup -d "$reader"; umount "$data/xfs" "$data/btrfs" 2>/dev/null || :; rm -rf "$data"' EXIT
 
 now() { date +%s%N; }
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
@@ -337,6 +339,54 @@ compare() {
             label, v["whole"], v["takes"], v["frames"], v["files"], v["with-foreign"], v["foreign-frames"] }'
 }
 
+# rescue_reader FS IMAGE OUT: the card read as through a card reader, cold:
+# the image as a read-only loop device whose reads a blkio cgroup holds to
+# 90 MiB/s (a UHS-I reader's speed); korva-cli rescue of the device against
+# dd of it. Skipped, with the reason, where no loop device or no throttle can
+# be set up (needs root and cgroup v1's blkio).
+rescue_reader() {
+    local fs=$1 image=$2 out=$3 group=/sys/fs/cgroup/blkio/korva-bench-reader side t r
+    local label="$fs 4 GiB card through a card reader"
+    local korva=() reads=()
+    if ! reader=$(losetup -f --show -r "$image" 2>/dev/null); then
+        echo "$label: skipped (no loop device can be set up here)"
+        reader=
+        return
+    fi
+    if ! { mkdir -p "$group" &&
+        echo "$(lsblk -dno MAJ:MIN "$reader" | tr -d ' ') $((90 << 20))" \
+            >"$group/blkio.throttle.read_bps_device"; } 2>/dev/null; then
+        echo "$label: skipped (no blkio cgroup to hold its reads to a reader's speed)"
+        losetup -d "$reader"
+        reader=
+        return
+    fi
+    for ((r = 0; r < rounds; r++)); do
+        for side in $( ((r % 2 == 0)) && echo "korva dd" || echo "dd korva"); do
+            [ "$side" = korva ] && rm -rf "$out" && mkdir "$out"
+            sync
+            blockdev --flushbufs "$reader"
+            dd if="$image" iflag=nocache count=0 status=none
+            t=$(now)
+            if [ "$side" = korva ]; then
+                sh -c 'echo $$ >"$0/cgroup.procs" && exec "$@"' "$group" \
+                    "$cli" rescue "$reader" --dest "$out" >/dev/null 2>&1
+                korva+=($(($(now) - t)))
+            else
+                sh -c 'echo $$ >"$0/cgroup.procs" && exec "$@"' "$group" \
+                    dd if="$reader" of=/dev/null bs=4M status=none
+                reads+=($(($(now) - t)))
+            fi
+        done
+    done
+    losetup -d "$reader"
+    reader=
+    rmdir "$group"
+    ratio "$label, cold: rescue, dd" 1.25 "$(printf '%s\n' "${korva[@]}" | median)" \
+        "$(printf '%s\n' "${reads[@]}" | median)"
+    compare "$fs: korva-cli rescue through the reader" "$takes" $(find "$out" -type f)
+}
+
 # rescue_card FS: korva-cli rescue of a 4 GiB card image against dd of it, warm
 # and cold; the peak memory; PhotoRec's takes beside korva's.
 rescue_card() {
@@ -377,6 +427,7 @@ rescue_card() {
         ratio "$fs 4 GiB card, $cache: rescue, dd" 1.25 "$k" "$d"
         ratio "$fs 4 GiB card, $cache: rescue but its flush, dd" 1.25 "$((k - f))" "$d"
     done
+    rescue_reader "$fs" "$image" "$out"
     # What writing the takes alone costs, found or not: cp of the takes korva
     # wrote (read from the page cache) into a fresh folder, and the flush.
     local floor=()
