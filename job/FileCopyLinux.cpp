@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
