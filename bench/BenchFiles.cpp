@@ -23,6 +23,8 @@
 //                                  of it it holds from the start, the foreign
 //                                  ones behind them; each take's most frames
 //                                  held by one file, and a summary line
+//   uncache DIR                    drops the pages of the files under DIR, which
+//                                  must be on the disk, from the page cache
 //   overview FILE ROUNDS           the overview (1000 envelope columns) of FILE's
 //                                  bytes as 48 kHz 24-bit stereo audio, once to
 //                                  warm the cache, then ROUNDS times: prints the
@@ -33,9 +35,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <span>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "FatCard.h"
@@ -381,6 +385,22 @@ int TimeOverview(const char* pszPath, int nRounds)
 }
 } // namespace
 
+// Thousands of copies kept until a row ends would fill the page cache, and
+// the kernel's reclaim, not the programs, would then decide the later rounds.
+int Uncache(const char* pszFolder)
+{
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(pszFolder))
+    {
+        if (!entry.is_regular_file())
+            continue;
+        const int fd = ::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 || posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) != 0)
+            return 1;
+        ::close(fd);
+    }
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
     CTrace::SetStream(nullptr);
@@ -412,6 +432,8 @@ int main(int argc, char** argv)
                          argc > 5 && std::strcmp(argv[5], "fat32") == 0, argc > 6 ? argv[6] : "")
                    ? 0
                    : 1;
+    if (command == "uncache" && argc == 3)
+        return Uncache(argv[2]);
     if (command == "overview" && argc == 4 && std::atoi(argv[3]) > 0)
         return TimeOverview(argv[2], std::atoi(argv[3]));
     if (command == "compare" && argc >= 3)
@@ -419,7 +441,7 @@ int main(int argc, char** argv)
     std::fprintf(stderr,
                  "usage: %s make DIR COUNT BYTES remains|insert | head FILE BYTES | delete FILE ID "
                  "| card IMAGE MIB BYTES [exfat|fat32 [TAKES]] | compare TAKES FILE... "
-                 "| overview FILE ROUNDS\n",
+                 "| uncache DIR | overview FILE ROUNDS\n",
                  argv[0]);
     return 2;
 }
