@@ -102,6 +102,7 @@ TemporaryCopy::TemporaryCopy(const fs::path& folder, mode_t sourceMode, std::err
         Remove();
         return;
     }
+    m_info.st_mode = (m_info.st_mode & ~mode_t{07777}) | mode;
     ec.assign(m_fd < 0 ? errno : 0, std::generic_category());
 }
 
