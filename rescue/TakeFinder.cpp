@@ -6,6 +6,7 @@
 #include "FormatEvidence.h"
 #include "RiffIO.h"
 #include "RiffLayout.h"
+#include "SampleDecoder.h"
 
 #include <algorithm>
 #include <cctype>
@@ -86,57 +87,6 @@ bool IsRecoveredChain(const std::string& path)
     return is("FSCK", 4, 4, ".REC") || is("FILE", 4, 7, ".CHK");
 }
 
-// The samples of the whole frames in bytes as values in the units of their
-// encoding, frame by frame: each sample is decoded once, however often the
-// tests that follow read it.
-void Decode(const std::vector<uint8_t>& bytes, const WavFormat& format, std::vector<double>& values)
-{
-    const std::size_t nWidth = format.BlockAlign() / format.nChannels;
-    const std::size_t nCount = bytes.size() / format.BlockAlign() * format.nChannels;
-    values.resize(nCount);
-    const uint8_t* p = bytes.data();
-    const auto each = [&](auto get)
-    {
-        for (std::size_t i = 0; i < nCount; ++i)
-            values[i] = get(p + i * nWidth);
-    };
-    switch (format.nBitsPerSample)
-    {
-    case 8:
-        return each([](const uint8_t* q) { return static_cast<double>(q[0]) - 128; });
-    case 16:
-        return each([](const uint8_t* q)
-                    { return static_cast<double>(static_cast<int16_t>(riff::Get16(q, true))); });
-    case 24:
-        return each(
-            [](const uint8_t* q)
-            {
-                return static_cast<double>(static_cast<int32_t>(
-                           uint32_t{q[0]} << 8 | uint32_t{q[1]} << 16 | uint32_t{q[2]} << 24)) /
-                       256;
-            });
-    case 32:
-        if (format.IsFloat())
-            return each(
-                [](const uint8_t* q)
-                {
-                    float f;
-                    std::memcpy(&f, q, 4);
-                    return std::isfinite(f) ? static_cast<double>(f) : 0.0;
-                });
-        return each([](const uint8_t* q)
-                    { return static_cast<double>(static_cast<int32_t>(riff::Get32(q, true))); });
-    default:
-        return each(
-            [](const uint8_t* q)
-            {
-                double d;
-                std::memcpy(&d, q, 8);
-                return std::isfinite(d) ? d : 0.0;
-            });
-    }
-}
-
 // The fmt chunk's format: PCM or IEEE float, extensible ones by their sub-format.
 bool ReadFormat(ChunkReader& reader, const RiffLayout::Entry& fmt, WavFormat& format)
 {
@@ -174,7 +124,7 @@ struct TakeFinder::Trail
     double dFrames = 0;        // the steps counted
 
     std::vector<uint8_t> frames; // the tail and the bytes of a block put behind it
-    std::vector<double> values;  // their whole frames' samples
+    std::vector<float> values;   // their whole frames' samples, each decoded once
 
     std::size_t BlockAlign() const { return take->format.BlockAlign(); }
     bool Grew() const { return take->nLength > nRecorded; }
@@ -185,7 +135,20 @@ struct TakeFinder::Trail
         frames = tail;
         frames.insert(frames.end(), block.begin() + static_cast<std::ptrdiff_t>(nFrom),
                       block.begin() + static_cast<std::ptrdiff_t>(nFrom + nBytes));
-        Decode(frames, take->format, values);
+        values.resize(frames.size() / BlockAlign() * take->format.nChannels);
+        SampleDecoder(take->format).Decode(frames, values);
+    }
+
+    // Channel c's sample in frame n of values.
+    double X(std::size_t n, uint16_t c) const { return values[n * take->format.nChannels + c]; }
+
+    // What a step of the take's samples is never held to be less than: half
+    // the least step of an integer encoding, so that digital silence and a
+    // quiet stretch are weighed alike.
+    double Floor() const
+    {
+        const WavFormat& f = take->format;
+        return f.IsFloat() ? 1e-7 : std::ldexp(0.5, 1 - f.nBitsPerSample);
     }
 
     // Where the take's line through frames t-2 and t-1 and the line through
@@ -196,8 +159,7 @@ struct TakeFinder::Trail
     double Jump(std::size_t t) const
     {
         const WavFormat& f = take->format;
-        const auto X = [&](std::size_t n, uint16_t c) { return values[n * f.nChannels + c]; };
-        const double dFloor = f.IsFloat() ? 1e-7 : 0.5;
+        const double dFloor = Floor();
         double dSum = 0;
         for (uint16_t c = 0; c < f.nChannels; ++c)
         {
@@ -235,11 +197,10 @@ struct TakeFinder::Trail
         const WavFormat& f = take->format;
         const std::size_t nAlign = BlockAlign(), t = tail.size() / nAlign;
         Join(block, 0, std::min(block.size(), (kInsideFrames + 2) * nAlign));
-        const auto X = [&](std::size_t n, uint16_t c) { return values[n * f.nChannels + c]; };
         const std::size_t nWhole = frames.size() / nAlign;
         if (t < kMinFrames || nWhole < t + 4)
             return 0;
-        const double dFloor = f.IsFloat() ? 1e-7 : 0.5;
+        const double dFloor = Floor();
         const std::size_t nBefore = std::min(kLocalFrames, t - 2);
         double dSum = 0;
         for (uint16_t c = 0; c < f.nChannels; ++c)
@@ -272,8 +233,7 @@ struct TakeFinder::Trail
         const double a = 1 - 1 / kMemory, a4 = a * a * a * a;
         for (uint16_t c = 0; c < nChannels; ++c)
         {
-            const auto step = [&](std::size_t n)
-            { return std::fabs(values[n * nChannels + c] - values[(n - 1) * nChannels + c]); };
+            const auto step = [&](std::size_t n) { return std::fabs(X(n, c) - X(n - 1, c)); };
             double sum[4] = {};
             std::size_t n = nFirst;
             for (; n + 4 <= nFirst + nMean; n += 4)
