@@ -113,7 +113,9 @@ bool ReadFormat(ChunkReader& reader, const RiffLayout::Entry& fmt, WavFormat& fo
 // its samples move from one frame to the next, channel by channel.
 struct TakeFinder::Trail
 {
-    Take* take = nullptr;
+    explicit Trail(Take& followed) : take(&followed), steps(followed.format.nChannels, 0.0) {}
+
+    Take* take;
     uint64_t nChainEnd = 0; // the last cluster its entry's chain gave it
     uint64_t nRecorded = 0; // the bytes its entry gave it
     bool bLooksIntact = false;
@@ -440,7 +442,14 @@ bool TakeFinder::FindHeadless(std::vector<Take>& takes)
             for (uint64_t n = entry.nFirstCluster;
                  n <= nLast && (n - entry.nFirstCluster) * nClusterSize < entry.nSize; ++n)
                 claimed[n - 2] = true;
-    const std::vector<Take> others = takes;
+    // The takes found with their headers, whose formats may settle a run's.
+    std::vector<FormatEvidence::CardTake> siblings;
+    for (const Take& other : takes)
+        if (other.problem.empty())
+            siblings.push_back({other.path.empty()
+                                    ? "cluster " + std::to_string(other.nHeaderCluster)
+                                    : other.path.substr(other.path.rfind('/') + 1),
+                                other.format});
     std::vector<uint8_t> block(nClusterSize);
     Take run;
     const auto end = [&](const std::string& why)
@@ -448,7 +457,7 @@ bool TakeFinder::FindHeadless(std::vector<Take>& takes)
         if (run.clusters.empty())
             return true;
         run.ending = why;
-        if (!SettleHeadless(run, others))
+        if (!SettleHeadless(run, siblings))
             return false;
         if (run.nHeaderCluster != 0)
             takes.push_back(std::move(run));
@@ -484,18 +493,11 @@ bool TakeFinder::FindHeadless(std::vector<Take>& takes)
     return end("the card ends");
 }
 
-bool TakeFinder::SettleHeadless(Take& take, const std::vector<Take>& found)
+bool TakeFinder::SettleHeadless(Take& take, const std::vector<FormatEvidence::CardTake>& siblings)
 {
     const uint32_t nClusterSize = m_card.ClusterSize();
     const std::string clusters =
         "audio with no header, clusters " + std::to_string(take.clusters.front()) + " on";
-    std::vector<FormatEvidence::CardTake> siblings;
-    for (const Take& other : found)
-        if (other.problem.empty() && !other.bHeaderless)
-            siblings.push_back({other.path.empty()
-                                    ? "cluster " + std::to_string(other.nHeaderCluster)
-                                    : other.path.substr(other.path.rfind('/') + 1),
-                                other.format});
     // The first of its audio, as much as the probe needs to tell.
     std::vector<uint8_t> audio;
     for (std::size_t i = 0; i < take.clusters.size() && audio.size() < kHeadlessProbeBytes; ++i)
@@ -577,9 +579,7 @@ bool TakeFinder::SettleHeadless(Take& take, const std::vector<Take>& found)
     take.formatFrom = "its header overwritten, its format from the card's other takes, which its "
                       "audio agrees with";
     // Followed as far as its samples continue it.
-    Trail follow;
-    follow.take = &take;
-    follow.steps.assign(format.nChannels, 0.0);
+    Trail follow(take);
     const std::vector<uint64_t> run = std::move(take.clusters);
     take.clusters.clear();
     std::vector<uint8_t> block(nClusterSize);
@@ -616,10 +616,8 @@ bool TakeFinder::Follow(std::vector<Take*>& followed)
     std::vector<uint8_t> block(nClusterSize);
     for (Take* take : followed)
     {
-        Trail follow;
-        follow.take = take;
+        Trail follow(*take);
         take->clusters.clear();
-        follow.steps.assign(take->format.nChannels, 0.0);
         // The entry's chain, as far as it goes and as far as its size, is the
         // take's; what follows in its last cluster is the take's only when it
         // continues it.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CardImage.h"
+#include "FormatEvidence.h"
 #include "WavFormat.h"
 
 #include <cstdint>
@@ -108,10 +109,11 @@ private:
     bool Follow(std::vector<Take*>& followed);
     bool EndAsStated(Take& take);
     bool FindHeadless(std::vector<Take>& takes);
-    // Settles the format of a headerless run of clusters from the takes
-    // found and its audio, and follows it; its header cluster 0 when it holds
-    // no audio. False when it cannot be read.
-    bool SettleHeadless(Take& take, const std::vector<Take>& found);
+    // Settles the format of a headerless run of clusters from the card's
+    // other takes (siblings: those found with their headers) and its audio,
+    // and follows it; its header cluster 0 when it holds no audio. False when
+    // it cannot be read.
+    bool SettleHeadless(Take& take, const std::vector<FormatEvidence::CardTake>& siblings);
     // One more cluster looked at, in either pass.
     void Passed();
 
