@@ -131,13 +131,13 @@ struct CardImage::Handles
     std::unique_ptr<TSK_VS_INFO, VolumesClose> volumes;
     std::unique_ptr<TSK_FS_INFO, FileSystemClose> fileSystem;
 
-    // The FAT or exFAT file system at nOffset, through the backup boot
-    // sector where the main one is damaged (bBackup then says so); none
-    // when there is none.
-    bool OpenAt(uint64_t nOffset, bool& bBackup);
+    // Opens fileSystem as the FAT or exFAT file system at nOffset, through
+    // the backup boot sector where the main one is damaged (bBackup then says
+    // so); leaves it empty when there is none.
+    void OpenAt(uint64_t nOffset, bool& bBackup);
 };
 
-bool CardImage::Handles::OpenAt(uint64_t nOffset, bool& bBackup)
+void CardImage::Handles::OpenAt(uint64_t nOffset, bool& bBackup)
 {
     const auto isFat = [](const TSK_FS_INFO* p)
     { return TSK_FS_TYPE_ISFAT(p->ftype); }; // exFAT is one
@@ -152,7 +152,7 @@ bool CardImage::Handles::OpenAt(uint64_t nOffset, bool& bBackup)
         bBackup = Tsk().img_read(image.get(), static_cast<TSK_OFF_T>(nOffset + 510),
                                  reinterpret_cast<char*>(signature), 2) == 2 &&
                   (signature[0] != 0x55 || signature[1] != 0xAA);
-        return true;
+        return;
     }
     fileSystem.reset();
     // Otherwise it is given the backup in the main one's place: FAT32's boot
@@ -173,11 +173,13 @@ bool CardImage::Handles::OpenAt(uint64_t nOffset, bool& bBackup)
                                                TSK_FS_TYPE_DETECT));
         Tsk().error_reset();
         if (fileSystem && isFat(fileSystem.get()))
-            return bBackup = true;
+        {
+            bBackup = true;
+            return;
+        }
         fileSystem.reset();
     }
     backup.reset(), backupMemory.reset();
-    return false;
 }
 
 CardImage::CardImage() : m_handles(std::make_unique<Handles>()) {}
