@@ -176,17 +176,6 @@ std::string count(std::size_t n, const char* pszOne, const char* pszMany)
     return std::to_string(n) + " " + (n == 1 ? pszOne : pszMany);
 }
 
-// "-3.1 dBFS", "-inf dBFS" for digital silence.
-std::string dbfs(double dDb)
-{
-    if (std::isinf(dDb))
-        return "-inf dBFS";
-    char text[32];
-    // A peak just under full scale is 0.0, not -0.0.
-    std::snprintf(text, sizeof text, "%.1f dBFS", dDb > -0.05 ? 0.0 : dDb);
-    return text;
-}
-
 // The loudest channel's peak or RMS.
 double loudest(const TakeOverview& overview, double TakeOverview::Channel::*level)
 {
@@ -203,8 +192,8 @@ std::string levelsWords(const TakeOverview& overview)
     std::string words;
     for (std::size_t i = 0; i < overview.channels.size(); ++i)
         words += "Channel " + std::to_string(i + 1) + ": peak " +
-                 dbfs(overview.channels[i].dPeakDb) + ", RMS " + dbfs(overview.channels[i].dRmsDb) +
-                 "\n";
+                 korva::DescribeLevel(overview.channels[i].dPeakDb) + ", RMS " +
+                 korva::DescribeLevel(overview.channels[i].dRmsDb) + "\n";
     if (overview.bSampled)
     {
         char mib[32];
@@ -659,9 +648,9 @@ std::string AppController::objectValueForTableColumn(const korva::TableView&,
     if (!overview || overview->bFailed)
         return "";
     if (columnIdentifier == "Peak")
-        return dbfs(loudest(*overview, &TakeOverview::Channel::dPeakDb));
+        return korva::DescribeLevel(loudest(*overview, &TakeOverview::Channel::dPeakDb));
     if (columnIdentifier == "RMS")
-        return dbfs(loudest(*overview, &TakeOverview::Channel::dRmsDb));
+        return korva::DescribeLevel(loudest(*overview, &TakeOverview::Channel::dRmsDb));
     return "";
 }
 

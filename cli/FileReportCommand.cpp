@@ -252,11 +252,7 @@ std::string fieldWords(Quantity quantity, const FormatEvidence::Field& field)
 // "-3.1 dBFS", or "silent" for digital silence.
 std::string decibels(double dDb)
 {
-    if (std::isinf(dDb))
-        return "silent";
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f dBFS", dDb);
-    return text;
+    return std::isinf(dDb) ? "silent" : korva::DescribeLevel(dDb);
 }
 
 // "channel 1: -3.1 dBFS peak, -18.4 dBFS RMS; channel 2: ...", a mono take's

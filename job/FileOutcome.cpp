@@ -163,6 +163,15 @@ std::string DescribeSize(uint64_t nBytes)
     return describeIn(std::nullopt, nBytes);
 }
 
+std::string DescribeLevel(double dDb)
+{
+    if (std::isinf(dDb))
+        return "-inf dBFS";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f dBFS", dDb > -0.05 ? 0.0 : dDb);
+    return text;
+}
+
 std::optional<double> SecondsOf(uint64_t nAudioBytes, const WavFormat& format)
 {
     if (format.BlockAlign() == 0 || format.nSampleRate == 0)

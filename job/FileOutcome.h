@@ -54,6 +54,9 @@ std::string DescribeFormat(const WavFormat& format);
 std::string DescribeProgress(uint64_t nDone, uint64_t nTotal);
 // A size in the unit it is best told in: "4.0 GB", "26.2 MB", "900.0 KB".
 std::string DescribeSize(uint64_t nBytes);
+// A level: "-3.1 dBFS"; a peak just under full scale "0.0 dBFS", not -0.0;
+// digital silence (-infinity) "-inf dBFS".
+std::string DescribeLevel(double dDb);
 // The length of nAudioBytes of audio in format, in its whole frames; none
 // for a format with no frames or no rate.
 std::optional<double> SecondsOf(uint64_t nAudioBytes, const WavFormat& format);
