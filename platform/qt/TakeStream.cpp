@@ -1,6 +1,7 @@
 #include "TakeStream.h"
 
 #include "FileOutcome.h"
+#include "RiffIO.h"
 
 #include <QtEndian>
 
@@ -34,7 +35,7 @@ TakeStream::~TakeStream()
 
 void TakeStream::readAhead(const std::stop_token& stop)
 {
-    const int fd = ::open(m_request.path.c_str(), O_RDONLY | O_NONBLOCK);
+    const int fd = ::open(m_request.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     const auto fail = [this](int nError)
     {
         const std::lock_guard lock(m_mutex);
@@ -51,16 +52,14 @@ void TakeStream::readAhead(const std::stop_token& stop)
     {
         const std::size_t nWant =
             static_cast<std::size_t>(std::min<uint64_t>(bytes.size(), m_request.nBytes - nAt));
-        const ssize_t nGot =
-            ::pread(fd, bytes.data(), nWant, static_cast<off_t>(m_request.nOffset + nAt));
-        if (nGot <= 0)
+        if (!riff::ReadAt(fd, m_request.nOffset + nAt, bytes.data(), nWant))
         {
-            fail(nGot < 0 ? errno : 0);
+            fail(errno);
             break;
         }
-        nAt += static_cast<uint64_t>(nGot);
-        const std::size_t nFrames = m_decoder.DecodeMixed(
-            std::span(bytes.data(), static_cast<std::size_t>(nGot)), m_nMixed, samples);
+        nAt += nWant;
+        const std::size_t nFrames =
+            m_decoder.DecodeMixed(std::span(bytes.data(), nWant), m_nMixed, samples);
         QByteArray block = converted(samples, nFrames);
         std::unique_lock lock(m_mutex);
         m_room.wait(lock, stop, [this] { return m_nReady < kMostAhead; });
