@@ -42,6 +42,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "CardRecorder.h"
 #include "FatCard.h"
 #include "RiffFile.h"
 #include "TakeOverview.h"
@@ -108,117 +109,13 @@ bool WriteWav(const std::string& path, uint64_t nSamples, bool bJunk, bool bRema
     }
     return fclose(pFile) == 0 && bOk;
 }
-// A recorder on a card: takes begun with the sizes a recorder writes first (0),
-// their audio written a sector at a time (what is left in its buffer when the
-// power goes never reaches the card), then the power cut. What reached the
-// card of each take's audio goes into a file of its own, for comparison.
-class Recorder
-{
-public:
-    Recorder(fixture::FatCard& card, std::string takes) : m_card(card), m_takes(std::move(takes)) {}
-
-    int start(const std::string& path, uint16_t nChannels, uint16_t nBits, bool bRf64 = false)
-    {
-        using namespace fixture;
-        const Bytes bext = chunk("bext", bextBody(0)),
-                    fmt = chunk("fmt ", fmtPcm(nChannels, 48000, nBits));
-        Bytes header = bRf64 ? rf64({bext, fmt, chunkDeclared("data", 0xFFFFFFFF, {})}, 0, 0)
-                             : riff({bext, fmt, chunkDeclared("data", 0, {})});
-        if (!bRf64)
-            putLe32(header, 4, 0);
-        const int id = m_card.create(path);
-        Open take;
-        take.path = path, take.nBlockAlign = static_cast<uint16_t>(nChannels * nBits / 8);
-        take.nHeader = take.nHeaderLeft = header.size();
-        m_open.push_back(take);
-        record(id, header);
-        return id;
-    }
-    // Audio as it comes: whole sectors reach the card.
-    void record(int id, const Bytes& pcm)
-    {
-        Open& take = m_open[static_cast<std::size_t>(id)];
-        take.pending.insert(take.pending.end(), pcm.begin(), pcm.end());
-        const std::size_t nWhole = take.pending.size() / 512 * 512;
-        m_card.write(id, Bytes(take.pending.begin(),
-                               take.pending.begin() + static_cast<std::ptrdiff_t>(nWhole)));
-        const std::size_t nHeaderLeft = std::min(take.nHeaderLeft, nWhole);
-        take.reached.insert(take.reached.end(),
-                            take.pending.begin() + static_cast<std::ptrdiff_t>(nHeaderLeft),
-                            take.pending.begin() + static_cast<std::ptrdiff_t>(nWhole));
-        take.nHeaderLeft -= nHeaderLeft;
-        take.pending.erase(take.pending.begin(),
-                           take.pending.begin() + static_cast<std::ptrdiff_t>(nWhole));
-    }
-    // The recorder's flush: the entry and the header's RIFF and data sizes
-    // state what the card holds of the take. The bytes on the card.
-    uint64_t flush(int id)
-    {
-        const Open& take = m_open[static_cast<std::size_t>(id)];
-        const auto nAudio = static_cast<uint32_t>(take.reached.size());
-        m_card.close(id);
-        m_card.overwrite(id, 4, fixture::le32(static_cast<uint32_t>(take.nHeader - 8) + nAudio));
-        m_card.overwrite(id, take.nHeader - 4, fixture::le32(nAudio));
-        return take.nHeader + nAudio;
-    }
-    // Takes of several tracks recorded at once: cluster runs of 1 to 4, each in turn.
-    void interleave(std::vector<std::pair<int, Bytes>> streams)
-    {
-        const std::size_t nCluster = m_card.clusterSize();
-        std::vector<std::size_t> done(streams.size(), 0);
-        for (std::size_t nTurn = 0, nLeft = streams.size(); nLeft > 0; ++nTurn)
-            for (std::size_t i = 0; i < streams.size(); ++i)
-            {
-                auto& [id, pcm] = streams[i];
-                if (done[i] == pcm.size())
-                    continue;
-                const std::size_t nRun = (nTurn * 7 + static_cast<std::size_t>(id) * 3) % 4 + 1;
-                const std::size_t n = std::min(pcm.size() - done[i], nRun * nCluster);
-                record(id, Bytes(pcm.begin() + static_cast<std::ptrdiff_t>(done[i]),
-                                 pcm.begin() + static_cast<std::ptrdiff_t>(done[i] + n)));
-                done[i] += n;
-                nLeft -= done[i] == pcm.size();
-            }
-    }
-    // The power cut: the entry states nRecorded bytes; what reached the card of the take is kept.
-    bool cut(int id, uint64_t nRecorded)
-    {
-        m_card.cut(id, nRecorded);
-        if (m_takes.empty())
-            return true;
-        const Open& take = m_open[static_cast<std::size_t>(id)];
-        std::string name = take.path.substr(take.path.rfind('/') + 1);
-        FILE* pList = std::fopen((m_takes + "/takes.txt").c_str(), "a");
-        FILE* pPcm = std::fopen((m_takes + "/" + name + ".pcm").c_str(), "wb");
-        const bool bOk =
-            pList != nullptr && pPcm != nullptr &&
-            std::fprintf(pList, "%s %u\n", name.c_str(), unsigned{take.nBlockAlign}) > 0 &&
-            std::fwrite(take.reached.data(), 1, take.reached.size(), pPcm) == take.reached.size();
-        return (pList == nullptr || std::fclose(pList) == 0) &&
-               (pPcm == nullptr || std::fclose(pPcm) == 0) && bOk;
-    }
-
-private:
-    struct Open
-    {
-        std::string path;
-        uint16_t nBlockAlign = 0;
-        std::size_t nHeader = 0;
-        std::size_t nHeaderLeft = 0; // the header's bytes not yet on the card
-        Bytes reached;               // the audio that reached the card
-        Bytes pending;               // in the recorder's buffer
-    };
-    fixture::FatCard& m_card;
-    std::string m_takes;
-    std::vector<Open> m_open;
-};
-
 // A card whose takes a power cut left unfinished. Without a folder for the
 // takes, one take of about nBytes of stereo 24-bit audio (its entry says 0
 // bytes and keeps only its first cluster). With one, the takes of a recording
 // day, all lost: a take alone, a four-track take and its stereo mix recorded
 // at once, an RF64 take, and a take whose entry states its last flush, half
-// way; each of about nBytes (the mix a third of it).
+// way; each of about nBytes (the mix a third of it). What reached the card of
+// each take's audio goes into a file of its own, for comparison.
 bool WriteCard(const std::string& image, uint32_t nMiB, uint64_t nBytes, bool bFat32,
                const std::string& takes)
 {
@@ -226,33 +123,50 @@ bool WriteCard(const std::string& image, uint32_t nMiB, uint64_t nBytes, bool bF
     const auto pCard = fixture::FatCard::make(bFat32 ? fixture::FatCard::FileSystem::Fat32
                                                      : fixture::FatCard::FileSystem::ExFat,
                                               image, nMiB, nMiB > 32768 ? 131072 : 32768);
-    Recorder recorder(*pCard, takes);
+    fixture::CardRecorder recorder(*pCard);
+    const auto format = [](uint16_t nChannels, uint16_t nBits)
+    { return WavFormat{.nChannels = nChannels, .nSampleRate = 48000, .nBitsPerSample = nBits}; };
     // Distinct pitches (110 Hz times the seed's rest by 7, plus the channel, plus 1) for each take.
-    const int alone = recorder.start(takes.empty() ? "TAKE0001.WAV" : "240611/T01.WAV", 2, 24);
+    const int alone =
+        recorder.start(takes.empty() ? "TAKE0001.WAV" : "240611/T01.WAV", format(2, 24));
     recorder.record(alone, tone(nBytes / 6, 2, 24, false, 0));
-    // The entries as the power cut leaves them: what each take's last flush stated.
-    std::vector<std::pair<int, uint64_t>> lost = {{alone, 0}};
+    recorder.lose(alone);
     if (!takes.empty())
     {
-        const int poly = recorder.start("240611/T02P.WAV", 4, 24);
-        const int mix = recorder.start("240611/T02M.WAV", 2, 16);
-        recorder.interleave({{poly, tone(nBytes / 12, 4, 24, false, 2)},
-                             {mix, tone(nBytes / 12, 2, 16, false, 4)}});
-        const int wide = recorder.start("240611/T03.WAV", 2, 24, true);
+        const int poly = recorder.start("240611/T02P.WAV", format(4, 24));
+        const int mix = recorder.start("240611/T02M.WAV", format(2, 16));
+        fixture::interleave(
+            recorder,
+            {{poly, tone(nBytes / 12, 4, 24, false, 2)}, {mix, tone(nBytes / 12, 2, 16, false, 4)}},
+            pCard->clusterSize());
+        const int wide = recorder.start("240611/T03.WAV", format(2, 24), true);
         recorder.record(wide, tone(nBytes / 6, 2, 24, false, 6));
-        const int stale = recorder.start("240611/T04.WAV", 1, 24);
+        const int stale = recorder.start("240611/T04.WAV", format(1, 24));
         const Bytes pcm = tone(nBytes / 3, 1, 24, false, 3);
         const auto half = pcm.begin() + static_cast<std::ptrdiff_t>(pcm.size() / 2);
         recorder.record(stale, Bytes(pcm.begin(), half));
-        const uint64_t nFlushed = recorder.flush(stale);
+        recorder.flush(stale, true);
         recorder.record(stale, Bytes(half, pcm.end()));
-        lost.insert(lost.end(), {{poly, 0}, {mix, 0}, {wide, 0}, {stale, nFlushed}});
+        for (const int id : {poly, mix, wide, stale})
+            recorder.lose(id);
     }
-    bool bOk = true;
-    for (const auto& [id, nRecorded] : lost)
-        bOk = recorder.cut(id, nRecorded) && bOk;
+    // The entries as the power cut leaves them: what each take's last flush stated.
+    recorder.cut();
     pCard->save();
-    return bOk;
+    if (takes.empty())
+        return true;
+    FILE* pList = std::fopen((takes + "/takes.txt").c_str(), "w");
+    bool bOk = pList != nullptr;
+    for (const fixture::CardRecorder::Take& take : recorder.takes)
+    {
+        const std::string name = take.path.substr(take.path.rfind('/') + 1);
+        const auto reached = static_cast<std::ptrdiff_t>(take.nOnCard - take.nHeader);
+        fixture::writeFile(takes + "/" + name + ".pcm",
+                           Bytes(take.pcm.begin(), take.pcm.begin() + reached));
+        bOk = bOk &&
+              std::fprintf(pList, "%s %u\n", name.c_str(), unsigned{take.format.BlockAlign()}) > 0;
+    }
+    return (pList == nullptr || std::fclose(pList) == 0) && bOk;
 }
 
 // Where a WAVE file's audio begins: behind its data chunk's header; 0 when it has none.

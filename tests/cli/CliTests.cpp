@@ -21,6 +21,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "CardRecorder.h"
 #include "FatCard.h"
 #include "FileOutcome.h"
 #include "Layouts.h"
@@ -2151,164 +2152,10 @@ INSTANTIATE_TEST_SUITE_P(Chunks, CliChunkRemoval, ::testing::ValuesIn(kChunkCase
 
 namespace
 {
-// A recorder on a FAT32 card: takes begun with the sizes a recorder writes
-// first (RIFF and data 0), their audio written a sector at a time as it comes
-// (what is left in the recorder's buffer when the power goes never reaches the
-// card), closed whole, deleted by the user, or lost to a power cut.
-class Recorder
-{
-public:
-    struct Take
-    {
-        std::string path;
-        WavFormat format;
-        std::size_t nHeader = 0;
-        Bytes pcm;              // all the take's audio, whether it reached the card or not
-        uint64_t nOnCard = 0;   // bytes of the take on the card
-        uint64_t nRecorded = 0; // the size its entry states
-        bool bLost = false, bDeleted = false;
-        bool bNameless = false;    // the card was formatted, or lost its file system, after it
-        bool bEntryLost = false;   // the power went before its entry reached the card
-        uint64_t nOverwritten = 0; // bytes of it, from its header on, that a newer take wrote over
-        Bytes pending;             // in the recorder's buffer
-    };
-
-    explicit Recorder(FatCard& card) : m_card(card) {}
-
-    // A take begun after the user deleted the takes marked so; an RF64 one
-    // with its ds64 stating the header alone.
-    int start(const std::string& path, const WavFormat& f, bool bRf64 = false)
-    {
-        for (std::size_t id = 0; id < takes.size(); ++id)
-            if (takes[id].bDeleted)
-                m_card.remove(static_cast<int>(id));
-        return begin(path, f, bRf64);
-    }
-    int begin(const std::string& path, const WavFormat& f, bool bRf64 = false)
-    {
-        const Bytes fmt =
-            cat({le16(f.nFormatTag), le16(f.nChannels), le32(f.nSampleRate),
-                 le32(f.BytesPerSecond()), le16(f.BlockAlign()), le16(f.nBitsPerSample)});
-        const Bytes bext = chunk("bext", bextBody(0)), format = chunk("fmt ", fmt);
-        Bytes header =
-            bRf64 ? fixture::rf64({bext, format, chunkDeclared("data", 0xFFFFFFFF, {})}, 0, 0)
-                  : riff({bext, format, chunkDeclared("data", 0, {})});
-        if (!bRf64)
-            putLe32(header, 4, 0);
-        Take take;
-        take.path = path, take.format = f, take.nHeader = header.size();
-        takes.push_back(take);
-        const int id = m_card.create(path);
-        record(id, header);
-        takes[id].pcm.clear();
-        return id;
-    }
-    void record(int id, const Bytes& bytes)
-    {
-        Take& take = takes[id];
-        take.pcm.insert(take.pcm.end(), bytes.begin(), bytes.end());
-        take.pending.insert(take.pending.end(), bytes.begin(), bytes.end());
-        const std::size_t nWhole = take.pending.size() / 512 * 512;
-        m_card.write(id, Bytes(take.pending.begin(), take.pending.begin() + nWhole));
-        take.pending.erase(take.pending.begin(), take.pending.begin() + nWhole);
-        take.nOnCard += nWhole;
-    }
-    // The recorder's flush: the entry states what the card holds of the take,
-    // and with bHeader its header's sizes do too.
-    void flush(int id, bool bHeader = false)
-    {
-        Take& take = takes[id];
-        take.nRecorded = take.nOnCard;
-        m_card.close(id);
-        if (bHeader)
-        {
-            m_card.overwrite(id, 4, le32(static_cast<uint32_t>(take.nOnCard - 8)));
-            m_card.overwrite(id, take.nHeader - 4,
-                             le32(static_cast<uint32_t>(take.nOnCard - take.nHeader)));
-        }
-    }
-    // Closes the take with its sizes finished.
-    int intact(const std::string& path, const WavFormat& f, const Bytes& pcm)
-    {
-        const int id = begin(path, f);
-        record(id, pcm);
-        Take& take = takes[id];
-        m_card.write(id, take.pending);
-        take.nOnCard += take.pending.size();
-        take.pending.clear();
-        m_card.overwrite(id, 4, le32(static_cast<uint32_t>(take.nOnCard - 8)));
-        m_card.overwrite(id, take.nHeader - 4, le32(static_cast<uint32_t>(take.pcm.size())));
-        flush(id);
-        return id;
-    }
-    // A take recorded whole, that the user deletes before the next take begins.
-    void deleted(const std::string& path, const WavFormat& f, const Bytes& pcm)
-    {
-        takes[intact(path, f, pcm)].bDeleted = true;
-    }
-    void lose(int id) { takes[id].bLost = true; }
-    // The user formats the card: every take so far is found by its header alone.
-    void format()
-    {
-        m_card.quickFormat();
-        for (Take& take : takes)
-            take.bNameless = true;
-    }
-    // The card's file system is lost with the power, after it was checked.
-    void loseFileSystem()
-    {
-        bRaw = true;
-        for (Take& take : takes)
-            take.bNameless = true;
-    }
-
-    // Every take as the card holds it with each open take flushed: consistent.
-    void flushAll()
-    {
-        for (std::size_t id = 0; id < takes.size(); ++id)
-            if (takes[id].bLost)
-                m_card.close(static_cast<int>(id));
-    }
-    // The power cut: each lost take's entry as its last flush left it.
-    void cut()
-    {
-        for (std::size_t id = 0; id < takes.size(); ++id)
-        {
-            Take& take = takes[id];
-            const int file = static_cast<int>(id);
-            if (take.bLost && take.bEntryLost)
-                m_card.loseEntry(file, take.nRecorded);
-            else if (take.bLost)
-                m_card.cut(file, take.nRecorded);
-            // A checker makes a file of the chain no entry names, which says nothing of the take.
-            take.bNameless = take.bNameless || take.bEntryLost;
-            if (take.bEntryLost && bChkdsk)
-                m_card.recoverChain("FOUND.000/FILE0000.CHK", file);
-        }
-        if (bRaw)
-            m_card.wipeFileSystem();
-        if (bBootSectorLost)
-            m_card.loseBootSector();
-        if (bPartitioned)
-            m_card.partition();
-    }
-
-    std::vector<Take> takes; // by the card's file number
-    bool bRaw = false;       // only the raw bytes are left to read
-    // The power cut took the main boot sector too; the card is a disk with a partition table.
-    bool bBootSectorLost = false, bPartitioned = false;
-    // After the cut, chkdsk (its entry written by the card's writer) or fsck
-    // (run on the image) made files of the chains no entry names.
-    bool bChkdsk = false, bFsck = false;
-
-private:
-    FatCard& m_card;
-};
-
 struct RescueCase
 {
     const char* name;
-    std::function<void(Recorder&, FatCard&)> record;
+    std::function<void(CardRecorder&, FatCard&)> record;
 };
 
 void PrintTo(const RescueCase& c, std::ostream* os)
@@ -2328,32 +2175,16 @@ Bytes take(const WavFormat& f, std::size_t nFrames, std::size_t nVoice, std::siz
     return voices(f, nFrames, nVoice, nSkip, true);
 }
 
-// Cluster runs of takes written at once, 1 to 4 clusters each in turn.
-void interleave(Recorder& recorder, std::initializer_list<std::pair<int, Bytes>> streams,
-                std::size_t nCluster)
-{
-    std::vector<std::pair<int, Bytes>> left(streams);
-    for (std::size_t nTurn = 0; !left.empty(); ++nTurn)
-        for (auto it = left.begin(); it != left.end();)
-        {
-            const std::size_t nRun = (nTurn * 7 + it->first * 3) % 4 + 1;
-            const std::size_t nBytes = std::min(it->second.size(), nRun * nCluster);
-            recorder.record(it->first, Bytes(it->second.begin(), it->second.begin() + nBytes));
-            it->second.erase(it->second.begin(), it->second.begin() + nBytes);
-            it = it->second.empty() ? left.erase(it) : it + 1;
-        }
-}
-
 const RescueCase kRescueCases[] = {
     {"OneLostTakeOnAFreshCard",
-     [](Recorder& r, FatCard&)
+     [](CardRecorder& r, FatCard&)
      {
          const int t = r.start("240611/SC12_T01.WAV", kStereo16);
          r.record(t, take(kStereo16, 30000, 0, 3000));
          r.lose(t);
      }},
     {"LostTakeBehindIntactOnes",
-     [](Recorder& r, FatCard&)
+     [](CardRecorder& r, FatCard&)
      {
          r.intact("240611/SC12_T01.WAV", kMono24, take(kMono24, 20000, 1, 0));
          r.intact("240611/SC12_T02.WAV", kMono24, take(kMono24, 9000, 2, 5000));
@@ -2362,7 +2193,7 @@ const RescueCase kRescueCases[] = {
          r.lose(t);
      }},
     {"StaleSizeTheRestInFreeClusters",
-     [](Recorder& r, FatCard&)
+     [](CardRecorder& r, FatCard&)
      {
          const int t = r.start("SC13_T01.WAV", kStereo32);
          const Bytes pcm = take(kStereo32, 50000, 4, 0);
@@ -2373,7 +2204,7 @@ const RescueCase kRescueCases[] = {
          r.lose(t);
      }},
     {"SizesInHeaderAndEntryFromTheLastFlush",
-     [](Recorder& r, FatCard&)
+     [](CardRecorder& r, FatCard&)
      {
          const int t = r.start("SC13_T02.WAV", kMono24);
          const Bytes pcm = take(kMono24, 60000, 5, 0);
@@ -2384,14 +2215,14 @@ const RescueCase kRescueCases[] = {
          r.lose(t);
      }},
     {"Rf64TakeWithItsDs64",
-     [](Recorder& r, FatCard&)
+     [](CardRecorder& r, FatCard&)
      {
          const int t = r.start("SC15_T01.WAV", kFour24, true);
          r.record(t, take(kFour24, 20000, 6, 1000));
          r.lose(t);
      }},
     {"FreeSpaceFragmentedByDeletedTakes",
-     [](Recorder& r, FatCard&)
+     [](CardRecorder& r, FatCard&)
      {
          r.intact("SC14_T01.WAV", kStereo16, take(kStereo16, 8000, 5, 0));
          r.deleted("SC14_T02.WAV", kStereo16, take(kStereo16, 6000, 6, 10000));
@@ -2403,7 +2234,7 @@ const RescueCase kRescueCases[] = {
          r.lose(t);
      }},
     {"LostTakeRightBeforeAnIntactOne",
-     [](Recorder& r, FatCard& card)
+     [](CardRecorder& r, FatCard& card)
      {
          r.deleted("SC16_T01.WAV", kMono24, take(kMono24, 30000, 5, 0));
          r.intact("SC16_T02.WAV", kMono24, take(kMono24, 12000, 6, 3000));
@@ -2417,7 +2248,7 @@ const RescueCase kRescueCases[] = {
          r.lose(t);
      }},
     {"LastClusterWrittenInPartOverOldAudio",
-     [](Recorder& r, FatCard& card)
+     [](CardRecorder& r, FatCard& card)
      {
          r.deleted("SC19_T01.WAV", kStereo16, take(kStereo16, 30000, 4, 10000));
          // Ends one sector into a cluster of the deleted take's, whose other
@@ -2429,7 +2260,7 @@ const RescueCase kRescueCases[] = {
          r.lose(t);
      }},
     {"QuickFormattedCard",
-     [](Recorder& r, FatCard&)
+     [](CardRecorder& r, FatCard&)
      {
          r.intact("240611/SC21_T01.WAV", kStereo16, take(kStereo16, 9001, 2, 8000));
          r.intact("240611/SC21_T02.WAV", kMono24, take(kMono24, 12345, 3, 8000));
@@ -2439,7 +2270,7 @@ const RescueCase kRescueCases[] = {
          r.format();
      }},
     {"NoFileSystemLeftTheRawBytesRead",
-     [](Recorder& r, FatCard&)
+     [](CardRecorder& r, FatCard&)
      {
          r.intact("SC22_T01.WAV", kStereo16, take(kStereo16, 7001, 5, 8000));
          const int t = r.start("SC22_T02.WAV", kMono24);
@@ -2448,7 +2279,7 @@ const RescueCase kRescueCases[] = {
          r.loseFileSystem();
      }},
     {"PartitionTableInFront",
-     [](Recorder& r, FatCard&)
+     [](CardRecorder& r, FatCard&)
      {
          r.bPartitioned = true;
          r.intact("240611/SC23_T01.WAV", kStereo16, take(kStereo16, 6000, 1, 8000));
@@ -2457,7 +2288,7 @@ const RescueCase kRescueCases[] = {
          r.lose(t);
      }},
     {"MainBootSectorDamaged",
-     [](Recorder& r, FatCard&)
+     [](CardRecorder& r, FatCard&)
      {
          r.bBootSectorLost = true;
          const int t = r.start("SC24_T01.WAV", kStereo16);
@@ -2466,7 +2297,7 @@ const RescueCase kRescueCases[] = {
          r.intact("SC24_T02.WAV", kMono24, take(kMono24, 7000, 3, 8000));
      }},
     {"ChainRecoveredByChkdsk",
-     [](Recorder& r, FatCard& card)
+     [](CardRecorder& r, FatCard& card)
      {
          card.folder("FOUND.000"); // from an earlier run
          r.intact("SC25_T01.WAV", kStereo16, take(kStereo16, 5000, 1, 8000));
@@ -2479,7 +2310,7 @@ const RescueCase kRescueCases[] = {
          r.takes[t].bEntryLost = r.bChkdsk = true;
      }},
     {"ChainRecoveredByFsck",
-     [](Recorder& r, FatCard& card)
+     [](CardRecorder& r, FatCard& card)
      {
          // From an earlier run of fsck.exfat, which takes the lowest free cluster for it
          // otherwise: one of the take's. (fsck.vfat puts its files in the root.)
@@ -2496,7 +2327,7 @@ const RescueCase kRescueCases[] = {
          r.intact("SC26_T02.WAV", kMono24, take(kMono24, 4000, 2, 8000));
      }},
     {"AudioWhoseHeaderANewerTakeOverwrote",
-     [](Recorder& r, FatCard& card)
+     [](CardRecorder& r, FatCard& card)
      {
          r.intact("SC28_T01.WAV", kMono24, take(kMono24, 8000, 1, 8000));
          r.intact("SC28_T02.WAV", kMono24, take(kMono24, 6000, 2, 8000));
@@ -2512,7 +2343,7 @@ const RescueCase kRescueCases[] = {
          r.takes[t].bNameless = true;
      }},
     {"TwoTakesRecordedAtOnce",
-     [](Recorder& r, FatCard& card)
+     [](CardRecorder& r, FatCard& card)
      {
          const int poly = r.start("SC17_T01.WAV", kEight24);
          const int mix = r.start("SC17_M01.WAV", kStereo16);
@@ -2522,7 +2353,7 @@ const RescueCase kRescueCases[] = {
          r.lose(poly), r.lose(mix);
      }},
     {"ThreeTakesRecordedAtOnce",
-     [](Recorder& r, FatCard& card)
+     [](CardRecorder& r, FatCard& card)
      {
          const int poly = r.start("SC18_T01.WAV", kFour24);
          const int mix = r.start("SC18_M01.WAV", kStereo16);
@@ -2541,7 +2372,7 @@ const RescueCase kRescueCases[] = {
 fs::path twoLostTakes(const fs::path& image, const std::string& name, std::size_t nFrames)
 {
     const auto card = FatCard::make(FatCard::FileSystem::ExFat, image, 4, 1024);
-    Recorder recorder(*card);
+    CardRecorder recorder(*card);
     for (const std::string& path : {name + "_T01.WAV", name + "_T02.WAV"})
     {
         const int t = recorder.start(path, kStereo16);
@@ -2565,7 +2396,7 @@ TEST_P(CliRescue, LostTakesComeBackWithTheFramesThatReachedTheCard)
     const fs::path image = dir / "card.img";
     const bool bFat32 = fileSystem == FatCard::FileSystem::Fat32;
     const auto card = FatCard::make(fileSystem, image, bFat32 ? 66 : 4, 1024);
-    Recorder recorder(*card);
+    CardRecorder recorder(*card);
     row.record(recorder, *card);
     recorder.flushAll();
     card->save();
@@ -2624,7 +2455,7 @@ TEST_P(CliRescue, LostTakesComeBackWithTheFramesThatReachedTheCard)
     std::size_t nListed = 0;
     for (std::size_t id = 0; id < recorder.takes.size(); ++id)
     {
-        const Recorder::Take& t = recorder.takes[id];
+        const CardRecorder::Take& t = recorder.takes[id];
         if (t.bDeleted)
             continue;
         ++nListed;
@@ -2689,7 +2520,7 @@ TEST_F(CliBatch, RescueFromTheCardsBlockDeviceAsFromItsImage)
     };
     const fs::path image = dir / "card.img", ext4 = dir / "ext4.img", mnt = dir / "mnt";
     const auto card = FatCard::make(FatCard::FileSystem::ExFat, image, 4, 1024);
-    Recorder recorder(*card);
+    CardRecorder recorder(*card);
     const int poly = recorder.start("SC23_T01.WAV", kFour24);
     const int mix = recorder.start("SC23_M01.WAV", kStereo16);
     interleave(recorder,
